@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the build, the tester and the tests need,
+# when any is missing. Uses sudo when not run as root.
+set -euo pipefail
+
+ZORP_PACKAGES=(
+  build-essential cmake pkg-config
+  qt6-base-dev qt6-serialport-dev libqt6serialport6
+  libgtest-dev libgmock-dev
+  python3 python3-pymodbus python3-serial python3-serial-asyncio
+  libmodbus-dev mbpoll socat
+  xvfb xauth fonts-wine fonts-liberation2 fontconfig
+  clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${ZORP_PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing missing packages: ${missing[*]}"
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
