@@ -189,7 +189,9 @@ private:
     void PortError(TCommPort* port, int code);
     void PortClientAccepted(TCommPort* port, const uint8_t Address[4], bool& Accept);
 
-    // Listening side.
+    // Listening side. DelimitListening applies the request delimitation to
+    // FBuffer in msIdleSlave (called by the receive path).
+    void DelimitListening();
     void SendSlaveResponse(uint8_t fc, uint16_t a, uint16_t word);
     void PackCoils(uint16_t a, uint16_t q);
 
