@@ -1,6 +1,11 @@
 // TCommPort. Placeholder bodies until the serial and TCP sides land.
 #include "CommPort.h"
 
+namespace zorp {
+class SerialSide {};
+class TcpSide {};
+}
+
 TCommPort::TCommPort(QObject* owner) : QObject(owner) {}
 TCommPort::~TCommPort() = default;
 void TCommPort::SetOpen(bool value)
