@@ -1,0 +1,47 @@
+#pragma once
+// TLabeledEdit: a one-line edit box with its caption label on its left and
+// the key hooks the main window uses to filter and react to typing.
+#include <QChar>
+#include <QLineEdit>
+#include <functional>
+
+class QLabel;
+
+class TLabeledEdit : public QLineEdit {
+    Q_OBJECT
+public:
+    // The label is created as a sibling (child of parent) and follows the
+    // edit box's geometry: right-aligned, ending 3 pixels left of the box.
+    explicit TLabeledEdit(const QString& caption, QWidget* parent = nullptr);
+
+    QLabel* EditLabel() const { return FLabel; }
+    QString Text() const { return text(); }
+    void SetText(const QString& s) { setText(s); }
+
+    // A typed character before the box takes it. Backspace arrives as 8,
+    // Ctrl+letter as its control code (Ctrl+C as 3, Ctrl+V as 22, ...), Enter
+    // as 13 and Escape as 27; keys without a character (arrows, Delete, Home,
+    // End, Tab) are not passed here. Setting Key to 0 discards the key.
+    std::function<void(QObject* Sender, QChar& Key)> OnKeyPress;
+    // A key released in the box: its Qt key code and the modifiers.
+    std::function<void(QObject* Sender, int& Key, Qt::KeyboardModifiers Shift)> OnKeyUp;
+    // The focus left the box for another control of the same window.
+    std::function<void(QObject* Sender)> OnExit;
+
+    // Runs the OnKeyPress filter on one character; returns the character
+    // to insert, or 0 when it is discarded.
+    QChar FilterChar(QChar c);
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override;
+    void keyReleaseEvent(QKeyEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
+    void inputMethodEvent(QInputMethodEvent* e) override;
+    void moveEvent(QMoveEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void changeEvent(QEvent* e) override;
+
+private:
+    void PlaceLabel();
+    QLabel* FLabel = nullptr;
+};

@@ -1,0 +1,37 @@
+#pragma once
+// TStatusBar: a row of text panels of fixed widths along the window's bottom
+// edge; the last panel takes what is left.
+#include <QString>
+#include <QWidget>
+#include <vector>
+
+class TStatusBar : public QWidget {
+    Q_OBJECT
+public:
+    explicit TStatusBar(QWidget* parent = nullptr);
+
+    // Adds a panel of the given width and alignment (Qt::AlignLeft or
+    // Qt::AlignRight); returns its index.
+    int AddPanel(int width, Qt::Alignment alignment);
+    int PanelCount() const { return static_cast<int>(FPanels.size()); }
+    int PanelWidth(int i) const;
+    Qt::Alignment PanelAlignment(int i) const;
+    QString PanelText(int i) const;
+    // Out-of-range indices are ignored.
+    void SetPanelText(int i, const QString& text);
+    // The rectangle of panel i in the bar's coordinates.
+    QRect PanelRect(int i) const;
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* e) override;
+
+private:
+    struct Panel {
+        int Width;
+        Qt::Alignment Alignment;
+        QString Text;
+    };
+    std::vector<Panel> FPanels;
+};
