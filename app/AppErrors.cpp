@@ -1,0 +1,110 @@
+#include "AppErrors.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <exception>
+
+EAppError::EAppError(const QString& message)
+    : std::runtime_error(message.toStdString()), FMessage(message)
+{
+}
+
+EFileWriteError::EFileWriteError(const QString& fileName)
+    : EAppError(QStringLiteral("Unable to write to %1").arg(fileName))
+{
+}
+
+bool TryStrToInt(const QString& s, int& value)
+{
+    const int n = static_cast<int>(s.size());
+    int i = 0;
+    bool negative = false;
+    if (i < n && (s[i] == u'+' || s[i] == u'-')) {
+        negative = s[i] == u'-';
+        ++i;
+    }
+    if (i == n)
+        return false;
+    int64_t v = 0;
+    for (; i < n; ++i) {
+        const char16_t c = s[i].unicode();
+        if (c < u'0' || c > u'9')
+            return false;
+        v = v * 10 + (c - u'0');
+        if (v > 2147483648LL)
+            return false;
+    }
+    if (negative)
+        v = -v;
+    if (v > 2147483647LL || v < -2147483648LL)
+        return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
+int StrToInt(const QString& s)
+{
+    int v = 0;
+    if (!TryStrToInt(s, v))
+        throw EConvertError(QStringLiteral("''%1'' is not a valid integer value").arg(s));
+    return v;
+}
+
+int StrToIntDef(const QString& s, int def)
+{
+    int v = 0;
+    return TryStrToInt(s, v) ? v : def;
+}
+
+QString AppTitle()
+{
+    return QStringLiteral("ZORP");
+}
+
+namespace {
+std::function<void(const QString&, const QString&)>& errorBoxHook()
+{
+    static std::function<void(const QString&, const QString&)> hook;
+    return hook;
+}
+
+QString withFullStop(const QString& message)
+{
+    return message + QLatin1Char('.');
+}
+} // namespace
+
+void SetErrorBoxHook(std::function<void(const QString& title, const QString& text)> hook)
+{
+    errorBoxHook() = std::move(hook);
+}
+
+void ShowErrorBox(const QString& text)
+{
+    if (errorBoxHook()) {
+        errorBoxHook()(AppTitle(), text);
+        return;
+    }
+    QMessageBox::critical(QApplication::activeWindow(), AppTitle(), text, QMessageBox::Ok);
+}
+
+bool RunGuarded(const std::function<void()>& body)
+{
+    QString message;
+    try {
+        body();
+        return true;
+    } catch (const EAppError& e) {
+        message = e.Message();
+    } catch (const std::exception& e) {
+        message = QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        message = QStringLiteral("Unknown error");
+    }
+    // The box runs a nested event loop; it must not throw out of here either.
+    try {
+        ShowErrorBox(withFullStop(message));
+    } catch (...) {
+    }
+    return false;
+}

@@ -1,0 +1,492 @@
+#include "CommLog.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyle>
+#include <QWheelEvent>
+#include <algorithm>
+#include <vector>
+
+// Lines live in a ring of fixed capacity. Each line is wrapped to the view's
+// width at character positions (the log's font is fixed-pitch), preferring a
+// break after a blank; a line's row count is cached and recomputed only when
+// the width or the font changes. The view scrolls in wrapped rows.
+class TCommLog::Impl {
+public:
+    struct Line {
+        QString Text;
+        QRgb Color = 0;
+        int Rows = 1;
+    };
+    struct Pos {
+        int64_t Seq = -1; // absolute line number (never reused)
+        int Ch = 0;
+        bool operator<(const Pos& o) const { return Seq < o.Seq || (Seq == o.Seq && Ch < o.Ch); }
+        bool operator==(const Pos& o) const { return Seq == o.Seq && Ch == o.Ch; }
+    };
+
+    explicit Impl(TCommLog* q) : q(q) {}
+
+    TCommLog* q;
+    QScrollBar* Bar = nullptr;
+    std::vector<Line> Ring;
+    int Head = 0;      // index of the oldest line in Ring
+    int Count = 0;
+    int Capacity = TCommLog::DefaultMaxLines;
+    int64_t FirstSeq = 0; // sequence number of the oldest kept line
+    int64_t TotalRows = 0;
+    int CharsPerRow = 80;
+    int CharW = 7;
+    int LineH = 13;
+    Pos Anchor, Cursor;
+    bool Selecting = false;
+
+    Line& At(int i) { return Ring[static_cast<size_t>((Head + i) % Capacity)]; }
+    const Line& At(int i) const { return Ring[static_cast<size_t>((Head + i) % Capacity)]; }
+
+    QRect TextRect() const
+    {
+        const int barW = Bar->isHidden() ? 0 : Bar->width();
+        return QRect(1 + 2, 1, qMax(1, q->width() - 2 - 2 - barW - 1), qMax(1, q->height() - 2));
+    }
+    int VisibleRows() const { return qMax(1, TextRect().height() / LineH); }
+
+    // Row starts of a wrapped line: the character index at which each row begins.
+    void RowStarts(const QString& s, std::vector<int>& out) const
+    {
+        out.clear();
+        out.push_back(0);
+        const int n = static_cast<int>(s.size());
+        int start = 0;
+        while (n - start > CharsPerRow) {
+            int brk = start + CharsPerRow;
+            // Break after the last blank of the row when there is one.
+            for (int k = brk; k > start; --k) {
+                if (s[k - 1] == u' ') {
+                    brk = k;
+                    break;
+                }
+            }
+            start = brk;
+            out.push_back(start);
+        }
+    }
+    int RowsOf(const QString& s) const
+    {
+        const int n = static_cast<int>(s.size());
+        if (n <= CharsPerRow)
+            return 1;
+        int rows = 1;
+        int start = 0;
+        while (n - start > CharsPerRow) {
+            int brk = start + CharsPerRow;
+            for (int k = brk; k > start; --k) {
+                if (s[k - 1] == u' ') {
+                    brk = k;
+                    break;
+                }
+            }
+            start = brk;
+            ++rows;
+        }
+        return rows;
+    }
+
+    void UpdateMetrics()
+    {
+        const QFontMetrics fm(q->font());
+        CharW = qMax(1, fm.horizontalAdvance(QLatin1Char('0')));
+        LineH = qMax(1, fm.lineSpacing());
+        const int newCpr = qMax(1, TextRect().width() / CharW);
+        if (newCpr != CharsPerRow) {
+            CharsPerRow = newCpr;
+            TotalRows = 0;
+            for (int i = 0; i < Count; ++i) {
+                Line& l = At(i);
+                l.Rows = RowsOf(l.Text);
+                TotalRows += l.Rows;
+            }
+        }
+    }
+
+    void UpdateBar(bool toEnd)
+    {
+        const int vis = VisibleRows();
+        const int64_t maxTop = std::max<int64_t>(0, TotalRows - vis);
+        const int m = static_cast<int>(std::min<int64_t>(maxTop, INT32_MAX));
+        const bool wasAtEnd = Bar->value() >= Bar->maximum();
+        Bar->setRange(0, m);
+        Bar->setPageStep(vis);
+        Bar->setSingleStep(1);
+        if (toEnd || wasAtEnd)
+            Bar->setValue(m);
+    }
+
+    void DropOldest()
+    {
+        Line& l = At(0);
+        TotalRows -= l.Rows;
+        const int dropped = l.Rows;
+        l.Text = QString();
+        Head = (Head + 1) % Capacity;
+        --Count;
+        ++FirstSeq;
+        // Keep the rows in view where they were when the top went away.
+        if (Bar->value() > 0)
+            Bar->setValue(std::max(0, Bar->value() - dropped));
+        if (Anchor.Seq >= 0 && Anchor.Seq < FirstSeq)
+            Anchor = {FirstSeq, 0};
+        if (Cursor.Seq >= 0 && Cursor.Seq < FirstSeq)
+            Cursor = {FirstSeq, 0};
+    }
+
+    // The line index and row within it of visual row v (0 = the first row).
+    bool LocateRow(int64_t v, int& line, int& rowInLine) const
+    {
+        if (v < 0 || v >= TotalRows)
+            return false;
+        if (v >= TotalRows / 2) {
+            int64_t r = TotalRows;
+            for (int i = Count - 1; i >= 0; --i) {
+                r -= At(i).Rows;
+                if (v >= r) {
+                    line = i;
+                    rowInLine = static_cast<int>(v - r);
+                    return true;
+                }
+            }
+        } else {
+            int64_t r = 0;
+            for (int i = 0; i < Count; ++i) {
+                if (v < r + At(i).Rows) {
+                    line = i;
+                    rowInLine = static_cast<int>(v - r);
+                    return true;
+                }
+                r += At(i).Rows;
+            }
+        }
+        return false;
+    }
+
+    Pos PosAt(const QPoint& p) const
+    {
+        if (Count == 0)
+            return {};
+        const QRect tr = TextRect();
+        int64_t v = Bar->value() + std::max(0, p.y() - tr.top()) / LineH;
+        if (p.y() < tr.top())
+            v = Bar->value() - 1;
+        if (v < 0)
+            return {FirstSeq, 0};
+        if (v >= TotalRows)
+            return {FirstSeq + Count - 1, static_cast<int>(At(Count - 1).Text.size())};
+        int line = 0, row = 0;
+        LocateRow(v, line, row);
+        const QString& s = At(line).Text;
+        std::vector<int> starts;
+        RowStarts(s, starts);
+        const int rowStart = starts[static_cast<size_t>(row)];
+        const int rowEnd = row + 1 < static_cast<int>(starts.size()) ? starts[static_cast<size_t>(row) + 1]
+                                                                     : static_cast<int>(s.size());
+        int ch = rowStart + std::max(0, (p.x() - tr.left() + CharW / 2) / CharW);
+        ch = std::min(ch, rowEnd);
+        return {FirstSeq + line, ch};
+    }
+
+    QString Selected() const
+    {
+        if (Anchor.Seq < 0 || Anchor == Cursor)
+            return QString();
+        Pos a = std::min(Anchor, Cursor), b = std::max(Anchor, Cursor);
+        QString out;
+        for (int64_t s = a.Seq; s <= b.Seq; ++s) {
+            const int i = static_cast<int>(s - FirstSeq);
+            if (i < 0 || i >= Count)
+                continue;
+            const QString& t = At(i).Text;
+            const int from = s == a.Seq ? std::min<int>(a.Ch, t.size()) : 0;
+            const int to = s == b.Seq ? std::min<int>(b.Ch, t.size()) : static_cast<int>(t.size());
+            out += t.mid(from, to - from);
+            if (s != b.Seq)
+                out += QLatin1Char('\n');
+        }
+        return out;
+    }
+};
+
+TCommLog::TCommLog(QWidget* parent)
+    : QWidget(parent), d(new Impl(this))
+{
+    d->Ring.resize(static_cast<size_t>(d->Capacity));
+    d->Bar = new QScrollBar(Qt::Vertical, this);
+    d->Bar->setRange(0, 0);
+    connect(d->Bar, &QScrollBar::valueChanged, this, [this](int) { update(); });
+    setFocusPolicy(Qt::StrongFocus);
+    setCursor(Qt::IBeamCursor);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    d->UpdateMetrics();
+}
+
+TCommLog::~TCommLog()
+{
+    delete d;
+}
+
+void TCommLog::Clear()
+{
+    for (int i = 0; i < d->Count; ++i)
+        d->At(i).Text = QString();
+    d->FirstSeq += d->Count;
+    d->Head = 0;
+    d->Count = 0;
+    d->TotalRows = 0;
+    d->Anchor = d->Cursor = {};
+    d->UpdateBar(true);
+    update();
+    if (OnChange)
+        OnChange(this);
+}
+
+void TCommLog::AppendLine(const QString& text, const QColor& color)
+{
+    if (d->Count == d->Capacity)
+        d->DropOldest();
+    Impl::Line& l = d->Ring[static_cast<size_t>((d->Head + d->Count) % d->Capacity)];
+    l.Text = text;
+    l.Color = color.rgb();
+    l.Rows = d->RowsOf(text);
+    ++d->Count;
+    d->TotalRows += l.Rows;
+    d->UpdateBar(false);
+    update();
+    if (OnChange)
+        OnChange(this);
+}
+
+int TCommLog::LineCount() const
+{
+    return d->Count;
+}
+
+QString TCommLog::LineText(int i) const
+{
+    return (i >= 0 && i < d->Count) ? d->At(i).Text : QString();
+}
+
+QColor TCommLog::LineColor(int i) const
+{
+    return (i >= 0 && i < d->Count) ? QColor::fromRgb(d->At(i).Color) : QColor();
+}
+
+QString TCommLog::Text() const
+{
+    QString out;
+    for (int i = 0; i < d->Count; ++i) {
+        if (i)
+            out += QLatin1Char('\n');
+        out += d->At(i).Text;
+    }
+    return out;
+}
+
+int TCommLog::MaxLines() const
+{
+    return d->Capacity;
+}
+
+void TCommLog::SetMaxLines(int n)
+{
+    n = std::max(1, n);
+    if (n == d->Capacity)
+        return;
+    while (d->Count > n)
+        d->DropOldest();
+    std::vector<Impl::Line> ring(static_cast<size_t>(n));
+    for (int i = 0; i < d->Count; ++i)
+        ring[static_cast<size_t>(i)] = std::move(d->At(i));
+    d->Ring = std::move(ring);
+    d->Head = 0;
+    d->Capacity = n;
+    d->UpdateBar(false);
+    update();
+}
+
+bool TCommLog::AtEnd() const
+{
+    return d->Bar->value() >= d->Bar->maximum();
+}
+
+void TCommLog::ScrollToEnd()
+{
+    d->UpdateBar(true);
+}
+
+QString TCommLog::SelectedText() const
+{
+    return d->Selected();
+}
+
+void TCommLog::SelectAll()
+{
+    if (d->Count == 0)
+        return;
+    d->Anchor = {d->FirstSeq, 0};
+    d->Cursor = {d->FirstSeq + d->Count - 1, static_cast<int>(d->At(d->Count - 1).Text.size())};
+    update();
+}
+
+void TCommLog::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.fillRect(rect(), Qt::white);
+    p.setPen(palette().color(QPalette::Mid));
+    p.drawRect(rect().adjusted(0, 0, -1, -1));
+    const QRect tr = d->TextRect();
+    p.setClipRect(tr);
+    p.setFont(font());
+    const QFontMetrics fm(font());
+    const int vis = d->VisibleRows() + 1;
+    const int64_t top = d->Bar->value();
+    int line = 0, row = 0;
+    if (!d->LocateRow(top, line, row))
+        return;
+    Impl::Pos selA = std::min(d->Anchor, d->Cursor), selB = std::max(d->Anchor, d->Cursor);
+    const bool hasSel = d->Anchor.Seq >= 0 && !(d->Anchor == d->Cursor);
+    const QColor hl = palette().color(QPalette::Active, QPalette::Highlight);
+    const QColor hlText = palette().color(QPalette::Active, QPalette::HighlightedText);
+    std::vector<int> starts;
+    int y = tr.top();
+    for (int drawn = 0; drawn < vis && line < d->Count;) {
+        const Impl::Line& l = d->At(line);
+        d->RowStarts(l.Text, starts);
+        const int64_t seq = d->FirstSeq + line;
+        for (; row < static_cast<int>(starts.size()) && drawn < vis; ++row, ++drawn, y += d->LineH) {
+            const int s = starts[static_cast<size_t>(row)];
+            const int e = row + 1 < static_cast<int>(starts.size()) ? starts[static_cast<size_t>(row) + 1]
+                                                                    : static_cast<int>(l.Text.size());
+            const QString part = l.Text.mid(s, e - s);
+            p.setPen(QColor::fromRgb(l.Color));
+            p.drawText(tr.left(), y + fm.ascent(), part);
+            if (hasSel && seq >= selA.Seq && seq <= selB.Seq) {
+                const int from = std::max(s, seq == selA.Seq ? selA.Ch : 0);
+                const int to = std::min(e, seq == selB.Seq ? selB.Ch : e);
+                if (to > from) {
+                    const QRect r(tr.left() + (from - s) * d->CharW, y, (to - from) * d->CharW, d->LineH);
+                    p.fillRect(r, hl);
+                    p.setPen(hlText);
+                    p.drawText(r.left(), y + fm.ascent(), l.Text.mid(from, to - from));
+                }
+            }
+        }
+        row = 0;
+        ++line;
+    }
+}
+
+void TCommLog::resizeEvent(QResizeEvent*)
+{
+    const int bw = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    d->Bar->setGeometry(width() - 1 - bw, 1, bw, qMax(0, height() - 2));
+    d->UpdateMetrics();
+    d->UpdateBar(false);
+}
+
+void TCommLog::changeEvent(QEvent* e)
+{
+    QWidget::changeEvent(e);
+    if (e->type() == QEvent::FontChange) {
+        d->CharsPerRow = -1; // force rewrapping
+        d->UpdateMetrics();
+        d->UpdateBar(false);
+        update();
+    }
+}
+
+void TCommLog::mousePressEvent(QMouseEvent* e)
+{
+    if (e->button() != Qt::LeftButton)
+        return;
+    const Impl::Pos p = d->PosAt(e->position().toPoint());
+    if (e->modifiers() & Qt::ShiftModifier && d->Anchor.Seq >= 0)
+        d->Cursor = p;
+    else
+        d->Anchor = d->Cursor = p;
+    d->Selecting = true;
+    update();
+}
+
+void TCommLog::mouseMoveEvent(QMouseEvent* e)
+{
+    if (!d->Selecting)
+        return;
+    const QPoint pt = e->position().toPoint();
+    const QRect tr = d->TextRect();
+    if (pt.y() < tr.top())
+        d->Bar->setValue(d->Bar->value() - 1);
+    else if (pt.y() > tr.bottom())
+        d->Bar->setValue(d->Bar->value() + 1);
+    d->Cursor = d->PosAt(pt);
+    update();
+}
+
+void TCommLog::mouseReleaseEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton)
+        d->Selecting = false;
+}
+
+void TCommLog::wheelEvent(QWheelEvent* e)
+{
+    const int steps = e->angleDelta().y() / 40; // three rows per notch
+    d->Bar->setValue(d->Bar->value() - steps);
+    e->accept();
+}
+
+void TCommLog::keyPressEvent(QKeyEvent* e)
+{
+    if (e->matches(QKeySequence::Copy)) {
+        const QString s = SelectedText();
+        if (!s.isEmpty())
+            QApplication::clipboard()->setText(s);
+        return;
+    }
+    if (e->matches(QKeySequence::SelectAll)) {
+        SelectAll();
+        return;
+    }
+    switch (e->key()) {
+    case Qt::Key_Up: d->Bar->setValue(d->Bar->value() - 1); return;
+    case Qt::Key_Down: d->Bar->setValue(d->Bar->value() + 1); return;
+    case Qt::Key_PageUp: d->Bar->setValue(d->Bar->value() - d->Bar->pageStep()); return;
+    case Qt::Key_PageDown: d->Bar->setValue(d->Bar->value() + d->Bar->pageStep()); return;
+    case Qt::Key_Home:
+        if (e->modifiers() & Qt::ControlModifier)
+            d->Bar->setValue(0);
+        return;
+    case Qt::Key_End:
+        if (e->modifiers() & Qt::ControlModifier)
+            d->Bar->setValue(d->Bar->maximum());
+        return;
+    default: QWidget::keyPressEvent(e);
+    }
+}
+
+void TCommLog::contextMenuEvent(QContextMenuEvent* e)
+{
+    QMenu menu(this);
+    QAction* copy = menu.addAction(QStringLiteral("Copy"));
+    copy->setEnabled(!SelectedText().isEmpty());
+    QAction* all = menu.addAction(QStringLiteral("Select All"));
+    all->setEnabled(d->Count > 0);
+    QAction* chosen = menu.exec(e->globalPos());
+    if (chosen == copy)
+        QApplication::clipboard()->setText(SelectedText());
+    else if (chosen == all)
+        SelectAll();
+}

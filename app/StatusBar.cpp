@@ -1,0 +1,80 @@
+#include "StatusBar.h"
+
+#include <QPainter>
+#include <QStyleOption>
+
+TStatusBar::TStatusBar(QWidget* parent)
+    : QWidget(parent)
+{
+    setAutoFillBackground(true);
+}
+
+int TStatusBar::AddPanel(int width, Qt::Alignment alignment)
+{
+    FPanels.push_back({width, alignment, QString()});
+    update();
+    return PanelCount() - 1;
+}
+
+int TStatusBar::PanelWidth(int i) const
+{
+    return (i >= 0 && i < PanelCount()) ? FPanels[static_cast<size_t>(i)].Width : 0;
+}
+
+Qt::Alignment TStatusBar::PanelAlignment(int i) const
+{
+    return (i >= 0 && i < PanelCount()) ? FPanels[static_cast<size_t>(i)].Alignment : Qt::AlignLeft;
+}
+
+QString TStatusBar::PanelText(int i) const
+{
+    return (i >= 0 && i < PanelCount()) ? FPanels[static_cast<size_t>(i)].Text : QString();
+}
+
+void TStatusBar::SetPanelText(int i, const QString& text)
+{
+    if (i < 0 || i >= PanelCount())
+        return;
+    auto& p = FPanels[static_cast<size_t>(i)];
+    if (p.Text == text)
+        return;
+    p.Text = text;
+    update(PanelRect(i));
+}
+
+QRect TStatusBar::PanelRect(int i) const
+{
+    int x = 0;
+    for (int k = 0; k < i && k < PanelCount(); ++k)
+        x += FPanels[static_cast<size_t>(k)].Width;
+    int w = PanelWidth(i);
+    if (i == PanelCount() - 1)
+        w = qMax(w, width() - x);
+    return QRect(x, 0, w, height());
+}
+
+QSize TStatusBar::sizeHint() const
+{
+    return QSize(400, 19);
+}
+
+void TStatusBar::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    const QColor dark = palette().color(QPalette::Mid);
+    const QColor light = palette().color(QPalette::Light);
+    for (int i = 0; i < PanelCount(); ++i) {
+        const QRect r = PanelRect(i).adjusted(0, 2, -2, 0);
+        // A sunken frame per panel.
+        p.setPen(dark);
+        p.drawLine(r.topLeft(), r.topRight());
+        p.drawLine(r.topLeft(), r.bottomLeft());
+        p.setPen(light);
+        p.drawLine(r.bottomLeft(), r.bottomRight());
+        p.drawLine(r.topRight(), r.bottomRight());
+        p.setPen(palette().color(QPalette::WindowText));
+        const auto& panel = FPanels[static_cast<size_t>(i)];
+        p.drawText(r.adjusted(3, 0, -3, 0), static_cast<int>(panel.Alignment | Qt::AlignVCenter) | Qt::TextSingleLine,
+                   panel.Text);
+    }
+}

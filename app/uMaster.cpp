@@ -1,0 +1,377 @@
+// Main window: creation, controls and their designed layout, anchoring on
+// resize, engine configuration and wiring, closing.
+#include "uMaster.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpressionValidator>
+#include <QScreen>
+#include <QShowEvent>
+#include <QTimer>
+
+#include "AppErrors.h"
+#include "CommLog.h"
+#include "LabeledEdit.h"
+#include "RadioGroup.h"
+#include "StatusBar.h"
+#include "StringGrid.h"
+#include "VexaModbus.h"
+#include "uSplash.h"
+
+namespace {
+const QColor kBackground(235, 235, 235);
+const QColor kInputBackground(234, 242, 234);
+constexpr int kStdHeight = 21;
+
+QFont pixelFont(const QString& family, int px, bool bold = false)
+{
+    QFont f(family);
+    f.setPixelSize(px);
+    f.setBold(bold);
+    return f;
+}
+
+void paintBackground(QWidget* w, const QColor& c)
+{
+    QPalette p = w->palette();
+    p.setColor(QPalette::Window, c);
+    w->setPalette(p);
+    w->setAutoFillBackground(true);
+}
+
+void paintInput(QWidget* w)
+{
+    QPalette p = w->palette();
+    p.setColor(QPalette::Base, kInputBackground);
+    p.setColor(QPalette::Button, kInputBackground);
+    w->setPalette(p);
+}
+} // namespace
+
+TfrmModbusMaster::TfrmModbusMaster(QWidget* parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("frmModbusMaster"));
+    setWindowTitle(QStringLiteral("ZORP (Zelvara) v. 1.0.2"));
+    setFont(pixelFont(QStringLiteral("Tahoma"), 11));
+    paintBackground(this, kBackground);
+    resize(DesignWidth, DesignHeight);
+    setMinimumSize(480, 360);
+    if (const QScreen* s = QGuiApplication::primaryScreen()) {
+        const QRect g = s->availableGeometry();
+        move(g.x() + (g.width() - DesignWidth) / 2, g.y() + (g.height() - DesignHeight) / 2);
+    }
+
+    CreateControls();
+
+    mdb = new TVexaModbus(this);
+    mdb->setObjectName(QStringLiteral("mdb"));
+    mdb->SetComNumber(1);
+    mdb->SetComSpeed(9600);
+    mdb->SetDataBits(8);
+    mdb->SetStopBits(1);
+    mdb->SetParity(pNone);
+    mdb->SetMaxRepeat(3);
+    mdb->SetProtocol(mbpRTU);
+    mdb->SetInterfaceType(mbiRS485);
+    mdb->SetDeviceID(1);
+    mdb->SetEthPort(0);
+    mdb->SetDeviceType(dvtNone);
+    mdb->SetTimeout(3000);
+    WireEngine();
+
+    ReadAgainTimer = new QTimer(this);
+    ReadAgainTimer->setObjectName(QStringLiteral("ReadAgainTimer"));
+    ReadAgainTimer->setSingleShot(true);
+    ReadAgainTimer->setInterval(50);
+    connect(ReadAgainTimer, &QTimer::timeout, this,
+            [this] { RunGuarded([this] { ReadAgainTimerTimer(ReadAgainTimer); }); });
+
+    LayoutControls();
+    RunGuarded([this] { FormCreate(this); });
+}
+
+TfrmModbusMaster::~TfrmModbusMaster()
+{
+    RunGuarded([this] { StorageSave(false); });
+    // The engine goes first, with its events cut off, so that nothing it
+    // reports while closing its port reaches controls already destroyed.
+    if (mdb) {
+        mdb->OnConnect = nullptr;
+        mdb->OnDisconnect = nullptr;
+        mdb->OnError = nullptr;
+        mdb->OnChangeState = nullptr;
+        mdb->OnReadCoils = nullptr;
+        mdb->OnReadDiscreteInputs = nullptr;
+        mdb->OnReadHoldingRegs = nullptr;
+        mdb->OnReadInputRegs = nullptr;
+        mdb->OnSendData = nullptr;
+        mdb->OnReceiveData = nullptr;
+        delete mdb;
+        mdb = nullptr;
+    }
+}
+
+void TfrmModbusMaster::CreateControls()
+{
+    auto place = [](QWidget* w, const char* name, int x, int y, int width, int height = kStdHeight) {
+        w->setObjectName(QLatin1String(name));
+        w->setGeometry(x, y, width, height);
+    };
+    auto edit = [&](QWidget* parent, const char* name, const char* caption, int x, int y, int width,
+                    const char* text, int maxLen) {
+        auto* e = new TLabeledEdit(QString::fromUtf8(caption), parent);
+        place(e, name, x, y, width);
+        e->EditLabel()->setObjectName(QLatin1String(name) + QStringLiteral("_Label"));
+        e->setText(QString::fromUtf8(text));
+        e->setMaxLength(maxLen);
+        paintInput(e);
+        return e;
+    };
+    auto button = [&](QWidget* parent, const char* name, const char* caption, int x, int y, int w, int h) {
+        auto* b = new QPushButton(QString::fromUtf8(caption), parent);
+        place(b, name, x, y, w, h);
+        b->setAutoDefault(false);
+        return b;
+    };
+    auto label = [&](QWidget* parent, const char* name, const char* caption, int x, int y) {
+        auto* l = new QLabel(QString::fromUtf8(caption), parent);
+        l->setObjectName(QLatin1String(name));
+        l->adjustSize();
+        l->move(x, y);
+        return l;
+    };
+
+    // ---- Settings -----------------------------------------------------------
+    gbSettings = new QGroupBox(QStringLiteral("Settings:"), this);
+    place(gbSettings, "gbSettings", 8, 0, 906, 93);
+    rgModbusMode = new TRadioGroup(QStringLiteral("Modbus mode:"),
+                                   {QStringLiteral("RTU over Serial"), QStringLiteral("RTU over TCP"), QStringLiteral("TCP")},
+                                   gbSettings);
+    place(rgModbusMode, "rgModbusMode", 14, 17, 135, 69);
+    rgModbusMode->SetItemIndex(2);
+    leIP = edit(gbSettings, "leIP", "IP:", 192, 24, 121, "192.168.0.115", 15);
+    lePort = edit(gbSettings, "lePort", "Port:", 192, 48, 121, "502", 5);
+    leCOM = edit(gbSettings, "leCOM", "COM:", 360, 24, 65, "1", 3);
+    leSpeed = edit(gbSettings, "leSpeed", "Speed:", 360, 48, 65, "9600", 7);
+    leParity = edit(gbSettings, "leParity", "Parity:", 480, 24, 65, "E", 1);
+    leDataBits = edit(gbSettings, "leDataBits", "Data Bits:", 480, 48, 65, "8", 1);
+    leStopBits = edit(gbSettings, "leStopBits", "Stop Bits:", 600, 24, 65, "1", 1);
+    btnConnect = button(gbSettings, "btnConnect", "Connect", 678, 22, 75, 25);
+    btnDisconnect = button(gbSettings, "btnDisconnect", "Disconnect", 678, 46, 75, 25);
+    btnDisconnect->setEnabled(false);
+
+    // ---- Data -----------------------------------------------------------------
+    gbData = new QGroupBox(QStringLiteral("Data:"), this);
+    place(gbData, "gbData", 8, 92, 906, 425);
+    paintBackground(gbData, kBackground);
+    leSlaveID = edit(gbData, "leSlaveID", "Slave ID:", 64, 24, 65, "1", 3);
+    lblFunc = label(gbData, "lblFunc", "Modbus Function:", 144, 27);
+    cbFunc = new QComboBox(gbData);
+    place(cbFunc, "cbFunc", 235, 24, 174);
+    cbFunc->addItems({QStringLiteral("01: Read Coil Status"), QStringLiteral("02: Read Input Status"),
+                      QStringLiteral("03: Read Holding Registers"), QStringLiteral("04: Read Input Registers")});
+    cbFunc->setCurrentIndex(2);
+    paintInput(cbFunc);
+    leStartAddress = edit(gbData, "leStartAddress", "Start Address:", 496, 24, 65, "1", 5);
+    leLength = edit(gbData, "leLength", "Length:", 648, 24, 65, "1", 3);
+    sgData = new TStringGrid(gbData);
+    place(sgData, "sgData", 14, 64, 795, 326);
+    sgData->SetColCount(9);
+    sgData->SetRowCount(2);
+    sgData->SetFixedRows(1);
+    sgData->SetFixedCols(1);
+    btnRead = button(gbData, "btnRead", "Read", 823, 64, 75, 25);
+    cbRealTime = new QCheckBox(QStringLiteral("Real time"), gbData);
+    place(cbRealTime, "cbRealTime", 823, 95, 71, 17);
+    lblSettings = label(gbData, "lblSettings", "Load settings:", 14, 399);
+    cbSettings = new QComboBox(gbData);
+    place(cbSettings, "cbSettings", 88, 396, 145);
+    paintInput(cbSettings);
+    btnLoadSettings = button(gbData, "btnLoadSettings", "Load Settings", 239, 392, 88, 25);
+    btnSaveSettings = button(gbData, "btnSaveSettings", "Save Settings", 337, 392, 88, 25);
+
+    // ---- Communication log ------------------------------------------------------
+    gbComm = new QGroupBox(QStringLiteral("Communication Log:"), this);
+    place(gbComm, "gbComm", 8, 518, 906, 172);
+    REComm = new TCommLog(gbComm);
+    place(REComm, "REComm", 3, 15, 900, 155);
+    REComm->setFont(pixelFont(QStringLiteral("Courier New"), 11));
+
+    // ---- Status bar -------------------------------------------------------------
+    sBar = new TStatusBar(this);
+    place(sBar, "sBar", 0, DesignHeight - 19, DesignWidth, 19);
+    paintBackground(sBar, kBackground);
+    sBar->AddPanel(200, Qt::AlignLeft);
+    sBar->AddPanel(100, Qt::AlignRight);
+    sBar->AddPanel(100, Qt::AlignRight);
+    sBar->AddPanel(100, Qt::AlignRight);
+    sBar->AddPanel(50, Qt::AlignLeft);
+
+    // ---- handlers -----------------------------------------------------------------
+    auto clicked = [this](QPushButton* b, void (TfrmModbusMaster::*h)(QObject*)) {
+        connect(b, &QPushButton::clicked, this, [this, b, h] { RunGuarded([this, b, h] { (this->*h)(b); }); });
+    };
+    clicked(btnConnect, &TfrmModbusMaster::btnConnectClick);
+    clicked(btnDisconnect, &TfrmModbusMaster::btnDisconnectClick);
+    clicked(btnRead, &TfrmModbusMaster::btnReadClick);
+    clicked(btnLoadSettings, &TfrmModbusMaster::btnLoadSettingsClick);
+    clicked(btnSaveSettings, &TfrmModbusMaster::btnSaveSettingsClick);
+
+    auto keyPress = [this](TLabeledEdit* e, void (TfrmModbusMaster::*h)(QObject*, QChar&)) {
+        e->OnKeyPress = [this, h](QObject* s, QChar& k) {
+            if (!RunGuarded([this, h, s, &k] { (this->*h)(s, k); }))
+                k = QChar(0);
+        };
+    };
+    keyPress(leIP, &TfrmModbusMaster::leIPKeyPress);
+    keyPress(lePort, &TfrmModbusMaster::lePortKeyPress);
+    keyPress(leCOM, &TfrmModbusMaster::leCOMKeyPress);
+    keyPress(leSpeed, &TfrmModbusMaster::leCOMKeyPress);
+    keyPress(leParity, &TfrmModbusMaster::leParityKeyPress);
+    keyPress(leDataBits, &TfrmModbusMaster::leDataBitsKeyPress);
+    keyPress(leStopBits, &TfrmModbusMaster::leStopBitsKeyPress);
+    keyPress(leSlaveID, &TfrmModbusMaster::leCOMKeyPress);
+    keyPress(leStartAddress, &TfrmModbusMaster::leStartAddressKeyPress);
+    keyPress(leLength, &TfrmModbusMaster::leLengthKeyPress);
+    // The speed box is a digits-only box in its own right, also for pasted text.
+    leSpeed->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), leSpeed));
+
+    leStartAddress->OnKeyUp = [this](QObject* s, int& k, Qt::KeyboardModifiers m) {
+        RunGuarded([&] { leStartAddressKeyUp(s, k, m); });
+    };
+    leLength->OnKeyUp = [this](QObject* s, int& k, Qt::KeyboardModifiers m) {
+        RunGuarded([&] { leLengthKeyUp(s, k, m); });
+    };
+    leLength->OnExit = [this](QObject* s) { RunGuarded([&] { leLengthExit(s); }); };
+
+    sgData->OnDrawCell = [this](TStringGrid* g, QPainter& c, int col, int row, const QRect& r) {
+        // Painting must never open a box; a failing cell stays as painted so far.
+        try {
+            sgDataDrawCell(g, c, col, row, r);
+        } catch (...) {
+        }
+    };
+    sgData->OnMouseDown = [this](TStringGrid* g, Qt::MouseButton b, Qt::KeyboardModifiers m, int x, int y) {
+        RunGuarded([&] { sgDataMouseDown(g, b, m, x, y); });
+    };
+    REComm->OnChange = [this](QObject* s) { RunGuarded([&] { RECommChange(s); }); };
+}
+
+void TfrmModbusMaster::WireEngine()
+{
+    mdb->OnConnect = [this](QObject* s) { RunGuarded([&] { mdbConnect(s); }); };
+    mdb->OnDisconnect = [this](QObject* s) { RunGuarded([&] { mdbDisconnect(s); }); };
+    mdb->OnError = [this](QObject* s, int32_t code) { RunGuarded([&] { mdbError(s, code); }); };
+    mdb->OnReadCoils = [this](QObject* s, uint8_t id, uint16_t a, uint16_t n, const std::vector<bool>& d) {
+        RunGuarded([&] { mdbReadCoils(s, id, a, n, d); });
+    };
+    mdb->OnReadDiscreteInputs = [this](QObject* s, uint8_t id, uint16_t a, uint16_t n, const std::vector<uint8_t>& d) {
+        RunGuarded([&] { mdbReadDiscreteInputs(s, id, a, n, d); });
+    };
+    mdb->OnReadHoldingRegs = [this](QObject* s, uint8_t id, uint16_t a, uint16_t n, const std::vector<uint8_t>& d) {
+        RunGuarded([&] { mdbReadHoldingRegs(s, id, a, n, d); });
+    };
+    mdb->OnReadInputRegs = [this](QObject* s, uint8_t id, uint16_t a, uint16_t n, const std::vector<uint8_t>& d) {
+        RunGuarded([&] { mdbReadInputRegs(s, id, a, n, d); });
+    };
+    mdb->OnSendData = [this](QObject* s, const void* b, int32_t n) { RunGuarded([&] { mdbSendData(s, b, n); }); };
+    mdb->OnReceiveData = [this](QObject* s, const uint8_t* b, int32_t n) {
+        RunGuarded([&] { mdbReceiveData(s, b, n); });
+    };
+    // Not a designed event: it lets the window notice a link the transport
+    // lost without a disconnect report (see CheckLinkLost).
+    mdb->OnChangeState = [this](QObject* s) { RunGuarded([&] { mdbChangeState(s); }); };
+}
+
+void TfrmModbusMaster::FormCreate(QObject*)
+{
+    if (!TfrmSplash::Instance()) {
+        TfrmSplash* splash = TfrmSplash::CreateInstance();
+        splash->exec();
+    }
+    StorageCreate();
+    UpdateRowColors();
+    SetupGridHeader();
+    FillAddresses();
+    LoadSettingsList();
+    sBar->SetPanelText(1, QStringLiteral("Polls: 0"));
+    sBar->SetPanelText(2, QStringLiteral("Responses: 0"));
+    sBar->SetPanelText(3, QStringLiteral("Errors: 0"));
+}
+
+void TfrmModbusMaster::SetupGridHeader()
+{
+    static const struct {
+        const char* Caption;
+        int Width;
+    } columns[9] = {{"Address", 75},     {"Data Type", 150},  {"Value", 120},
+                    {"Description", 100}, {"Data [HEX]", 70},  {"Data [BIN]", 120},
+                    {"Data [DEC]", 80},   {"Data [BYTES]", 80}, {"Data [ASCII]", 80}};
+    for (int c = 0; c < 9; ++c) {
+        sgData->SetCells(c, 0, QString::fromLatin1(columns[c].Caption));
+        sgData->SetColWidths(c, columns[c].Width);
+    }
+}
+
+void TfrmModbusMaster::ShowCounters()
+{
+    sBar->SetPanelText(1, QStringLiteral("Polls: ") + QString::number(FPolls));
+    sBar->SetPanelText(2, QStringLiteral("Responses: ") + QString::number(FResponses));
+    sBar->SetPanelText(3, QStringLiteral("Errors: ") + QString::number(FErrors));
+}
+
+void TfrmModbusMaster::showEvent(QShowEvent* e)
+{
+    QWidget::showEvent(e);
+    if (!FShownOnce && !e->spontaneous()) {
+        FShownOnce = true;
+        RunGuarded([this] { StorageRestore(); });
+    }
+}
+
+void TfrmModbusMaster::closeEvent(QCloseEvent* e)
+{
+    // Closing asks nothing, also while connected.
+    RunGuarded([this] { StorageSave(true); });
+    FClosed = true;
+    e->accept();
+}
+
+void TfrmModbusMaster::resizeEvent(QResizeEvent* e)
+{
+    QWidget::resizeEvent(e);
+    LayoutControls();
+}
+
+void TfrmModbusMaster::LayoutControls()
+{
+    // Every control keeps the distances of the designed 922 x 712 layout to
+    // the edges it is anchored to.
+    const int dw = width() - DesignWidth;
+    const int dh = height() - DesignHeight;
+    auto nn = [](int v) { return v < 0 ? 0 : v; };
+
+    gbSettings->setGeometry(8, 0, nn(906 + dw), 93);
+    gbData->setGeometry(8, 92, nn(906 + dw), nn(425 + dh));
+    gbComm->setGeometry(8, 518 + dh, nn(906 + dw), 172);
+    sBar->setGeometry(0, height() - 19, width(), 19);
+
+    sgData->setGeometry(14, 64, nn(795 + dw), nn(326 + dh));
+    btnRead->move(823 + dw, 64);
+    cbRealTime->move(823 + dw, 95);
+    lblSettings->move(14, 399 + dh);
+    cbSettings->move(88, 396 + dh);
+    btnLoadSettings->move(239, 392 + dh);
+    btnSaveSettings->move(337, 392 + dh);
+
+    REComm->setGeometry(3, 15, nn(900 + dw), 155);
+}
