@@ -1,30 +1,414 @@
-// TCommPort. Placeholder bodies until the serial and TCP sides land.
+// TCommPort: the port object shared by the serial and TCP sides.
 #include "CommPort.h"
 
-namespace zorp {
-class SerialSide {};
-class TcpSide {};
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QHostAddress>
+#include <QMetaObject>
+#include <QStringDecoder>
+#include <QtGlobal>
+
+#include <algorithm>
+#include <exception>
+
+#include "SerialSide.h"
+#include "TcpSide.h"
+
+namespace {
+
+QString& IniPathOverride()
+{
+    static QString path;
+    return path;
 }
 
+// Looks up key `key` of section `section` in a small INI text: names
+// compared without regard to case, blanks around names and values dropped,
+// one pair of matching quotes removed, ';' and '#' lines are comments.
+QString IniValue(const QByteArray& raw, const QString& section, const QString& key)
+{
+    QString text;
+    if (raw.startsWith("\xFF\xFE") || raw.startsWith("\xFE\xFF")) {
+        auto dec = QStringDecoder(raw.startsWith("\xFF\xFE") ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
+        text = dec.decode(raw.mid(2));
+    } else {
+        QByteArray body = raw.startsWith("\xEF\xBB\xBF") ? raw.mid(3) : raw;
+        auto dec = QStringDecoder(QStringDecoder::Utf8);
+        text = dec.decode(body);
+        if (dec.hasError())
+            text = QString::fromLatin1(body);
+    }
+    bool inSection = false;
+    for (QStringView line : QStringView(text).split(u'\n')) {
+        line = line.trimmed();
+        if (line.isEmpty() || line.startsWith(u';') || line.startsWith(u'#'))
+            continue;
+        if (line.startsWith(u'[')) {
+            const qsizetype close = line.indexOf(u']');
+            inSection = close > 0 && line.mid(1, close - 1).trimmed().compare(section, Qt::CaseInsensitive) == 0;
+            continue;
+        }
+        if (!inSection)
+            continue;
+        const qsizetype eq = line.indexOf(u'=');
+        if (eq <= 0 || line.left(eq).trimmed().compare(key, Qt::CaseInsensitive) != 0)
+            continue;
+        QStringView value = line.mid(eq + 1).trimmed();
+        if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front())
+            value = value.mid(1, value.size() - 2);
+        return value.toString();
+    }
+    return {};
+}
+
+} // namespace
+
 TCommPort::TCommPort(QObject* owner) : QObject(owner) {}
-TCommPort::~TCommPort() = default;
+
+TCommPort::~TCommPort()
+{
+    // Notifications still queued die with the object (they are posted with
+    // it as context); the devices close now.
+    delete FSerial;
+    delete FTcp;
+    FSerial = nullptr;
+    FTcp = nullptr;
+}
+
+template <typename F> void TCommPort::Post(F&& f)
+{
+    QMetaObject::invokeMethod(this, std::forward<F>(f), Qt::QueuedConnection);
+}
+
+// Runs a user notification; an exception never reaches the event loop.
+template <typename Fn, typename... Args> static void Raise(const Fn& fn, Args&&... args)
+{
+    if (!fn)
+        return;
+    try {
+        fn(std::forward<Args>(args)...);
+    } catch (const std::exception& e) {
+        qWarning("TCommPort: a notification handler failed: %s", e.what());
+    } catch (...) {
+        qWarning("TCommPort: a notification handler failed");
+    }
+}
+
 void TCommPort::SetOpen(bool value)
 {
-    if (value) throw ECommPortError("port object not available");
-    FOpen = false;
+    if (FOpen || FSerial || FTcp)
+        Close();
+    if (!value)
+        return;
+
+    ++FGeneration;
+    FIn.resize(0);
+    FInPos = 0;
+    FUnannounced = 0;
+    FSelfClosePosted = false;
+
+    if (DeviceLayer == dlSerial) {
+        zorp::SerialSettings s;
+        s.Path = DevicePath();
+        s.Baud = Baud;
+        s.Parity = Parity;
+        s.DataBits = DataBits;
+        s.StopBits = StopBits;
+        s.InSize = InSize;
+        auto* side = new zorp::SerialSide(this);
+        try {
+            side->Open(s);
+        } catch (...) {
+            delete side;
+            throw;
+        }
+        FSerial = side;
+    } else {
+        auto* side = new zorp::TcpSide(this);
+        try {
+            if (WsMode == wsServer) {
+                const uint16_t port = zorp::ResolveTcpPort(WsPort, true);
+                QHostAddress bind;
+                if (!bind.setAddress(WsBindAddress.trimmed()))
+                    throw ECommPortError(QStringLiteral("invalid listening address %1").arg(WsBindAddress).toStdString());
+                side->OpenServer(bind, port, InSize);
+            } else {
+                const uint16_t port = zorp::ResolveTcpPort(WsPort, false);
+                const QHostAddress host = zorp::ResolveHost(WsAddress, WsResolveTimeout);
+                side->OpenClient(host, port, WsConnectTimeout, InSize);
+            }
+        } catch (...) {
+            delete side;
+            throw;
+        }
+        FTcp = side;
+    }
+    FOpen = true;
+    if (OnPortOpen) {
+        try {
+            OnPortOpen(this);
+        } catch (...) {
+            // The opening failed as far as the caller is concerned.
+            Close();
+            throw;
+        }
+    }
 }
+
 bool TCommPort::Open() const { return FOpen; }
-int TCommPort::PutBlock(const void*, int) { return -1; }
-uint8_t TCommPort::GetChar() { return 0; }
-int TCommPort::InBuffUsed() const { return 0; }
-QString TCommPort::DevicePath() const { return FDeviceOverride.isEmpty() ? DevicePathForNumber(ComNumber) : FDeviceOverride; }
-QString TCommPort::DevicePathForNumber(int n) { return QStringLiteral("/dev/ttyS%1").arg(n - 1); }
+
+void TCommPort::Close()
+{
+    const bool tcpEnded = FTcp && (FTcp->Established() || FTcp->IsServer());
+    FOpen = false;
+    ++FGeneration;
+    FIn.resize(0);
+    FInPos = 0;
+    FUnannounced = 0;
+    FSelfClosePosted = false;
+    if (FSerial) {
+        FSerial->Shutdown();
+        FSerial->deleteLater();
+        FSerial = nullptr;
+    }
+    if (FTcp) {
+        FTcp->Shutdown();
+        FTcp->deleteLater();
+        FTcp = nullptr;
+    }
+    // Posted without the staleness check: the connection did end, even if
+    // the port opens again before the notification comes due.
+    if (tcpEnded)
+        Post([this] { Raise(OnWsDisconnect, this); });
+}
+
+int TCommPort::PutBlock(const void* block, int length)
+{
+    if (!FOpen && AutoOpen) {
+        try {
+            SetOpen(true);
+        } catch (const std::exception&) {
+            return -1;
+        }
+    }
+    if (!FOpen || length < 0 || (!block && length > 0))
+        return -1;
+    if (length == 0)
+        return 0;
+    qint64 n = -1;
+    if (FSerial)
+        n = FSerial->Write(static_cast<const char*>(block), length);
+    else if (FTcp)
+        n = FTcp->Write(static_cast<const char*>(block), length);
+    return static_cast<int>(n);
+}
+
+uint8_t TCommPort::GetChar()
+{
+    if (FInPos >= FIn.size())
+        return 0;
+    const uint8_t c = static_cast<uint8_t>(FIn.at(FInPos++));
+    if (FInPos == FIn.size()) {
+        FIn.resize(0);
+        FInPos = 0;
+        // Bytes held back in the device for want of room can come in now.
+        if ((FSerial && FSerial->BytesAvailable() > 0) || (FTcp && FTcp->BytesAvailable() > 0)) {
+            const uint64_t gen = FGeneration;
+            Post([this, gen] {
+                if (gen == FGeneration)
+                    PumpSide();
+            });
+        }
+    }
+    return c;
+}
+
+int TCommPort::InBuffUsed() const { return static_cast<int>(FIn.size() - FInPos); }
+
+qint64 TCommPort::InRoom() const
+{
+    const qint64 cap = std::max(InSize, 1);
+    return std::max<qint64>(0, cap - InBuffUsed());
+}
+
+void TCommPort::ReceiveFrom(QIODevice* device, bool ignoreRoom)
+{
+    if (!device || !FOpen)
+        return;
+    qint64 want = device->bytesAvailable();
+    if (!ignoreRoom)
+        want = std::min(want, InRoom());
+    if (want <= 0)
+        return;
+    if (FInPos > 0 && FInPos * 2 >= FIn.size()) {
+        FIn.remove(0, FInPos);
+        FInPos = 0;
+    }
+    const qsizetype old = FIn.size();
+    FIn.resize(old + want);
+    const qint64 n = device->read(FIn.data() + old, want);
+    FIn.resize(old + std::max<qint64>(n, 0));
+    if (n > 0) {
+        FUnannounced += n;
+        // DeliverReceived with nothing to append announces what is waiting.
+        DeliverReceived(nullptr, 0);
+    }
+}
+
+void TCommPort::DeliverReceived(const char* data, qint64 size)
+{
+    if (!FOpen)
+        return;
+    if (data && size > 0) {
+        if (FInPos > 0 && FInPos * 2 >= FIn.size()) {
+            FIn.remove(0, FInPos);
+            FInPos = 0;
+        }
+        FIn.append(data, size);
+        FUnannounced += size;
+    }
+    if (FUnannounced < std::max(CommNotificationLevel, 1))
+        return;
+    while (FUnannounced > 0) {
+        const qint64 n = std::min<qint64>(FUnannounced, 65535);
+        PostTrigger(static_cast<uint16_t>(n));
+        FUnannounced -= n;
+    }
+}
+
+void TCommPort::PostTrigger(uint16_t count)
+{
+    const uint64_t gen = FGeneration;
+    Post([this, gen, count] {
+        if (gen != FGeneration)
+            return;
+        // Never more than GetChar can deliver (a handler may have taken
+        // bytes beyond what it was told of).
+        const uint16_t n = static_cast<uint16_t>(std::min<int>(count, InBuffUsed()));
+        if (n > 0)
+            Raise(OnTriggerAvail, this, n);
+        if (gen == FGeneration)
+            PumpSide();
+    });
+}
+
+void TCommPort::PumpSide()
+{
+    if (!FOpen || InRoom() <= 0)
+        return;
+    if (FSerial)
+        FSerial->ReadAvailable();
+    else if (FTcp)
+        FTcp->ReadAvailable();
+}
+
+void TCommPort::PostConnect()
+{
+    const uint64_t gen = FGeneration;
+    Post([this, gen] {
+        if (gen == FGeneration)
+            Raise(OnWsConnect, this);
+    });
+}
+
+void TCommPort::PostDisconnect()
+{
+    const uint64_t gen = FGeneration;
+    Post([this, gen] {
+        if (gen == FGeneration)
+            Raise(OnWsDisconnect, this);
+    });
+}
+
+void TCommPort::PostError(int code)
+{
+    const uint64_t gen = FGeneration;
+    Post([this, gen, code] {
+        if (gen == FGeneration)
+            Raise(OnWsError, this, code);
+    });
+}
+
+void TCommPort::PostAccept(const uint8_t address[4])
+{
+    const uint64_t gen = FGeneration;
+    const uint8_t a0 = address[0], a1 = address[1], a2 = address[2], a3 = address[3];
+    Post([this, gen, a0, a1, a2, a3] {
+        if (gen != FGeneration || !FTcp)
+            return;
+        const uint8_t addr[4] = {a0, a1, a2, a3};
+        bool accept = true;
+        if (OnWsAccept) {
+            try {
+                OnWsAccept(this, addr, accept);
+            } catch (...) {
+                accept = false;
+                qWarning("TCommPort: the accept handler failed; the client is refused");
+            }
+        }
+        if (gen == FGeneration && FTcp)
+            FTcp->FinishAccept(accept);
+    });
+}
+
+void TCommPort::PostSelfClose(int code)
+{
+    if (FSelfClosePosted)
+        return;
+    FSelfClosePosted = true;
+    const uint64_t gen = FGeneration;
+    // Queued behind the data notifications already posted, so bytes that
+    // arrived before the end are still delivered.
+    Post([this, gen, code] {
+        if (gen != FGeneration)
+            return;
+        Close();
+        if (code < 0) {
+            // Close() announced nothing (the connection had already ended).
+            Raise(OnWsDisconnect, this);
+        } else {
+            Raise(OnWsError, this, code);
+        }
+    });
+}
+
+QString TCommPort::DevicePath() const
+{
+    return FDeviceOverride.isEmpty() ? DevicePathForNumber(ComNumber) : FDeviceOverride;
+}
+
+QString TCommPort::ComPortsIniPath()
+{
+    if (!IniPathOverride().isEmpty())
+        return IniPathOverride();
+    const QString dir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
+    return QDir(dir).filePath(QStringLiteral("comports.ini"));
+}
+
+void TCommPort::SetComPortsIniPath(const QString& path) { IniPathOverride() = path; }
+
+QString TCommPort::DevicePathForNumber(int n)
+{
+    QFile f(ComPortsIniPath());
+    if (f.open(QIODevice::ReadOnly)) {
+        // A sane INI of port names is small; a huge file is not read.
+        const QByteArray raw = f.read(1 << 20);
+        const QString path = IniValue(raw, QStringLiteral("Ports"), QString::number(n));
+        if (!path.isEmpty())
+            return path;
+    }
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(n);
+#else
+    return QStringLiteral("/dev/ttyS%1").arg(n - 1);
+#endif
+}
+
 void TCommPort::SetDevicePathOverride(const QString& path) { FDeviceOverride = path; }
-QString TCommPort::PeerAddress() const { return {}; }
-uint16_t TCommPort::ServerPort() const { return 0; }
-void TCommPort::DeliverReceived(const char*, qint64) {}
-void TCommPort::PostConnect() {}
-void TCommPort::PostDisconnect() {}
-void TCommPort::PostError(int) {}
-void TCommPort::PostAccept(const uint8_t[4]) {}
-void TCommPort::Close() {}
+
+QString TCommPort::PeerAddress() const { return FTcp ? FTcp->PeerAddress() : QString(); }
+
+uint16_t TCommPort::ServerPort() const { return FTcp ? FTcp->ServerPort() : 0; }
+
+bool TCommPort::WsConnected() const { return FOpen && FTcp && FTcp->Established(); }

@@ -1,10 +1,30 @@
 #pragma once
 // TCommPort: one byte pipe over a serial device or a TCP socket, chosen by
 // its device layer when it opens. Runs on the thread that owns it (the UI
-// thread); its notifications reach the user through the event queue, except
-// OnPortOpen, which is raised inside the SetOpen(true) call that causes it.
+// thread) and is event-driven there: the serial side is a QSerialPort, the
+// TCP side a QTcpSocket (client) or a QTcpServer (server). Its notifications
+// reach the user through the event queue, except OnPortOpen, which is raised
+// inside the SetOpen(true) call that causes it. No notification is ever
+// raised synchronously inside another call on the port object.
+//
+// Notifications that were posted before the port closed or reopened are
+// dropped when they come due, except the OnWsDisconnect that the closing
+// itself posts. OnTriggerAvail(Count) never announces more bytes than
+// GetChar can deliver.
+//
+// TCP server mode takes one client at a time: a client that connects while
+// another is connected (or is being accepted) is closed at once, without any
+// notification. An accepted client is announced by OnWsAccept and then, when
+// the handler left Accept true, by OnWsConnect; a refused client is closed.
+//
+// Serial ports: COM n is the device named for n in "comports.ini" beside the
+// program (section "Ports", key n, value a device path), else /dev/ttyS(n-1)
+// (COMn on Windows). Any failure of an open serial device (a read or write
+// error, the device gone, the far end of a pseudo-terminal closed) closes
+// the port and is reported by OnWsError with the QSerialPort error code.
 #include <QObject>
 #include <QByteArray>
+#include <QIODevice>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -24,8 +44,8 @@ enum TDeviceLayer { dlSerial, dlTcp };
 enum TWsMode { wsClient, wsServer };
 
 // Thrown by SetOpen(true) when the port cannot be opened: no such serial
-// device, device busy, a host or port that cannot be resolved, a server
-// port that cannot be bound.
+// device, device busy, line settings the device refuses, a host or port
+// that cannot be resolved, a server port that cannot be bound.
 class ECommPortError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -39,27 +59,50 @@ public:
 
     // Settings; each applies at the next opening.
     TDeviceLayer DeviceLayer = dlSerial;
+    // When set, PutBlock on a closed port opens it first.
     bool AutoOpen = false;
+    // OnTriggerAvail comes once at least this many received bytes are
+    // waiting unannounced (values below 1 count as 1).
     int CommNotificationLevel = 1;
     uint16_t ComNumber = 1;
     int32_t Baud = 9600;
     TParity Parity = pNone;
-    uint16_t DataBits = 8;
-    uint16_t StopBits = 1;
+    uint16_t DataBits = 8;   // 5 to 8
+    uint16_t StopBits = 1;   // 1 or 2
+    // Receive buffer: at most this many received bytes wait for GetChar;
+    // further bytes stay in the device or socket until there is room again
+    // (nothing is dropped). Transmit buffer size of the serial device.
     int InSize = 8192;
     int OutSize = 8192;
+    // Client: the host to connect to, a dotted IPv4 address, an IPv6
+    // address or a host name.
     QString WsAddress = QStringLiteral("255.255.255.255");
+    // Client: the port to connect to; server: the port to listen on ("0"
+    // picks a free one, see ServerPort). A decimal number or a service name.
     QString WsPort = QStringLiteral("0");
     TWsMode WsMode = wsClient;
+    // Accepted for compatibility; the TCP byte stream always passes unchanged.
     bool WsTelnet = false;
+    // Accepted for compatibility; the port object has no reading thread of
+    // its own (it is event-driven on its owner's thread).
     int ThreadBoost = 2;
+    // Server mode: the local address to listen on.
+    QString WsBindAddress = QStringLiteral("127.0.0.1");
+    // Client mode: a connection not established within this many
+    // milliseconds is given up and reported like a refused one (OnWsError
+    // with QAbstractSocket::SocketTimeoutError). 0 leaves it to the system.
+    int WsConnectTimeout = 0;
+    // Longest wait for a host name lookup inside SetOpen(true).
+    int WsResolveTimeout = 5000;
 
-    // Open := True / False. Opening throws ECommPortError on failure.
+    // Open := True / False. Opening throws ECommPortError on failure; a port
+    // that is open is closed first.
     void SetOpen(bool value);
     bool Open() const;
 
-    // Queues the bytes for transmission; returns the number of bytes queued,
-    // or -1 when the port is not open.
+    // Queues the bytes for transmission and starts sending them at once;
+    // returns the number of bytes queued, 0 in server mode while no client
+    // is connected, or -1 when the port is not open or the device refuses.
     int PutBlock(const void* block, int length);
     // Takes the next received byte; 0 when none is waiting.
     uint8_t GetChar();
@@ -71,6 +114,11 @@ public:
     // (section "Ports", key n), else /dev/ttyS(n-1).
     QString DevicePath() const;
     static QString DevicePathForNumber(int comNumber);
+    // The "comports.ini" that DevicePathForNumber reads: beside the program
+    // unless SetComPortsIniPath named another file (an empty text restores
+    // the default).
+    static QString ComPortsIniPath();
+    static void SetComPortsIniPath(const QString& path);
     // Tests and tools: use this device path instead of the ComNumber mapping
     // (an empty text restores the mapping).
     void SetDevicePathOverride(const QString& path);
@@ -79,6 +127,9 @@ public:
     QString PeerAddress() const;
     // Local TCP port while listening in server mode (useful with WsPort "0").
     uint16_t ServerPort() const;
+    // True while a TCP connection is established (client connected, or in
+    // server mode a client accepted).
+    bool WsConnected() const;
 
     // Notifications.
     std::function<void(TCommPort*)> OnPortOpen;
@@ -96,14 +147,30 @@ public:
     void PostError(int code);
     void PostAccept(const uint8_t address[4]);
 
+    // Used by the sides.
+    // Room left in the receive buffer.
+    qint64 InRoom() const;
+    // Reads what the device has waiting straight into the receive buffer,
+    // as far as it has room (everything when ignoreRoom), and announces it.
+    void ReceiveFrom(QIODevice* device, bool ignoreRoom);
+    // The link failed or the peer ended it: after the notifications posted
+    // so far have been delivered, the port closes itself and raises
+    // OnWsError(code), or OnWsDisconnect when code is negative.
+    void PostSelfClose(int code);
+
 private:
     void Close();
+    void PostTrigger(uint16_t count);
+    void PumpSide();
+    template <typename F> void Post(F&& f);
 
-    std::unique_ptr<zorp::SerialSide> FSerial;
-    std::unique_ptr<zorp::TcpSide> FTcp;
+    zorp::SerialSide* FSerial = nullptr;
+    zorp::TcpSide* FTcp = nullptr;
     QByteArray FIn;        // received, not yet taken
     qsizetype FInPos = 0;  // next byte to take
+    qint64 FUnannounced = 0; // received bytes not yet announced by OnTriggerAvail
     bool FOpen = false;
+    bool FSelfClosePosted = false;
     QString FDeviceOverride;
     uint64_t FGeneration = 0; // bumps at every open/close: stale notifications are dropped
 };
