@@ -12,6 +12,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <vector>
 
@@ -26,6 +27,14 @@ namespace zorp {
 // replace the source (nullptr restores the monotonic clock).
 uint32_t GetTickCount();
 void SetTickCountSource(std::function<uint32_t()> source);
+
+// Exceptions thrown by event handlers end the engine operation that raised
+// the event; where that operation was started by the event loop (a timer
+// tick, a posted pass, a port notification) the engine catches them there so
+// that none crosses the Qt event loop. An application may install a hook to
+// learn of them (nullptr: they are dropped).
+void SetUnhandledExceptionHandler(std::function<void(std::exception_ptr)> handler);
+void HandleUnhandledException(std::exception_ptr e) noexcept;
 } // namespace zorp
 
 class TVexaModbus : public QObject {
@@ -161,6 +170,11 @@ private:
     void StateMachine();
     void SchedulePass();       // posts one early pass through the event queue
     void ResetReceive();
+    void UpdateTimer();        // runs FMainTimer only while a pass can do something
+    bool NeedsTimer() const;
+    bool PortIsOpen() const;
+    void Fail(int32_t code, TMachineStates after);  // message, state, then OnError
+    void MasterPass();         // request and wait states
 
     // Frames (master side).
     uint16_t NextTransactionID();
@@ -188,6 +202,10 @@ private:
     void PortDisconnected(TCommPort* port);
     void PortError(TCommPort* port, int code);
     void PortClientAccepted(TCommPort* port, const uint8_t Address[4], bool& Accept);
+    // The receive path after the bytes were taken from the port: append to
+    // FBuffer and apply the delimitation of the current state.
+    void ReceiveBlock(const uint8_t* block, int count);
+    void DelimitMaster();
 
     // Listening side. DelimitListening applies the request delimitation to
     // FBuffer in msIdleSlave (called by the receive path).
@@ -197,6 +215,7 @@ private:
 
     // Writes.
     bool WaitWithMessages(uint32_t ms);
+    void WaitForCoilConfirm();
 
     void ClearMapData();
     void ClearCoilData();
@@ -242,4 +261,10 @@ private:
     bool FIsException = false;
 
     bool FPassPosted = false;  // an early pass is queued
+    bool FTimerEnabled = false; // Connect or Listen has enabled the machine
+    bool FOpening = false;     // inside the opening pass's SetOpen(true)
+    std::exception_ptr FOpeningException; // raised by a handler during the opening
+    bool FWaitAborted = false; // the event loop was told to quit during a wait
+    bool FPortOpenForTests = false; // test seam: treat the port as open
+    std::vector<uint8_t> FRxScratch;
 };

@@ -1,0 +1,394 @@
+// TVexaModbus: construction, properties, link operations and the building
+// blocks shared by the rest of the engine (state, error reports, log lines,
+// the terminal, the tick count and the pass timer).
+#include "VexaModbus.h"
+
+#include <QCoreApplication>
+#include <QLocale>
+#include <QMetaMethod>
+#include <QMetaObject>
+#include <QTimer>
+#include <chrono>
+
+#include "CommPort.h"
+
+namespace zorp {
+namespace {
+std::function<uint32_t()>& TickSource()
+{
+    static std::function<uint32_t()> source;
+    return source;
+}
+std::function<void(std::exception_ptr)>& UnhandledHandler()
+{
+    static std::function<void(std::exception_ptr)> handler;
+    return handler;
+}
+} // namespace
+
+uint32_t GetTickCount()
+{
+    if (auto& s = TickSource()) return s();
+    using namespace std::chrono;
+    return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void SetTickCountSource(std::function<uint32_t()> source) { TickSource() = std::move(source); }
+
+void SetUnhandledExceptionHandler(std::function<void(std::exception_ptr)> handler)
+{
+    UnhandledHandler() = std::move(handler);
+}
+
+void HandleUnhandledException(std::exception_ptr e) noexcept
+{
+    try {
+        if (auto& h = UnhandledHandler()) h(e);
+    } catch (...) {
+        // the hook itself failed: nothing more can be done at the loop's edge
+    }
+}
+} // namespace zorp
+
+namespace {
+bool ShuttingDown() { return QCoreApplication::instance() == nullptr || QCoreApplication::closingDown(); }
+
+bool HasMethod(const QObject* o, const char* signature)
+{
+    return o->metaObject()->indexOfMethod(QMetaObject::normalizedSignature(signature).constData()) >= 0;
+}
+
+// The state texts, indexed by state number.
+const char* const kStateTexts[] = {
+    "Wyłączona maszyna stanu",
+    "Inicjalizacja połączenia...",
+    "ReadCoils",
+    "Oczekiwanie na ReadCoils...",
+    "ReadDiscreteInputs",
+    "Oczekiwanie na ReadDiscreteInputs...",
+    "ReadHoldingRegs",
+    "Oczekiwanie na ReadHoldingRegs...",
+    "ReadInputRegs",
+    "Oczekiwanie na ReadInputRegs...",
+    "", "", "", "",
+    "Rozłączanie",
+    "Nasłuch",
+    "", "", "", "", "", "", "", "", "",
+    "ReadFileRecord",
+    "Oczekiwanie na ReadFileRecord...",
+    "", "",
+};
+static_assert(sizeof kStateTexts / sizeof kStateTexts[0] == msWaitForWriteSingleSpecialReg + 1);
+
+// States whose pass acts at once (rather than waiting for a frame or the
+// clock): an early pass is posted when one of them is entered.
+bool ActsAtOnce(TMachineStates s)
+{
+    switch (s) {
+    case msInit: case msInitSlave: case msDisconnect: case msSystemError:
+    case msReadCoils: case msReadDiscreteInputs: case msReadHoldingRegs: case msReadInputRegs:
+    case msWriteSingleReg: case msWriteMultiRegs: case msWriteSingleCoil: case msWriteMultiCoils:
+    case msReadFileRecord: case msWriteSingleSpecialReg:
+        return true;
+    default:
+        return false;
+    }
+}
+} // namespace
+
+TVexaModbus::TVexaModbus(QObject* AOwner) : QObject(AOwner)
+{
+    // "." as the decimal separator of every number the program formats.
+    QLocale::setDefault(QLocale::c());
+
+    try {
+        FMainTimer = new QTimer(this);
+        try {
+            FMainTimer->setInterval(1);
+            FMainTimer->setTimerType(Qt::PreciseTimer);
+            connect(FMainTimer, &QTimer::timeout, this, &TVexaModbus::MainTimerTimer);
+            FComPort = new TCommPort(this);
+        } catch (...) {
+            AddLog(QStringLiteral("Exception: Nie stworzono timera !!!"));
+        }
+    } catch (...) {
+        FMainTimer = nullptr;
+    }
+
+    if (FComPort) {
+        try {
+            FComPort->AutoOpen = false;
+            FComPort->CommNotificationLevel = 1;
+            FComPort->WsPort = QStringLiteral("0");
+            FComPort->WsAddress = QStringLiteral("255.255.255.255");
+            FComPort->WsMode = wsClient;
+            FComPort->ComNumber = 1;
+            FComPort->Baud = 9600;
+            FComPort->DataBits = 8;
+            FComPort->StopBits = 1;
+            FComPort->InSize = 8192;
+            FComPort->OutSize = 8192;
+            FComPort->WsTelnet = false;
+            FComPort->DeviceLayer = dlSerial;
+            FComPort->ThreadBoost = 2;
+            // Notifications arrive from the event loop: nothing may escape them.
+            FComPort->OnPortOpen = [this](TCommPort* p) { PortOpened(p); };
+            FComPort->OnTriggerAvail = [this](TCommPort* p, uint16_t n) {
+                try { PortDataAvailable(p, n); } catch (...) { zorp::HandleUnhandledException(std::current_exception()); }
+            };
+            FComPort->OnWsConnect = [this](TCommPort* p) {
+                try { PortConnected(p); } catch (...) { zorp::HandleUnhandledException(std::current_exception()); }
+            };
+            FComPort->OnWsDisconnect = [this](TCommPort* p) {
+                try { PortDisconnected(p); } catch (...) { zorp::HandleUnhandledException(std::current_exception()); }
+            };
+            FComPort->OnWsError = [this](TCommPort* p, int code) {
+                try { PortError(p, code); } catch (...) { zorp::HandleUnhandledException(std::current_exception()); }
+            };
+            FComPort->OnWsAccept = [this](TCommPort* p, const uint8_t a[4], bool& accept) {
+                try { PortClientAccepted(p, a, accept); } catch (...) { zorp::HandleUnhandledException(std::current_exception()); }
+            };
+        } catch (...) {
+            AddLog(QStringLiteral("Exception: Nie zainicjowano portu COM !!!"));
+        }
+    }
+
+    // Diagnostic sinks among the owner's children, in the owner's order.
+    if (AOwner) {
+        for (QObject* child : AOwner->children()) {
+            if (child == this) continue;
+            if (!Memo && HasMethod(child, "appendPlainText(QString)")) Memo = child;
+            if (!Terminal && HasMethod(child, "attachPort(QObject*)")) Terminal = child;
+        }
+    }
+}
+
+TVexaModbus::~TVexaModbus()
+{
+    FData.clear();
+    FTimerEnabled = false;
+    if (FMainTimer) FMainTimer->stop();
+    delete FMainTimer;
+    FMainTimer = nullptr;
+    FBuffer.Clear();
+    if (FComPort) {
+        // Nothing the port reports while it closes may reach a dying engine.
+        FComPort->OnPortOpen = nullptr;
+        FComPort->OnTriggerAvail = nullptr;
+        FComPort->OnWsConnect = nullptr;
+        FComPort->OnWsDisconnect = nullptr;
+        FComPort->OnWsError = nullptr;
+        FComPort->OnWsAccept = nullptr;
+        try {
+            if (FComPort->Open()) FComPort->SetOpen(false);
+        } catch (...) {
+        }
+        delete FComPort;
+        FComPort = nullptr;
+    }
+}
+
+// ---- properties -------------------------------------------------------------
+
+int32_t TVexaModbus::GetComNumber() const { return FComPort ? FComPort->ComNumber : 1; }
+
+void TVexaModbus::SetComNumber(int32_t Value)
+{
+    if (FComPort && Value != FComPort->ComNumber) FComPort->ComNumber = static_cast<uint16_t>(Value);
+}
+
+namespace {
+// A signed decimal integer: optional sign, at least one digit, in range.
+bool ParseDecimal(const QString& text, int32_t& value)
+{
+    int i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
+    if (i >= text.size()) return false;
+    int64_t v = 0;
+    for (; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u'0' || c > u'9') return false;
+        v = v * 10 + (c - u'0');
+        if (v > int64_t(INT32_MAX) + 1) return false;
+    }
+    if (negative) v = -v;
+    if (v > INT32_MAX || v < INT32_MIN) return false;
+    value = static_cast<int32_t>(v);
+    return true;
+}
+} // namespace
+
+void TVexaModbus::SetEthIP(const QString& Value)
+{
+    QString s = Value;
+    QString result;
+    int32_t n = 0;
+    for (int part = 0; part < 3; ++part) {
+        const qsizetype dot = s.indexOf(u'.');
+        const QString head = dot < 0 ? QString() : s.left(dot);
+        if (dot >= 0) s.remove(0, dot + 1);
+        if (!ParseDecimal(head, n)) { FEthIP = Value; return; }
+        if (part) result += u'.';
+        result += QString::number(n);
+    }
+    if (!ParseDecimal(s, n)) { FEthIP = Value; return; }
+    FEthIP = result + u'.' + QString::number(n);
+}
+
+QString TVexaModbus::GetStateStr(int32_t VState)
+{
+    const uint32_t i = static_cast<uint32_t>(VState) & 0xFFu;
+    if (i < sizeof kStateTexts / sizeof kStateTexts[0]) return QString::fromUtf8(kStateTexts[i]);
+    return QString();
+}
+
+// ---- link operations ------------------------------------------------------
+
+void TVexaModbus::Connect()
+{
+    AttachTerminal();
+    if (FComPort) FComPort->DeviceLayer = dlSerial;
+    FCounterTry = 0;
+    FFileNumber = 1;
+    FMemAddress = 0;
+    FDataCount = 0;
+    FCoilsCount = 0;
+    FLastTransaction_ID = 0;
+    FMode = mbmMaster;
+    FTimerEnabled = true;
+    SetState(msInit);
+    // InMainLoop is owned by the running pass's guard: it is only ever set
+    // while a pass is on the stack, so there is nothing stale to clear here.
+    FValueType = vtNone;
+    FIsException = false;
+    FTryDisconnect = false;
+    UpdateTimer();
+    AddLog(QStringLiteral("Łączenie..."));
+}
+
+void TVexaModbus::Listen()
+{
+    AttachTerminal();
+    if (FComPort) FComPort->DeviceLayer = dlSerial;
+    FCounterTry = 0;
+    FFileNumber = 1;
+    FMemAddress = 0;
+    FDataCount = 0;
+    FLastTransaction_ID = 0;
+    FMode = mbmSlave;
+    FTimerEnabled = true;
+    SetState(msInitSlave);
+    FIsException = false;
+    FTryDisconnect = false;
+    UpdateTimer();
+    AddLog(QStringLiteral("Inicjacja połączenia..."));
+}
+
+void TVexaModbus::Disconnect()
+{
+    FTryDisconnect = true;
+    // The request is carried out by a later pass; make sure one comes.
+    SchedulePass();
+    if (!InMainLoop) UpdateTimer();
+}
+
+// ---- building blocks ----------------------------------------------------------
+
+void TVexaModbus::SetState(TMachineStates s)
+{
+    State = s;
+    if (ActsAtOnce(s)) SchedulePass();
+    if (!InMainLoop) UpdateTimer();
+    if (OnChangeState) OnChangeState(this);
+    AddLog(QStringLiteral("Status: ") + GetStateStr(s));
+}
+
+void TVexaModbus::ReportError(int32_t code)
+{
+    FValueType = vtNone;
+    if (OnError) OnError(this, code);
+}
+
+void TVexaModbus::AddLog(const QString& text)
+{
+    if (!Memo || ShuttingDown()) return;
+    try {
+        QMetaObject::invokeMethod(Memo.data(), "appendPlainText", Qt::DirectConnection, Q_ARG(QString, text));
+    } catch (...) {
+    }
+}
+
+void TVexaModbus::AttachTerminal()
+{
+    if (!Terminal || ShuttingDown()) return;
+    try {
+        // attachPort connects the display to the port object and activates it.
+        QMetaObject::invokeMethod(Terminal.data(), "attachPort", Qt::DirectConnection,
+                                  Q_ARG(QObject*, FComPort));
+    } catch (...) {
+    }
+}
+
+bool TVexaModbus::PortIsOpen() const { return FComPort && (FPortOpenForTests || FComPort->Open()); }
+
+// ---- pass scheduling ------------------------------------------------------------
+//
+// The machine advances in passes. A periodic 1 ms timer would cost about
+// 1.6% of a core even while nothing happens, so FMainTimer runs only while a
+// pass can change something on its own: in the opening, request, wait,
+// closing and transport-error states, and in the idle states while a
+// disconnect is pending (or, listening, a request is complete). In every
+// other state a pass does nothing, so stopping the timer there changes
+// nothing a caller can observe. Whatever leaves such a resting state (an
+// operation arming a transaction, Disconnect, a completed frame, a port
+// notification) goes through SetState or posts a pass itself. Waits keep the
+// 1 ms tick so that a time-out is still taken at the first pass after it
+// has elapsed, with the clock read through zorp::GetTickCount.
+//
+// Early passes are posted through the event queue (at most one at a time),
+// never run inside the operation or notification that asked for them; they
+// make a transaction take microseconds instead of a timer period.
+
+bool TVexaModbus::NeedsTimer() const
+{
+    switch (State) {
+    case msNone: case msDone: case msReadHoldingRegsSlave:
+        return false;
+    case msIdle:
+        return FTryDisconnect;
+    case msIdleSlave:
+        return FTryDisconnect || FFrameCompleted;
+    default:
+        return true;
+    }
+}
+
+void TVexaModbus::UpdateTimer()
+{
+    if (!FMainTimer) return;
+    const bool need = FTimerEnabled && NeedsTimer();
+    if (need && !FMainTimer->isActive()) FMainTimer->start();
+    else if (!need && FMainTimer->isActive()) FMainTimer->stop();
+}
+
+void TVexaModbus::SchedulePass()
+{
+    if (FPassPosted || !FTimerEnabled) return;
+    FPassPosted = true;
+    QMetaObject::invokeMethod(this, [this] {
+        FPassPosted = false;
+        MainTimerTimer();
+    }, Qt::QueuedConnection);
+}
+
+void TVexaModbus::MainTimerTimer()
+{
+    // Called from the event loop (timer tick or posted pass): a handler's
+    // exception ends the pass here and goes no further.
+    try {
+        StateMachine();
+    } catch (...) {
+        zorp::HandleUnhandledException(std::current_exception());
+    }
+}

@@ -1,0 +1,119 @@
+// The engine's side of the port object: the receive path and the link
+// handlers.
+#include "VexaModbus.h"
+
+#include "CommPort.h"
+#include "ModbusFrames.h"
+#include "VexaStates.h"
+
+void TVexaModbus::PortDataAvailable(TCommPort* port, uint16_t Count)
+{
+    if (!port) return;
+    // Take what was announced, but never more than is waiting: a stale
+    // announcement must not turn into invented zero bytes.
+    const int waiting = port->InBuffUsed();
+    const int n = Count < waiting ? int(Count) : waiting;
+    if (n <= 0) return;
+    FRxCounter += n;
+    FRxScratch.resize(size_t(n));
+    for (int i = 0; i < n; ++i) FRxScratch[size_t(i)] = port->GetChar();
+    if (OnReceiveData) {
+        try {
+            OnReceiveData(this, FRxScratch.data(), n);
+        } catch (...) {
+            // the bytes are kept whatever the log handler does
+        }
+    }
+    ReceiveBlock(FRxScratch.data(), n);
+}
+
+void TVexaModbus::ReceiveBlock(const uint8_t* block, int count)
+{
+    if (!block || count <= 0) return;
+    FBuffer.Write(block, size_t(count));
+    if (FFrameCompleted) return; // a complete frame is not examined again
+    if (State == msIdleSlave) DelimitListening();
+    else DelimitMaster();
+    if (FFrameCompleted) SchedulePass();
+    if (!InMainLoop) UpdateTimer();
+}
+
+void TVexaModbus::DelimitMaster()
+{
+    const bool tcp = zorp::IsTcpFraming(FProtocol);
+    const zorp::ResponseKind kind = zorp::states::IsAckWait(State) ? zorp::ResponseKind::Ack : zorp::ResponseKind::Read;
+    const zorp::Delimitation d = zorp::DelimitResponse(FBuffer.Data(), FBuffer.Size(), tcp, kind);
+    if (!d.flagKnown) return;
+    FIsException = d.exception;
+    if (!d.complete) return;
+    if (tcp) FBuffer.RemoveFront(zorp::kMbapPrefix);
+    FFrameCompleted = true;
+}
+
+namespace {
+// Raises an event from inside the opening pass's SetOpen(true): the
+// exception is kept for the pass to rethrow once the port call is done.
+template <typename F>
+void DuringOpening(bool opening, std::exception_ptr& keep, F&& f)
+{
+    if (!opening) { f(); return; }
+    try {
+        f();
+    } catch (...) {
+        if (!keep) keep = std::current_exception();
+    }
+}
+} // namespace
+
+void TVexaModbus::PortOpened(TCommPort* port)
+{
+    (void)port;
+    DuringOpening(FOpening, FOpeningException, [this] {
+        AttachTerminal();
+        if (FMode == mbmMaster) {
+            if (FInterfaceType != mbiRS485) return; // a TCP link is up once connected
+            FConnected = true;
+            AddLog(QStringLiteral("Zestawiono połączenie RS485"));
+            SetState(msIdle);
+            if (OnConnect) OnConnect(this);
+        } else {
+            if (FInterfaceType == mbiRS485) AddLog(QStringLiteral("Nasłuch RS485 aktywny"));
+            else if (FInterfaceType == mbiEthernet) AddLog(QStringLiteral("Nasłuch TCP/IP aktywny"));
+            SetState(msIdleSlave);
+            if (OnListen) OnListen(this);
+        }
+    });
+}
+
+void TVexaModbus::PortConnected(TCommPort* port)
+{
+    (void)port;
+    AttachTerminal();
+    if (FMode == mbmMaster) {
+        FConnected = true;
+        AddLog(QStringLiteral("Zestawiono połączenie TCP/IP"));
+        SetState(msIdle);
+        if (OnConnect) OnConnect(this);
+    } else {
+        if (FInterfaceType == mbiRS485) AddLog(QStringLiteral("Nasłuch RS485 aktywny"));
+        else if (FInterfaceType == mbiEthernet) AddLog(QStringLiteral("Nasłuch TCP/IP aktywny"));
+        SetState(msIdleSlave);
+        if (OnListen) OnListen(this);
+    }
+}
+
+void TVexaModbus::PortDisconnected(TCommPort* port)
+{
+    AddLog(QStringLiteral("Rozłączono"));
+    if (FMode == mbmSlave) {
+        if (OnClientDisconnect) OnClientDisconnect(port);
+        FClientIP.clear();
+    }
+}
+
+void TVexaModbus::PortError(TCommPort* port, int code)
+{
+    (void)port;
+    (void)code; // the kind of socket error does not change what follows
+    SetState(msSystemError);
+}

@@ -1,0 +1,124 @@
+// Read operations, decoding of accepted read responses, and the register
+// and coil images.
+#include "VexaModbus.h"
+
+#include <algorithm>
+
+#include "ModbusFrames.h"
+
+void TVexaModbus::ReadCoils(uint16_t Address, uint8_t Count)
+{
+    if (!FConnected) return;
+    FMemAddress = Address;
+    FDataCount = Count;
+    FCoilsCount = Count;
+    FCounterTry = 0;
+    SetState(msReadCoils);
+}
+
+void TVexaModbus::ReadDiscreteInputs(uint16_t Address, uint8_t Count)
+{
+    if (!FConnected) return;
+    FMemAddress = Address;
+    FDataCount = Count;
+    FCounterTry = 0;
+    SetState(msReadDiscreteInputs);
+}
+
+void TVexaModbus::ReadHoldingRegs(uint16_t Address, uint8_t Count)
+{
+    if (!FConnected) return;
+    FMemAddress = Address;
+    FDataCount = Count;
+    FCounterTry = 0;
+    SetState(msReadHoldingRegs);
+}
+
+void TVexaModbus::ReadInputRegs(uint16_t Address, uint8_t Count)
+{
+    if (!FConnected) return;
+    FMemAddress = Address;
+    FDataCount = Count;
+    FCounterTry = 0;
+    SetState(msReadInputRegs);
+}
+
+void TVexaModbus::ReadFileRecord(uint16_t FileNumber, uint16_t Address, uint8_t Count)
+{
+    if (!FConnected) return;
+    FFileNumber = FileNumber;
+    FMemAddress = Address;
+    FDataCount = Count;
+    FCounterTry = 0;
+    SetState(msReadFileRecord);
+}
+
+void TVexaModbus::ReadRelayState() { ReadCoils(17, 6); }
+
+void TVexaModbus::AcceptRead()
+{
+    // The checks have passed: byte 2 is the byte count and all bc data bytes
+    // follow from byte 3 (TCP: after the removed header).
+    const size_t bc = FBuffer[2];
+    const size_t avail = FBuffer.Size() > 3 ? FBuffer.Size() - 3 : 0;
+    const uint8_t* p = FBuffer.Data() + 3;
+    // Copied before ResetReceive empties the buffer.
+    std::vector<uint8_t> data(p, p + std::min(bc, avail));
+    const TMachineStates wait = State;
+    ResetReceive();
+    SetState(msIdle);
+
+    switch (wait) {
+    case msWaitForReadCoils: {
+        // Coils for which the response carries no bit read as False.
+        const std::vector<bool> coils = zorp::UnpackBits(data.data(), data.size(), FCoilsCount);
+        FCoilsCount = 0;
+        if (OnReadCoils) OnReadCoils(this, FDeviceID, FMemAddress, static_cast<uint16_t>(coils.size()), coils);
+        break;
+    }
+    case msWaitForReadDiscreteInputs:
+        if (OnReadDiscreteInputs) OnReadDiscreteInputs(this, FDeviceID, FMemAddress, FDataCount, data);
+        break;
+    case msWaitForReadHoldingRegs:
+        if (FValueType == vtNone && OnReadHoldingRegs) OnReadHoldingRegs(this, FDeviceID, FMemAddress, FDataCount, data);
+        break;
+    case msWaitForReadInputRegs:
+        if (FValueType == vtNone && OnReadInputRegs) OnReadInputRegs(this, FDeviceID, FMemAddress, FDataCount, data);
+        break;
+    case msWaitForReadFileRecord:
+        if (FValueType == vtNone && OnReadFileRecord)
+            OnReadFileRecord(this, FDeviceID, FFileNumber, FMemAddress, FDataCount, data);
+        break;
+    default:
+        break;
+    }
+}
+
+void TVexaModbus::ClearMapData() { FMapData.fill(0); }
+void TVexaModbus::ClearCoilData() { FCoilData.fill(false); }
+
+void TVexaModbus::Get_MapData(std::vector<uint16_t>& Data) const
+{
+    if (Data.size() > FMapData.size()) return;
+    std::copy_n(FMapData.begin(), Data.size(), Data.begin());
+}
+
+void TVexaModbus::Set_MapData(const std::vector<uint16_t>& Data)
+{
+    ClearMapData();
+    if (Data.size() > FMapData.size()) return;
+    std::copy(Data.begin(), Data.end(), FMapData.begin());
+}
+
+void TVexaModbus::Get_CoilData(std::vector<bool>& Data) const
+{
+    if (Data.size() > FCoilData.size()) return;
+    for (size_t i = 0; i < Data.size(); ++i) Data[i] = FCoilData[i];
+}
+
+void TVexaModbus::Set_CoilData(const std::vector<bool>& Data)
+{
+    ClearCoilData();
+    if (Data.size() > FCoilData.size()) return;
+    for (size_t i = 0; i < Data.size(); ++i) FCoilData[i] = Data[i];
+}

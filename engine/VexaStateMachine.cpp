@@ -1,0 +1,276 @@
+// The transaction state machine: one short pass per tick or posted call.
+#include "VexaModbus.h"
+
+#include <QString>
+#include <functional>
+
+#include "CommPort.h"
+#include "ModbusFrames.h"
+#include "VexaStates.h"
+
+using namespace zorp::states;
+
+namespace {
+
+// Clears the pass guard however the pass ends (a handler may throw), and
+// lets the timer follow the state the pass left behind.
+struct PassGuard {
+    bool& flag;
+    std::function<void()> atEnd;
+    ~PassGuard()
+    {
+        flag = false;
+        try { atEnd(); } catch (...) {}
+    }
+};
+
+} // namespace
+
+void TVexaModbus::ResetReceive()
+{
+    FBuffer.Clear();
+    FTimeout = zorp::GetTickCount();
+    FFrameCompleted = false;
+}
+
+void TVexaModbus::Fail(int32_t code, TMachineStates after)
+{
+    if (code == 10) FSendConfirm = true;
+    if (const char* msg = zorp::ErrorMessage(code)) AddLog(QString::fromUtf8(msg));
+    SetState(after);
+    ReportError(code);
+}
+
+void TVexaModbus::DisconnectCheck()
+{
+    if (FTryDisconnect) SetState(msDisconnect);
+}
+
+void TVexaModbus::StateMachine()
+{
+    if (InMainLoop) return;
+    InMainLoop = true;
+    PassGuard guard{InMainLoop, [this] { UpdateTimer(); }};
+
+    switch (State) {
+    case msNone:
+    case msDone:
+    case msReadHoldingRegsSlave:
+        break;
+    case msInit:
+    case msInitSlave:
+        OpeningPass();
+        break;
+    case msIdle:
+        DisconnectCheck();
+        break;
+    case msIdleSlave:
+        ListeningPass();
+        break;
+    case msDisconnect:
+        ClosingPass();
+        break;
+    case msSystemError:
+        SystemErrorPass();
+        break;
+    default:
+        MasterPass();
+        break;
+    }
+}
+
+void TVexaModbus::MasterPass()
+{
+    if (IsReadWait(State) || IsAckWait(State)) WaitPass();
+    else RequestPass();
+}
+
+void TVexaModbus::OpeningPass()
+{
+    const bool slave = State == msInitSlave;
+    if (!FComPort) {
+        AddLog(QStringLiteral("Error: Port nie istnieje !!!"));
+        ReportError(0);
+        SetState(msDone);
+    } else {
+        bool failed = false;
+        try {
+            FConnected = false;
+            FComPort->DataBits = FDataBits;
+            FComPort->Parity = FParity;
+            FComPort->StopBits = FStopBits;
+            FComPort->Baud = FComSpeed;
+            if (FInterfaceType == mbiRS485) {
+                FComPort->DeviceLayer = dlSerial;
+            } else if (FInterfaceType == mbiEthernet) {
+                FComPort->DeviceLayer = dlTcp;
+                FComPort->WsMode = slave ? wsServer : wsClient;
+                FComPort->WsAddress = FEthIP;
+                FComPort->WsPort = QString::number(FEthPort);
+            }
+            ResetReceive();
+            SetState(slave ? msIdleSlave : msIdle);
+            AddLog(QStringLiteral("Otwieranie portu..."));
+            if (FComPort->Open()) FComPort->SetOpen(false);
+            // Opening a serial port announces it from inside this call;
+            // whatever an event handler throws there is kept apart from
+            // the port's own failures and ends the pass afterwards.
+            FOpening = true;
+            FOpeningException = nullptr;
+            try {
+                FComPort->SetOpen(true);
+            } catch (...) {
+                FOpening = false;
+                throw;
+            }
+            FOpening = false;
+        } catch (...) {
+            failed = true;
+        }
+        if (failed) {
+            FOpeningException = nullptr;
+            AddLog(QStringLiteral("Exception: Nie można otworzyć portu !!!"));
+            ReportError(1);
+            SetState(msNone);
+        } else if (FOpeningException) {
+            std::exception_ptr e = FOpeningException;
+            FOpeningException = nullptr;
+            std::rethrow_exception(e);
+        }
+    }
+    if (FTryDisconnect) SetState(msDone);
+}
+
+void TVexaModbus::RequestPass()
+{
+    ResetReceive();
+    const TMachineStates request = State;
+    if (FConnected && PortIsOpen()) {
+        switch (request) {
+        case msReadCoils:
+            SendRequest(1, FMemAddress, FDataCount);
+            SetState(msWaitForReadCoils);
+            break;
+        case msReadDiscreteInputs:
+            SendRequest(2, FMemAddress, FDataCount);
+            SetState(msWaitForReadDiscreteInputs);
+            break;
+        case msReadHoldingRegs:
+            SendRequest(3, FMemAddress, FDataCount);
+            SetState(msWaitForReadHoldingRegs);
+            break;
+        case msReadInputRegs:
+            SendRequest(4, FMemAddress, FDataCount);
+            SetState(msWaitForReadInputRegs);
+            break;
+        case msWriteSingleReg:
+            SendRequest(6, FMemAddress, FDataCount);
+            SetState(msWaitForWriteSingleReg);
+            break;
+        case msWriteMultiRegs:
+            SendMultiRegsRequest(16, FMemAddress, FDataValues, FDataCount);
+            SetState(msWaitForWriteMultiRegs);
+            break;
+        case msWriteSingleCoil:
+            SendRequest(5, FMemAddress, FDataCount);
+            SetState(msWaitForWriteSingleCoil);
+            break;
+        case msWriteMultiCoils:
+            SendMultiCoilsRequest(15, FMemAddress, FByteValues, FDataCount);
+            SetState(msWaitForWriteMultiCoils);
+            break;
+        case msReadFileRecord:
+            SendFileRecordRequest(20, FFileNumber, FMemAddress, FDataCount);
+            SetState(msWaitForReadFileRecord);
+            break;
+        case msWriteSingleSpecialReg:
+            SendRequest(102, FMemAddress, FDataCount);
+            SetState(msWaitForWriteSingleSpecialReg);
+            break;
+        default:
+            break;
+        }
+    } else {
+        Fail(16, msDisconnect);
+    }
+    DisconnectCheck();
+}
+
+void TVexaModbus::WaitPass()
+{
+    const TMachineStates wait = State;
+    const bool read = IsReadWait(wait);
+    const uint32_t elapsed = zorp::GetTickCount() - FTimeout; // wraps correctly
+    const bool timedOut = elapsed > FFixedTimeout;
+
+    bool takeTimeout = !FFrameCompleted && timedOut;
+    if (FFrameCompleted) {
+        const bool tcp = zorp::IsTcpFraming(FProtocol);
+        const uint8_t fc = FunctionOf(wait);
+        const uint16_t echo = wait == msWaitForWriteMultiCoils ? uint16_t(FCoilsCount) : FDataCount;
+        const zorp::CheckResult r = read
+            ? zorp::CheckReadResponse(FBuffer.Data(), FBuffer.Size(), tcp, FIsException, FDeviceID, fc)
+            : zorp::CheckAckResponse(FBuffer.Data(), FBuffer.Size(), tcp, FIsException, FDeviceID, fc,
+                                     FMemAddress, echo);
+        switch (r.verdict) {
+        case zorp::Verdict::Wait:
+            // A complete frame that is still too short to decide on: the
+            // time-out still applies, so a line that stops mid-frame cannot
+            // hold the transaction for ever.
+            takeTimeout = timedOut;
+            break;
+        case zorp::Verdict::Ignore:
+            // An exception code without a report: keep waiting, time-out afresh.
+            ResetReceive();
+            break;
+        case zorp::Verdict::Report:
+            // The receive buffer is emptied before the report so that nothing
+            // of the failed frame outlives a handler that throws.
+            if (r.resetFirst) ResetReceive();
+            Fail(r.code, msIdle);
+            break;
+        case zorp::Verdict::Accept:
+            if (read) AcceptRead();
+            else AcceptAck();
+            break;
+        }
+    }
+    if (takeTimeout) {
+        if (read) AddLog(QStringLiteral("not FrameCompleted..."));
+        if (FCounterTry < FMaxRepeat) {
+            AddLog(QStringLiteral("Ponowienie"));
+            ++FCounterTry;
+            SetState(RequestOf(wait));
+        } else {
+            Fail(4, msIdle);
+        }
+    }
+    DisconnectCheck();
+}
+
+void TVexaModbus::ClosingPass()
+{
+    if (FComPort) {
+        try {
+            FComPort->SetOpen(false);
+        } catch (...) {
+            // closing a port never fails in a way the engine could act on
+        }
+    }
+    FTryDisconnect = false;
+    SetState(msNone);
+    FValueType = vtNone;
+    AddLog(QStringLiteral("Rozłączenie"));
+    FConnected = false;
+    if (OnDisconnect) OnDisconnect(this);
+}
+
+void TVexaModbus::SystemErrorPass()
+{
+    // Like every report, the state after is set before OnError fires, so
+    // the handler already sees the link down.
+    FTryDisconnect = false;
+    SetState(msNone);
+    FConnected = false;
+    ReportError(15);
+}
