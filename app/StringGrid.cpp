@@ -1,46 +1,75 @@
 #include "StringGrid.h"
 
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
 
+#include <algorithm>
+
+namespace {
+const QString kEmpty;
+constexpr int kDefaultColWidth = 64;
+} // namespace
+
 TStringGrid::TStringGrid(QWidget* parent) : QAbstractScrollArea(parent)
 {
-    FColWidths.assign(FColCount, 64);
+    FColWidths.assign(FColCount, kDefaultColWidth);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setFocusPolicy(Qt::StrongFocus);
     viewport()->setMouseTracking(true);
+    // Every pixel is painted in paintEvent; the widget backing store double-buffers.
     viewport()->setAutoFillBackground(false);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    verticalScrollBar()->setSingleStep(1);
+    horizontalScrollBar()->setSingleStep(16);
     UpdateScrollBars();
 }
 
+QSize TStringGrid::sizeHint() const { return QSize(320, 240); }
+
 void TStringGrid::SetColCount(int n)
 {
-    if (n < 1) n = 1;
+    n = std::max(1, n);
+    if (n == FColCount) return;
     FColCount = n;
-    FColWidths.resize(n, 64);
+    FColWidths.resize(n, kDefaultColWidth);
     UpdateScrollBars();
     InvalidateGrid();
 }
 
 void TStringGrid::SetRowCount(int n)
 {
-    if (n < 1) n = 1;
+    n = std::max(1, n);
     if (n == FRowCount) return;
     FRowCount = n;
     UpdateScrollBars();
     InvalidateGrid();
 }
 
-void TStringGrid::SetFixedRows(int n) { FFixedRows = std::max(0, n); InvalidateGrid(); }
-void TStringGrid::SetFixedCols(int n) { FFixedCols = std::max(0, n); InvalidateGrid(); }
-
-QString TStringGrid::Cells(int col, int row) const
+void TStringGrid::SetFixedRows(int n)
 {
-    if (row < 0 || col < 0 || row >= static_cast<int>(FCells.size())) return {};
-    const auto& r = FCells[row];
-    return col < static_cast<int>(r.size()) ? r[col] : QString();
+    FFixedRows = std::max(0, n);
+    UpdateScrollBars();
+    InvalidateGrid();
 }
+
+void TStringGrid::SetFixedCols(int n)
+{
+    FFixedCols = std::max(0, n);
+    UpdateScrollBars();
+    InvalidateGrid();
+}
+
+const QString& TStringGrid::CellRef(int col, int row) const
+{
+    if (row < 0 || col < 0 || row >= static_cast<int>(FCells.size())) return kEmpty;
+    const auto& r = FCells[row];
+    return col < static_cast<int>(r.size()) ? r[col] : kEmpty;
+}
+
+QString TStringGrid::Cells(int col, int row) const { return CellRef(col, row); }
 
 void TStringGrid::SetCells(int col, int row, const QString& text)
 {
@@ -52,7 +81,7 @@ void TStringGrid::SetCells(int col, int row, const QString& text)
     auto& r = FCells[row];
     if (col >= static_cast<int>(r.size())) {
         if (text.isEmpty()) return;
-        r.resize(col + 1);
+        r.resize(std::max<size_t>(col + 1, FColCount));
     }
     if (r[col] == text) return;
     r[col] = text;
@@ -67,7 +96,9 @@ int TStringGrid::ColWidths(int col) const
 void TStringGrid::SetColWidths(int col, int width)
 {
     if (col < 0 || col >= FColCount) return;
-    FColWidths[col] = std::max(0, width);
+    width = std::max(0, width);
+    if (FColWidths[col] == width) return;
+    FColWidths[col] = width;
     UpdateScrollBars();
     InvalidateGrid();
 }
@@ -79,99 +110,166 @@ void TStringGrid::SetDefaultRowHeight(int h)
     InvalidateGrid();
 }
 
+int TStringGrid::TopRow() const { return FFixedRows + verticalScrollBar()->value(); }
+
+void TStringGrid::SetTopRow(int row) { verticalScrollBar()->setValue(row - FFixedRows); }
+
+int TStringGrid::VisibleRowCount() const
+{
+    return std::max(0, (viewport()->height() - FixedHeight()) / RowPitch());
+}
+
+int TStringGrid::FixedWidth() const
+{
+    int w = 0;
+    for (int c = 0; c < FFixedCols && c < FColCount; ++c) w += FColWidths[c] + GridLineWidth();
+    return w;
+}
+
+int TStringGrid::FixedHeight() const { return std::min(FFixedRows, FRowCount) * RowPitch(); }
+
 int TStringGrid::ColLeft(int col) const
 {
     int x = 0;
-    for (int c = 0; c < col && c < FColCount; ++c) {
-        x += FColWidths[c] + GridLineWidth();
-    }
+    for (int c = 0; c < col && c < FColCount; ++c) x += FColWidths[c] + GridLineWidth();
     if (col >= FFixedCols) x -= horizontalScrollBar()->value();
     return x;
 }
 
 int TStringGrid::RowTop(int row) const
 {
-    int y = row * (FRowHeight + GridLineWidth());
-    if (row >= FFixedRows) y -= verticalScrollBar()->value() * (FRowHeight + GridLineWidth());
-    return y;
+    if (row < FFixedRows) return row * RowPitch();
+    return (row - verticalScrollBar()->value()) * RowPitch();
 }
 
 QRect TStringGrid::CellRect(int col, int row) const
 {
     if (col < 0 || row < 0 || col >= FColCount || row >= FRowCount) return {};
+    if (row >= FFixedRows && row < TopRow()) return {};
     return QRect(ColLeft(col), RowTop(row), FColWidths[col], FRowHeight);
 }
 
 bool TStringGrid::MouseToCell(const QPoint& pos, int& col, int& row) const
 {
     col = row = -1;
-    for (int r = 0; r < FRowCount; ++r) {
-        if (r >= FFixedRows && r < FFixedRows + verticalScrollBar()->value()) continue;
-        QRect rr(0, RowTop(r), 1, FRowHeight + GridLineWidth());
-        if (pos.y() >= rr.top() && pos.y() < rr.top() + rr.height()) { row = r; break; }
+    if (pos.x() < 0 || pos.y() < 0) return false;
+    const int pitch = RowPitch();
+    const int fixedH = FixedHeight();
+    if (pos.y() < fixedH) {
+        row = pos.y() / pitch;
+    } else {
+        const int r = TopRow() + (pos.y() - fixedH) / pitch;
+        if (r < FRowCount) row = r;
     }
-    for (int c = 0; c < FColCount; ++c) {
-        int left = ColLeft(c);
-        if (pos.x() >= left && pos.x() < left + FColWidths[c] + GridLineWidth()) { col = c; break; }
+    // Fixed columns lie over the scrolled ones.
+    const int fixedW = FixedWidth();
+    int left = 0;
+    const int firstScrolled = pos.x() < fixedW ? 0 : FFixedCols;
+    const int lastCol = pos.x() < fixedW ? std::min(FFixedCols, FColCount) : FColCount;
+    if (firstScrolled > 0) left = fixedW - horizontalScrollBar()->value();
+    for (int c = firstScrolled; c < lastCol; ++c) {
+        const int step = FColWidths[c] + GridLineWidth();
+        if (pos.x() >= left && pos.x() < left + step) { col = c; break; }
+        left += step;
     }
-    return col >= 0 && row >= 0;
+    if (col < 0 || row < 0) { col = row = -1; return false; }
+    return true;
 }
 
 void TStringGrid::InvalidateCell(int col, int row)
 {
     QRect r = CellRect(col, row);
-    if (!r.isEmpty()) viewport()->update(r.adjusted(0, 0, 1, 1));
+    if (r.isEmpty()) return;
+    r = r.intersected(viewport()->rect());
+    if (!r.isEmpty()) viewport()->update(r);
 }
 
 void TStringGrid::InvalidateRow(int row)
 {
-    viewport()->update(QRect(0, RowTop(row), viewport()->width(), FRowHeight + GridLineWidth()));
+    if (row < 0 || row >= FRowCount || (row >= FFixedRows && row < TopRow())) return;
+    viewport()->update(QRect(0, RowTop(row), viewport()->width(), RowPitch()));
 }
 
 void TStringGrid::InvalidateGrid() { viewport()->update(); }
 
 void TStringGrid::UpdateScrollBars()
 {
-    const int step = FRowHeight + GridLineWidth();
-    int fixedH = FFixedRows * step;
-    int visibleRows = std::max(1, (viewport()->height() - fixedH) / step);
-    int scrollRows = std::max(0, FRowCount - FFixedRows - visibleRows);
+    const int pitch = RowPitch();
+    const int visibleRows = std::max(1, (viewport()->height() - FixedHeight()) / pitch);
+    const int scrollRows = std::max(0, FRowCount - FFixedRows - visibleRows);
     verticalScrollBar()->setRange(0, scrollRows);
     verticalScrollBar()->setPageStep(visibleRows);
     int total = 0;
-    int fixedW = 0;
-    for (int c = 0; c < FColCount; ++c) {
-        total += FColWidths[c] + GridLineWidth();
-        if (c < FFixedCols) fixedW = total;
-    }
+    for (int c = 0; c < FColCount; ++c) total += FColWidths[c] + GridLineWidth();
     horizontalScrollBar()->setRange(0, std::max(0, total - viewport()->width()));
-    horizontalScrollBar()->setPageStep(std::max(1, viewport()->width() - fixedW));
+    horizontalScrollBar()->setPageStep(std::max(1, viewport()->width() - FixedWidth()));
 }
 
-void TStringGrid::paintEvent(QPaintEvent*)
+void TStringGrid::paintEvent(QPaintEvent* event)
 {
     QPainter p(viewport());
-    p.fillRect(viewport()->rect(), Qt::white);
-    const int firstScrollRow = FFixedRows + verticalScrollBar()->value();
-    auto paintCell = [&](int c, int r) {
-        QRect rect = CellRect(c, r);
-        if (rect.isEmpty() || !rect.intersects(viewport()->rect())) return;
+    const QRect dirty = event->rect();
+    const QRect view = viewport()->rect();
+    p.fillRect(dirty, Qt::white);
+
+    const int fixedW = FixedWidth();
+    const int fixedH = FixedHeight();
+    const int pitch = RowPitch();
+    // The areas cells of each kind may paint into: scrolled cells never
+    // paint over the fixed rows or columns.
+    const QRect scrolledArea(QPoint(fixedW, fixedH), view.bottomRight());
+    const QRect fixedColArea(0, fixedH, fixedW, std::max(0, view.height() - fixedH));
+    const QRect fixedRowArea(fixedW, 0, std::max(0, view.width() - fixedW), fixedH);
+
+    auto paintCell = [&](int c, int r, const QRect& area) {
+        const QRect rect(ColLeft(c), RowTop(r), FColWidths[c], FRowHeight);
+        const QRect clip = rect.intersected(area).intersected(dirty);
+        if (clip.isEmpty()) return;
+        if (!OnDrawCell) return;
         p.save();
-        p.setClipRect(rect);
-        if (OnDrawCell) OnDrawCell(this, p, c, r, rect);
+        p.setClipRect(clip);
+        OnDrawCell(this, p, c, r, rect);
         p.restore();
-        if (VertLines && c >= FFixedCols && r >= FFixedRows) {
-            p.setPen(QColor(192, 192, 192));
-            p.drawLine(rect.right() + 1, rect.top(), rect.right() + 1, rect.bottom() + 1);
-        }
     };
-    for (int r = firstScrollRow; r < FRowCount; ++r) {
-        if (RowTop(r) > viewport()->height()) break;
-        for (int c = FFixedCols; c < FColCount; ++c) paintCell(c, r);
-        for (int c = 0; c < FFixedCols; ++c) paintCell(c, r);
+
+    // Rows in view: the fixed ones, then the scrolled ones from TopRow.
+    const int firstRow = TopRow();
+    int lastRow = firstRow + (std::max(0, view.height() - fixedH) + pitch - 1) / pitch;
+    lastRow = std::min(lastRow, FRowCount - 1);
+    const int fixedRows = std::min(FFixedRows, FRowCount);
+    const int fixedCols = std::min(FFixedCols, FColCount);
+
+    for (int r = firstRow; r <= lastRow; ++r) {
+        const int top = RowTop(r);
+        if (top >= dirty.bottom() + 1 || top + pitch <= dirty.top()) continue;
+        for (int c = fixedCols; c < FColCount; ++c) paintCell(c, r, scrolledArea);
+        for (int c = 0; c < fixedCols; ++c) paintCell(c, r, fixedColArea);
     }
-    for (int r = 0; r < FFixedRows && r < FRowCount; ++r)
-        for (int c = 0; c < FColCount; ++c) paintCell(c, r);
+    for (int r = 0; r < fixedRows; ++r) {
+        for (int c = fixedCols; c < FColCount; ++c) paintCell(c, r, fixedRowArea);
+        for (int c = 0; c < fixedCols; ++c) paintCell(c, r, QRect(0, 0, fixedW, fixedH));
+    }
+
+    // Lines between the non-fixed columns, over the non-fixed rows only.
+    if ((VertLines || HorzLines) && lastRow >= firstRow) {
+        p.setClipRect(scrolledArea.intersected(dirty));
+        p.setPen(LineColor);
+        const int top = RowTop(firstRow);
+        const int bottom = RowTop(lastRow) + FRowHeight - 1 + (HorzLines ? 1 : 0);
+        int x = ColLeft(fixedCols);
+        for (int c = fixedCols; c < FColCount; ++c) {
+            x += FColWidths[c];
+            if (VertLines) p.drawLine(x, top, x, bottom);
+            x += GridLineWidth();
+        }
+        if (HorzLines) {
+            const int right = x - 1;
+            for (int r = firstRow; r <= lastRow; ++r) {
+                const int y = RowTop(r) + FRowHeight;
+                p.drawLine(ColLeft(fixedCols), y, right, y);
+            }
+        }
+    }
 }
 
 void TStringGrid::resizeEvent(QResizeEvent* event)
@@ -180,11 +278,15 @@ void TStringGrid::resizeEvent(QResizeEvent* event)
     UpdateScrollBars();
 }
 
+bool TStringGrid::InHeader(int y) const { return y >= 0 && y < FixedHeight(); }
+
 int TStringGrid::ColumnBorderAt(int x) const
 {
-    for (int c = 0; c < FColCount; ++c) {
-        int right = ColLeft(c) + FColWidths[c];
-        if (x >= right - 2 && x <= right + 3) return c;
+    // Search from the right so that a zero-width column can be widened again.
+    for (int c = FColCount - 1; c >= 0; --c) {
+        const int right = ColLeft(c) + FColWidths[c];
+        if (c >= FFixedCols && right < FixedWidth()) continue; // scrolled under the fixed columns
+        if (x >= right - 2 && x <= right + 2) return c;
     }
     return -1;
 }
@@ -192,8 +294,8 @@ int TStringGrid::ColumnBorderAt(int x) const
 void TStringGrid::mousePressEvent(QMouseEvent* event)
 {
     const QPoint pos = event->position().toPoint();
-    if (ColSizing && event->button() == Qt::LeftButton && pos.y() < FFixedRows * (FRowHeight + 1)) {
-        int c = ColumnBorderAt(pos.x());
+    if (ColSizing && event->button() == Qt::LeftButton && InHeader(pos.y())) {
+        const int c = ColumnBorderAt(pos.x());
         if (c >= 0) {
             FSizingCol = c;
             FSizingStartX = pos.x();
@@ -211,16 +313,10 @@ void TStringGrid::mouseMoveEvent(QMouseEvent* event)
         SetColWidths(FSizingCol, std::max(1, FSizingStartWidth + pos.x() - FSizingStartX));
         return;
     }
-    bool onBorder = ColSizing && pos.y() < FFixedRows * (FRowHeight + 1) && ColumnBorderAt(pos.x()) >= 0;
+    const bool onBorder = ColSizing && InHeader(pos.y()) && ColumnBorderAt(pos.x()) >= 0;
     viewport()->setCursor(onBorder ? Qt::SplitHCursor : Qt::ArrowCursor);
 }
 
-void TStringGrid::mouseReleaseEvent(QMouseEvent*)
-{
-    FSizingCol = -1;
-}
+void TStringGrid::mouseReleaseEvent(QMouseEvent*) { FSizingCol = -1; }
 
-void TStringGrid::scrollContentsBy(int, int)
-{
-    viewport()->update();
-}
+void TStringGrid::scrollContentsBy(int, int) { viewport()->update(); }

@@ -3,6 +3,12 @@
 // cell is painted by its owner (OnDrawCell). A cell's text belongs to its row
 // index: rows hidden by a smaller RowCount keep their texts and show them
 // again when the grid grows.
+//
+// Geometry: columns are separated by a one-pixel gap (drawn as a line only
+// between non-fixed columns of non-fixed rows when VertLines is set); rows
+// follow each other without a gap unless HorzLines is set. Fixed rows and
+// columns stay in view: the rows scroll by whole rows, the columns by pixels.
+// The grid has no in-place editing, no selection and no focus rectangle.
 #include <QAbstractScrollArea>
 #include <QRect>
 #include <QString>
@@ -26,6 +32,10 @@ public:
     void SetFixedCols(int n);
 
     QString Cells(int col, int row) const;
+    // A reference to the stored text (an empty string for a cell never set);
+    // valid until the next SetCells.
+    const QString& CellRef(int col, int row) const;
+    // Sets a cell's text; repaints only that cell, and only when the text changed.
     void SetCells(int col, int row, const QString& text);
 
     int ColWidths(int col) const;
@@ -34,7 +44,14 @@ public:
     void SetDefaultRowHeight(int h);
     int GridLineWidth() const { return 1; }
 
-    // Cell rectangle in viewport coordinates (empty when not in view).
+    // First scrollable row shown below the fixed rows.
+    int TopRow() const;
+    void SetTopRow(int row);
+    // Number of scrollable rows that fit completely below the fixed rows.
+    int VisibleRowCount() const;
+
+    // Cell rectangle in viewport coordinates (empty when the cell does not
+    // exist or is scrolled out of the grid's rows).
     QRect CellRect(int col, int row) const;
     // Hit test in viewport coordinates; false outside every cell.
     bool MouseToCell(const QPoint& pos, int& col, int& row) const;
@@ -44,16 +61,24 @@ public:
     void InvalidateRow(int row);
     void InvalidateGrid();
 
-    // Whether the user may resize columns by dragging the header borders.
+    // Whether the user may resize columns by dragging their borders in the fixed rows.
     bool ColSizing = true;
-    // Vertical lines between non-fixed columns.
+    // Lines between the non-fixed columns of the non-fixed rows.
     bool VertLines = true;
+    // A one-pixel line below every non-fixed row (off: rows touch).
+    bool HorzLines = false;
+    // Colour of the lines.
+    QColor LineColor = QColor(192, 192, 192);
 
-    // Paints one cell: (Sender, painter, ACol, ARow, Rect).
+    // Paints one cell: (Sender, painter, ACol, ARow, Rect). The painter is
+    // clipped to the visible part of the cell.
     std::function<void(TStringGrid* Sender, QPainter& Canvas, int ACol, int ARow, const QRect& Rect)> OnDrawCell;
-    // A mouse press inside the grid: (Sender, button, modifiers, X, Y).
+    // A mouse press inside the grid (not on a column border being dragged):
+    // (Sender, button, modifiers, X, Y) with X, Y in viewport coordinates.
     std::function<void(TStringGrid* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y)>
         OnMouseDown;
+
+    QSize sizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -64,8 +89,12 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
-    int ColLeft(int col) const;  // x of the column's left edge in viewport coordinates
-    int RowTop(int row) const;   // y of the row's top edge in viewport coordinates
+    int RowPitch() const { return FRowHeight + (HorzLines ? 1 : 0); }
+    int FixedWidth() const;  // width of the fixed columns with their gaps
+    int FixedHeight() const; // height of the fixed rows
+    int ColLeft(int col) const; // x of the column's left edge in viewport coordinates
+    int RowTop(int row) const;  // y of the row's top edge in viewport coordinates
+    bool InHeader(int y) const;
     int ColumnBorderAt(int x) const; // column whose right border is under x, or -1
     void UpdateScrollBars();
 

@@ -8,39 +8,6 @@
 
 #include "StringGrid.h"
 
-// ---- register grid: placeholders -------------------------------------------
-
-// PLACEHOLDER (grid)
-void TfrmModbusMaster::FillAddresses()
-{
-    UpdateRowColors();
-}
-
-// PLACEHOLDER (grid)
-void TfrmModbusMaster::UpdateRowColors()
-{
-    FColors.assign(static_cast<size_t>(sgData ? sgData->RowCount() : 0), 16777215u);
-}
-
-// PLACEHOLDER (grid)
-void TfrmModbusMaster::sgDataDrawCell(QObject*, QPainter& Canvas, int ACol, int ARow, const QRect& Rect)
-{
-    Canvas.fillRect(Rect, (ARow == 0 || ACol == 0) ? QColor(235, 235, 235) : QColor(Qt::white));
-    Canvas.drawText(Rect.adjusted(3, 0, -3, 0), Qt::AlignVCenter | Qt::AlignLeft, sgData->Cells(ACol, ARow));
-}
-
-// PLACEHOLDER (grid)
-void TfrmModbusMaster::ShowRegisterData() {}
-
-// PLACEHOLDER (grid)
-void TfrmModbusMaster::ShowBitData() {}
-
-// PLACEHOLDER (grid)
-void TfrmModbusMaster::sgDataMouseDown(QObject*, Qt::MouseButton, Qt::KeyboardModifiers, int, int) {}
-
-// PLACEHOLDER (grid)
-void TfrmModbusMaster::MarkContinuationRows() {}
-
 // ---- polling: placeholders ---------------------------------------------------
 
 // PLACEHOLDER (settings)

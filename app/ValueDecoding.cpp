@@ -1,0 +1,324 @@
+#include "ValueDecoding.h"
+
+#include <QHash>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+using F = TTypeFormat;
+
+// Byte orders, most significant first; indices into H0 L0 H1 L1 H2 L2 H3 L3.
+#define ORD1(a) {a, 0, 0, 0, 0, 0, 0, 0}
+#define ORD2(a, b) {a, b, 0, 0, 0, 0, 0, 0}
+#define ORD4(a, b, c, d) {a, b, c, d, 0, 0, 0, 0}
+
+const TDataTypeInfo kTypes[] = {
+    {"HEX", 1, F::RawHex, 0, ORD1(0)},
+    {"BIN", 1, F::RawBin, 0, ORD1(0)},
+    {"BYTES", 1, F::RawBytes, 0, ORD1(0)},
+    {"ASCII", 1, F::RawAscii, 0, ORD1(0)},
+    {"BIT", 1, F::Bit, 0, ORD1(0)},
+    {"SInt8 (ShortInt)", 1, F::Signed, 1, ORD1(1)},
+    {"UInt8 (Byte)", 1, F::Unsigned, 1, ORD1(1)},
+    {"SInt16 (SmallInt) AABB", 1, F::Signed, 2, ORD2(0, 1)},
+    {"SInt16 (SmallInt) BBAA", 1, F::Signed, 2, ORD2(1, 0)},
+    {"UInt16 (Word) AABB", 1, F::Unsigned, 2, ORD2(0, 1)},
+    {"UInt16 (Word) BBAA", 1, F::Unsigned, 2, ORD2(1, 0)},
+    {"SInt32 (Integer, LongInt) AABB CCDD", 2, F::Signed, 4, ORD4(0, 1, 2, 3)},
+    {"SInt32 (Integer, LongInt) CCDD AABB", 2, F::Signed, 4, ORD4(2, 3, 0, 1)},
+    {"SInt32 (Integer, LongInt) BBAA DDCC", 2, F::Signed, 4, ORD4(1, 0, 3, 2)},
+    {"SInt32 (Integer, LongInt) DDCC BBAA", 2, F::Signed, 4, ORD4(3, 2, 1, 0)},
+    {"UInt32 (LongWord) AABB CCDD", 2, F::Unsigned, 4, ORD4(0, 1, 2, 3)},
+    {"UInt32 (LongWord) CCDD AABB", 2, F::Unsigned, 4, ORD4(2, 3, 0, 1)},
+    {"UInt32 (LongWord) BBAA DDCC", 2, F::Unsigned, 4, ORD4(1, 0, 3, 2)},
+    {"UInt32 (LongWord) DDCC BBAA", 2, F::Unsigned, 4, ORD4(3, 2, 1, 0)},
+    {"Int64 AABB CCDD EEFF GGHH", 4, F::Signed, 8, {7, 6, 5, 4, 3, 2, 1, 0}},
+    {"Int64 GGHH EEFF CCDD AABB", 4, F::Signed, 8, {1, 0, 3, 2, 5, 4, 7, 6}},
+    {"Int64 BBAA DDCC FFEE HHGG", 4, F::Signed, 8, {6, 7, 4, 5, 2, 3, 0, 1}},
+    {"Int64 HHGG FFEE DDCC BBAA", 4, F::Signed, 8, {0, 1, 2, 3, 4, 5, 6, 7}},
+    {"UInt64 AABB CCDD EEFF GGHH", 4, F::Unsigned, 8, {7, 6, 5, 4, 3, 2, 1, 0}},
+    {"UInt64 GGHH EEFF CCDD AABB", 4, F::Unsigned, 8, {1, 0, 3, 2, 5, 4, 7, 6}},
+    {"UInt64 BBAA DDCC FFEE HHGG", 4, F::Unsigned, 8, {6, 7, 4, 5, 2, 3, 0, 1}},
+    {"UInt64 HHGG FFEE DDCC BBAA", 4, F::Unsigned, 8, {0, 1, 2, 3, 4, 5, 6, 7}},
+    {"Single (Float) AABB CCDD", 2, F::Float32, 4, ORD4(3, 2, 1, 0)},
+    {"Single (Float) CCDD AABB", 2, F::Float32, 4, ORD4(1, 0, 3, 2)},
+    {"Single (Float) BBAA DDCC", 2, F::Float32, 4, ORD4(2, 3, 0, 1)},
+    {"Single (Float) DDCC BBAA", 2, F::Float32, 4, ORD4(0, 1, 2, 3)},
+    {"Double (Real) AABB CCDD EEFF GGHH", 4, F::Float64, 8, {7, 6, 5, 4, 3, 2, 1, 0}},
+    {"Double (Real) GGHH EEFF CCDD AABB", 4, F::Float64, 8, {1, 0, 3, 2, 5, 4, 7, 6}},
+    {"Double (Real) BBAA DDCC FFEE HHGG", 4, F::Float64, 8, {6, 7, 4, 5, 2, 3, 0, 1}},
+    {"Double (Real) HHGG FFEE DDCC BBAA", 4, F::Float64, 8, {0, 1, 2, 3, 4, 5, 6, 7}},
+};
+constexpr int kTypeCount = int(sizeof(kTypes) / sizeof(kTypes[0]));
+static_assert(kTypeCount == 35);
+
+#undef ORD1
+#undef ORD2
+#undef ORD4
+
+// Windows-1250, bytes 0x80 to 0xFF. The five bytes the code page leaves
+// undefined map to the C1 control of the same number, as Windows does.
+const char16_t kCp1250High[128] = {
+    0x20AC, 0x0081, 0x201A, 0x0083, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x0088, 0x2030, 0x0160, 0x2039, 0x015A, 0x0164, 0x017D, 0x0179,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x0098, 0x2122, 0x0161, 0x203A, 0x015B, 0x0165, 0x017E, 0x017A,
+    0x00A0, 0x02C7, 0x02D8, 0x0141, 0x00A4, 0x0104, 0x00A6, 0x00A7,
+    0x00A8, 0x00A9, 0x015E, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x017B,
+    0x00B0, 0x00B1, 0x02DB, 0x0142, 0x00B4, 0x00B5, 0x00B6, 0x00B7,
+    0x00B8, 0x0105, 0x015F, 0x00BB, 0x013D, 0x02DD, 0x013E, 0x017C,
+    0x0154, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0139, 0x0106, 0x00C7,
+    0x010C, 0x00C9, 0x0118, 0x00CB, 0x011A, 0x00CD, 0x00CE, 0x010E,
+    0x0110, 0x0143, 0x0147, 0x00D3, 0x00D4, 0x0150, 0x00D6, 0x00D7,
+    0x0158, 0x016E, 0x00DA, 0x0170, 0x00DC, 0x00DD, 0x0162, 0x00DF,
+    0x0155, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x013A, 0x0107, 0x00E7,
+    0x010D, 0x00E9, 0x0119, 0x00EB, 0x011B, 0x00ED, 0x00EE, 0x010F,
+    0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7,
+    0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,
+};
+
+const char kHexDigits[] = "0123456789ABCDEF";
+
+// Writes the decimal digits of v ending just before `end`; returns the first.
+char16_t* WriteDecimal(char16_t* end, uint64_t v)
+{
+    do {
+        *--end = char16_t(u'0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    return end;
+}
+
+int HexValue(char16_t c)
+{
+    if (c >= u'0' && c <= u'9') return c - u'0';
+    if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+    if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+    return -1;
+}
+
+void WriteBin(char16_t* out, uint8_t b)
+{
+    for (int i = 0; i < 8; ++i) out[i] = (b & (0x80 >> i)) ? u'1' : u'0';
+}
+
+const QHash<QStringView, int>& TypeIndex()
+{
+    // Keys view the names kept alive in `names`.
+    static const QStringList names = ValueDecoding::DataTypeNames();
+    static const QHash<QStringView, int> index = [] {
+        QHash<QStringView, int> h;
+        for (int i = 0; i < kTypeCount; ++i) h.insert(QStringView(names[i]), i);
+        return h;
+    }();
+    return index;
+}
+
+} // namespace
+
+namespace ValueDecoding {
+
+int DataTypeCount() { return kTypeCount; }
+
+const TDataTypeInfo& DataTypeAt(int index)
+{
+    if (index < 0 || index >= kTypeCount) index = 0;
+    return kTypes[index];
+}
+
+QStringList DataTypeNames()
+{
+    QStringList out;
+    out.reserve(kTypeCount);
+    for (const auto& t : kTypes) out << QString::fromLatin1(t.Name);
+    return out;
+}
+
+const TDataTypeInfo* FindDataType(QStringView name)
+{
+    // The shortest name has 3 characters, the longest 35: a quick length test
+    // keeps empty and odd texts away from the hash.
+    if (name.size() < 3 || name.size() > 35) return nullptr;
+    const auto& index = TypeIndex();
+    auto it = index.constFind(name);
+    return it == index.constEnd() ? nullptr : &kTypes[it.value()];
+}
+
+int DataTypeRows(QStringView name)
+{
+    const TDataTypeInfo* t = FindDataType(name);
+    return t ? t->Rows : 0;
+}
+
+QString ByteToBin(uint8_t B)
+{
+    char16_t buf[8];
+    WriteBin(buf, B);
+    return QString(reinterpret_cast<const QChar*>(buf), 8);
+}
+
+QChar CodePageChar(uint8_t b)
+{
+    return QChar(b < 0x80 ? char16_t(b) : kCp1250High[b - 0x80]);
+}
+
+static bool IsDrawnAsDot(char16_t c)
+{
+    return c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0);
+}
+
+QString AsciiDisplayText(const QString& cellText)
+{
+    bool any = false;
+    for (QChar c : cellText) {
+        if (IsDrawnAsDot(c.unicode())) { any = true; break; }
+    }
+    if (!any) return cellText;
+    QString out = cellText;
+    for (QChar& c : out) {
+        if (IsDrawnAsDot(c.unicode())) c = u'.';
+    }
+    return out;
+}
+
+TRawTexts RegisterRawTexts(uint8_t H, uint8_t L)
+{
+    TRawTexts t;
+    char16_t buf[24];
+
+    buf[0] = char16_t(kHexDigits[H >> 4]);
+    buf[1] = char16_t(kHexDigits[H & 15]);
+    buf[2] = char16_t(kHexDigits[L >> 4]);
+    buf[3] = char16_t(kHexDigits[L & 15]);
+    t.Hex = QString(reinterpret_cast<const QChar*>(buf), 4);
+
+    WriteBin(buf, H);
+    buf[8] = u' ';
+    WriteBin(buf + 9, L);
+    t.Bin = QString(reinterpret_cast<const QChar*>(buf), 17);
+
+    char16_t* end = buf + 24;
+    char16_t* p = WriteDecimal(end, uint64_t(H) * 256 + L);
+    t.Dec = QString(reinterpret_cast<const QChar*>(p), end - p);
+
+    p = WriteDecimal(end, L);
+    *--p = u',';
+    p = WriteDecimal(p, H);
+    t.Bytes = QString(reinterpret_cast<const QChar*>(p), end - p);
+
+    buf[0] = CodePageChar(H).unicode();
+    buf[1] = u' ';
+    buf[2] = CodePageChar(L).unicode();
+    t.Ascii = QString(reinterpret_cast<const QChar*>(buf), 3);
+    return t;
+}
+
+TRawTexts HalfRegisterRawTexts(uint8_t H)
+{
+    TRawTexts t;
+    char16_t buf[8];
+    buf[0] = char16_t(kHexDigits[H >> 4]);
+    buf[1] = char16_t(kHexDigits[H & 15]);
+    t.Hex = QString(reinterpret_cast<const QChar*>(buf), 2);
+    t.Bin = ByteToBin(H);
+    t.Bytes = UnsignedText(H);
+    t.Ascii = QString(CodePageChar(H));
+    return t;
+}
+
+bool ParseHexRegister(QStringView text, uint8_t& H, uint8_t& L)
+{
+    if (text.size() != 4) return false;
+    const char16_t* s = text.utf16();
+    int d[4];
+    for (int i = 0; i < 4; ++i) {
+        d[i] = HexValue(s[i]);
+        if (d[i] < 0) return false;
+    }
+    H = uint8_t(d[0] << 4 | d[1]);
+    L = uint8_t(d[2] << 4 | d[3]);
+    return true;
+}
+
+QString SignedText(int64_t v)
+{
+    char16_t buf[24];
+    char16_t* end = buf + 24;
+    // The magnitude of INT64_MIN is taken in unsigned arithmetic.
+    uint64_t mag = v < 0 ? uint64_t(0) - uint64_t(v) : uint64_t(v);
+    char16_t* p = WriteDecimal(end, mag);
+    if (v < 0) *--p = u'-';
+    return QString(reinterpret_cast<const QChar*>(p), end - p);
+}
+
+QString UnsignedText(uint64_t v)
+{
+    char16_t buf[24];
+    char16_t* end = buf + 24;
+    char16_t* p = WriteDecimal(end, v);
+    return QString(reinterpret_cast<const QChar*>(p), end - p);
+}
+
+QString FixedText(double v)
+{
+    if (std::isnan(v)) return QStringLiteral("NaN");
+    if (std::isinf(v)) return v < 0 ? QStringLiteral("-INF") : QStringLiteral("INF");
+    char buf[64];
+    int n;
+    if (std::fabs(v) >= 1e18) {
+        n = std::snprintf(buf, sizeof buf, "%.6E", v);
+    } else {
+        n = std::snprintf(buf, sizeof buf, "%.6f", v);
+        // "-0.000000" would claim a sign for a value that shows as zero.
+        if (n > 0 && buf[0] == '-' && std::strspn(buf + 1, "0.") == size_t(n - 1))
+            return QString::fromLatin1(buf + 1, n - 1);
+    }
+    if (n < 0) return {};
+    // snprintf follows the C locale, which the program never changes, so the
+    // separator is always ".".
+    return QString::fromLatin1(buf, qMin(n, int(sizeof buf) - 1));
+}
+
+QString DecodeValue(const TDataTypeInfo& type, const QStringView* hexTexts)
+{
+    if (type.ByteCount < 1 || type.ByteCount > 8 || type.Rows < 1 || type.Rows > 4) return {};
+    uint8_t wire[8] = {};
+    for (int r = 0; r < type.Rows; ++r) {
+        if (!ParseHexRegister(hexTexts[r], wire[2 * r], wire[2 * r + 1])) return {};
+    }
+    uint64_t raw = 0;
+    for (int i = 0; i < type.ByteCount; ++i) raw = raw << 8 | wire[type.Order[i] & 7];
+
+    switch (type.Format) {
+    case TTypeFormat::Unsigned:
+        return UnsignedText(raw);
+    case TTypeFormat::Signed: {
+        const int bits = type.ByteCount * 8;
+        int64_t v;
+        if (bits == 64) {
+            v = int64_t(raw);
+        } else {
+            const uint64_t sign = uint64_t(1) << (bits - 1);
+            v = (raw & sign) ? int64_t(raw) - int64_t(sign << 1) : int64_t(raw);
+        }
+        return SignedText(v);
+    }
+    case TTypeFormat::Float32: {
+        uint32_t u = uint32_t(raw);
+        float f;
+        std::memcpy(&f, &u, sizeof f);
+        return FixedText(double(f));
+    }
+    case TTypeFormat::Float64: {
+        double d;
+        std::memcpy(&d, &raw, sizeof d);
+        return FixedText(d);
+    }
+    default:
+        return {};
+    }
+}
+
+} // namespace ValueDecoding

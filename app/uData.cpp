@@ -1,0 +1,174 @@
+#include "uData.h"
+
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <climits>
+
+#include "ValueDecoding.h"
+
+std::function<void(TfrmDataEditor*)> TfrmDataEditor::OnShownHook;
+
+namespace {
+
+QColor FromBGR(uint32_t c) { return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF)); }
+
+constexpr uint32_t kFormColor = 15461355;  // light grey
+constexpr uint32_t kInputColor = 15397610; // pale green-grey of input boxes
+
+QFont TahomaPx(int px)
+{
+    QFont f(QStringLiteral("Tahoma"));
+    f.setPixelSize(px);
+    return f;
+}
+
+void SetInputBackground(QWidget* w)
+{
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::Base, FromBGR(kInputColor));
+    pal.setColor(QPalette::Button, FromBGR(kInputColor));
+    w->setPalette(pal);
+}
+
+bool IsEnter(const QKeyEvent* k) { return k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter; }
+
+} // namespace
+
+TfrmDataEditor::TfrmDataEditor(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint)
+{
+    setObjectName(QStringLiteral("frmDataEditor"));
+    setWindowTitle(QStringLiteral("Data Editor"));
+    setFont(TahomaPx(11));
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, FromBGR(kFormColor));
+    setPalette(pal);
+    setAutoFillBackground(true);
+    setSizeGripEnabled(false);
+    setFixedSize(DesignWidth, DesignHeight);
+
+    gbDataType = new QGroupBox(QStringLiteral("Data Type"), this);
+    gbDataType->setObjectName(QStringLiteral("gbDataType"));
+    gbDataType->setGeometry(8, 0, 235, 65);
+    cbDataType = new QComboBox(gbDataType);
+    cbDataType->setObjectName(QStringLiteral("cbDataType"));
+    cbDataType->setEditable(false);
+    cbDataType->setGeometry(7, 24, 221, 21);
+    cbDataType->addItems(ValueDecoding::DataTypeNames());
+    // All 35 names show at once, without scrolling.
+    cbDataType->setMaxVisibleItems(50);
+    cbDataType->setCurrentIndex(-1);
+    SetInputBackground(cbDataType);
+    SetInputBackground(cbDataType->view());
+
+    gbDescription = new QGroupBox(QStringLiteral("Description"), this);
+    gbDescription->setObjectName(QStringLiteral("gbDescription"));
+    gbDescription->setGeometry(8, 0, 235, 65);
+    edDescription = new QLineEdit(gbDescription);
+    edDescription->setObjectName(QStringLiteral("edDescription"));
+    edDescription->setGeometry(16, 24, 201, 21);
+    edDescription->setMaxLength(INT_MAX);
+    SetInputBackground(edDescription);
+
+    btnOK = new QPushButton(QStringLiteral("OK"), this);
+    btnOK->setObjectName(QStringLiteral("btnOK"));
+    btnOK->setGeometry(88, 71, 75, 25);
+    // Enter is handled by the two controls themselves; the button is not a
+    // default button, so that no other key path can close the dialog with OK.
+    btnOK->setAutoDefault(false);
+    btnOK->setDefault(false);
+    connect(btnOK, &QPushButton::clicked, this, [this] { btnOKClick(btnOK); });
+
+    cbDataType->installEventFilter(this);
+    cbDataType->view()->installEventFilter(this);
+    edDescription->installEventFilter(this);
+
+    // Centred on the screen.
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect avail = screen->availableGeometry();
+        move(avail.center() - QPoint(DesignWidth / 2, DesignHeight / 2));
+    }
+}
+
+void TfrmDataEditor::btnOKClick(QObject*) { done(mrOk); }
+
+void TfrmDataEditor::cbDataTypeKeyDown(QObject*, int& Key, Qt::KeyboardModifiers)
+{
+    if (Key == 13) {
+        Key = 0;
+        btnOKClick(cbDataType);
+    }
+}
+
+void TfrmDataEditor::edDescriptionKeyDown(QObject*, int& Key, Qt::KeyboardModifiers)
+{
+    if (Key == 13) {
+        Key = 0;
+        btnOKClick(edDescription);
+    }
+}
+
+void TfrmDataEditor::FormShow(QObject*)
+{
+    if (!gbDescription->isHidden()) edDescription->setFocus(Qt::OtherFocusReason);
+    else if (!gbDataType->isHidden()) cbDataType->setFocus(Qt::OtherFocusReason);
+    if (OnShownHook) OnShownHook(this);
+}
+
+void TfrmDataEditor::showEvent(QShowEvent* e)
+{
+    QDialog::showEvent(e);
+    FormShow(this);
+}
+
+bool TfrmDataEditor::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress) return QDialog::eventFilter(watched, event);
+    auto* k = static_cast<QKeyEvent*>(event);
+    int key = IsEnter(k) ? 13 : k->key();
+    if (watched == edDescription) {
+        edDescriptionKeyDown(edDescription, key, k->modifiers());
+        return key == 0;
+    }
+    if (watched == cbDataType) {
+        cbDataTypeKeyDown(cbDataType, key, k->modifiers());
+        return key == 0;
+    }
+    if (watched == cbDataType->view() && key == 13) {
+        // Enter in the open list takes the highlighted name and closes the
+        // dialog with OK, as it does with the list closed.
+        const QModelIndex current = cbDataType->view()->currentIndex();
+        if (current.isValid()) cbDataType->setCurrentIndex(current.row());
+        cbDataType->hidePopup();
+        cbDataTypeKeyDown(cbDataType, key, k->modifiers());
+        return key == 0;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+bool ExecuteDataEditor(int column, const QString& currentText, const QString& addressText, QString& newText)
+{
+    TfrmDataEditor dlg;
+    dlg.setWindowTitle(QStringLiteral("Data Editor for Address: ") + addressText);
+    if (column == 1) {
+        dlg.gbDescription->hide();
+        dlg.gbDataType->show();
+        // An empty or unknown type selects nothing and the list shows nothing.
+        dlg.cbDataType->setCurrentIndex(dlg.cbDataType->findText(currentText, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    } else {
+        dlg.gbDescription->show();
+        dlg.gbDataType->hide();
+        dlg.edDescription->setText(currentText);
+    }
+    if (dlg.exec() != TfrmDataEditor::mrOk) return false;
+    newText = column == 1 ? (dlg.cbDataType->currentIndex() >= 0 ? dlg.cbDataType->currentText() : QString())
+                          : dlg.edDescription->text();
+    return true;
+}
