@@ -1,0 +1,175 @@
+// Main window: the Read operation, the four response handlers, the Real-time
+// cycle, the error counter, and the Start Address and Length fields keeping
+// the grid's rows and addresses in step.
+#include "uMaster.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QTimer>
+#include <algorithm>
+#include <exception>
+
+#include "AppErrors.h"
+#include "LabeledEdit.h"
+#include "StringGrid.h"
+#include "VexaModbus.h"
+
+namespace {
+
+const QString kFuncTexts[4] = {
+    QStringLiteral("01: Read Coil Status"),
+    QStringLiteral("02: Read Input Status"),
+    QStringLiteral("03: Read Holding Registers"),
+    QStringLiteral("04: Read Input Registers"),
+};
+
+// One request carries at most 255 items (Count is one byte); user addresses
+// run from 1 to 65536 (0 stands for the wire address 65535 as well).
+constexpr int kMaxCount = 255;
+constexpr int kMaxAddress = 65536;
+
+// The next Read of a Real-time cycle, made from inside an engine read event.
+// A failure (a field emptied meanwhile) must not leave the engine's event:
+// the message is shown through the guard once the event has returned, and
+// the cycle ends there.
+void readAgainFromEvent(TfrmModbusMaster* w)
+{
+    QString message;
+    try {
+        w->btnReadClick(w);
+        return;
+    } catch (const EAppError& e) {
+        message = e.Message();
+    } catch (const std::exception& e) {
+        message = QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        message = QStringLiteral("Unknown error");
+    }
+    QTimer::singleShot(0, w, [message] { RunGuarded([&] { throw EAppError(message); }); });
+}
+
+} // namespace
+
+void TfrmModbusMaster::btnReadClick(QObject*)
+{
+    if (!mdb->Connected())
+        return;
+    ++FPolls;
+    ShowCounters();
+
+    const QString func = cbFunc->currentText();
+    for (int i = 0; i < 4; ++i) {
+        if (func != kFuncTexts[i])
+            continue;
+        const int count = StrToInt(leLength->text());
+        const int address = StrToInt(leStartAddress->text());
+        // Refused rather than cut to the low bits, which would read other
+        // items than the ones asked for.
+        if (count < 0 || count > kMaxCount)
+            throw EAppError(QStringLiteral("Length %1 is out of range (0 to %2)").arg(count).arg(kMaxCount));
+        if (address < 0 || address > kMaxAddress)
+            throw EAppError(
+                QStringLiteral("Start Address %1 is out of range (0 to %2)").arg(address).arg(kMaxAddress));
+        const auto a = static_cast<uint16_t>(address);
+        const auto n = static_cast<uint8_t>(count);
+        switch (i) {
+        case 0:
+            mdb->ReadCoils(a, n);
+            break;
+        case 1:
+            mdb->ReadDiscreteInputs(a, n);
+            break;
+        case 2:
+            mdb->ReadHoldingRegs(a, n);
+            break;
+        default:
+            mdb->ReadInputRegs(a, n);
+            break;
+        }
+        return;
+    }
+}
+
+void TfrmModbusMaster::mdbError(QObject*, int32_t)
+{
+    ++FErrors;
+    ShowCounters();
+}
+
+void TfrmModbusMaster::mdbReadCoils(QObject*, uint8_t, uint16_t, uint16_t, const std::vector<bool>& Data)
+{
+    ++FResponses;
+    ShowCounters();
+    ReadDataBool = Data;
+    ShowBitData();
+    if (cbRealTime->isChecked())
+        readAgainFromEvent(this);
+}
+
+void TfrmModbusMaster::mdbReadDiscreteInputs(QObject*, uint8_t, uint16_t, uint16_t Count,
+                                             const std::vector<uint8_t>& Data)
+{
+    ++FResponses;
+    ShowCounters();
+    // Value k is bit k mod 8 of byte k div 8, least significant bit first;
+    // bits the data does not hold read as off.
+    ReadDataBool.assign(Count, false);
+    for (size_t k = 0; k < Count; ++k) {
+        const size_t byte = k / 8;
+        if (byte < Data.size())
+            ReadDataBool[k] = (Data[byte] >> (k % 8)) & 1;
+    }
+    ShowBitData();
+    if (cbRealTime->isChecked())
+        readAgainFromEvent(this);
+}
+
+void TfrmModbusMaster::mdbReadHoldingRegs(QObject*, uint8_t, uint16_t, uint16_t, const std::vector<uint8_t>& Data)
+{
+    ++FResponses;
+    ShowCounters();
+    ReadData = Data;
+    ShowRegisterData();
+    // The pause decides about the next read when it ends.
+    ReadAgainTimer->start();
+}
+
+void TfrmModbusMaster::mdbReadInputRegs(QObject*, uint8_t, uint16_t, uint16_t, const std::vector<uint8_t>& Data)
+{
+    ++FResponses;
+    ShowCounters();
+    ReadData = Data;
+    ShowRegisterData();
+    if (cbRealTime->isChecked())
+        readAgainFromEvent(this);
+}
+
+void TfrmModbusMaster::ReadAgainTimerTimer(QObject*)
+{
+    ReadAgainTimer->stop();
+    if (cbRealTime->isChecked())
+        btnReadClick(ReadAgainTimer);
+}
+
+void TfrmModbusMaster::leStartAddressKeyUp(QObject*, int&, Qt::KeyboardModifiers)
+{
+    int v = 0;
+    if (TryStrToInt(leStartAddress->text(), v) && v > 0)
+        FillAddresses();
+}
+
+void TfrmModbusMaster::leLengthKeyUp(QObject*, int&, Qt::KeyboardModifiers)
+{
+    // The field holds three digits; the bound only keeps n + 1 in range.
+    const int n = std::min(StrToIntDef(leLength->text(), 2), 65535);
+    sgData->SetRowCount(n < 2 ? 2 : n + 1);
+    FillAddresses();
+}
+
+void TfrmModbusMaster::leLengthExit(QObject*)
+{
+    if (StrToIntDef(leLength->text(), 101) > 100) {
+        leLength->setText(QStringLiteral("100"));
+        FillAddresses();
+    }
+}

@@ -1,0 +1,401 @@
+// Settings profiles and the stored window settings, driven through the real
+// main window.
+#include <QCheckBox>
+#include <QPushButton>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QScreen>
+
+#include "IniFile.h"
+#include "LabeledEdit.h"
+#include "RadioGroup.h"
+#include "SettingsSupport.h"
+#include "StringGrid.h"
+#include "WindowPlacement.h"
+
+using namespace zorptest;
+
+namespace {
+
+const QByteArray kExampleProfile = "[Address]\r\n"
+                                   "Start=1\r\n"
+                                   "Length=2\r\n"
+                                   "SlaveID=1\r\n"
+                                   "Func=03: Read Holding Registers\r\n"
+                                   "[Cells_DataType]\r\n"
+                                   "1=UInt32 (LongWord) AABB CCDD\r\n"
+                                   "2=---\r\n"
+                                   "[Cells_Description]\r\n"
+                                   "1=Energy counter\r\n"
+                                   "2=\r\n";
+
+class ProfileTest : public SettingsWindowTest {
+protected:
+    void Select(const QString& name)
+    {
+        const int i = W->cbSettings->findText(name);
+        ASSERT_GE(i, 0) << name.toStdString();
+        W->cbSettings->setCurrentIndex(i);
+    }
+    void Load() { RunGuarded([this] { W->btnLoadSettingsClick(W->btnLoadSettings); }); }
+    void SaveAs(const QString& name)
+    {
+        zorp::SetSaveDialogHook([name](QFileDialog*) { return name; });
+        RunGuarded([this] { W->btnSaveSettingsClick(W->btnSaveSettings); });
+    }
+    QStringList Listed() const
+    {
+        QStringList l;
+        for (int i = 0; i < W->cbSettings->count(); ++i)
+            l << W->cbSettings->itemText(i);
+        return l;
+    }
+};
+
+} // namespace
+
+TEST_F(ProfileTest, ExampleProfileLoadsAsWritten)
+{
+    WriteFile(ProfilePath("energy.zvst"), kExampleProfile);
+    CreateWindow();
+    EXPECT_EQ(Listed(), QStringList{"energy.zvst"});
+    EXPECT_EQ(W->cbSettings->currentIndex(), -1);
+    W->leStartAddress->setText("40");
+    W->cbFunc->setCurrentIndex(0);
+    Select("energy.zvst");
+    Load();
+    EXPECT_TRUE(Boxes.isEmpty()) << Boxes.join('\n').toStdString();
+    EXPECT_EQ(W->leStartAddress->text(), "1");
+    EXPECT_EQ(W->leLength->text(), "2");
+    EXPECT_EQ(W->leSlaveID->text(), "1");
+    EXPECT_EQ(W->cbFunc->currentText(), "03: Read Holding Registers");
+    ASSERT_EQ(W->sgData->RowCount(), 3);
+    EXPECT_EQ(W->sgData->Cells(0, 1), "1");
+    EXPECT_EQ(W->sgData->Cells(0, 2), "2");
+    EXPECT_EQ(W->sgData->Cells(1, 1), "UInt32 (LongWord) AABB CCDD");
+    EXPECT_EQ(W->sgData->Cells(1, 2), "---");
+    EXPECT_EQ(W->sgData->Cells(3, 1), "Energy counter");
+    EXPECT_EQ(W->sgData->Cells(3, 2), "");
+}
+
+TEST_F(ProfileTest, SaveThenLoadRoundTripsAndListsTheName)
+{
+    CreateWindow();
+    WriteFile(ProfilePath("other.zvst"), kExampleProfile);
+    W->leStartAddress->setText("100");
+    W->leLength->setText("4");
+    W->leSlaveID->setText("17");
+    W->cbFunc->setCurrentIndex(3);
+    W->sgData->SetRowCount(5);
+    const QStringList types = {"Float (Single) AABB CCDD", "---", "Hex", ""};
+    const QStringList descr = {"Flow \"m3/h\"", "  padded  ", "\"quoted\"", "'single'"};
+    for (int r = 1; r <= 4; ++r) {
+        W->sgData->SetCells(1, r, types[r - 1]);
+        W->sgData->SetCells(3, r, descr[r - 1]);
+    }
+    QString title, suffix, folder;
+    QStringList filters;
+    bool confirm = true;
+    zorp::SetSaveDialogHook([&](QFileDialog* sd) {
+        title = sd->windowTitle();
+        suffix = sd->defaultSuffix();
+        filters = sd->nameFilters();
+        folder = sd->directory().absolutePath();
+        confirm = !sd->testOption(QFileDialog::DontConfirmOverwrite);
+        return QStringLiteral("pump");
+    });
+    RunGuarded([this] { W->btnSaveSettingsClick(W->btnSaveSettings); });
+    ASSERT_TRUE(Boxes.isEmpty()) << Boxes.join('\n').toStdString();
+    EXPECT_EQ(title, "Save settings");
+    EXPECT_EQ(suffix, "zvst");
+    EXPECT_EQ(filters, QStringList{"Settings file (*.zvst)"});
+    EXPECT_EQ(folder, QDir(ProfilePath("")).absolutePath());
+    EXPECT_FALSE(confirm);
+
+    // The list was refreshed: both files, with their extension.
+    QStringList listed = Listed();
+    listed.sort();
+    EXPECT_EQ(listed, (QStringList{"other.zvst", "pump.zvst"}));
+
+    const zorp::TIniFile ini(ProfilePath("pump.zvst"));
+    EXPECT_EQ(ini.ReadString("Address", "Func", ""), "04: Read Input Registers");
+    EXPECT_EQ(ini.ReadString("Cells_DataType", "2", "x"), "---");
+
+    // Scramble the window, then load the profile back.
+    W->leStartAddress->setText("1");
+    W->leLength->setText("1");
+    W->cbFunc->setCurrentIndex(0);
+    W->sgData->SetRowCount(2);
+    for (int r = 1; r <= 4; ++r) {
+        W->sgData->SetCells(1, r, "Bin");
+        W->sgData->SetCells(3, r, "junk");
+    }
+    Select("pump.zvst");
+    Load();
+    ASSERT_TRUE(Boxes.isEmpty()) << Boxes.join('\n').toStdString();
+    EXPECT_EQ(W->leStartAddress->text(), "100");
+    EXPECT_EQ(W->leLength->text(), "4");
+    EXPECT_EQ(W->leSlaveID->text(), "17");
+    EXPECT_EQ(W->cbFunc->currentIndex(), 3);
+    ASSERT_EQ(W->sgData->RowCount(), 5);
+    for (int r = 1; r <= 4; ++r) {
+        EXPECT_EQ(W->sgData->Cells(1, r), types[r - 1]) << r;
+        EXPECT_EQ(W->sgData->Cells(3, r), descr[r - 1]) << r;
+    }
+    EXPECT_EQ(W->sgData->Cells(0, 1), "100");
+}
+
+TEST_F(ProfileTest, ShorterSaveKeepsLaterRowsOfTheFileAndLoadReadsOnlyItsLength)
+{
+    QByteArray ten = "[Address]\r\nStart=1\r\nLength=10\r\nSlaveID=1\r\nFunc=03: Read Holding Registers\r\n"
+                     "[Cells_DataType]\r\n";
+    for (int r = 1; r <= 10; ++r)
+        ten += QByteArray::number(r) + "=Int16 AABB\r\n";
+    ten += "[Cells_Description]\r\n";
+    for (int r = 1; r <= 10; ++r)
+        ten += QByteArray::number(r) + "=old " + QByteArray::number(r) + "\r\n";
+    WriteFile(ProfilePath("ten.zvst"), ten);
+    CreateWindow();
+    W->leLength->setText("4");
+    W->sgData->SetRowCount(5);
+    for (int r = 1; r <= 4; ++r) {
+        W->sgData->SetCells(1, r, "Hex");
+        W->sgData->SetCells(3, r, QStringLiteral("new %1").arg(r));
+    }
+    SaveAs(ProfilePath("ten.zvst"));
+    ASSERT_TRUE(Boxes.isEmpty()) << Boxes.join('\n').toStdString();
+    const zorp::TIniFile ini(ProfilePath("ten.zvst"));
+    EXPECT_EQ(ini.ReadString("Address", "Length", ""), "4");
+    for (int r = 1; r <= 10; ++r) {
+        const QString key = QString::number(r);
+        EXPECT_EQ(ini.ReadString("Cells_DataType", key, ""), r <= 4 ? "Hex" : "Int16 AABB") << r;
+        EXPECT_EQ(ini.ReadString("Cells_Description", key, ""), QString(r <= 4 ? "new %1" : "old %1").arg(r))
+            << r;
+    }
+    W->sgData->SetRowCount(12);
+    Select("ten.zvst");
+    Load();
+    EXPECT_EQ(W->sgData->RowCount(), 5);
+    EXPECT_EQ(W->sgData->Cells(3, 4), "new 4");
+}
+
+TEST_F(ProfileTest, VanishedFileGivesTheDefaults)
+{
+    WriteFile(ProfilePath("gone.zvst"), kExampleProfile);
+    CreateWindow();
+    W->leStartAddress->setText("9");
+    W->leLength->setText("3");
+    W->leSlaveID->setText("4");
+    W->cbFunc->setCurrentIndex(0);
+    W->sgData->SetRowCount(4);
+    W->sgData->SetCells(1, 1, "Hex");
+    W->sgData->SetCells(3, 1, "text");
+    ASSERT_TRUE(QFile::remove(ProfilePath("gone.zvst")));
+    Select("gone.zvst");
+    Load();
+    EXPECT_TRUE(Boxes.isEmpty());
+    EXPECT_EQ(W->leStartAddress->text(), "1");
+    EXPECT_EQ(W->leLength->text(), "1");
+    EXPECT_EQ(W->leSlaveID->text(), "1");
+    EXPECT_EQ(W->cbFunc->currentText(), "03: Read Holding Registers");
+    EXPECT_EQ(W->sgData->RowCount(), 2);
+    EXPECT_EQ(W->sgData->Cells(1, 1), "");
+    EXPECT_EQ(W->sgData->Cells(3, 1), "");
+}
+
+TEST_F(ProfileTest, NonIntegerLengthFailsAfterTheTextFieldsAreSet)
+{
+    WriteFile(ProfilePath("bad.zvst"), "[address]\nstart=7\nLENGTH= abc \nSlaveID=9\nFunc=01: read coil status\n");
+    WriteFile(ProfilePath("odd.zvst"), "[Address]\nLength=2\nFunc=05: Write Single Coil\n");
+    CreateWindow();
+    W->sgData->SetRowCount(6);
+    Select("bad.zvst");
+    Load();
+    ASSERT_EQ(Boxes.size(), 1);
+    EXPECT_EQ(Boxes[0], "''abc'' is not a valid integer value.");
+    EXPECT_EQ(W->leStartAddress->text(), "7");
+    EXPECT_EQ(W->leLength->text(), "abc");
+    EXPECT_EQ(W->leSlaveID->text(), "9");
+    EXPECT_EQ(W->cbFunc->currentIndex(), 0); // letter case ignored
+    EXPECT_EQ(W->sgData->RowCount(), 6);     // grid left as it was
+
+    // A function that is none of the four leaves no item selected.
+    Select("odd.zvst");
+    Load();
+    EXPECT_EQ(Boxes.size(), 1);
+    EXPECT_EQ(W->cbFunc->currentIndex(), -1);
+    EXPECT_EQ(W->sgData->RowCount(), 3);
+}
+
+TEST_F(ProfileTest, CancelledSaveRefreshesTheListAndFailedSaveDoesNot)
+{
+    CreateWindow();
+    EXPECT_TRUE(Listed().isEmpty());
+    WriteFile(ProfilePath("late.zvst"), kExampleProfile);
+    WriteFile(ProfilePath("notes.txt"), "x");
+    SaveAs(QString()); // cancelled
+    EXPECT_EQ(Listed(), QStringList{"late.zvst"});
+    EXPECT_EQ(W->cbSettings->currentIndex(), -1);
+
+    WriteFile(ProfilePath("later.zvst"), kExampleProfile);
+    WriteFile(Dir.filePath("plainfile"), "x");
+    const QString target = Dir.filePath("plainfile/p.zvst");
+    SaveAs(target);
+    ASSERT_EQ(Boxes.size(), 1);
+    EXPECT_EQ(Boxes[0], QStringLiteral("Unable to write to %1.").arg(target));
+    EXPECT_EQ(Listed(), QStringList{"late.zvst"});
+}
+
+// ---- stored window settings ---------------------------------------------------
+
+namespace {
+
+QStringList sectionKeys(const QByteArray& bytes)
+{
+    QStringList keys;
+    bool in = false;
+    for (const QByteArray& line : bytes.split('\n')) {
+        const QByteArray l = line.trimmed();
+        if (l.startsWith('['))
+            in = l == "[TfrmModbusMaster]";
+        else if (in && l.contains('='))
+            keys << QString::fromUtf8(l.left(l.indexOf('=')));
+    }
+    return keys;
+}
+
+QString screenSuffix()
+{
+    const QSize s = zorp::ScreenSize();
+    return QStringLiteral("(%1x%2)").arg(s.width()).arg(s.height());
+}
+
+} // namespace
+
+using StoredSettingsTest = SettingsWindowTest;
+
+TEST_F(StoredSettingsTest, FirstStartWritesAllSeventeenKeysAtClose)
+{
+    CreateWindow();
+    EXPECT_FALSE(W->isMaximized());
+    EXPECT_FALSE(W->isMinimized());
+    EXPECT_EQ(W->size(), QSize(922, 712));
+    EXPECT_FALSE(QFile::exists(IniPath())); // nothing written while running
+    const QRect g = W->geometry();
+    DestroyWindow();
+    EXPECT_TRUE(Boxes.isEmpty()) << Boxes.join('\n').toStdString();
+    const QByteArray bytes = ReadFile(IniPath());
+    const QString s = screenSuffix();
+    EXPECT_EQ(sectionKeys(bytes),
+              (QStringList{"FormVersion", "Flags", "ShowCmd", "PixelsPerInch", "MinMaxPos" + s, "MinMaxPos",
+                           "NormPos" + s, "NormPos", "Visible", "leCOM_Text", "leDataBits_Text", "leIP_Text",
+                           "leParity_Text", "lePort_Text", "leSpeed_Text", "leStopBits_Text",
+                           "rgModbusMode_ItemIndex"}));
+    EXPECT_TRUE(bytes.contains("\r\n"));
+    const zorp::TIniFile ini(IniPath());
+    auto v = [&](const char* k) { return ini.ReadString("TfrmModbusMaster", k, "?"); };
+    EXPECT_EQ(v("FormVersion"), "0");
+    EXPECT_EQ(v("ShowCmd"), "1");
+    EXPECT_EQ(v("Visible"), "0");
+    EXPECT_EQ(v("PixelsPerInch"), QString::number(zorp::ScreenPixelsPerInch()));
+    EXPECT_EQ(v("NormPos"), QStringLiteral("%1,%2,%3,%4").arg(g.left()).arg(g.top()).arg(g.left() + g.width()).arg(g.top() + g.height()));
+    EXPECT_EQ(ini.ReadString("TfrmModbusMaster", "NormPos" + s, "?"), v("NormPos"));
+    EXPECT_EQ(v("leIP_Text"), "192.168.0.115");
+    EXPECT_EQ(v("leParity_Text"), "E");
+    EXPECT_EQ(v("rgModbusMode_ItemIndex"), "2");
+}
+
+TEST_F(StoredSettingsTest, ValuesAndPlacementComeBack)
+{
+    CreateWindow();
+    W->leIP->setText("  10.0.0.7 ");
+    W->lePort->setText("\"5\"");
+    W->leCOM->setText("'3'");
+    W->rgModbusMode->SetItemIndex(0);
+    W->setGeometry(40, 50, 700, 500);
+    DestroyWindow();
+    EXPECT_EQ(zorp::TIniFile::CookValue(u"\"\"5\"\""), "\"5\"");
+    EXPECT_TRUE(ReadFile(IniPath()).contains("lePort_Text=\"\"5\"\"\r\n"));
+    EXPECT_TRUE(ReadFile(IniPath()).contains("leIP_Text=10.0.0.7\r\n"));
+
+    // A value that cannot be typed into its field is restored all the same.
+    ASSERT_TRUE(zorp::WritePrivateProfileString("TfrmModbusMaster", "leParity_Text", "X", IniPath()));
+    CreateWindow();
+    EXPECT_EQ(W->leParity->text(), "X");
+    EXPECT_EQ(W->leIP->text(), "10.0.0.7");
+    EXPECT_EQ(W->lePort->text(), "\"5\"");
+    EXPECT_EQ(W->leCOM->text(), "'3'");
+    EXPECT_EQ(W->rgModbusMode->ItemIndex(), 0);
+    EXPECT_EQ(W->geometry(), QRect(40, 50, 700, 500));
+}
+
+TEST_F(StoredSettingsTest, MaximizedAndMinimizedStatesComeBack)
+{
+    CreateWindow();
+    W->showMaximized();
+    QTest::qWait(20);
+    DestroyWindow();
+    EXPECT_EQ(zorp::GetPrivateProfileString("TfrmModbusMaster", "ShowCmd", "", IniPath()), "3");
+    CreateWindow();
+    EXPECT_TRUE(W->windowState() & Qt::WindowMaximized);
+    W->showMinimized();
+    QTest::qWait(20);
+    DestroyWindow();
+    EXPECT_EQ(zorp::GetPrivateProfileString("TfrmModbusMaster", "ShowCmd", "", IniPath()), "2");
+    EXPECT_EQ(zorp::GetPrivateProfileString("TfrmModbusMaster", "Flags", "", IniPath()), "2");
+    CreateWindow();
+    EXPECT_TRUE(W->windowState() & Qt::WindowMinimized);
+    EXPECT_TRUE(W->windowState() & Qt::WindowMaximized); // restores to maximized
+}
+
+TEST_F(StoredSettingsTest, OtherScreenDensityKeepsStateAndValuesButNotPlacement)
+{
+    const int other = zorp::ScreenPixelsPerInch() + 48;
+    WriteFile(IniPath(), QStringLiteral("[TfrmModbusMaster]\r\nFormVersion=0\r\nShowCmd=3\r\nPixelsPerInch=%1\r\n"
+                                        "NormPos=10,20,510,420\r\nleParity_Text=N\r\nleSpeed_Text=19200\r\n")
+                             .arg(other)
+                             .toUtf8());
+    CreateWindow();
+    EXPECT_TRUE(W->windowState() & Qt::WindowMaximized);
+    EXPECT_NE(W->normalGeometry(), QRect(10, 20, 500, 400));
+    EXPECT_EQ(W->leParity->text(), "N");
+    EXPECT_EQ(W->leSpeed->text(), "19200");
+    DestroyWindow();
+
+    // The same file at this density places the window.
+    ASSERT_TRUE(zorp::WritePrivateProfileString("TfrmModbusMaster", "PixelsPerInch",
+                                                QString::number(zorp::ScreenPixelsPerInch()), IniPath()));
+    ASSERT_TRUE(zorp::WritePrivateProfileString("TfrmModbusMaster", "ShowCmd", "1", IniPath()));
+    // The key with this screen's size, written at the close above, wins.
+    ASSERT_TRUE(zorp::WritePrivateProfileString("TfrmModbusMaster", "NormPos" + screenSuffix(), "10,20,510,420",
+                                                IniPath()));
+    CreateWindow();
+    EXPECT_EQ(W->geometry(), QRect(10, 20, 500, 400));
+}
+
+TEST_F(StoredSettingsTest, UnwritableFolderReportsAtCloseAndAgainAtDestruction)
+{
+    WriteFile(Dir.filePath("plainfile"), "x");
+    const QString folder = Dir.filePath("plainfile");
+    zorp::SetConfigFolder(folder);
+    CreateWindow();
+    W->close();
+    ASSERT_EQ(Boxes.size(), 1);
+    EXPECT_EQ(Boxes[0], QStringLiteral("Unable to write to %1/setings.ini.").arg(folder));
+    W.reset();
+    ASSERT_EQ(Boxes.size(), 2);
+    EXPECT_EQ(Boxes[1], Boxes[0]);
+}
+
+TEST_F(StoredSettingsTest, DestructionWithoutCloseWritesVisibleOne)
+{
+    CreateWindow();
+    W.reset();
+    EXPECT_EQ(zorp::GetPrivateProfileString("TfrmModbusMaster", "Visible", "", IniPath()), "1");
+    // A close that wrote is not followed by a second write at destruction.
+    CreateWindow();
+    W->close();
+    ASSERT_TRUE(QFile::remove(IniPath()));
+    W.reset();
+    EXPECT_FALSE(QFile::exists(IniPath()));
+}
