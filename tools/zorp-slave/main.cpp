@@ -1,0 +1,355 @@
+// zorp-slave: a Modbus slave simulator on the engine's listening mode.
+//
+//   zorp-slave (--tcp PORT | --rtu-tcp PORT | --serial DEVICE [--baud N]
+//              [--parity N|E|O] [--data-bits N] [--stop-bits N])
+//              [--bind ADDRESS] [--unit N]
+//              [--registers START=V1,V2,...]... [--coils START=0|1,...]...
+//
+// It answers functions 1, 3, 5, 6, 15, 16 and 102 for its unit from a
+// register and a coil image (START is the wire address, the image index),
+// prints a line for every client that connects or leaves and for every
+// write it carries out, and runs until SIGINT or SIGTERM. Without
+// --registers it serves a small demonstration image that changes once a
+// second. The first line says where it listens, e.g.
+// "listening on tcp 127.0.0.1:5020"; PORT 0 picks a free port.
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+#include <vector>
+
+#include "CommPort.h"
+#include "VexaModbus.h"
+
+namespace {
+
+int gSignalPipe[2] = {-1, -1};
+
+void OnSignal(int)
+{
+    const char c = 1;
+    const ssize_t ignored = ::write(gSignalPipe[1], &c, 1);
+    (void)ignored;
+}
+
+void Say(const QString& line)
+{
+    std::fputs(line.toLocal8Bit().constData(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+[[noreturn]] void Usage(const QString& error)
+{
+    std::fprintf(stderr, "zorp-slave: %s\n", error.toLocal8Bit().constData());
+    std::fprintf(stderr,
+                 "usage: zorp-slave (--tcp PORT | --rtu-tcp PORT | --serial DEVICE [--baud N] [--parity N|E|O]\n"
+                 "                  [--data-bits N] [--stop-bits N]) [--bind ADDRESS] [--unit N]\n"
+                 "                  [--registers START=V1,V2,...]... [--coils START=0|1,...]...\n");
+    std::exit(2);
+}
+
+long ParseNumber(const QString& text, long min, long max, const char* what)
+{
+    bool ok = false;
+    const QString t = text.trimmed();
+    long v = t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? t.mid(2).toLong(&ok, 16) : t.toLong(&ok, 10);
+    if (!ok || v < min || v > max)
+        Usage(QStringLiteral("%1 must be a number from %2 to %3, not '%4'").arg(QLatin1String(what)).arg(min).arg(max).arg(text));
+    return v;
+}
+
+// "START=V1,V2,..." into the start index and the values.
+void ParseRun(const QString& spec, bool coils, std::vector<uint16_t>& regs, std::vector<bool>& bits)
+{
+    const int eq = spec.indexOf(QLatin1Char('='));
+    if (eq <= 0)
+        Usage(QStringLiteral("expected START=V1,V2,... in '%1'").arg(spec));
+    const long start = ParseNumber(spec.left(eq), 0, 65535, "START");
+    const QStringList values = spec.mid(eq + 1).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    if (values.isEmpty() || start + values.size() > 65536)
+        Usage(QStringLiteral("'%1' gives no values or runs past address 65535").arg(spec));
+    for (int i = 0; i < values.size(); ++i) {
+        if (coils)
+            bits[size_t(start + i)] = ParseNumber(values[i], 0, 1, "a coil") != 0;
+        else
+            regs[size_t(start + i)] = static_cast<uint16_t>(ParseNumber(values[i], -32768, 65535, "a register"));
+    }
+}
+
+QString JoinValues(const std::vector<uint16_t>& regs, uint16_t a, uint16_t q)
+{
+    QStringList parts;
+    for (uint32_t k = 0; k < q && a + k < regs.size(); ++k) {
+        if (k == 32) { parts << QStringLiteral("..."); break; }
+        parts << QString::number(regs[a + k]);
+    }
+    return parts.join(QLatin1Char(','));
+}
+
+QString JoinBits(const std::vector<bool>& bits, uint16_t a, uint16_t q)
+{
+    QStringList parts;
+    for (uint32_t k = 0; k < q && a + k < bits.size(); ++k) {
+        if (k == 64) { parts << QStringLiteral("..."); break; }
+        parts << QString::number(bits[a + k] ? 1 : 0);
+    }
+    return parts.join(QLatin1Char(','));
+}
+
+// The demonstration image: a seconds counter (0), the uptime as a 32-bit
+// number (1-2, high word first), a sawtooth 0..99 (3), a 32-bit float that
+// swings around 230.0 (4-5, high word first), a text (10-17, two characters
+// per register, first character in the high byte), and a running light on
+// coils 0-7.
+class Demo {
+public:
+    explicit Demo(TVexaModbus& mdb) : FMdb(mdb) {}
+    void Start(bool registers, bool coils)
+    {
+        FRegisters = registers;
+        FCoils = coils;
+        if (!registers && !coils)
+            return;
+        Tick();
+        QObject::connect(&FTimer, &QTimer::timeout, [this] { Tick(); });
+        FTimer.start(1000);
+    }
+
+private:
+    void Tick()
+    {
+        if (FRegisters) {
+            std::vector<uint16_t> regs(65536);
+            FMdb.Get_MapData(regs);
+            regs[0] = static_cast<uint16_t>(FSeconds);
+            regs[1] = static_cast<uint16_t>(FSeconds >> 16);
+            regs[2] = static_cast<uint16_t>(FSeconds);
+            regs[3] = static_cast<uint16_t>(FSeconds % 100);
+            const float value = 230.0f + 5.0f * float(std::sin(double(FSeconds) / 10.0));
+            uint32_t raw;
+            std::memcpy(&raw, &value, sizeof raw);
+            regs[4] = static_cast<uint16_t>(raw >> 16);
+            regs[5] = static_cast<uint16_t>(raw);
+            const char text[] = "Demo slave      ";
+            for (int i = 0; i < 8; ++i)
+                regs[size_t(10 + i)] = static_cast<uint16_t>((uint8_t(text[2 * i]) << 8) | uint8_t(text[2 * i + 1]));
+            FMdb.Set_MapData(regs);
+        }
+        if (FCoils) {
+            std::vector<bool> bits(65536);
+            FMdb.Get_CoilData(bits);
+            for (int i = 0; i < 8; ++i)
+                bits[size_t(i)] = (FSeconds % 8) == uint32_t(i);
+            FMdb.Set_CoilData(bits);
+        }
+        ++FSeconds;
+    }
+
+    TVexaModbus& FMdb;
+    QTimer FTimer;
+    uint32_t FSeconds = 0;
+    bool FRegisters = false;
+    bool FCoils = false;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("zorp-slave"));
+
+    QCommandLineParser p;
+    p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    p.addOptions({
+        {QStringLiteral("tcp"), QStringLiteral("Modbus TCP on PORT."), QStringLiteral("PORT")},
+        {QStringLiteral("rtu-tcp"), QStringLiteral("RTU frames over TCP on PORT."), QStringLiteral("PORT")},
+        {QStringLiteral("serial"), QStringLiteral("RTU on the serial DEVICE."), QStringLiteral("DEVICE")},
+        {QStringLiteral("baud"), QStringLiteral("Baud rate (9600)."), QStringLiteral("N")},
+        {QStringLiteral("parity"), QStringLiteral("Parity N, E or O (N)."), QStringLiteral("N|E|O")},
+        {QStringLiteral("data-bits"), QStringLiteral("Data bits (8)."), QStringLiteral("N")},
+        {QStringLiteral("stop-bits"), QStringLiteral("Stop bits (1)."), QStringLiteral("N")},
+        {QStringLiteral("bind"), QStringLiteral("Local address to listen on (all)."), QStringLiteral("ADDRESS")},
+        {QStringLiteral("unit"), QStringLiteral("Slave address / unit identifier (1)."), QStringLiteral("N")},
+        {QStringLiteral("registers"), QStringLiteral("Register values from wire address START."),
+         QStringLiteral("START=V1,V2,...")},
+        {QStringLiteral("coils"), QStringLiteral("Coil states from wire address START."), QStringLiteral("START=0|1,...")},
+    });
+    p.addHelpOption();
+    if (!p.parse(app.arguments()))
+        Usage(p.errorText());
+    if (p.isSet(QStringLiteral("help")))
+        p.showHelp(0);
+    if (!p.positionalArguments().isEmpty())
+        Usage(QStringLiteral("unexpected argument '%1'").arg(p.positionalArguments().first()));
+
+    const int links = int(p.isSet(QStringLiteral("tcp"))) + int(p.isSet(QStringLiteral("rtu-tcp"))) +
+                      int(p.isSet(QStringLiteral("serial")));
+    if (links != 1)
+        Usage(QStringLiteral("give exactly one of --tcp, --rtu-tcp and --serial"));
+
+    TVexaModbus mdb(&app);
+    mdb.SetTimeout(1000); // a partial request silent for a second is dropped
+    QString linkName;
+    QString where;
+    const QString bind = p.isSet(QStringLiteral("bind")) ? p.value(QStringLiteral("bind")) : QStringLiteral("0.0.0.0");
+    if (p.isSet(QStringLiteral("serial"))) {
+        const QString device = p.value(QStringLiteral("serial"));
+        mdb.SetInterfaceType(mbiRS485);
+        mdb.SetProtocol(mbpRTU);
+        mdb.CommPort()->SetDevicePathOverride(device);
+        mdb.SetComSpeed(int32_t(ParseNumber(p.value(QStringLiteral("baud")).isEmpty() ? QStringLiteral("9600")
+                                                                                       : p.value(QStringLiteral("baud")),
+                                            1, 4000000, "--baud")));
+        if (p.isSet(QStringLiteral("data-bits")))
+            mdb.SetDataBits(uint16_t(ParseNumber(p.value(QStringLiteral("data-bits")), 5, 8, "--data-bits")));
+        if (p.isSet(QStringLiteral("stop-bits")))
+            mdb.SetStopBits(uint16_t(ParseNumber(p.value(QStringLiteral("stop-bits")), 1, 2, "--stop-bits")));
+        const QString parity = p.value(QStringLiteral("parity")).toUpper();
+        if (parity.isEmpty() || parity == QLatin1String("N"))
+            mdb.SetParity(pNone);
+        else if (parity == QLatin1String("E"))
+            mdb.SetParity(pEven);
+        else if (parity == QLatin1String("O"))
+            mdb.SetParity(pOdd);
+        else
+            Usage(QStringLiteral("--parity must be N, E or O"));
+        linkName = QStringLiteral("serial");
+        where = device;
+    } else {
+        const bool tcp = p.isSet(QStringLiteral("tcp"));
+        const QString port = p.value(tcp ? QStringLiteral("tcp") : QStringLiteral("rtu-tcp"));
+        mdb.SetInterfaceType(mbiEthernet);
+        mdb.SetProtocol(tcp ? mbpTCP : mbpRTU);
+        mdb.SetEthPort(uint16_t(ParseNumber(port, 0, 65535, "PORT")));
+        mdb.CommPort()->WsBindAddress = bind;
+        linkName = tcp ? QStringLiteral("tcp") : QStringLiteral("rtu-tcp");
+    }
+    if (p.isSet(QStringLiteral("unit")))
+        mdb.SetDeviceID(uint8_t(ParseNumber(p.value(QStringLiteral("unit")), 0, 255, "--unit")));
+
+    const QStringList regRuns = p.values(QStringLiteral("registers"));
+    const QStringList coilRuns = p.values(QStringLiteral("coils"));
+    {
+        std::vector<uint16_t> regs(65536);
+        std::vector<bool> bits(65536);
+        for (const QString& run : regRuns)
+            ParseRun(run, false, regs, bits);
+        for (const QString& run : coilRuns)
+            ParseRun(run, true, regs, bits);
+        mdb.Set_MapData(regs);
+        mdb.Set_CoilData(bits);
+    }
+    Demo demo(mdb);
+    demo.Start(regRuns.isEmpty(), regRuns.isEmpty() && coilRuns.isEmpty());
+
+    // Signals reach the event loop through a pipe.
+    if (::pipe(gSignalPipe) != 0) {
+        std::perror("zorp-slave: pipe");
+        return 1;
+    }
+    ::fcntl(gSignalPipe[0], F_SETFL, O_NONBLOCK);
+    ::fcntl(gSignalPipe[1], F_SETFL, O_NONBLOCK);
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    QSocketNotifier signalNotifier(gSignalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&] {
+        char c;
+        while (::read(gSignalPipe[0], &c, 1) > 0) {}
+        Say(QStringLiteral("stopped"));
+        QCoreApplication::exit(0);
+    });
+
+    bool announced = false;
+    int lastError = 0;
+    mdb.OnListen = [&](QObject*) {
+        lastError = 0;
+        if (announced)
+            return;
+        announced = true;
+        if (linkName != QLatin1String("serial")) {
+            const uint16_t port = mdb.CommPort()->ServerPort();
+            mdb.SetEthPort(port); // listening again after a transport error keeps the port
+            where = QStringLiteral("%1:%2").arg(bind).arg(port);
+        }
+        Say(QStringLiteral("listening on %1 %2").arg(linkName, where));
+    };
+    mdb.OnClientConnect = [&](QObject*, const QString& ip) { Say(QStringLiteral("client connected %1").arg(ip)); };
+    mdb.OnClientDisconnect = [&](QObject*) { Say(QStringLiteral("client disconnected")); };
+    mdb.OnError = [&](QObject*, int32_t code) {
+        if (!announced) {
+            const QString target = linkName == QLatin1String("serial")
+                                       ? where
+                                       : QStringLiteral("%1:%2").arg(bind).arg(mdb.EthPort());
+            std::fprintf(stderr, "zorp-slave: cannot listen on %s %s (error %d)\n",
+                         linkName.toLocal8Bit().constData(), target.toLocal8Bit().constData(), int(code));
+            QCoreApplication::exit(1);
+            return;
+        }
+        // A link failure ends listening: take it up again, once a second
+        // while the device or address cannot be opened.
+        if (code != lastError)
+            Say(QStringLiteral("link error %1; listening again").arg(code));
+        lastError = code;
+        QTimer::singleShot(code == 15 ? 100 : 1000, &app, [&] { mdb.Listen(); });
+    };
+    // The answer just sent echoes address and word (quantity) of a write.
+    QByteArray lastSent;
+    mdb.OnSendData = [&](QObject*, const void* block, int32_t size) {
+        lastSent = QByteArray(static_cast<const char*>(block), size);
+    };
+    auto echo = [&](uint16_t& a, uint16_t& w) {
+        const int base = mdb.Protocol() == mbpTCP ? 6 : 0;
+        if (lastSent.size() < base + 6)
+            return false;
+        const auto* b = reinterpret_cast<const uint8_t*>(lastSent.constData()) + base;
+        a = uint16_t((b[2] << 8) | b[3]);
+        w = uint16_t((b[4] << 8) | b[5]);
+        return true;
+    };
+    auto registersWritten = [&](const char* what, bool multiple) {
+        uint16_t a, w;
+        if (!echo(a, w))
+            return;
+        std::vector<uint16_t> regs(65536);
+        mdb.Get_MapData(regs);
+        if (multiple)
+            Say(QStringLiteral("%1 %2..%3 = %4").arg(QLatin1String(what)).arg(a).arg(uint32_t(a) + w - 1).arg(JoinValues(regs, a, w)));
+        else
+            Say(QStringLiteral("%1 %2 = %3").arg(QLatin1String(what)).arg(a).arg(regs[a]));
+    };
+    auto coilsWritten = [&](bool multiple) {
+        uint16_t a, w;
+        if (!echo(a, w))
+            return;
+        std::vector<bool> bits(65536);
+        mdb.Get_CoilData(bits);
+        if (multiple)
+            Say(QStringLiteral("write coils %1..%2 = %3").arg(a).arg(uint32_t(a) + w - 1).arg(JoinBits(bits, a, w)));
+        else
+            Say(QStringLiteral("write coil %1 = %2").arg(a).arg(bits[a] ? 1 : 0));
+    };
+    mdb.OnWriteSingleReg = [&](QObject*) { registersWritten("write register", false); };
+    mdb.OnWriteSingleSpecialReg = [&](QObject*) { registersWritten("write special register", false); };
+    mdb.OnWriteMultiRegs = [&](QObject*) { registersWritten("write registers", true); };
+    mdb.OnWriteSingleCoil = [&](QObject*) { coilsWritten(false); };
+    mdb.OnWriteMultiCoils = [&](QObject*) { coilsWritten(true); };
+
+    mdb.Listen();
+    const int rc = app.exec();
+    mdb.OnListen = nullptr;
+    mdb.OnError = nullptr;
+    mdb.OnClientDisconnect = nullptr;
+    return rc;
+}
