@@ -117,7 +117,11 @@ void TfrmDataEditor::edDescriptionKeyDown(QObject*, int& Key, Qt::KeyboardModifi
 
 void TfrmDataEditor::FormShow(QObject*)
 {
-    if (!gbDescription->isHidden()) edDescription->setFocus(Qt::OtherFocusReason);
+    if (!gbDescription->isHidden()) {
+        // The whole description is selected, so that typing replaces it.
+        edDescription->setFocus(Qt::OtherFocusReason);
+        edDescription->selectAll();
+    }
     else if (!gbDataType->isHidden()) cbDataType->setFocus(Qt::OtherFocusReason);
     if (OnShownHook) OnShownHook(this);
 }

@@ -81,7 +81,7 @@ public:
             QPointer<TfrmDataEditor> p(dlg);
             QTimer::singleShot(0, dlg, [this, p] {
                 if (!p) return;
-                FocusedOnShow = QApplication::focusWidget();
+                FocusedOnShow = p->focusWidget() ? p->focusWidget()->objectName() : QString();
                 if (FAction) FAction(p);
                 QTimer::singleShot(3000, p, [p] {
                     if (p && p->isVisible()) p->reject();
@@ -97,7 +97,7 @@ public:
     bool DescriptionBoxVisible = false;
     int SelectedType = -2;
     QString Description;
-    QWidget* FocusedOnShow = nullptr;
+    QString FocusedOnShow; // object name of the dialog's focus widget once shown
 
 private:
     std::function<void(TfrmDataEditor*)> FAction;
