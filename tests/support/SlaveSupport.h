@@ -24,6 +24,7 @@ public:
     ~Pty();
     bool Ok() const { return FMaster >= 0; }
     QString SlavePath() const { return FPath; }
+    int MasterFd() const { return FMaster; }
     void Write(const QByteArray& bytes);
     // Collects what arrives until `count` bytes are there or timeoutMs passes.
     QByteArray Read(int count, int timeoutMs = 3000);
