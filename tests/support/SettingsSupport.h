@@ -42,7 +42,8 @@ public:
             FPort = probe.serverPort();
         }
         static const char* script = R"PY(
-import sys
+import logging, sys
+logging.disable(logging.CRITICAL)
 from pymodbus.server import StartTcpServer
 from pymodbus.datastore import ModbusSlaveContext, ModbusServerContext, ModbusSequentialDataBlock
 port = int(sys.argv[1])
