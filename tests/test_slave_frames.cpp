@@ -3,7 +3,10 @@
 // byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <memory>
+#include <random>
 #include <vector>
 
 #include "ModbusCRC.h"
@@ -228,4 +231,58 @@ TEST(SlaveAnswers, RefuseToOverrunTheBuffer)
     EXPECT_EQ(BuildEchoAnswer(Framing::Rtu, 1, 0, 6, 0, 0, small), 8u);
     const Bytes tooMany(256, 0);
     EXPECT_EQ(BuildReadCoilsAnswer(Framing::Rtu, 1, 0, tooMany, out), 0u);
+}
+
+// Random and mutated requests go through delimitation, checks, image writes
+// and answers without reading or writing out of bounds (run under the
+// sanitizers), and every answer fits its buffer.
+TEST(SlaveRobustness, ArbitraryBytesStayInBounds)
+{
+    Images img;
+    std::mt19937 rng(12345);
+    const std::vector<Bytes> seeds = {
+        WithCrc({0x01, 0x03, 0x00, 0x00, 0x00, 0x02}),
+        WithCrc({0x01, 0x10, 0xFF, 0xF0, 0x00, 0x02, 0x04, 1, 2, 3, 4}),
+        WithCrc({0x01, 0x0F, 0xFF, 0xFF, 0x00, 0x01, 0x01, 0x01}),
+        {0x00, 0x01, 0x00, 0x00, 0x00, 0x06, 0x01, 0x01, 0xFF, 0x00, 0x07, 0xD0},
+    };
+    for (int i = 0; i < 20000; ++i) {
+        Bytes b = seeds[size_t(i) % seeds.size()];
+        const int mutations = int(rng() % 4);
+        for (int m = 0; m < mutations; ++m) {
+            switch (rng() % 3) {
+            case 0: b[rng() % b.size()] = uint8_t(rng()); break;
+            case 1: b.resize(rng() % (b.size() + 1)); break;
+            default: b.push_back(uint8_t(rng())); break;
+            }
+            if (b.empty()) b.push_back(0x01);
+        }
+        const Framing f = (i / 4) % 2 ? Framing::Tcp : Framing::Rtu;
+        const auto d = DelimitRequest(b, f);
+        if (!d.complete) continue;
+        const size_t skip = f == Framing::Tcp ? std::min(b.size(), kTcpHeaderSize) : 0;
+        const std::span<const uint8_t> body(b.data() + skip, b.size() - skip);
+        const Request r = CheckRequest(body, f, 1);
+        std::array<uint8_t, kAnswerBufferSize> out{};
+        if (r.verdict == Verdict::Refused) {
+            EXPECT_GT(BuildExceptionAnswer(f, 1, 0, r.fc, r.exceptionCode, out), 0u);
+            continue;
+        }
+        if (r.verdict != Verdict::Accepted) continue;
+        size_t n = 0;
+        switch (r.fc) {
+        case 1: {
+            std::array<uint8_t, 256> packed{};
+            const size_t m = PackCoilBits(img.coils, r.a, r.w, packed);
+            ASSERT_LE(m, packed.size());
+            n = BuildReadCoilsAnswer(f, 1, 0, {packed.data(), m}, out);
+            break;
+        }
+        case 3: n = BuildReadRegistersAnswer(f, 1, 0, img.regs, r.a, r.w, out); break;
+        case 15: WriteCoilBits(img.coils, r.a, r.w, r.data); n = BuildEchoAnswer(f, 1, 0, r.fc, r.a, r.w, out); break;
+        case 16: WriteRegisters(img.regs, r.a, r.w, r.data); n = BuildEchoAnswer(f, 1, 0, r.fc, r.a, r.w, out); break;
+        default: n = BuildEchoAnswer(f, 1, 0, r.fc, r.a, r.w, out); break;
+        }
+        EXPECT_GT(n, 0u) << "accepted request without an answer, fc " << int(r.fc);
+    }
 }
