@@ -92,7 +92,9 @@ public:
     int32_t GetState() const { return static_cast<int32_t>(State); }
     static QString GetStateStr(int32_t VState);
 
-    // Reads (armed only while Connected).
+    // Reads (armed only while Connected). OnReadCoils receives one entry per
+    // coil asked for; coils for which the response carries no bit (a byte
+    // count too small for the quantity) are False.
     void ReadCoils(uint16_t Address, uint8_t Count);
     void ReadDiscreteInputs(uint16_t Address, uint8_t Count);
     void ReadHoldingRegs(uint16_t Address, uint8_t Count);

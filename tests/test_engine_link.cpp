@@ -12,6 +12,7 @@
 #include "EngineRecorder.h"
 #include "EngineScriptedSlave.h"
 #include "EngineTestUtil.h"
+#include "PortPty.h"
 #include "TestSupport.h"
 
 using A = TVexaModbusTestAccess;
@@ -216,4 +217,49 @@ TEST_F(Link, BlockingCoilWriteReturnsAfterTheAcknowledgement)
     EXPECT_EQ(ToHex(slave.requests.at(0)), "01 05 00 00 FF 00 8C 3A");
     ASSERT_TRUE(e->WriteMultiCoils(20, 10, {true, false, true, true, false, false, true, true, true, false}, true));
     EXPECT_EQ(rec.Outcomes().back(), "wrote coils");
+}
+
+TEST(SerialLink, SerialMasterComesUpInsideTheOpeningPass)
+{
+    zorptest::PortPty pty;
+    ASSERT_TRUE(pty.ok());
+    EngineRecorder rec;
+    TVexaModbus e;
+    rec.Attach(e);
+    bool insidePass = false;
+    e.OnConnect = [&](QObject*) {
+        rec.events.push_back("connect");
+        insidePass = A::InMainLoop(e);
+    };
+    e.CommPort()->SetDevicePathOverride(pty.slavePath());
+    e.SetComSpeed(115200);
+    e.Connect();
+    ASSERT_TRUE(waitUntil([&] { return e.Connected(); }));
+    EXPECT_TRUE(insidePass);
+    EXPECT_EQ(e.GetState(), msIdle);
+
+    e.ReadHoldingRegs(1, 10);
+    EXPECT_EQ(pty.read(8).toHex(' ').toUpper().toStdString(), "01 03 00 00 00 0A C5 CD");
+    const auto resp = WithCrc(Hex("01 03 02 12 34"));
+    pty.write(QByteArray(reinterpret_cast<const char*>(resp.data()), qsizetype(resp.size())));
+    ASSERT_TRUE(waitUntil([&] { return rec.Count("holding") == 1; }));
+    EXPECT_EQ(ToHex(rec.lastData), "12 34");
+}
+
+TEST(SerialLink, NoInterfaceOpensTheSerialLayerButNeverComesUp)
+{
+    zorptest::PortPty pty;
+    ASSERT_TRUE(pty.ok());
+    EngineRecorder rec;
+    TVexaModbus e;
+    rec.Attach(e);
+    e.SetInterfaceType(mbiNone);
+    e.CommPort()->SetDevicePathOverride(pty.slavePath());
+    e.Connect();
+    ASSERT_TRUE(waitUntil([&] { return e.CommPort()->Open(); }));
+    zorptest::spin(20);
+    EXPECT_EQ(e.CommPort()->DeviceLayer, dlSerial);
+    EXPECT_FALSE(e.Connected());
+    EXPECT_TRUE(rec.Outcomes().empty());
+    EXPECT_EQ(e.GetState(), msIdle);
 }
