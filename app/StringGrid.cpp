@@ -3,9 +3,11 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QScrollBar>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 const QString kEmpty;
@@ -71,21 +73,95 @@ const QString& TStringGrid::CellRef(int col, int row) const
 
 QString TStringGrid::Cells(int col, int row) const { return CellRef(col, row); }
 
-void TStringGrid::SetCells(int col, int row, const QString& text)
+QString* TStringGrid::CellSlot(int col, int row, bool create)
 {
-    if (row < 0 || col < 0) return;
+    if (row < 0 || col < 0) return nullptr;
     if (row >= static_cast<int>(FCells.size())) {
-        if (text.isEmpty()) return;
+        if (!create) return nullptr;
         FCells.resize(row + 1);
     }
     auto& r = FCells[row];
     if (col >= static_cast<int>(r.size())) {
-        if (text.isEmpty()) return;
+        if (!create) return nullptr;
         r.resize(std::max<size_t>(col + 1, FColCount));
     }
-    if (r[col] == text) return;
-    r[col] = text;
-    if (row < FRowCount && col < FColCount) InvalidateCell(col, row);
+    return &r[col];
+}
+
+void TStringGrid::SetCells(int col, int row, const QString& text)
+{
+    QString* slot = CellSlot(col, row, !text.isEmpty());
+    if (!slot || *slot == text) return;
+    *slot = text;
+    MarkChanged(col, row);
+}
+
+void TStringGrid::SetCells(int col, int row, QStringView text)
+{
+    QString* slot = CellSlot(col, row, false);
+    if (slot && *slot == text) return;
+    if (!slot) {
+        if (text.isEmpty()) return;
+        // Creating the slot may move cells; the characters a view refers to
+        // stay where they are, but take a copy first all the same.
+        const QString copy = text.toString();
+        slot = CellSlot(col, row, true);
+        if (!slot) return;
+        *slot = copy;
+    } else if (slot->isDetached() && slot->capacity() >= text.size()) {
+        const qsizetype n = text.size();
+        slot->resize(n);
+        std::memmove(slot->data(), text.data(), size_t(n) * sizeof(QChar));
+    } else {
+        *slot = text.toString();
+    }
+    MarkChanged(col, row);
+}
+
+void TStringGrid::MarkChanged(int col, int row)
+{
+    if (row >= FRowCount || col >= FColCount || !viewport()->isVisible()) return;
+    // Rows out of view are painted when they come into view.
+    if (row >= FFixedRows && (row < TopRow() || row > TopRow() + VisibleRowCount() + 1)) return;
+    if (FChangedCols.size() <= size_t(row)) FChangedCols.resize(size_t(row) + 1, 0);
+    uint64_t& mask = FChangedCols[size_t(row)];
+    if (mask == 0) FChangedRows.push_back(row);
+    mask |= col < 64 ? uint64_t(1) << col : ~uint64_t(0);
+    if (!FFlushPending) {
+        FFlushPending = true;
+        QMetaObject::invokeMethod(this, [this] { FlushChanged(); }, Qt::QueuedConnection);
+    }
+}
+
+void TStringGrid::FlushChanged()
+{
+    FFlushPending = false;
+    QRegion region;
+    const QRect view = viewport()->rect();
+    for (int row : FChangedRows) {
+        uint64_t& mask = FChangedCols[size_t(row)];
+        int first = -1, last = -1;
+        for (int c = 0; c < FColCount && c < 64; ++c) {
+            if (mask & (uint64_t(1) << c)) {
+                if (first < 0) first = c;
+                last = c;
+            }
+        }
+        if (mask == ~uint64_t(0) || FColCount > 64) { first = 0; last = FColCount - 1; }
+        mask = 0;
+        if (first < 0) continue;
+        // Fixed and scrolled columns lie apart on screen: one rectangle each.
+        auto add = [&](int c0, int c1) {
+            if (c0 > c1) return;
+            QRect a = CellRect(c0, row), b = CellRect(c1, row);
+            if (a.isEmpty() || b.isEmpty()) return;
+            region += (a | b).intersected(view);
+        };
+        if (first < FFixedCols) add(first, std::min(last, FFixedCols - 1));
+        add(std::max(first, FFixedCols), last);
+    }
+    FChangedRows.clear();
+    if (!region.isEmpty()) viewport()->update(region);
 }
 
 int TStringGrid::ColWidths(int col) const

@@ -37,6 +37,9 @@ public:
     const QString& CellRef(int col, int row) const;
     // Sets a cell's text; repaints only that cell, and only when the text changed.
     void SetCells(int col, int row, const QString& text);
+    // The same from a view; reuses the cell's own storage where it can, so
+    // that rewriting a cell allocates nothing.
+    void SetCells(int col, int row, QStringView text);
 
     int ColWidths(int col) const;
     void SetColWidths(int col, int width);
@@ -57,6 +60,7 @@ public:
     bool MouseToCell(const QPoint& pos, int& col, int& row) const;
 
     // Repaint requests.
+    // Immediate: the cell's rectangle is scheduled for repainting now.
     void InvalidateCell(int col, int row);
     void InvalidateRow(int row);
     void InvalidateGrid();
@@ -97,6 +101,11 @@ private:
     bool InHeader(int y) const;
     int ColumnBorderAt(int x) const; // column whose right border is under x, or -1
     void UpdateScrollBars();
+    QString* CellSlot(int col, int row, bool create);
+    // Changed cells are collected and repainted together from the event
+    // loop: one update per response instead of one per cell.
+    void MarkChanged(int col, int row);
+    void FlushChanged();
 
     int FColCount = 5;
     int FRowCount = 5;
@@ -105,6 +114,9 @@ private:
     int FRowHeight = 24;
     std::vector<int> FColWidths;
     std::vector<std::vector<QString>> FCells; // [row][col]; grows, never shrinks
+    std::vector<uint64_t> FChangedCols; // per row: bit c set for a changed cell in column c
+    std::vector<int> FChangedRows;
+    bool FFlushPending = false;
     int FSizingCol = -1;
     int FSizingStartX = 0;
     int FSizingStartWidth = 0;

@@ -183,49 +183,83 @@ QString AsciiDisplayText(const QString& cellText)
     return out;
 }
 
+namespace {
+
+void SetHexByte(TTextBuf& t, uint8_t b)
+{
+    t.Data[t.Size++] = char16_t(kHexDigits[b >> 4]);
+    t.Data[t.Size++] = char16_t(kHexDigits[b & 15]);
+}
+
+void SetDecimal(TTextBuf& t, uint64_t v)
+{
+    char16_t tmp[24];
+    char16_t* end = tmp + 24;
+    char16_t* p = WriteDecimal(end, v);
+    const int n = int(end - p);
+    std::memcpy(t.Data + t.Size, p, size_t(n) * sizeof(char16_t));
+    t.Size += n;
+}
+
+QString ToQString(const TTextBuf& t) { return QString(reinterpret_cast<const QChar*>(t.Data), t.Size); }
+
+TRawTexts ToRawTexts(const TRawChars& c)
+{
+    return {ToQString(c.Hex), ToQString(c.Bin), ToQString(c.Dec), ToQString(c.Bytes), ToQString(c.Ascii)};
+}
+
+} // namespace
+
+void RegisterRawChars(uint8_t H, uint8_t L, TRawChars& out)
+{
+    out.Hex.Size = 0;
+    SetHexByte(out.Hex, H);
+    SetHexByte(out.Hex, L);
+
+    WriteBin(out.Bin.Data, H);
+    out.Bin.Data[8] = u' ';
+    WriteBin(out.Bin.Data + 9, L);
+    out.Bin.Size = 17;
+
+    out.Dec.Size = 0;
+    SetDecimal(out.Dec, uint64_t(H) * 256 + L);
+
+    out.Bytes.Size = 0;
+    SetDecimal(out.Bytes, H);
+    out.Bytes.Data[out.Bytes.Size++] = u',';
+    SetDecimal(out.Bytes, L);
+
+    out.Ascii.Data[0] = CodePageChar(H).unicode();
+    out.Ascii.Data[1] = u' ';
+    out.Ascii.Data[2] = CodePageChar(L).unicode();
+    out.Ascii.Size = 3;
+}
+
+void HalfRegisterRawChars(uint8_t H, TRawChars& out)
+{
+    out.Hex.Size = 0;
+    SetHexByte(out.Hex, H);
+    WriteBin(out.Bin.Data, H);
+    out.Bin.Size = 8;
+    out.Dec.Size = 0;
+    out.Bytes.Size = 0;
+    SetDecimal(out.Bytes, H);
+    out.Ascii.Data[0] = CodePageChar(H).unicode();
+    out.Ascii.Size = 1;
+}
+
 TRawTexts RegisterRawTexts(uint8_t H, uint8_t L)
 {
-    TRawTexts t;
-    char16_t buf[24];
-
-    buf[0] = char16_t(kHexDigits[H >> 4]);
-    buf[1] = char16_t(kHexDigits[H & 15]);
-    buf[2] = char16_t(kHexDigits[L >> 4]);
-    buf[3] = char16_t(kHexDigits[L & 15]);
-    t.Hex = QString(reinterpret_cast<const QChar*>(buf), 4);
-
-    WriteBin(buf, H);
-    buf[8] = u' ';
-    WriteBin(buf + 9, L);
-    t.Bin = QString(reinterpret_cast<const QChar*>(buf), 17);
-
-    char16_t* end = buf + 24;
-    char16_t* p = WriteDecimal(end, uint64_t(H) * 256 + L);
-    t.Dec = QString(reinterpret_cast<const QChar*>(p), end - p);
-
-    p = WriteDecimal(end, L);
-    *--p = u',';
-    p = WriteDecimal(p, H);
-    t.Bytes = QString(reinterpret_cast<const QChar*>(p), end - p);
-
-    buf[0] = CodePageChar(H).unicode();
-    buf[1] = u' ';
-    buf[2] = CodePageChar(L).unicode();
-    t.Ascii = QString(reinterpret_cast<const QChar*>(buf), 3);
-    return t;
+    TRawChars c;
+    RegisterRawChars(H, L, c);
+    return ToRawTexts(c);
 }
 
 TRawTexts HalfRegisterRawTexts(uint8_t H)
 {
-    TRawTexts t;
-    char16_t buf[8];
-    buf[0] = char16_t(kHexDigits[H >> 4]);
-    buf[1] = char16_t(kHexDigits[H & 15]);
-    t.Hex = QString(reinterpret_cast<const QChar*>(buf), 2);
-    t.Bin = ByteToBin(H);
-    t.Bytes = UnsignedText(H);
-    t.Ascii = QString(CodePageChar(H));
-    return t;
+    TRawChars c;
+    HalfRegisterRawChars(H, c);
+    return ToRawTexts(c);
 }
 
 bool ParseHexRegister(QStringView text, uint8_t& H, uint8_t& L)
@@ -261,64 +295,93 @@ QString UnsignedText(uint64_t v)
     return QString(reinterpret_cast<const QChar*>(p), end - p);
 }
 
-QString FixedText(double v)
+static void FixedChars(double v, TTextBuf& out)
 {
-    if (std::isnan(v)) return QStringLiteral("NaN");
-    if (std::isinf(v)) return v < 0 ? QStringLiteral("-INF") : QStringLiteral("INF");
+    out.Size = 0;
+    const char* special = std::isnan(v) ? "NaN" : std::isinf(v) ? (v < 0 ? "-INF" : "INF") : nullptr;
     char buf[64];
+    const char* text = buf;
     int n;
-    if (std::fabs(v) >= 1e18) {
+    if (special) {
+        text = special;
+        n = int(std::strlen(special));
+    } else if (std::fabs(v) >= 1e18) {
         n = std::snprintf(buf, sizeof buf, "%.6E", v);
     } else {
         n = std::snprintf(buf, sizeof buf, "%.6f", v);
         // "-0.000000" would claim a sign for a value that shows as zero.
-        if (n > 0 && buf[0] == '-' && std::strspn(buf + 1, "0.") == size_t(n - 1))
-            return QString::fromLatin1(buf + 1, n - 1);
+        if (n > 0 && buf[0] == '-' && std::strspn(buf + 1, "0.") == size_t(n - 1)) {
+            ++text;
+            --n;
+        }
     }
-    if (n < 0) return {};
     // snprintf follows the C locale, which the program never changes, so the
     // separator is always ".".
-    return QString::fromLatin1(buf, qMin(n, int(sizeof buf) - 1));
+    if (n < 0) n = 0;
+    n = std::min(n, int(sizeof out.Data / sizeof out.Data[0]));
+    for (int i = 0; i < n; ++i) out.Data[i] = char16_t(uint8_t(text[i]));
+    out.Size = n;
 }
 
-QString DecodeValue(const TDataTypeInfo& type, const QStringView* hexTexts)
+QString FixedText(double v)
 {
-    if (type.ByteCount < 1 || type.ByteCount > 8 || type.Rows < 1 || type.Rows > 4) return {};
+    TTextBuf t;
+    FixedChars(v, t);
+    return ToQString(t);
+}
+
+void DecodeValueChars(const TDataTypeInfo& type, const QStringView* hexTexts, TTextBuf& out)
+{
+    out.Size = 0;
+    if (type.ByteCount < 1 || type.ByteCount > 8 || type.Rows < 1 || type.Rows > 4) return;
     uint8_t wire[8] = {};
     for (int r = 0; r < type.Rows; ++r) {
-        if (!ParseHexRegister(hexTexts[r], wire[2 * r], wire[2 * r + 1])) return {};
+        if (!ParseHexRegister(hexTexts[r], wire[2 * r], wire[2 * r + 1])) return;
     }
     uint64_t raw = 0;
     for (int i = 0; i < type.ByteCount; ++i) raw = raw << 8 | wire[type.Order[i] & 7];
 
     switch (type.Format) {
     case TTypeFormat::Unsigned:
-        return UnsignedText(raw);
+        SetDecimal(out, raw);
+        return;
     case TTypeFormat::Signed: {
         const int bits = type.ByteCount * 8;
-        int64_t v;
-        if (bits == 64) {
-            v = int64_t(raw);
+        const uint64_t sign = uint64_t(1) << (bits - 1);
+        if (raw & sign) {
+            // The magnitude of a negative value in unsigned arithmetic, which
+            // also holds for the most negative one.
+            const uint64_t mask = bits == 64 ? ~uint64_t(0) : (sign << 1) - 1;
+            out.Data[out.Size++] = u'-';
+            SetDecimal(out, (~raw & mask) + 1);
         } else {
-            const uint64_t sign = uint64_t(1) << (bits - 1);
-            v = (raw & sign) ? int64_t(raw) - int64_t(sign << 1) : int64_t(raw);
+            SetDecimal(out, raw);
         }
-        return SignedText(v);
+        return;
     }
     case TTypeFormat::Float32: {
         uint32_t u = uint32_t(raw);
         float f;
         std::memcpy(&f, &u, sizeof f);
-        return FixedText(double(f));
+        FixedChars(double(f), out);
+        return;
     }
     case TTypeFormat::Float64: {
         double d;
         std::memcpy(&d, &raw, sizeof d);
-        return FixedText(d);
+        FixedChars(d, out);
+        return;
     }
     default:
-        return {};
+        return;
     }
+}
+
+QString DecodeValue(const TDataTypeInfo& type, const QStringView* hexTexts)
+{
+    TTextBuf t;
+    DecodeValueChars(type, hexTexts, t);
+    return ToQString(t);
 }
 
 } // namespace ValueDecoding

@@ -83,6 +83,19 @@ TRawTexts RegisterRawTexts(uint8_t H, uint8_t L);
 // value is unknown), Data [BYTES] "65", Data [ASCII] "A".
 TRawTexts HalfRegisterRawTexts(uint8_t H);
 
+// The same texts written into fixed buffers, for the rendering path, which
+// must not allocate for texts it then finds unchanged.
+struct TTextBuf {
+    char16_t Data[48];
+    int Size = 0;
+    QStringView View() const { return QStringView(Data, Size); }
+};
+struct TRawChars {
+    TTextBuf Hex, Bin, Dec, Bytes, Ascii;
+};
+void RegisterRawChars(uint8_t H, uint8_t L, TRawChars& out);
+void HalfRegisterRawChars(uint8_t H, TRawChars& out);
+
 // Reads a Data [HEX] text: exactly four hexadecimal digits (either case).
 bool ParseHexRegister(QStringView text, uint8_t& H, uint8_t& L);
 
@@ -90,6 +103,8 @@ bool ParseHexRegister(QStringView text, uint8_t& H, uint8_t& L);
 // [HEX] texts of its type.Rows rows. Any text that is not four hexadecimal
 // digits gives an empty Value rather than a wrong number.
 QString DecodeValue(const TDataTypeInfo& type, const QStringView* hexTexts);
+// The same into a buffer (Size 0 for an empty Value).
+void DecodeValueChars(const TDataTypeInfo& type, const QStringView* hexTexts, TTextBuf& out);
 
 // Number texts: decimal without leading zeros or separators.
 QString SignedText(int64_t v);

@@ -152,15 +152,16 @@ void TfrmModbusMaster::ShowRegisterData()
     // Phase 1: the raw columns of every register that has a row. An odd byte
     // count ends with half a register, shown as far as it arrived.
     const size_t registers = (bytes + 1) / 2;
+    TRawChars t;
     for (size_t k = 0; k < registers && k + 1 < size_t(rows); ++k) {
         const int r = int(k) + 1;
-        const TRawTexts t = 2 * k + 1 < bytes ? RegisterRawTexts(ReadData[2 * k], ReadData[2 * k + 1])
-                                              : HalfRegisterRawTexts(ReadData[2 * k]);
-        g->SetCells(colHex, r, t.Hex);
-        g->SetCells(colBin, r, t.Bin);
-        g->SetCells(colDec, r, t.Dec);
-        g->SetCells(colBytes, r, t.Bytes);
-        g->SetCells(colAscii, r, t.Ascii);
+        if (2 * k + 1 < bytes) RegisterRawChars(ReadData[2 * k], ReadData[2 * k + 1], t);
+        else HalfRegisterRawChars(ReadData[2 * k], t);
+        g->SetCells(colHex, r, t.Hex.View());
+        g->SetCells(colBin, r, t.Bin.View());
+        g->SetCells(colDec, r, t.Dec.View());
+        g->SetCells(colBytes, r, t.Bytes.View());
+        g->SetCells(colAscii, r, t.Ascii.View());
     }
 
     // Phase 2: every row's Value, from the Data [HEX] texts on screen.
@@ -168,16 +169,16 @@ void TfrmModbusMaster::ShowRegisterData()
     while (r <= rows - 1) {
         const TDataTypeInfo* type = FindDataType(g->CellRef(colDataType, r));
         if (!type) {
-            g->SetCells(colValue, r, QString());
+            g->SetCells(colValue, r, QStringView());
             ++r;
             continue;
         }
         switch (type->Format) {
-        case TTypeFormat::RawHex: g->SetCells(colValue, r, QString(g->CellRef(colHex, r))); ++r; break;
-        case TTypeFormat::RawBin: g->SetCells(colValue, r, QString(g->CellRef(colBin, r))); ++r; break;
-        case TTypeFormat::RawBytes: g->SetCells(colValue, r, QString(g->CellRef(colBytes, r))); ++r; break;
-        case TTypeFormat::RawAscii: g->SetCells(colValue, r, QString(g->CellRef(colAscii, r))); ++r; break;
-        case TTypeFormat::Bit: g->SetCells(colValue, r, QString()); ++r; break;
+        case TTypeFormat::RawHex: g->SetCells(colValue, r, QStringView(g->CellRef(colHex, r))); ++r; break;
+        case TTypeFormat::RawBin: g->SetCells(colValue, r, QStringView(g->CellRef(colBin, r))); ++r; break;
+        case TTypeFormat::RawBytes: g->SetCells(colValue, r, QStringView(g->CellRef(colBytes, r))); ++r; break;
+        case TTypeFormat::RawAscii: g->SetCells(colValue, r, QStringView(g->CellRef(colAscii, r))); ++r; break;
+        case TTypeFormat::Bit: g->SetCells(colValue, r, QStringView()); ++r; break;
         default: {
             const int span = type->Rows;
             if (r + span - 1 > rows - 1) {
@@ -187,7 +188,9 @@ void TfrmModbusMaster::ShowRegisterData()
             }
             QStringView hex[4];
             for (int i = 0; i < span; ++i) hex[i] = g->CellRef(colHex, r + i);
-            g->SetCells(colValue, r, DecodeValue(*type, hex));
+            TTextBuf value;
+            DecodeValueChars(*type, hex, value);
+            g->SetCells(colValue, r, value.View());
             r += span;
             break;
         }
