@@ -73,6 +73,12 @@ TEST_F(DataEditorTest, DialogLayoutAndCaption)
     EXPECT_EQ(dlg.cbDataType->itemText(34), "Double (Real) HHGG FFEE DDCC BBAA");
     EXPECT_GE(dlg.cbDataType->maxVisibleItems(), 35);
     EXPECT_FALSE(dlg.cbDataType->isEditable());
+    const QString shot = qEnvironmentVariable("ZORP_EDITOR_SCREENSHOT");
+    if (!shot.isEmpty()) {
+        dlg.gbDescription->hide();
+        dlg.cbDataType->setCurrentIndex(11);
+        dlg.grab().save(shot);
+    }
 
     w->leStartAddress->setText("40001");
     setDataRows(*w, 2);
