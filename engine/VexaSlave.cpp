@@ -198,6 +198,8 @@ void TVexaModbus::PortClientAccepted(TCommPort* port, const uint8_t Address[4], 
         FClientIP = QStringLiteral("0.0.0.0");
     FRxCounter = 0;
     FTxCounter = 0;
+    // Bytes a previous client left behind never belong to this one's requests.
+    ResetReceive();
     if (OnClientConnect) {
         // This runs inside the port object's notification: a handler's
         // exception must not travel on into the event loop.

@@ -319,21 +319,27 @@ TEST(ListenTcp, ClientArrivalAndDepartureResetCountersAndAddress)
         EXPECT_EQ(ToHex(c.Read(9)), "01 03 04 00 0A 01 02 5A 60");
         EXPECT_EQ(s.mdb.RxCounter(), 8);
         EXPECT_EQ(s.mdb.TxCounter(), 9);
+        c.Write(Hex("01 03 00 00 00")); // a request broken off by leaving
+        EXPECT_TRUE(zorptest::waitUntil([&] { return s.mdb.RxCounter() == 13; }, 2000));
         c.Close();
     }
     EXPECT_TRUE(zorptest::waitUntil([&] { return s.events.contains("leave port"); }, 3000));
     EXPECT_EQ(s.mdb.ClientIP(), "");
     EXPECT_EQ(s.mdb.GetState(), int(msIdleSlave));
 
+    // A client from another loopback address.
     slavetest::RawClient c2;
-    ASSERT_TRUE(c2.Connect(port));
-    ASSERT_TRUE(zorptest::waitUntil([&] { return s.events.count("connect 127.0.0.1 port") == 2; }, 3000));
+    ASSERT_TRUE(c2.Connect(port, 3000, QStringLiteral("127.0.0.20")));
+    ASSERT_TRUE(zorptest::waitUntil([&] { return s.events.contains("connect 127.0.0.20 port"); }, 3000));
     EXPECT_EQ(s.mdb.RxCounter(), 0);
     EXPECT_EQ(s.mdb.TxCounter(), 0);
-    EXPECT_EQ(s.mdb.ClientIP(), "127.0.0.1");
+    EXPECT_EQ(s.mdb.ClientIP(), "127.0.0.20");
+    // The first client's broken request is gone.
+    c2.Write(Hex("01 03 00 00 00 02 C4 0B"));
+    EXPECT_EQ(ToHex(c2.Read(9)), "01 03 04 00 0A 01 02 5A 60");
     // The bad-CRC error frame exists in RTU framing over TCP too.
     c2.Write(Hex("01 03 00 00 00 02 C4 0C"));
     EXPECT_EQ(ToHex(c2.Read(5)), "01 50 04 1D C3");
-    EXPECT_EQ(s.mdb.RxCounter(), 8);
-    EXPECT_EQ(s.mdb.TxCounter(), 5);
+    EXPECT_EQ(s.mdb.RxCounter(), 16);
+    EXPECT_EQ(s.mdb.TxCounter(), 14);
 }

@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QHostAddress>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
@@ -93,8 +94,10 @@ QByteArray Pty::ReadFor(int ms)
 
 // ---- RawClient ------------------------------------------------------------------
 
-bool RawClient::Connect(quint16 port, int timeoutMs)
+bool RawClient::Connect(quint16 port, int timeoutMs, const QString& from)
 {
+    if (!from.isEmpty() && !FSocket.bind(QHostAddress(from)))
+        return false;
     FSocket.connectToHost(QStringLiteral("127.0.0.1"), port);
     return zorptest::waitUntil([&] { return FSocket.state() == QAbstractSocket::ConnectedState; }, timeoutMs);
 }

@@ -40,7 +40,8 @@ private:
 // A TCP client that writes raw bytes and reads raw answers.
 class RawClient {
 public:
-    bool Connect(quint16 port, int timeoutMs = 3000);
+    // Connects to 127.0.0.1:port, from the local address `from` when given.
+    bool Connect(quint16 port, int timeoutMs = 3000, const QString& from = {});
     void Write(const QByteArray& bytes);
     QByteArray Read(int count, int timeoutMs = 3000);
     QByteArray ReadFor(int ms);
