@@ -16,6 +16,7 @@
 #include <memory>
 
 #include <csignal>
+#include <sys/prctl.h>
 
 #include "AppErrors.h"
 #include "FormStorage.h"
@@ -56,6 +57,8 @@ StartTcpServer(context=ModbusServerContext(slaves=store, single=True), address=(
 )PY";
         FProc = std::make_unique<QProcess>();
         FProc->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // The server dies with the test binary, also when a time-out kills it.
+        FProc->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         FProc->start(QStringLiteral("/usr/bin/python3"),
                      {QStringLiteral("-c"), QString::fromUtf8(script), QString::number(FPort)});
         if (!FProc->waitForStarted(5000))
