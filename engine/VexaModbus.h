@@ -204,8 +204,9 @@ private:
     void PortDisconnected(TCommPort* port);
     void PortError(TCommPort* port, int code);
     void PortClientAccepted(TCommPort* port, const uint8_t Address[4], bool& Accept);
-    // The receive path after the bytes were taken from the port: append to
-    // FBuffer and apply the delimitation of the current state.
+    // The receive path after the bytes were taken from the port: count and
+    // announce them, append them to FBuffer and apply the delimitation of
+    // the current state.
     void ReceiveBlock(const uint8_t* block, int count);
     void DelimitMaster();
 
@@ -268,5 +269,5 @@ private:
     std::exception_ptr FOpeningException; // raised by a handler during the opening
     bool FWaitAborted = false; // the event loop was told to quit during a wait
     bool FPortOpenForTests = false; // test seam: treat the port as open
-    std::vector<uint8_t> FRxScratch;
+    std::vector<uint8_t> FRxScratch;  // the bytes of the arrival being handled
 };

@@ -14,22 +14,31 @@ void TVexaModbus::PortDataAvailable(TCommPort* port, uint16_t Count)
     const int waiting = port->InBuffUsed();
     const int n = Count < waiting ? int(Count) : waiting;
     if (n <= 0) return;
-    FRxCounter += n;
-    FRxScratch.resize(size_t(n));
-    for (int i = 0; i < n; ++i) FRxScratch[size_t(i)] = port->GetChar();
-    if (OnReceiveData) {
-        try {
-            OnReceiveData(this, FRxScratch.data(), n);
-        } catch (...) {
-            // the bytes are kept whatever the log handler does
-        }
+    // A block of its own per call: a handler that runs the event loop may
+    // bring the next notification in before this one is done.
+    uint8_t small[512];
+    std::vector<uint8_t> large;
+    uint8_t* block = small;
+    if (n > int(sizeof small)) {
+        large.resize(size_t(n));
+        block = large.data();
     }
-    ReceiveBlock(FRxScratch.data(), n);
+    for (int i = 0; i < n; ++i) block[i] = port->GetChar();
+    ReceiveBlock(block, n);
 }
 
 void TVexaModbus::ReceiveBlock(const uint8_t* block, int count)
 {
     if (!block || count <= 0) return;
+    FRxCounter += count;
+    FRxScratch.assign(block, block + count);
+    if (OnReceiveData) {
+        try {
+            OnReceiveData(this, block, count);
+        } catch (...) {
+            // the bytes are kept whatever the log handler does
+        }
+    }
     FBuffer.Write(block, size_t(count));
     if (FFrameCompleted) return; // a complete frame is not examined again
     if (State == msIdleSlave) DelimitListening();

@@ -12,17 +12,9 @@ struct TVexaModbusTestAccess {
     using E = TVexaModbus;
 
     static void Pass(E& e) { e.StateMachine(); }
-    static void Receive(E& e, const std::vector<uint8_t>& bytes) { e.ReceiveBlock(bytes.data(), int(bytes.size())); }
-    // The receive path as the port's data notification runs it, counting
-    // and announcing the bytes first.
-    static void Deliver(E& e, const std::vector<uint8_t>& bytes)
-    {
-        e.FRxCounter += int64_t(bytes.size());
-        if (e.OnReceiveData) {
-            try { e.OnReceiveData(&e, bytes.data(), int(bytes.size())); } catch (...) {}
-        }
-        e.ReceiveBlock(bytes.data(), int(bytes.size()));
-    }
+    // The receive path as the port's data notification runs it once the
+    // bytes were taken: counted, announced, appended and delimited.
+    static void Deliver(E& e, const std::vector<uint8_t>& bytes) { e.ReceiveBlock(bytes.data(), int(bytes.size())); }
 
     static TMachineStates State(const E& e) { return e.State; }
     static void SetRawState(E& e, TMachineStates s) { e.State = s; }
