@@ -215,6 +215,9 @@ TEST_F(ListenRtuPty, SilentPartialRequestIsDroppedBeforeTheNext)
 {
     uint32_t now = 1000;
     zorp::SetTickCountSource([&] { return now; });
+    struct Restore {
+        ~Restore() { zorp::SetTickCountSource(nullptr); }
+    } restore;
     s.mdb.SetTimeout(500);
     pty.Write(Hex("01 03 00")); // a broken request left on the line
     EXPECT_EQ(ToHex(pty.ReadFor(100)), "");
@@ -225,7 +228,6 @@ TEST_F(ListenRtuPty, SilentPartialRequestIsDroppedBeforeTheNext)
     EXPECT_EQ(ToHex(pty.ReadFor(50)), "");
     now += 400;
     EXPECT_EQ(Ask(Hex("00 02 C4 0B"), 9), "01 03 04 00 0A 01 02 5A 60");
-    zorp::SetTickCountSource(nullptr);
 }
 
 TEST_F(ListenRtuPty, ThrowingHandlerDoesNotReplayTheRequest)
