@@ -3,6 +3,8 @@
 #include <QButtonGroup>
 #include <QRadioButton>
 
+#include "GroupBox.h"
+
 TRadioGroup::TRadioGroup(const QString& caption, const QStringList& items, QWidget* parent)
     : QGroupBox(caption, parent), FItems(items)
 {
@@ -60,4 +62,9 @@ void TRadioGroup::Arrange()
         const int y = top + i * rowH + (rowH - h) / 2;
         FButtons[static_cast<size_t>(i)]->setGeometry(left, y, qMax(0, width() - left - 4), h);
     }
+}
+
+void TRadioGroup::paintEvent(QPaintEvent*)
+{
+    TGroupBox::PaintFrame(this);
 }

@@ -18,6 +18,8 @@
 #include <QTimer>
 
 #include "AppErrors.h"
+#include "DesignFonts.h"
+#include "GroupBox.h"
 #include "CommLog.h"
 #include "LabeledEdit.h"
 #include "RadioGroup.h"
@@ -59,6 +61,7 @@ void paintInput(QWidget* w)
 TfrmModbusMaster::TfrmModbusMaster(QWidget* parent)
     : QWidget(parent)
 {
+    EnsureDesignFonts();
     setObjectName(QStringLiteral("frmModbusMaster"));
     setWindowTitle(QStringLiteral("ZORP (Zelvara) v. 1.0.2"));
     setFont(pixelFont(QStringLiteral("Tahoma"), 11));
@@ -151,7 +154,7 @@ void TfrmModbusMaster::CreateControls()
     };
 
     // ---- Settings -----------------------------------------------------------
-    gbSettings = new QGroupBox(QStringLiteral("Settings:"), this);
+    gbSettings = new TGroupBox(QStringLiteral("Settings:"), this);
     place(gbSettings, "gbSettings", 8, 0, 906, 93);
     rgModbusMode = new TRadioGroup(QStringLiteral("Modbus mode:"),
                                    {QStringLiteral("RTU over Serial"), QStringLiteral("RTU over TCP"), QStringLiteral("TCP")},
@@ -170,7 +173,7 @@ void TfrmModbusMaster::CreateControls()
     btnDisconnect->setEnabled(false);
 
     // ---- Data -----------------------------------------------------------------
-    gbData = new QGroupBox(QStringLiteral("Data:"), this);
+    gbData = new TGroupBox(QStringLiteral("Data:"), this);
     place(gbData, "gbData", 8, 92, 906, 425);
     paintBackground(gbData, kBackground);
     leSlaveID = edit(gbData, "leSlaveID", "Slave ID:", 64, 24, 65, "1", 3);
@@ -200,7 +203,7 @@ void TfrmModbusMaster::CreateControls()
     btnSaveSettings = button(gbData, "btnSaveSettings", "Save Settings", 337, 392, 88, 25);
 
     // ---- Communication log ------------------------------------------------------
-    gbComm = new QGroupBox(QStringLiteral("Communication Log:"), this);
+    gbComm = new TGroupBox(QStringLiteral("Communication Log:"), this);
     place(gbComm, "gbComm", 8, 518, 906, 172);
     REComm = new TCommLog(gbComm);
     place(REComm, "REComm", 3, 15, 900, 155);

@@ -1,5 +1,7 @@
 #include "uSplash.h"
 
+#include "DesignFonts.h"
+
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QLabel>
@@ -72,6 +74,7 @@ void TfrmSplash::ResetInstance()
 TfrmSplash::TfrmSplash(QWidget* parent)
     : QDialog(parent, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Dialog)
 {
+    EnsureDesignFonts();
     setObjectName(QStringLiteral("frmSplash"));
     setModal(true);
     setFixedSize(560, 313);
