@@ -111,7 +111,7 @@ void TStringGrid::SetCells(int col, int row, QStringView text)
     } else if (slot->isDetached() && slot->capacity() >= text.size()) {
         const qsizetype n = text.size();
         slot->resize(n);
-        std::memmove(slot->data(), text.data(), size_t(n) * sizeof(QChar));
+        if (n > 0) std::memmove(slot->data(), text.data(), size_t(n) * sizeof(QChar));
     } else {
         *slot = text.toString();
     }
