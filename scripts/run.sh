@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Builds the tester and starts it.
+# One command: installs what is missing, builds the tester and starts it.
+# When the slave simulator is part of the build, it is started too, on
+# 127.0.0.1 port 5020 (Modbus TCP), and stopped when the tester closes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -7,11 +9,37 @@ ROOT=$(pwd)
 bash scripts/deps.sh
 
 BUILD=${ZORP_BUILD_DIR:-$ROOT/build}
+SLAVE_PORT=${ZORP_SLAVE_PORT:-5020}
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$BUILD" -j 2 --target ZORP
+targets=(ZORP)
+if [ -d "$ROOT/tools/zorp-slave" ]; then targets+=(zorp-slave); fi
+cmake --build "$BUILD" -j 2 --target "${targets[@]}"
 
 if [ ! -x "$BUILD/ZORP" ]; then
   echo "The tester is not built yet."
-  exit 0
+  exit 1
 fi
-exec "$BUILD/ZORP"
+
+slave_pid=""
+stop_slave() {
+  if [ -n "$slave_pid" ] && kill -0 "$slave_pid" 2>/dev/null; then
+    kill "$slave_pid" 2>/dev/null || true
+    wait "$slave_pid" 2>/dev/null || true
+  fi
+}
+trap stop_slave EXIT INT TERM
+
+if [ -x "$BUILD/zorp-slave" ]; then
+  "$BUILD/zorp-slave" --tcp "$SLAVE_PORT" --bind 127.0.0.1 &
+  slave_pid=$!
+  sleep 0.3
+  if kill -0 "$slave_pid" 2>/dev/null; then
+    echo "A slave simulator listens on 127.0.0.1 port $SLAVE_PORT."
+    echo "To reach it: Modbus mode \"TCP\", IP 127.0.0.1, Port $SLAVE_PORT, then Connect."
+  else
+    echo "The slave simulator did not start (is port $SLAVE_PORT taken?); the tester starts without it."
+    slave_pid=""
+  fi
+fi
+
+"$BUILD/ZORP"
