@@ -17,6 +17,7 @@
 #include "LabeledEdit.h"
 #include "PortPty.h"
 #include "RadioGroup.h"
+#include "StringGrid.h"
 #include "StatusBar.h"
 #include "TestSupport.h"
 #include "VexaModbus.h"
@@ -398,4 +399,29 @@ TEST_F(ConnectionTest, ClosingWhileConnectedAsksNothing)
     EXPECT_TRUE(w->close());
     w.reset();
     EXPECT_TRUE(boxes.isEmpty());
+}
+
+TEST_F(ConnectionTest, StartAddressKeyPressRefreshesTheAddressColumnFromTheTextBeforeTheKey)
+{
+    // Key presses alone, without the key-up refresh, show what the press does.
+    w->leStartAddress->OnKeyUp = nullptr;
+    w->leStartAddress->setFocus();
+    w->leStartAddress->setText("5");
+    w->FillAddresses();
+    ASSERT_EQ(w->sgData->Cells(0, 1), "5");
+    w->leStartAddress->setText("7");
+    w->leStartAddress->end(false);
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_0, Qt::NoModifier, "0");
+    QApplication::sendEvent(w->leStartAddress, &press);
+    EXPECT_EQ(w->leStartAddress->text(), "70");
+    EXPECT_EQ(w->sgData->Cells(0, 1), "7");
+    // A refused key refreshes with the text as it stands; from "0" nothing is refreshed.
+    w->leStartAddress->setText("0");
+    QKeyEvent bad(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
+    QApplication::sendEvent(w->leStartAddress, &bad);
+    EXPECT_EQ(w->sgData->Cells(0, 1), "7");
+    w->leStartAddress->setText("12");
+    QApplication::sendEvent(w->leStartAddress, &bad);
+    EXPECT_EQ(w->leStartAddress->text(), "12");
+    EXPECT_EQ(w->sgData->Cells(0, 1), "12");
 }
