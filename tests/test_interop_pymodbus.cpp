@@ -1,0 +1,48 @@
+// The engine as master against pymodbus slaves: Modbus TCP, RTU framing
+// over TCP, and RTU on a serial line (a socat pseudo-terminal pair).
+#include <gtest/gtest.h>
+
+#include "PeerMaster.h"
+#include "PeerProcess.h"
+
+using namespace zorptest;
+
+namespace {
+
+bool startPymodbus(PeerProcess& peer, const QStringList& args, const QString& ready)
+{
+    return peer.start(peerPython(), QStringList{peerScript(QStringLiteral("pymodbus_server.py"))} + args, ready);
+}
+
+} // namespace
+
+TEST(InteropPymodbus, ModbusTcpReadsMatchTheSlave)
+{
+    PeerProcess peer;
+    ASSERT_TRUE(startPymodbus(peer, {QStringLiteral("tcp")}, QStringLiteral("PORT"))) << peer.errors().toStdString();
+    PeerMaster master;
+    ASSERT_TRUE(master.connectTcp(peer.port(), mbpTCP));
+    expectPeerReads(master);
+}
+
+TEST(InteropPymodbus, RtuOverTcpReadsMatchTheSlave)
+{
+    PeerProcess peer;
+    ASSERT_TRUE(startPymodbus(peer, {QStringLiteral("rtu-tcp")}, QStringLiteral("PORT"))) << peer.errors().toStdString();
+    PeerMaster master;
+    ASSERT_TRUE(master.connectTcp(peer.port(), mbpRTU));
+    expectPeerReads(master);
+}
+
+TEST(InteropPymodbus, RtuOnSerialLineReadsMatchTheSlave)
+{
+    PeerPtyPair line;
+    ASSERT_TRUE(line.start());
+    PeerProcess peer;
+    ASSERT_TRUE(startPymodbus(peer, {QStringLiteral("serial"), line.first(), QStringLiteral("115200")},
+                              QStringLiteral("READY")))
+        << peer.errors().toStdString();
+    PeerMaster master;
+    ASSERT_TRUE(master.connectSerial(line.second(), 115200));
+    expectPeerReads(master);
+}
