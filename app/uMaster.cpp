@@ -345,7 +345,6 @@ void TfrmModbusMaster::closeEvent(QCloseEvent* e)
 {
     // Closing asks nothing, also while connected.
     RunGuarded([this] { StorageSave(true); });
-    FClosed = true;
     e->accept();
 }
 

@@ -185,5 +185,4 @@ private:
     void WireEngine();
     void LayoutControls();
     bool FShownOnce = false;
-    bool FClosed = false;
 };
