@@ -57,8 +57,8 @@ static int serve_tcp(modbus_mapping_t *map)
     fflush(stdout);
     uint8_t query[MODBUS_TCP_MAX_ADU_LENGTH];
     for (;;) {
-        int s = listener;
-        if (modbus_tcp_accept(ctx, &s) < 0)
+        int s = modbus_tcp_accept(ctx, &listener);
+        if (s < 0)
             continue;
         for (;;) {
             int rc = modbus_receive(ctx, query);
