@@ -5,6 +5,7 @@
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <algorithm>
 
 namespace zorp {
 
@@ -42,6 +43,26 @@ QStringView trimBlanks(QStringView s)
     while (e > b && isBlank(s[e - 1]))
         --e;
     return s.mid(b, e - b);
+}
+
+// True when Parse would take these bytes as single-byte text again (or
+// they are plain ASCII, which reads the same either way).
+bool ReadsBackAsSingleByte(const QByteArray& bytes)
+{
+    if (bytes.startsWith("\xEF\xBB\xBF") || bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF"))
+        return false;
+    bool ascii = true;
+    for (const char c : bytes)
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            ascii = false;
+            break;
+        }
+    if (ascii)
+        return true;
+    QStringDecoder dec(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    const QString decoded = dec.decode(bytes); // decoding happens on conversion
+    (void)decoded;
+    return dec.hasError();
 }
 
 } // namespace
@@ -104,7 +125,11 @@ TIniFile::TIniFile(const QString& FileName) : FFileName(FileName)
         FLoaded = false;
         return;
     }
-    const QByteArray bytes = f.read(MaxFileSize + 1);
+    // Read what the file holds (one byte more shows growth past the limit)
+    // rather than reserving the whole limit up front for every file.
+    QByteArray bytes = f.read(std::min(info.size(), MaxFileSize) + 1);
+    if (!f.atEnd() && bytes.size() <= MaxFileSize)
+        bytes += f.read(MaxFileSize + 1 - bytes.size()); // it grew since it was looked at
     if (bytes.size() > MaxFileSize || f.error() != QFileDevice::NoError) {
         FLoaded = false;
         return;
@@ -329,7 +354,10 @@ bool TIniFile::UpdateFile()
     QByteArray bytes;
     switch (FEncoding) {
     case TIniEncoding::SingleByte:
-        if (EncodeSingleByte(text, bytes))
+        // Kept single-byte only while the bytes will be read as such again:
+        // once an edit removed what made the file invalid UTF-8, its other
+        // non-ASCII bytes would be taken as UTF-8 on the next load.
+        if (EncodeSingleByte(text, bytes) && ReadsBackAsSingleByte(bytes))
             break;
         FEncoding = TIniEncoding::Utf8;
         bytes = text.toUtf8();

@@ -1,0 +1,141 @@
+// The master's receive path and response checks: one transaction of any
+// kind (every wait state), RTU or TCP, the response stream cut into chunks
+// of any size with passes and clock steps between them, so that time-outs,
+// retries and partial frames are reached too.
+//
+// Input: protocol, operation, device, address, count, time-out, retries,
+// three value bytes; then chunks, each led by a control byte:
+//   bits 0-4  length - 1 (31: the next byte + 32)
+//   bit 5     run a pass before the chunk arrives
+//   bit 6     run a pass after it
+//   bit 7     move the clock forward (next byte x 8 ms) before the pass
+// Checked: never more than one outcome per transaction, exactly one once the
+// clock has run out, the receive buffer within its cap, read events with
+// the counts asked for.
+#include <memory>
+
+#include "CommPort.h"
+#include "EngineAccess.h"
+#include "FuzzSupport.h"
+#include "ReceiveBuffer.h"
+
+using A = TVexaModbusTestAccess;
+using namespace zorpfuzz;
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    EnsureApplication();
+    InstallClock();
+    return 0;
+}
+
+namespace {
+
+struct Outcomes {
+    int count = 0;
+    int requested = 0; // count asked for by a read
+    bool coils = false;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    Reader in{data, size};
+    const uint8_t proto = in.Byte();
+    const uint8_t op = in.Byte() % 10;
+    const uint8_t device = in.Byte();
+    const uint16_t address = in.Word();
+    const uint8_t count = in.Byte();
+    const uint32_t timeout = 1 + in.Byte() * 4u;
+    const uint16_t retries = in.Byte() & 3;
+    const uint8_t v0 = in.Byte(), v1 = in.Byte(), v2 = in.Byte();
+
+    auto e = std::make_unique<TVexaModbus>();
+    static const TModbusProtocol kProtocols[] = {mbpRTU, mbpTCP, mbpASCII, mbpNone};
+    e->SetProtocol(kProtocols[proto & 3]);
+    e->SetDeviceID(device);
+    e->SetTimeout(timeout);
+    e->SetMaxRepeat(retries);
+
+    Outcomes out;
+    e->OnError = [&](QObject*, int32_t) { ++out.count; };
+    auto readData = [&](QObject*, uint8_t, uint16_t, uint16_t n, const std::vector<uint8_t>& d) {
+        ++out.count;
+        ZORP_FUZZ_CHECK(n == out.requested);
+        ZORP_FUZZ_CHECK(d.size() <= 255);
+    };
+    e->OnReadDiscreteInputs = readData;
+    e->OnReadHoldingRegs = readData;
+    e->OnReadInputRegs = readData;
+    e->OnReadFileRecord = [&](QObject*, uint8_t, uint16_t, uint16_t, uint16_t, const std::vector<uint8_t>& d) {
+        ++out.count;
+        ZORP_FUZZ_CHECK(d.size() <= 255);
+    };
+    e->OnReadCoils = [&](QObject*, uint8_t, uint16_t, uint16_t n, const std::vector<bool>& c) {
+        ++out.count;
+        ZORP_FUZZ_CHECK(n == out.requested);
+        ZORP_FUZZ_CHECK(c.size() == size_t(out.requested));
+    };
+    auto ack = [&](QObject*) { ++out.count; };
+    e->OnWriteSingleReg = ack;
+    e->OnWriteMultiRegs = ack;
+    e->OnWriteSingleCoil = ack;
+    e->OnWriteMultiCoils = ack;
+    e->OnWriteSingleSpecialReg = ack;
+
+    A::FakeLinkUp(*e);
+    A::SetRawState(*e, msIdle);
+    bool armed = true;
+    out.requested = count;
+    switch (op) {
+    case 0: e->ReadCoils(address, count); break;
+    case 1: e->ReadDiscreteInputs(address, count); break;
+    case 2: e->ReadHoldingRegs(address, count); break;
+    case 3: e->ReadInputRegs(address, count); break;
+    case 4: e->ReadFileRecord(uint16_t(v0 << 8 | v1), address, count); break;
+    case 5: e->WriteSingleReg(address, uint16_t(v0 << 8 | v1)); break;
+    case 6: {
+        const uint16_t n = v0 % 130; // past the limit too: such a call is refused
+        std::vector<uint16_t> values(v1 % 130, uint16_t(v2 * 257));
+        armed = e->WriteMultiRegs(address, n, values);
+        break;
+    }
+    case 7: e->WriteSingleCoil(address, v0 & 1, false); break;
+    case 8: {
+        const uint16_t n = v0 + (v1 & 1); // 0 .. 256: both ends refused
+        std::vector<bool> values(n, v2 & 1);
+        armed = e->WriteMultiCoils(address, n, values, false);
+        break;
+    }
+    default: e->WriteSingleSpecialReg(address, uint16_t(v0 << 8 | v1)); break;
+    }
+    if (!armed) {
+        ZORP_FUZZ_CHECK(A::State(*e) == msIdle);
+        return 0;
+    }
+    A::Pass(*e); // sends the request and enters the wait
+
+    while (in.More()) {
+        const uint8_t c = in.Byte();
+        size_t len = (c & 0x1F) + 1u;
+        if (len == 32) len = 32u + in.Byte();
+        if (c & 0x20) A::Pass(*e);
+        const std::vector<uint8_t> chunk = in.Take(len);
+        if (!chunk.empty()) A::Deliver(*e, chunk);
+        ZORP_FUZZ_CHECK(A::Buffer(*e).size() <= zorp::ReceiveBuffer::kCapacity);
+        if (c & 0x80) Clock() += in.Byte() * 8u;
+        if (c & 0x40) A::Pass(*e);
+        ZORP_FUZZ_CHECK(out.count <= 1);
+    }
+
+    // Let the clock run out: every retry is sent and times out in turn.
+    for (int i = 0; i < 4 * (retries + 2) && out.count == 0; ++i) {
+        A::Pass(*e);
+        Clock() += timeout + 1;
+        A::Pass(*e);
+    }
+    ZORP_FUZZ_CHECK(out.count == 1);
+    ZORP_FUZZ_CHECK(A::State(*e) == msIdle);
+    return 0;
+}
