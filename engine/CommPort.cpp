@@ -78,7 +78,11 @@ TCommPort::~TCommPort()
 
 template <typename F> void TCommPort::Post(F&& f)
 {
-    QMetaObject::invokeMethod(this, std::forward<F>(f), Qt::QueuedConnection);
+    ++FQueued;
+    QMetaObject::invokeMethod(this, [this, f = std::forward<F>(f)]() mutable {
+        --FQueued;
+        f();
+    }, Qt::QueuedConnection);
 }
 
 // Runs a user notification; an exception never reaches the event loop.
@@ -256,6 +260,16 @@ void TCommPort::ReceiveFrom(QIODevice* device, bool ignoreRoom)
     }
 }
 
+void TCommPort::ReceiveReady(QIODevice* device)
+{
+    FReadyRead = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{FReadyRead};
+    ReceiveFrom(device, false);
+}
+
 void TCommPort::DeliverReceived(const char* data, qint64 size)
 {
     if (!FOpen)
@@ -270,6 +284,24 @@ void TCommPort::DeliverReceived(const char* data, qint64 size)
     }
     if (FUnannounced < std::max(CommNotificationLevel, 1))
         return;
+    if (FReadyRead && FQueued == 0 && FUnannounced <= 65535) {
+        // Straight from the event loop's readyRead, with nothing queued
+        // before it: what the posted notification would do, done now.
+        FReadyRead = false;
+        const uint16_t n = static_cast<uint16_t>(FUnannounced);
+        FUnannounced = 0;
+        const uint64_t gen = FGeneration;
+        Raise(OnTriggerAvail, this, n);
+        // More may wait in the device for want of room: fetched later,
+        // never from inside this call.
+        if (gen == FGeneration && FOpen && InRoom() > 0 &&
+            ((FSerial && FSerial->BytesAvailable() > 0) || (FTcp && FTcp->BytesAvailable() > 0)))
+            Post([this, gen] {
+                if (gen == FGeneration)
+                    PumpSide();
+            });
+        return;
+    }
     while (FUnannounced > 0) {
         const qint64 n = std::min<qint64>(FUnannounced, 65535);
         PostTrigger(static_cast<uint16_t>(n));

@@ -4,8 +4,10 @@
 // thread) and is event-driven there: the serial side is a QSerialPort, the
 // TCP side a QTcpSocket (client) or a QTcpServer (server). Its notifications
 // reach the user through the event queue, except OnPortOpen, which is raised
-// inside the SetOpen(true) call that causes it. No notification is ever
-// raised synchronously inside another call on the port object.
+// inside the SetOpen(true) call that causes it (and OnTriggerAvail on the
+// TCP side, which comes straight from the socket's read notification when
+// nothing is queued before it). No notification is ever raised
+// synchronously inside another call on the port object.
 //
 // Notifications that were posted before the port closed or reopened are
 // dropped when they come due, except the OnWsDisconnect that the closing
@@ -153,6 +155,12 @@ public:
     // Reads what the device has waiting straight into the receive buffer,
     // as far as it has room (everything when ignoreRoom), and announces it.
     void ReceiveFrom(QIODevice* device, bool ignoreRoom);
+    // ReceiveFrom for the device's readyRead signal, which the event loop
+    // delivers: when none of this port's notifications is queued, the
+    // data-available notification is raised at once rather than posted (the
+    // order of notifications stays the same; it only skips a trip through
+    // the event queue).
+    void ReceiveReady(QIODevice* device);
     // The link failed or the peer ended it: after the notifications posted
     // so far have been delivered, the port closes itself and raises
     // OnWsError(code), or OnWsDisconnect when code is negative.
@@ -173,4 +181,6 @@ private:
     bool FSelfClosePosted = false;
     QString FDeviceOverride;
     uint64_t FGeneration = 0; // bumps at every open/close: stale notifications are dropped
+    int FQueued = 0;          // notifications posted and not yet run
+    bool FReadyRead = false;  // inside ReceiveReady
 };

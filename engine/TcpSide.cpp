@@ -13,6 +13,7 @@
 #include <vector>
 
 #ifdef Q_OS_UNIX
+#include <cerrno>
 #include <netdb.h>
 #include <sys/socket.h>
 #include <sys/types.h>
@@ -167,7 +168,12 @@ void TcpSide::OpenServer(const QHostAddress& bind, uint16_t port, int inSize)
 
 void TcpSide::WireSocket(QTcpSocket* s)
 {
-    connect(s, &QTcpSocket::readyRead, this, &TcpSide::ReadAvailable);
+    // channelReadyRead rather than readyRead: the socket emits it again for
+    // bytes that arrive while a handler of the first one runs the event loop.
+    connect(s, &QTcpSocket::channelReadyRead, this, [this](int) {
+        if (FSocket && !FLost)
+            FPort->ReceiveReady(FSocket);
+    });
     connect(s, &QTcpSocket::errorOccurred, this,
             [this](QAbstractSocket::SocketError e) { ClientLost(static_cast<int>(e)); });
     connect(s, &QTcpSocket::disconnected, this,
@@ -294,6 +300,28 @@ qint64 TcpSide::Write(const char* data, qint64 size)
 {
     if (!FSocket || FLost)
         return FServer ? 0 : -1;
+#ifdef Q_OS_UNIX
+    // Straight to the connection while nothing waits in the socket's own
+    // write buffer: going through that buffer switches its write notifier on
+    // and off again, two wake-ups of the event loop for every frame. A full
+    // send buffer or an error is left to the socket, which queues the rest
+    // or reports the error as usual.
+    if (size > 0 && FSocket->state() == QAbstractSocket::ConnectedState && FSocket->bytesToWrite() == 0) {
+        const qintptr fd = FSocket->socketDescriptor();
+        if (fd >= 0) {
+            ssize_t sent;
+            do
+                sent = ::send(int(fd), data, size_t(size), MSG_NOSIGNAL | MSG_DONTWAIT);
+            while (sent < 0 && errno == EINTR);
+            if (sent == size)
+                return size;
+            if (sent > 0) {
+                const qint64 rest = FSocket->write(data + sent, size - sent);
+                return rest < 0 ? sent : sent + rest;
+            }
+        }
+    }
+#endif
     const qint64 n = FSocket->write(data, size);
     if (n > 0 && FSocket->state() == QAbstractSocket::ConnectedState)
         FSocket->flush(); // send now rather than on the next loop pass

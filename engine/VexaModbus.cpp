@@ -4,6 +4,7 @@
 #include "VexaModbus.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QLocale>
 #include <QMetaMethod>
 #include <QMetaObject>
@@ -11,6 +12,7 @@
 #include <chrono>
 
 #include "CommPort.h"
+#include "VexaStates.h"
 
 namespace zorp {
 namespace {
@@ -96,6 +98,14 @@ bool ActsAtOnce(TMachineStates s)
 }
 } // namespace
 
+namespace {
+// The event that carries a posted early pass.
+QEvent::Type PassEventType()
+{
+    static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+} // namespace
 TVexaModbus::TVexaModbus(QObject* AOwner) : QObject(AOwner)
 {
     // "." as the decimal separator of every number the program formats.
@@ -133,9 +143,7 @@ TVexaModbus::TVexaModbus(QObject* AOwner) : QObject(AOwner)
             FComPort->ThreadBoost = 2;
             // Notifications arrive from the event loop: nothing may escape them.
             FComPort->OnPortOpen = [this](TCommPort* p) { PortOpened(p); };
-            FComPort->OnTriggerAvail = [this](TCommPort* p, uint16_t n) {
-                try { PortDataAvailable(p, n); } catch (...) { zorp::HandleUnhandledException(std::current_exception()); }
-            };
+            FComPort->OnTriggerAvail = [this](TCommPort* p, uint16_t n) { DataNotification(p, n); };
             FComPort->OnWsConnect = [this](TCommPort* p) {
                 try { PortConnected(p); } catch (...) { zorp::HandleUnhandledException(std::current_exception()); }
             };
@@ -301,7 +309,8 @@ void TVexaModbus::SetState(TMachineStates s)
     if (ActsAtOnce(s)) SchedulePass();
     if (!InMainLoop) UpdateTimer();
     if (OnChangeState) OnChangeState(this);
-    AddLog(QStringLiteral("Status: ") + GetStateStr(s));
+    // The line is only built when there is a log to take it.
+    if (Memo) AddLog(QStringLiteral("Status: ") + GetStateStr(s));
 }
 
 void TVexaModbus::ReportError(int32_t code)
@@ -347,8 +356,15 @@ bool TVexaModbus::PortIsOpen() const { return FComPort && (FPortOpenForTests || 
 // has elapsed, with the clock read through zorp::GetTickCount.
 //
 // Early passes are posted through the event queue (at most one at a time),
-// never run inside the operation or notification that asked for them; they
-// make a transaction take microseconds instead of a timer period.
+// never run inside the operation or handler that asked for them; they make a
+// transaction take microseconds instead of a timer period. Two of them are
+// run at once instead, without the trip through the queue, because nothing
+// of the caller's is on the stack then: the pass a completed frame asks for,
+// at the end of the port's data notification (after OnReceiveData has
+// returned), and the request pass of a transaction that a handler armed,
+// right after the pass that raised that handler. Either is a whole pass of
+// its own with the usual guard, so the order of passes, events and frames
+// stays the same.
 
 bool TVexaModbus::NeedsTimer() const
 {
@@ -372,23 +388,87 @@ void TVexaModbus::UpdateTimer()
     else if (!need && FMainTimer->isActive()) FMainTimer->stop();
 }
 
+
+
 void TVexaModbus::SchedulePass()
 {
     if (FPassPosted || !FTimerEnabled) return;
+    if (FDeferPasses) {
+        // Asked for inside one of the engine's dispatches: decided on once
+        // that dispatch has returned (FinishDispatch).
+        FPassWanted = true;
+        return;
+    }
     FPassPosted = true;
-    QMetaObject::invokeMethod(this, [this] {
-        FPassPosted = false;
-        MainTimerTimer();
-    }, Qt::QueuedConnection);
+    QCoreApplication::postEvent(this, new QEvent(PassEventType()));
+}
+
+bool TVexaModbus::event(QEvent* e)
+{
+    if (e->type() != PassEventType()) return QObject::event(e);
+    FPassPosted = false;
+    MainTimerTimer();
+    return true;
+}
+
+bool TVexaModbus::FinishDispatch(bool outer, bool mayRunPass, std::exception_ptr failure)
+{
+    FDeferPasses = outer;
+    bool runNow = false;
+    // Inside another dispatch (a handler of it runs the event loop), the
+    // early pass asked for is left to that dispatch; the timer keeps
+    // running the waits meanwhile.
+    if (!outer) {
+        const bool wanted = FPassWanted;
+        FPassWanted = false;
+        runNow = wanted && mayRunPass && !failure && !InMainLoop;
+        if (wanted && !runNow) SchedulePass();
+    }
+    if (failure) zorp::HandleUnhandledException(failure);
+    return runNow;
 }
 
 void TVexaModbus::MainTimerTimer()
 {
-    // Called from the event loop (timer tick or posted pass): a handler's
-    // exception ends the pass here and goes no further.
-    try {
-        StateMachine();
-    } catch (...) {
-        zorp::HandleUnhandledException(std::current_exception());
+    // A pass is on the stack (a handler it raised runs the event loop): this
+    // tick finds the machine busy and changes nothing.
+    if (InMainLoop) return;
+    // Called from the event loop (timer tick, posted pass, or the end of a
+    // data notification): a handler's exception ends the pass here and goes
+    // no further.
+    //
+    // When a handler raised by the pass has armed the next transaction (a
+    // read event issuing the next read), that transaction's request pass
+    // follows at once, as a pass of its own after the handler has returned,
+    // instead of one trip through the event queue later. Any other early
+    // pass asked for meanwhile is posted as usual.
+    for (int round = 0;; ++round) {
+        const bool outer = FDeferPasses;
+        std::exception_ptr failure;
+        FDeferPasses = true;
+        try {
+            StateMachine();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!FinishDispatch(outer, round == 0 && zorp::states::IsRequest(State), failure)) return;
     }
+}
+
+void TVexaModbus::DataNotification(TCommPort* port, uint16_t Count)
+{
+    // The pass that a completed frame asks for runs as soon as the
+    // notification is done, rather than one trip through the event queue
+    // later: it is the next pass either way, and it starts after every
+    // handler raised by the receive path has returned. Inside a pass (a
+    // handler it raised runs the event loop) the pass comes the usual way.
+    const bool outer = FDeferPasses;
+    std::exception_ptr failure;
+    FDeferPasses = true;
+    try {
+        PortDataAvailable(port, Count);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (FinishDispatch(outer, true, failure)) MainTimerTimer();
 }

@@ -159,6 +159,8 @@ public:
     QPointer<QObject> Terminal;
 
 protected:
+    bool event(QEvent* e) override; // the posted early pass
+
     TMachineStates State = msNone;
     bool InMainLoop = false;
 
@@ -171,6 +173,13 @@ private:
     void MainTimerTimer();
     void StateMachine();
     void SchedulePass();       // posts one early pass through the event queue
+    // Ends one of the engine's own dispatches from the event loop (a pass,
+    // a data notification); outer tells whether another one is still on the
+    // stack. In the outermost one, an early pass asked for while it ran is
+    // posted, or, when mayRunPass and nothing failed, left to the caller to
+    // run now (returns true). A failure goes to the unhandled-exception hook.
+    bool FinishDispatch(bool outer, bool mayRunPass, std::exception_ptr failure);
+    void DataNotification(TCommPort* port, uint16_t Count);
     void ResetReceive();
     void UpdateTimer();        // runs FMainTimer only while a pass can do something
     bool NeedsTimer() const;
@@ -264,6 +273,8 @@ private:
     bool FIsException = false;
 
     bool FPassPosted = false;  // an early pass is queued
+    bool FDeferPasses = false; // a dispatch of the engine runs: early passes wait for its end
+    bool FPassWanted = false;  // an early pass was asked for during that dispatch
     bool FTimerEnabled = false; // Connect or Listen has enabled the machine
     bool FOpening = false;     // inside the opening pass's SetOpen(true)
     std::exception_ptr FOpeningException; // raised by a handler during the opening

@@ -32,6 +32,9 @@ void TVexaModbus::ReceiveBlock(const uint8_t* block, int count)
     if (!block || count <= 0) return;
     FRxCounter += count;
     FRxScratch.assign(block, block + count);
+    // Stored before the handler runs: a handler that runs the event loop can
+    // bring later bytes in, and those must land behind these.
+    FBuffer.Write(block, size_t(count));
     if (OnReceiveData) {
         try {
             OnReceiveData(this, block, count);
@@ -39,7 +42,6 @@ void TVexaModbus::ReceiveBlock(const uint8_t* block, int count)
             // the bytes are kept whatever the log handler does
         }
     }
-    FBuffer.Write(block, size_t(count));
     if (FFrameCompleted) return; // a complete frame is not examined again
     if (State == msIdleSlave) DelimitListening();
     else DelimitMaster();

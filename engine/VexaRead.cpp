@@ -62,8 +62,11 @@ void TVexaModbus::AcceptRead()
     const size_t bc = FBuffer[2];
     const size_t avail = FBuffer.Size() > 3 ? FBuffer.Size() - 3 : 0;
     const uint8_t* p = FBuffer.Data() + 3;
-    // Copied before ResetReceive empties the buffer.
-    std::vector<uint8_t> data(p, p + std::min(bc, avail));
+    // Copied before ResetReceive empties the buffer, into storage kept from
+    // one response to the next (no pass can run while the event's handler
+    // holds it: the pass guard is set).
+    std::vector<uint8_t>& data = FData;
+    data.assign(p, p + std::min(bc, avail));
     const TMachineStates wait = State;
     ResetReceive();
     SetState(msIdle);

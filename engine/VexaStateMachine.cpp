@@ -14,15 +14,16 @@ namespace {
 
 // Clears the pass guard however the pass ends (a handler may throw), and
 // lets the timer follow the state the pass left behind.
-struct PassGuard {
+template <typename F> struct PassGuard {
     bool& flag;
-    std::function<void()> atEnd;
+    F atEnd;
     ~PassGuard()
     {
         flag = false;
         try { atEnd(); } catch (...) {}
     }
 };
+template <typename F> PassGuard(bool&, F) -> PassGuard<F>;
 
 } // namespace
 

@@ -24,6 +24,19 @@ inline TMachineStates RequestOf(TMachineStates wait)
     }
 }
 
+// States whose pass sends a request and moves to its wait state.
+inline bool IsRequest(TMachineStates s)
+{
+    switch (s) {
+    case msReadCoils: case msReadDiscreteInputs: case msReadHoldingRegs: case msReadInputRegs:
+    case msWriteSingleReg: case msWriteMultiRegs: case msWriteSingleCoil: case msWriteMultiCoils:
+    case msReadFileRecord: case msWriteSingleSpecialReg:
+        return true;
+    default:
+        return false;
+    }
+}
+
 inline bool IsReadWait(TMachineStates s)
 {
     return s == msWaitForReadCoils || s == msWaitForReadDiscreteInputs || s == msWaitForReadHoldingRegs
