@@ -136,8 +136,10 @@ public:
         Head = (Head + 1) % Capacity;
         --Count;
         ++FirstSeq;
-        // Keep the rows in view where they were when the top went away.
-        if (Bar->value() > 0)
+        // Keep the rows in view where they were when the top went away; a
+        // view that follows the end stays at the end (UpdateBar keeps it
+        // there), without a detour through another position.
+        if (Bar->value() > 0 && Bar->value() < Bar->maximum())
             Bar->setValue(std::max(0, Bar->value() - dropped));
         if (Anchor.Seq >= 0 && Anchor.Seq < FirstSeq)
             Anchor = {FirstSeq, 0};

@@ -93,6 +93,7 @@ void TStringGrid::SetCells(int col, int row, const QString& text)
     QString* slot = CellSlot(col, row, !text.isEmpty());
     if (!slot || *slot == text) return;
     *slot = text;
+    ++FTextVersion;
     MarkChanged(col, row);
 }
 
@@ -115,6 +116,7 @@ void TStringGrid::SetCells(int col, int row, QStringView text)
     } else {
         *slot = text.toString();
     }
+    ++FTextVersion;
     MarkChanged(col, row);
 }
 

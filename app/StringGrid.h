@@ -12,6 +12,7 @@
 #include <QAbstractScrollArea>
 #include <QRect>
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -40,6 +41,9 @@ public:
     // The same from a view; reuses the cell's own storage where it can, so
     // that rewriting a cell allocates nothing.
     void SetCells(int col, int row, QStringView text);
+    // Counts the changes of cell texts: equal counts mean that no cell text
+    // changed in between.
+    uint64_t TextVersion() const { return FTextVersion; }
 
     int ColWidths(int col) const;
     void SetColWidths(int col, int width);
@@ -117,6 +121,7 @@ private:
     std::vector<uint64_t> FChangedCols; // per row: bit c set for a changed cell in column c
     std::vector<int> FChangedRows;
     bool FFlushPending = false;
+    uint64_t FTextVersion = 0;
     int FSizingCol = -1;
     int FSizingStartX = 0;
     int FSizingStartWidth = 0;

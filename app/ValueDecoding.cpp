@@ -1,5 +1,6 @@
 #include "ValueDecoding.h"
 
+#include <charconv>
 #include <QHash>
 #include <cmath>
 #include <cstdio>
@@ -306,17 +307,23 @@ static void FixedChars(double v, TTextBuf& out)
         text = special;
         n = int(std::strlen(special));
     } else if (std::fabs(v) >= 1e18) {
-        n = std::snprintf(buf, sizeof buf, "%.6E", v);
+        // to_chars with a precision prints exactly what printf's "%.6E"
+        // prints (in lower case), several times faster.
+        const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, 6);
+        n = r.ec == std::errc() ? int(r.ptr - buf) : 0;
+        for (int i = 0; i < n; ++i)
+            if (buf[i] == 'e') buf[i] = 'E';
     } else {
-        n = std::snprintf(buf, sizeof buf, "%.6f", v);
+        // Exactly printf's "%.6f".
+        const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 6);
+        n = r.ec == std::errc() ? int(r.ptr - buf) : 0;
         // "-0.000000" would claim a sign for a value that shows as zero.
         if (n > 0 && buf[0] == '-' && std::strspn(buf + 1, "0.") == size_t(n - 1)) {
             ++text;
             --n;
         }
     }
-    // snprintf follows the C locale, which the program never changes, so the
-    // separator is always ".".
+    // to_chars always writes "." as the separator.
     if (n < 0) n = 0;
     n = std::min(n, int(sizeof out.Data / sizeof out.Data[0]));
     for (int i = 0; i < n; ++i) out.Data[i] = char16_t(uint8_t(text[i]));

@@ -24,6 +24,7 @@
 #include <QStringList>
 #include <QStringView>
 #include <cstdint>
+#include <vector>
 
 enum class TTypeFormat : uint8_t {
     RawHex,   // the row's Data [HEX] text
@@ -59,6 +60,33 @@ QStringList DataTypeNames();
 
 // The type with exactly this name, or nullptr ("---", empty and any other text).
 const TDataTypeInfo* FindDataType(QStringView name);
+
+// FindDataType for the rows of a grid, remembering each row's last answer:
+// a row whose type text is still the very string looked up before (shared
+// storage, so it cannot have changed meanwhile) is answered without a
+// lookup.
+class TDataTypeCache {
+public:
+    const TDataTypeInfo* Find(int row, const QString& name)
+    {
+        if (row < 0) return FindDataType(name);
+        if (size_t(row) >= FRows.size()) FRows.resize(size_t(row) + 1);
+        Entry& e = FRows[size_t(row)];
+        if (e.Known && e.Name.constData() == name.constData() && e.Name.size() == name.size()) return e.Type;
+        e.Name = name;
+        e.Type = FindDataType(name);
+        e.Known = true;
+        return e.Type;
+    }
+
+private:
+    struct Entry {
+        QString Name;
+        const TDataTypeInfo* Type = nullptr;
+        bool Known = false;
+    };
+    std::vector<Entry> FRows;
+};
 
 // Registers a value of this Data Type text spans: 1, 2 or 4; 0 for a text that
 // is not a data type.

@@ -22,6 +22,7 @@
 #include "GroupBox.h"
 #include "CommLog.h"
 #include "LabeledEdit.h"
+#include "PaintPacer.h"
 #include "RadioGroup.h"
 #include "StatusBar.h"
 #include "StringGrid.h"
@@ -74,6 +75,10 @@ TfrmModbusMaster::TfrmModbusMaster(QWidget* parent)
     }
 
     CreateControls();
+    // Real-time polling changes the window thousands of times a second:
+    // while connected, paint it at most once a frame.
+    auto* pacer = new TPaintPacer(this);
+    pacer->Active = [this] { return FLinkUp; };
 
     mdb = new TVexaModbus(this);
     mdb->setObjectName(QStringLiteral("mdb"));

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "ModbusTypes.h"
+#include "ValueDecoding.h"
 
 class QCheckBox;
 class QComboBox;
@@ -95,6 +96,18 @@ public:
     std::vector<bool> ReadDataBool;
     uint32_t FLastColor = 16777215;   // 0x00BBGGRR
     std::vector<uint32_t> FColors;     // one entry per grid row, 0x00BBGGRR
+    // The data type of each grid row as ShowRegisterData last looked it up.
+    ValueDecoding::TDataTypeCache FTypeCache;
+    // What the last ShowRegisterData rendered: the response, the grid's row
+    // count and the grid's text version when it was done. While no cell
+    // text changed since, rows whose registers are unchanged already show
+    // what a new rendering would write.
+    struct TRenderedData {
+        std::vector<uint8_t> Data;
+        int Rows = -1;
+        uint64_t TextVersion = 0;
+        bool Valid = false;
+    } FRendered;
 
     // Whether the window shows the connected state (set by mdbConnect,
     // cleared by mdbDisconnect and by the lost-link recovery).

@@ -152,9 +152,22 @@ void TfrmModbusMaster::ShowRegisterData()
     // Phase 1: the raw columns of every register that has a row. An odd byte
     // count ends with half a register, shown as far as it arrived.
     const size_t registers = (bytes + 1) / 2;
+    // Nothing but the last rendering touched the grid's texts since, and the
+    // response has the same shape: only rows whose register changed need
+    // their raw columns, and only values reading a changed row need decoding.
+    const bool incremental = FRendered.Valid && FRendered.Rows == rows && FRendered.Data.size() == bytes &&
+                             FRendered.TextVersion == g->TextVersion();
+    auto changed = [&](int row) {
+        const size_t k = size_t(row - 1);
+        if (!incremental) return true;
+        if (k >= registers) return false;
+        return ReadData[2 * k] != FRendered.Data[2 * k] ||
+               (2 * k + 1 < bytes && ReadData[2 * k + 1] != FRendered.Data[2 * k + 1]);
+    };
     TRawChars t;
     for (size_t k = 0; k < registers && k + 1 < size_t(rows); ++k) {
         const int r = int(k) + 1;
+        if (!changed(r)) continue;
         if (2 * k + 1 < bytes) RegisterRawChars(ReadData[2 * k], ReadData[2 * k + 1], t);
         else HalfRegisterRawChars(ReadData[2 * k], t);
         g->SetCells(colHex, r, t.Hex.View());
@@ -167,7 +180,19 @@ void TfrmModbusMaster::ShowRegisterData()
     // Phase 2: every row's Value, from the Data [HEX] texts on screen.
     int r = 1;
     while (r <= rows - 1) {
-        const TDataTypeInfo* type = FindDataType(g->CellRef(colDataType, r));
+        const TDataTypeInfo* type = FTypeCache.Find(r, g->CellRef(colDataType, r));
+        if (incremental) {
+            // The Value reads only its own rows: unchanged rows keep it.
+            const int span = type ? std::max(1, int(type->Rows)) : 1;
+            if (r + span - 1 <= rows - 1) {
+                bool any = false;
+                for (int i = 0; i < span && !any; ++i) any = changed(r + i);
+                if (!any) {
+                    r += span;
+                    continue;
+                }
+            }
+        }
         if (!type) {
             g->SetCells(colValue, r, QStringView());
             ++r;
@@ -196,6 +221,10 @@ void TfrmModbusMaster::ShowRegisterData()
         }
         }
     }
+    FRendered.Data = ReadData;
+    FRendered.Rows = rows;
+    FRendered.TextVersion = g->TextVersion();
+    FRendered.Valid = true;
 }
 
 void TfrmModbusMaster::ShowBitData()

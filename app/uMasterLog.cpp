@@ -26,11 +26,6 @@ QChar timeSeparator()
     return sep;
 }
 
-void append2(QString& s, int v)
-{
-    s += QChar(u'0' + v / 10);
-    s += QChar(u'0' + v % 10);
-}
 } // namespace
 
 QString TfrmModbusMaster::FormatLogLine(const QDateTime& when, const uint8_t* Block, int32_t Size)
@@ -38,32 +33,42 @@ QString TfrmModbusMaster::FormatLogLine(const QDateTime& when, const uint8_t* Bl
     static const char hex[] = "0123456789ABCDEF";
     if (!Block || Size < 0)
         Size = 0;
-    QString s;
-    s.reserve(25 + 5 * Size);
     const QDate d = when.date();
     const QTime t = when.time();
     const QChar sep = timeSeparator();
-    append2(s, d.day());
-    s += u'-';
-    append2(s, d.month());
-    s += u'-';
-    s += QString::number(d.year()).rightJustified(4, u'0');
-    s += u' ';
-    append2(s, t.hour());
-    s += sep;
-    append2(s, t.minute());
-    s += sep;
-    append2(s, t.second());
-    s += u'.';
+    const QString year = QString::number(d.year()).rightJustified(4, u'0');
+    // Written straight into storage of the final length: a response line
+    // has five characters per byte, hundreds of them.
+    QString s(year.size() + 21 + 5 * qsizetype(Size), Qt::Uninitialized);
+    QChar* p = s.data();
+    auto two = [&p](int v) {
+        *p++ = QChar(u'0' + v / 10);
+        *p++ = QChar(u'0' + v % 10);
+    };
+    two(d.day());
+    *p++ = u'-';
+    two(d.month());
+    *p++ = u'-';
+    for (QChar c : year)
+        *p++ = c;
+    *p++ = u' ';
+    two(t.hour());
+    *p++ = sep;
+    two(t.minute());
+    *p++ = sep;
+    two(t.second());
+    *p++ = u'.';
     const int ms = t.msec();
-    s += QChar(u'0' + ms / 100);
-    append2(s, ms % 100);
-    s += QLatin1String(": ");
+    *p++ = QChar(u'0' + ms / 100);
+    two(ms % 100);
+    *p++ = u':';
+    *p++ = u' ';
     for (int32_t i = 0; i < Size; ++i) {
-        s += u'[';
-        s += QLatin1Char(hex[Block[i] >> 4]);
-        s += QLatin1Char(hex[Block[i] & 0x0F]);
-        s += QLatin1String("] ");
+        *p++ = u'[';
+        *p++ = QLatin1Char(hex[Block[i] >> 4]);
+        *p++ = QLatin1Char(hex[Block[i] & 0x0F]);
+        *p++ = u']';
+        *p++ = u' ';
     }
     return s;
 }

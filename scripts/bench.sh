@@ -1,0 +1,128 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (Release) and the C reference on libmodbus, runs every
+# figure on 127.0.0.1 and prints one "NAME VALUE" line per figure, then one
+# verdict line per goal. Expects the packages of scripts/deps.sh (run
+# scripts/test.sh once on a fresh machine). Takes about two minutes after the
+# build; the tester run alone lasts 60 s.
+#
+# Environment: ZORP_BENCH_BUILD_DIR (default build-bench), ZORP_BENCH_TESTER_S
+# (tester run length, default 60), ZORP_BENCH_ROUNDS (default 3).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+BUILD=${ZORP_BENCH_BUILD_DIR:-$ROOT/build-bench}
+TESTER_S=${ZORP_BENCH_TESTER_S:-60}
+ROUNDS=${ZORP_BENCH_ROUNDS:-3}
+export QT_QPA_PLATFORM=offscreen
+
+log() { echo "bench: $*" >&2; }
+
+# ---- build ---------------------------------------------------------------
+log "building in $BUILD"
+cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$BUILD" -j 2 --target engine_bench tester_poll grid_render log_append >/dev/null
+REF="$BUILD/reference"
+mkdir -p "$REF"
+for prog in libmodbus_server libmodbus_client; do
+    gcc -O2 -Wall -Wextra -o "$REF/$prog" "$ROOT/bench/reference/$prog.c" \
+        $(pkg-config --cflags --libs libmodbus)
+done
+B="$BUILD/bench"
+
+# ---- the reference server ------------------------------------------------
+free_port() {
+    /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+PORT=$(free_port)
+SERVER_OUT=$(mktemp)
+"$REF/libmodbus_server" "$PORT" >"$SERVER_OUT" 2>&1 &
+SERVER=$!
+cleanup() {
+    kill "$SERVER" 2>/dev/null || true
+    wait "$SERVER" 2>/dev/null || true
+    rm -f "$SERVER_OUT"
+}
+trap cleanup EXIT
+for _ in $(seq 100); do
+    grep -q "^listening" "$SERVER_OUT" && break
+    sleep 0.05
+done
+grep -q "^listening" "$SERVER_OUT" || { log "the reference server did not start"; cat "$SERVER_OUT" >&2; exit 1; }
+log "libmodbus reference server on 127.0.0.1:$PORT"
+
+median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
+tps() { awk '/^tps /{print $2}'; }
+
+# Reads of COUNT registers, N back to back: engine and libmodbus in turn,
+# ROUNDS rounds; sets E_TPS and L_TPS to the medians.
+alternate() {
+    local count=$1 n=$2 e="" l=""
+    for _ in $(seq "$ROUNDS"); do
+        e="$e $("$B/engine_bench" tps "$PORT" "$count" "$n" | tps)"
+        l="$l $("$REF/libmodbus_client" "$PORT" "$count" "$n" | tps)"
+    done
+    E_TPS=$(echo "$e" | median)
+    L_TPS=$(echo "$l" | median)
+}
+
+# ---- figures ---------------------------------------------------------------
+log "throughput, 10 registers"
+alternate 10 20000
+engine_tps=$E_TPS
+libmodbus_tps=$L_TPS
+
+log "throughput, 1, 100 and 125 registers"
+alternate 1 20000
+e1=$E_TPS
+l1=$L_TPS
+alternate 125 20000
+e125=$E_TPS
+l125=$L_TPS
+alternate 100 20000
+engine_tps_100=$E_TPS
+
+log "idle CPU, 10 s"
+engine_idle_cpu_pct=$("$B/engine_bench" idle "$PORT" 10 | awk '/^idle_cpu_pct /{print $2}')
+
+log "tester, Real time with function 04, Length 100, ${TESTER_S} s"
+TESTER_OUT=$("$B/tester_poll" "$PORT" "$TESTER_S" 10 2> >(grep -v XDG_RUNTIME_DIR >&2))
+tester_polls_per_s=$(echo "$TESTER_OUT" | awk '/^tester_polls_per_s /{print $2}')
+tester_rss_growth_mb=$(echo "$TESTER_OUT" | awk '/^tester_rss_growth_mb /{print $2}')
+
+log "grid rendering"
+grid_render_us=$("$B/grid_render" 2> >(grep -v XDG_RUNTIME_DIR >&2) | awk '/^grid_render_us /{print $2}')
+
+log "log appends"
+log_append_ratio=$("$B/log_append" 2> >(grep -v XDG_RUNTIME_DIR >&2) | awk '/^log_append_ratio /{print $2}')
+
+calc() { awk "BEGIN {printf \"%.${2:-3}f\", $1}"; }
+engine_vs_libmodbus=$(calc "$engine_tps / $libmodbus_tps" 3)
+# Time per transaction with 125 registers against 1 register.
+scale_count_ratio=$(calc "$e1 / $e125" 3)
+libmodbus_scale_count_ratio=$(calc "$l1 / $l125" 3)
+
+echo "engine_tps $engine_tps"
+echo "libmodbus_tps $libmodbus_tps"
+echo "engine_vs_libmodbus $engine_vs_libmodbus"
+echo "engine_idle_cpu_pct $engine_idle_cpu_pct"
+echo "engine_tps_100 $engine_tps_100"
+echo "tester_polls_per_s $tester_polls_per_s"
+echo "tester_rss_growth_mb $tester_rss_growth_mb"
+echo "grid_render_us $grid_render_us"
+echo "log_append_ratio $log_append_ratio"
+echo "scale_count_ratio $scale_count_ratio"
+echo "libmodbus_scale_count_ratio $libmodbus_scale_count_ratio"
+
+# verdict NAME OP LIMIT VALUE [LIMIT-TEXT]
+verdict() {
+    local ok
+    ok=$(awk "BEGIN {print ($4 $2 $3) ? \"PASS\" : \"FAIL\"}")
+    echo "verdict $1 $2 ${5:-$3}: $ok ($4)"
+}
+verdict engine_vs_libmodbus ">=" 1.0 "$engine_vs_libmodbus"
+verdict engine_idle_cpu_pct "<=" 0.5 "$engine_idle_cpu_pct"
+verdict tester_polls_per_s ">=" "$(calc "$engine_tps_100 / 2" 1)" "$tester_polls_per_s" "engine_tps_100/2 = $(calc "$engine_tps_100 / 2" 1)"
+verdict tester_rss_growth_mb "<=" 5 "$tester_rss_growth_mb"
+verdict grid_render_us "<=" 50 "$grid_render_us"
+verdict log_append_ratio "<=" 1.5 "$log_append_ratio"
+verdict scale_count_ratio "<=" "$libmodbus_scale_count_ratio" "$scale_count_ratio" "libmodbus_scale_count_ratio = $libmodbus_scale_count_ratio"
