@@ -22,7 +22,9 @@
 
 class QCheckBox;
 class QComboBox;
+class QDate;
 class QDateTime;
+class QTime;
 class QFileDialog;
 class QGroupBox;
 class QLabel;
@@ -162,6 +164,8 @@ public:
     void RECommChange(QObject* Sender);
     // One log line: time stamp, ": ", then "[XX] " per byte.
     static QString FormatLogLine(const QDateTime& when, const uint8_t* Block, int32_t Size);
+    // The same from the local date and time of day.
+    static QString FormatLogLine(const QDate& day, const QTime& time, const uint8_t* Block, int32_t Size);
 
     // ---- settings (uMasterSettings.cpp) --------------------------------------
     void btnSaveSettingsClick(QObject* Sender);

@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <limits>
 
 #include "CommLog.h"
 
@@ -26,15 +27,38 @@ QChar timeSeparator()
     return sep;
 }
 
+// The local date and time now, as QDateTime::currentDateTime gives them.
+// Converting to local time is the costly part, and local time only ever
+// jumps at a whole second: it is done once a second, the milliseconds are
+// added to it.
+void LocalNow(QDate& day, QTime& time)
+{
+    static qint64 cachedSecond = std::numeric_limits<qint64>::min();
+    static QDate cachedDay;
+    static QTime cachedTime;
+    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
+    if (second != cachedSecond) {
+        const QDateTime local = QDateTime::fromMSecsSinceEpoch(second * 1000);
+        cachedDay = local.date();
+        cachedTime = local.time();
+        cachedSecond = second;
+    }
+    day = cachedDay;
+    time = cachedTime.addMSecs(int(ms - second * 1000));
+}
 } // namespace
 
 QString TfrmModbusMaster::FormatLogLine(const QDateTime& when, const uint8_t* Block, int32_t Size)
 {
+    return FormatLogLine(when.date(), when.time(), Block, Size);
+}
+
+QString TfrmModbusMaster::FormatLogLine(const QDate& d, const QTime& t, const uint8_t* Block, int32_t Size)
+{
     static const char hex[] = "0123456789ABCDEF";
     if (!Block || Size < 0)
         Size = 0;
-    const QDate d = when.date();
-    const QTime t = when.time();
     const QChar sep = timeSeparator();
     const QString year = QString::number(d.year()).rightJustified(4, u'0');
     // Written straight into storage of the final length: a response line
@@ -75,13 +99,18 @@ QString TfrmModbusMaster::FormatLogLine(const QDateTime& when, const uint8_t* Bl
 
 void TfrmModbusMaster::mdbSendData(QObject*, const void* Block, int32_t Size)
 {
-    REComm->AppendLine(FormatLogLine(QDateTime::currentDateTime(), static_cast<const uint8_t*>(Block), Size),
-                       QColor(255, 0, 0));
+    QDate day;
+    QTime time;
+    LocalNow(day, time);
+    REComm->AppendLine(FormatLogLine(day, time, static_cast<const uint8_t*>(Block), Size), QColor(255, 0, 0));
 }
 
 void TfrmModbusMaster::mdbReceiveData(QObject*, const uint8_t* Block, int32_t Size)
 {
-    REComm->AppendLine(FormatLogLine(QDateTime::currentDateTime(), Block, Size), QColor(0, 0, 255));
+    QDate day;
+    QTime time;
+    LocalNow(day, time);
+    REComm->AppendLine(FormatLogLine(day, time, Block, Size), QColor(0, 0, 255));
 }
 
 void TfrmModbusMaster::RECommChange(QObject*)

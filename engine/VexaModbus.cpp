@@ -176,6 +176,7 @@ TVexaModbus::~TVexaModbus()
     FData.clear();
     FTimerEnabled = false;
     if (FMainTimer) FMainTimer->stop();
+    FTimerRunning = false;
     delete FMainTimer;
     FMainTimer = nullptr;
     FBuffer.Clear();
@@ -384,8 +385,12 @@ void TVexaModbus::UpdateTimer()
 {
     if (!FMainTimer) return;
     const bool need = FTimerEnabled && NeedsTimer();
-    if (need && !FMainTimer->isActive()) FMainTimer->start();
-    else if (!need && FMainTimer->isActive()) FMainTimer->stop();
+    // Only this function starts and stops the timer: its last decision is
+    // the timer's state, and most calls change nothing.
+    if (need == FTimerRunning) return;
+    FTimerRunning = need;
+    if (need) FMainTimer->start();
+    else FMainTimer->stop();
 }
 
 

@@ -276,6 +276,7 @@ private:
     bool FDeferPasses = false; // a dispatch of the engine runs: early passes wait for its end
     bool FPassWanted = false;  // an early pass was asked for during that dispatch
     bool FTimerEnabled = false; // Connect or Listen has enabled the machine
+    bool FTimerRunning = false; // FMainTimer was last started (not stopped) by UpdateTimer
     bool FOpening = false;     // inside the opening pass's SetOpen(true)
     std::exception_ptr FOpeningException; // raised by a handler during the opening
     bool FWaitAborted = false; // the event loop was told to quit during a wait

@@ -6,7 +6,8 @@
 # build; the tester run alone lasts 60 s.
 #
 # Environment: ZORP_BENCH_BUILD_DIR (default build-bench), ZORP_BENCH_TESTER_S
-# (tester run length, default 60), ZORP_BENCH_ROUNDS (default 3).
+# (tester run length, default 60), ZORP_BENCH_ROUNDS (throughput rounds,
+# default 3).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -53,33 +54,30 @@ log "libmodbus reference server on 127.0.0.1:$PORT"
 median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 tps() { awk '/^tps /{print $2}'; }
 
-# Reads of COUNT registers, N back to back: engine and libmodbus in turn,
-# ROUNDS rounds; sets E_TPS and L_TPS to the medians.
-alternate() {
-    local count=$1 n=$2 e="" l=""
-    for _ in $(seq "$ROUNDS"); do
-        e="$e $("$B/engine_bench" tps "$PORT" "$count" "$n" | tps)"
-        l="$l $("$REF/libmodbus_client" "$PORT" "$count" "$n" | tps)"
+# Reads of 1, 10, 100 and 125 registers, N back to back: the engine and
+# libmodbus in turn, ROUNDS rounds, each round through every count, so that a
+# busy moment of the machine hits both alike. Medians per figure.
+declare -A E L
+COUNTS="10 1 125 100"
+N=20000
+for r in $(seq "$ROUNDS"); do
+    log "throughput round $r of $ROUNDS (counts $COUNTS)"
+    for c in $COUNTS; do
+        E[$c]="${E[$c]:-} $("$B/engine_bench" tps "$PORT" "$c" "$N" | tps)"
+        L[$c]="${L[$c]:-} $("$REF/libmodbus_client" "$PORT" "$c" "$N" | tps)"
     done
-    E_TPS=$(echo "$e" | median)
-    L_TPS=$(echo "$l" | median)
-}
-
-# ---- figures ---------------------------------------------------------------
-log "throughput, 10 registers"
-alternate 10 20000
-engine_tps=$E_TPS
-libmodbus_tps=$L_TPS
-
-log "throughput, 1, 100 and 125 registers"
-alternate 1 20000
-e1=$E_TPS
-l1=$L_TPS
-alternate 125 20000
-e125=$E_TPS
-l125=$L_TPS
-alternate 100 20000
-engine_tps_100=$E_TPS
+done
+for c in $COUNTS; do
+    log "engine tps ($c registers):${E[$c]}"
+    log "libmodbus tps ($c registers):${L[$c]}"
+done
+engine_tps=$(echo "${E[10]}" | median)
+libmodbus_tps=$(echo "${L[10]}" | median)
+e1=$(echo "${E[1]}" | median)
+l1=$(echo "${L[1]}" | median)
+e125=$(echo "${E[125]}" | median)
+l125=$(echo "${L[125]}" | median)
+engine_tps_100=$(echo "${E[100]}" | median)
 
 log "idle CPU, 10 s"
 engine_idle_cpu_pct=$("$B/engine_bench" idle "$PORT" 10 | awk '/^idle_cpu_pct /{print $2}')
