@@ -10,6 +10,7 @@
 #include <QtGlobal>
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 
 #include "SerialSide.h"
@@ -210,9 +211,18 @@ int TCommPort::PutBlock(const void* block, int length)
 
 uint8_t TCommPort::GetChar()
 {
-    if (FInPos >= FIn.size())
+    uint8_t c = 0;
+    GetBlock(&c, 1);
+    return c;
+}
+
+int TCommPort::GetBlock(uint8_t* block, int count)
+{
+    if (!block || count <= 0 || FInPos >= FIn.size())
         return 0;
-    const uint8_t c = static_cast<uint8_t>(FIn.at(FInPos++));
+    const qsizetype n = std::min<qsizetype>(count, FIn.size() - FInPos);
+    std::memcpy(block, FIn.constData() + FInPos, size_t(n));
+    FInPos += n;
     if (FInPos == FIn.size()) {
         FIn.resize(0);
         FInPos = 0;
@@ -225,7 +235,7 @@ uint8_t TCommPort::GetChar()
             });
         }
     }
-    return c;
+    return static_cast<int>(n);
 }
 
 int TCommPort::InBuffUsed() const { return static_cast<int>(FIn.size() - FInPos); }

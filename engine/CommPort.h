@@ -108,6 +108,9 @@ public:
     int PutBlock(const void* block, int length);
     // Takes the next received byte; 0 when none is waiting.
     uint8_t GetChar();
+    // Takes up to count received bytes into block, as count GetChar calls
+    // would; returns the number taken.
+    int GetBlock(uint8_t* block, int count);
     // Received bytes waiting to be taken.
     int InBuffUsed() const;
 

@@ -23,8 +23,9 @@ void TVexaModbus::PortDataAvailable(TCommPort* port, uint16_t Count)
         large.resize(size_t(n));
         block = large.data();
     }
-    for (int i = 0; i < n; ++i) block[i] = port->GetChar();
-    ReceiveBlock(block, n);
+    // In one piece: the same bytes that n GetChar calls would take.
+    const int got = port->GetBlock(block, n);
+    ReceiveBlock(block, got);
 }
 
 void TVexaModbus::ReceiveBlock(const uint8_t* block, int count)

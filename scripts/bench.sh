@@ -5,9 +5,15 @@
 # scripts/test.sh once on a fresh machine). Takes about two minutes after the
 # build; the tester run alone lasts 60 s.
 #
+# The reference server and every client run on one CPU (the last one): on a
+# virtual machine, waking a halted second CPU for every request costs tens of
+# microseconds and varies tenfold with what else the machine does, which
+# would measure the hypervisor rather than the Modbus stacks. On one CPU a
+# transaction costs what the client and the server spend on it.
+#
 # Environment: ZORP_BENCH_BUILD_DIR (default build-bench), ZORP_BENCH_TESTER_S
 # (tester run length, default 60), ZORP_BENCH_ROUNDS (throughput rounds,
-# default 3).
+# default 3), ZORP_BENCH_CPU (the CPU to run on; "any" for no pinning).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -15,6 +21,12 @@ BUILD=${ZORP_BENCH_BUILD_DIR:-$ROOT/build-bench}
 TESTER_S=${ZORP_BENCH_TESTER_S:-60}
 ROUNDS=${ZORP_BENCH_ROUNDS:-3}
 export QT_QPA_PLATFORM=offscreen
+CPU=${ZORP_BENCH_CPU:-$(($(nproc) - 1))}
+if [ "$CPU" = any ] || ! command -v taskset >/dev/null; then
+    PIN=()
+else
+    PIN=(taskset -c "$CPU")
+fi
 
 log() { echo "bench: $*" >&2; }
 
@@ -36,7 +48,7 @@ free_port() {
 }
 PORT=$(free_port)
 SERVER_OUT=$(mktemp)
-"$REF/libmodbus_server" "$PORT" >"$SERVER_OUT" 2>&1 &
+"${PIN[@]}" "$REF/libmodbus_server" "$PORT" >"$SERVER_OUT" 2>&1 &
 SERVER=$!
 cleanup() {
     kill "$SERVER" 2>/dev/null || true
@@ -49,7 +61,7 @@ for _ in $(seq 100); do
     sleep 0.05
 done
 grep -q "^listening" "$SERVER_OUT" || { log "the reference server did not start"; cat "$SERVER_OUT" >&2; exit 1; }
-log "libmodbus reference server on 127.0.0.1:$PORT"
+log "libmodbus reference server on 127.0.0.1:$PORT${PIN:+, everything on CPU $CPU}"
 
 median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 tps() { awk '/^tps /{print $2}'; }
@@ -63,8 +75,8 @@ N=20000
 for r in $(seq "$ROUNDS"); do
     log "throughput round $r of $ROUNDS (counts $COUNTS)"
     for c in $COUNTS; do
-        E[$c]="${E[$c]:-} $("$B/engine_bench" tps "$PORT" "$c" "$N" | tps)"
-        L[$c]="${L[$c]:-} $("$REF/libmodbus_client" "$PORT" "$c" "$N" | tps)"
+        E[$c]="${E[$c]:-} $("${PIN[@]}" "$B/engine_bench" tps "$PORT" "$c" "$N" | tps)"
+        L[$c]="${L[$c]:-} $("${PIN[@]}" "$REF/libmodbus_client" "$PORT" "$c" "$N" | tps)"
     done
 done
 for c in $COUNTS; do
@@ -80,18 +92,18 @@ l125=$(echo "${L[125]}" | median)
 engine_tps_100=$(echo "${E[100]}" | median)
 
 log "idle CPU, 10 s"
-engine_idle_cpu_pct=$("$B/engine_bench" idle "$PORT" 10 | awk '/^idle_cpu_pct /{print $2}')
+engine_idle_cpu_pct=$("${PIN[@]}" "$B/engine_bench" idle "$PORT" 10 | awk '/^idle_cpu_pct /{print $2}')
 
 log "tester, Real time with function 04, Length 100, ${TESTER_S} s"
-TESTER_OUT=$("$B/tester_poll" "$PORT" "$TESTER_S" 10 2> >(grep -v XDG_RUNTIME_DIR >&2))
+TESTER_OUT=$("${PIN[@]}" "$B/tester_poll" "$PORT" "$TESTER_S" 10 2> >(grep -v XDG_RUNTIME_DIR >&2))
 tester_polls_per_s=$(echo "$TESTER_OUT" | awk '/^tester_polls_per_s /{print $2}')
 tester_rss_growth_mb=$(echo "$TESTER_OUT" | awk '/^tester_rss_growth_mb /{print $2}')
 
 log "grid rendering"
-grid_render_us=$("$B/grid_render" 2> >(grep -v XDG_RUNTIME_DIR >&2) | awk '/^grid_render_us /{print $2}')
+grid_render_us=$("${PIN[@]}" "$B/grid_render" 2> >(grep -v XDG_RUNTIME_DIR >&2) | awk '/^grid_render_us /{print $2}')
 
 log "log appends"
-log_append_ratio=$("$B/log_append" 2> >(grep -v XDG_RUNTIME_DIR >&2) | awk '/^log_append_ratio /{print $2}')
+log_append_ratio=$("${PIN[@]}" "$B/log_append" 2> >(grep -v XDG_RUNTIME_DIR >&2) | awk '/^log_append_ratio /{print $2}')
 
 calc() { awk "BEGIN {printf \"%.${2:-3}f\", $1}"; }
 engine_vs_libmodbus=$(calc "$engine_tps / $libmodbus_tps" 3)
