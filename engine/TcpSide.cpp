@@ -15,6 +15,7 @@
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <netdb.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 #endif
@@ -35,6 +36,26 @@ QHostAddress Plain(const QHostAddress& a)
     bool ok = false;
     const quint32 v4 = a.toIPv4Address(&ok);
     return ok ? QHostAddress(v4) : a;
+}
+
+// True when the client has closed its end (or the connection failed) even
+// though the socket has not yet noticed: its end-of-stream is still waiting
+// among the events to come.
+bool PeerHasLeft(QTcpSocket* s)
+{
+    if (s->state() != QAbstractSocket::ConnectedState)
+        return true;
+#ifdef Q_OS_UNIX
+    const qintptr fd = s->socketDescriptor();
+    if (fd < 0)
+        return true;
+    pollfd p{int(fd), POLLIN | POLLRDHUP, 0};
+    if (::poll(&p, 1, 0) <= 0)
+        return false;
+    return (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+#else
+    return false;
+#endif
 }
 
 } // namespace
@@ -241,6 +262,11 @@ void TcpSide::TakePending()
         QTcpSocket* s = FServer->nextPendingConnection();
         if (!s)
             break;
+        // A client that reconnects at once may arrive before its old
+        // connection's end was handled: that one is gone, so it ends now
+        // and the new client takes its place.
+        if (FSocket && !FLost && !FPending && PeerHasLeft(FSocket))
+            ClientLost(QAbstractSocket::RemoteHostClosedError);
         if (FSocket || FPending) {
             // One client at a time: a second one is closed at once.
             s->abort();

@@ -6,7 +6,11 @@
 // TCP and RTU frames over TCP.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <string>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "CommPort.h"
 #include "EngineAccess.h"
@@ -193,6 +197,48 @@ TEST_P(HostileListen, ThousandConnectAndDisconnectCycles)
     EXPECT_LT(hostile::ResidentBytes(), rss + kRssBound);
     ASSERT_TRUE(ConnectClient(client));
     ExpectReadAnswered(0, 4);
+}
+
+// A master that reconnects at once: its new connection reaches the listener
+// before the listener has seen the old one close. The old client is gone
+// (its end of the connection is closed), so the new one is served rather
+// than refused as a second client.
+TEST_P(HostileListen, ClientThatReconnectsAtOnceIsServed)
+{
+    client.Close();
+    ASSERT_TRUE(waitUntil([&] { return departures == arrivals; }));
+    auto rawConnect = [&] {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? fd : (::close(fd), -1);
+    };
+    int before = arrivals;
+    int fd = rawConnect();
+    ASSERT_GE(fd, 0);
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(waitUntil([&] { return arrivals > before; })) << "cycle " << i;
+        before = arrivals;
+        // Close and connect again without letting the listener run between.
+        ::close(fd);
+        fd = rawConnect();
+        ASSERT_GE(fd, 0);
+        const Bytes req = Frame({1, 3, 0, uint8_t(i), 0, 1});
+        ASSERT_EQ(::send(fd, req.data(), req.size(), 0), ssize_t(req.size()));
+        Bytes got;
+        const size_t want = Tcp() ? 11 : 7;
+        waitUntil([&] {
+            uint8_t buf[64];
+            const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+            if (n > 0) got.insert(got.end(), buf, buf + n);
+            return got.size() >= want || n == 0;
+        });
+        ASSERT_EQ(got.size(), want) << "cycle " << i;
+        EXPECT_EQ(got[want - (Tcp() ? 1 : 3)], uint8_t(Reg(size_t(i))));
+    }
+    ::close(fd);
 }
 
 INSTANTIATE_TEST_SUITE_P(Framings, HostileListen, ::testing::Values(mbpTCP, mbpRTU), ProtocolName);
