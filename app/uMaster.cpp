@@ -332,9 +332,31 @@ void TfrmModbusMaster::SetupGridHeader()
 
 void TfrmModbusMaster::ShowCounters()
 {
-    sBar->SetPanelText(1, QStringLiteral("Polls: ") + QString::number(FPolls));
-    sBar->SetPanelText(2, QStringLiteral("Responses: ") + QString::number(FResponses));
-    sBar->SetPanelText(3, QStringLiteral("Errors: ") + QString::number(FErrors));
+    // Each text is put together on the stack and compared with what its panel
+    // shows: a poll changes one counter, and only that panel gets a new text.
+    auto show = [this](int panel, const char* label, int32_t value) {
+        char16_t buf[40];
+        int n = 0;
+        for (const char* c = label; *c; ++c)
+            buf[n++] = char16_t(*c);
+        char16_t digits[12];
+        int d = 0;
+        uint32_t v = value < 0 ? 0u - uint32_t(value) : uint32_t(value);
+        do {
+            digits[d++] = char16_t(u'0' + v % 10);
+            v /= 10;
+        } while (v);
+        if (value < 0)
+            buf[n++] = u'-';
+        while (d)
+            buf[n++] = digits[--d];
+        const QStringView text(buf, n);
+        if (sBar->PanelText(panel) != text)
+            sBar->SetPanelText(panel, text.toString());
+    };
+    show(1, "Polls: ", FPolls);
+    show(2, "Responses: ", FResponses);
+    show(3, "Errors: ", FErrors);
 }
 
 void TfrmModbusMaster::showEvent(QShowEvent* e)

@@ -60,7 +60,19 @@ QString TfrmModbusMaster::FormatLogLine(const QDate& d, const QTime& t, const ui
     if (!Block || Size < 0)
         Size = 0;
     const QChar sep = timeSeparator();
-    const QString year = QString::number(d.year()).rightJustified(4, u'0');
+    // Four digits for every year a clock shows; others as they come.
+    const int y = d.year();
+    char16_t yearDigits[4];
+    QString yearText;
+    QStringView year;
+    if (y >= 0 && y <= 9999) {
+        for (int i = 3, v = y; i >= 0; --i, v /= 10)
+            yearDigits[i] = char16_t(u'0' + v % 10);
+        year = QStringView(yearDigits, 4);
+    } else {
+        yearText = QString::number(y).rightJustified(4, u'0');
+        year = yearText;
+    }
     // Written straight into storage of the final length: a response line
     // has five characters per byte, hundreds of them.
     QString s(year.size() + 21 + 5 * qsizetype(Size), Qt::Uninitialized);

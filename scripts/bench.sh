@@ -66,29 +66,39 @@ log "libmodbus reference server on 127.0.0.1:$PORT${PIN:+, everything on CPU $CP
 median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
 tps() { awk '/^tps /{print $2}'; }
 
-# Reads of 1, 10, 100 and 125 registers, N back to back: the engine and
-# libmodbus in turn, ROUNDS rounds, each round through every count, so that a
-# busy moment of the machine hits both alike. Medians per figure.
+# Reads of N registers back to back, the engine and libmodbus in turn,
+# ROUNDS rounds; each round goes through every count, so that a busy moment
+# of the machine hits both alike. The figures are medians over the rounds;
+# the ratios are medians of each round's ratio, taken from runs right after
+# one another.
 declare -A E L
-COUNTS="10 1 125 100"
 N=20000
+run_engine() { "${PIN[@]}" "$B/engine_bench" tps "$PORT" "$1" "$N" | tps; }
+run_libmodbus() { "${PIN[@]}" "$REF/libmodbus_client" "$PORT" "$1" "$N" | tps; }
+escale="" lscale=""
 for r in $(seq "$ROUNDS"); do
-    log "throughput round $r of $ROUNDS (counts $COUNTS)"
-    for c in $COUNTS; do
-        E[$c]="${E[$c]:-} $("${PIN[@]}" "$B/engine_bench" tps "$PORT" "$c" "$N" | tps)"
-        L[$c]="${L[$c]:-} $("${PIN[@]}" "$REF/libmodbus_client" "$PORT" "$c" "$N" | tps)"
-    done
+    log "throughput round $r of $ROUNDS"
+    e10=$(run_engine 10); l10=$(run_libmodbus 10)
+    E[10]="${E[10]:-} $e10"; L[10]="${L[10]:-} $l10"
+    evl="${evl:-} $(awk "BEGIN {printf \"%.4f\", $e10 / $l10}")"
+    E[100]="${E[100]:-} $(run_engine 100)"
+    L[100]="${L[100]:-} $(run_libmodbus 100)"
+    e1=$(run_engine 1); e125=$(run_engine 125)
+    l1=$(run_libmodbus 1); l125=$(run_libmodbus 125)
+    E[1]="${E[1]:-} $e1"; E[125]="${E[125]:-} $e125"
+    L[1]="${L[1]:-} $l1"; L[125]="${L[125]:-} $l125"
+    # Time per transaction with 125 registers against 1 register.
+    escale="$escale $(awk "BEGIN {printf \"%.4f\", $e1 / $e125}")"
+    lscale="$lscale $(awk "BEGIN {printf \"%.4f\", $l1 / $l125}")"
 done
-for c in $COUNTS; do
+for c in 10 100 1 125; do
     log "engine tps ($c registers):${E[$c]}"
     log "libmodbus tps ($c registers):${L[$c]}"
 done
+log "engine/libmodbus per round:$evl"
+log "scale ratios per round: engine$escale, libmodbus$lscale"
 engine_tps=$(echo "${E[10]}" | median)
 libmodbus_tps=$(echo "${L[10]}" | median)
-e1=$(echo "${E[1]}" | median)
-l1=$(echo "${L[1]}" | median)
-e125=$(echo "${E[125]}" | median)
-l125=$(echo "${L[125]}" | median)
 engine_tps_100=$(echo "${E[100]}" | median)
 
 log "idle CPU, 10 s"
@@ -106,10 +116,11 @@ log "log appends"
 log_append_ratio=$("${PIN[@]}" "$B/log_append" 2> >(grep -v XDG_RUNTIME_DIR >&2) | awk '/^log_append_ratio /{print $2}')
 
 calc() { awk "BEGIN {printf \"%.${2:-3}f\", $1}"; }
-engine_vs_libmodbus=$(calc "$engine_tps / $libmodbus_tps" 3)
-# Time per transaction with 125 registers against 1 register.
-scale_count_ratio=$(calc "$e1 / $e125" 3)
-libmodbus_scale_count_ratio=$(calc "$l1 / $l125" 3)
+# The median of each round's ratio: a busy moment of the machine during one
+# run moves one round, not the figure.
+engine_vs_libmodbus=$(calc "$(echo "$evl" | median)" 3)
+scale_count_ratio=$(calc "$(echo "$escale" | median)" 3)
+libmodbus_scale_count_ratio=$(calc "$(echo "$lscale" | median)" 3)
 
 echo "engine_tps $engine_tps"
 echo "libmodbus_tps $libmodbus_tps"
