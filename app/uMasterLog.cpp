@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <cstring>
 #include <limits>
 
 #include "CommLog.h"
@@ -99,13 +100,23 @@ QString TfrmModbusMaster::FormatLogLine(const QDate& d, const QTime& t, const ui
     two(ms % 100);
     *p++ = u':';
     *p++ = u' ';
-    for (int32_t i = 0; i < Size; ++i) {
-        *p++ = u'[';
-        *p++ = QLatin1Char(hex[Block[i] >> 4]);
-        *p++ = QLatin1Char(hex[Block[i] & 0x0F]);
-        *p++ = u']';
-        *p++ = u' ';
-    }
+    // "[XX] " for every byte value, made once: a response line is mostly these.
+    struct ByteTexts {
+        char16_t t[256][5];
+        ByteTexts()
+        {
+            for (int b = 0; b < 256; ++b) {
+                t[b][0] = u'[';
+                t[b][1] = char16_t(hex[b >> 4]);
+                t[b][2] = char16_t(hex[b & 0x0F]);
+                t[b][3] = u']';
+                t[b][4] = u' ';
+            }
+        }
+    };
+    static const ByteTexts texts;
+    for (int32_t i = 0; i < Size; ++i, p += 5)
+        std::memcpy(p, texts.t[Block[i]], sizeof texts.t[0]);
     return s;
 }
 
