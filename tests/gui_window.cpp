@@ -110,7 +110,7 @@ TEST_F(WindowStartTest, TitleWindowClosesBeforeTheMainWindowAppears)
     EXPECT_LT(rec.events.indexOf("hide frmSplash"), rec.events.indexOf("show frmModbusMaster"));
     EXPECT_FALSE(rec.mainVisibleWhileSplash);
     // The title window stood for its duration (a lower bound, not a speed figure).
-    EXPECT_GE(rec.splashHiddenAt - rec.splashShownAt, 140);
+    EXPECT_GE(rec.splashHiddenAt - rec.splashShownAt, 100);
     // It stays in memory; a second main window does not show it again.
     ASSERT_NE(TfrmSplash::Instance(), nullptr);
     EXPECT_FALSE(TfrmSplash::Instance()->isVisible());
