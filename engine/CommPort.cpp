@@ -246,7 +246,34 @@ qint64 TCommPort::InRoom() const
     return std::max<qint64>(0, cap - InBuffUsed());
 }
 
-void TCommPort::ReceiveFrom(QIODevice* device, bool ignoreRoom)
+char* TCommPort::BeginIn(qint64 want)
+{
+    if (FInPos > 0 && FInPos * 2 >= FIn.size()) {
+        FIn.remove(0, FInPos);
+        FInPos = 0;
+    }
+    const qsizetype old = FIn.size();
+    FIn.resize(old + std::max<qint64>(want, 0));
+    return FIn.data() + old;
+}
+
+void TCommPort::FinishIn(qint64 want, qint64 got, bool fromReadyRead)
+{
+    got = std::clamp<qint64>(got, 0, std::max<qint64>(want, 0));
+    FIn.resize(FIn.size() - (std::max<qint64>(want, 0) - got));
+    if (got <= 0 || !FOpen)
+        return;
+    FUnannounced += got;
+    FReadyRead = fromReadyRead;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{FReadyRead};
+    // DeliverReceived with nothing to append announces what is waiting.
+    DeliverReceived(nullptr, 0);
+}
+
+void TCommPort::ReceiveFrom(QIODevice* device, bool ignoreRoom, bool fromReadyRead)
 {
     if (!device || !FOpen)
         return;
@@ -255,29 +282,8 @@ void TCommPort::ReceiveFrom(QIODevice* device, bool ignoreRoom)
         want = std::min(want, InRoom());
     if (want <= 0)
         return;
-    if (FInPos > 0 && FInPos * 2 >= FIn.size()) {
-        FIn.remove(0, FInPos);
-        FInPos = 0;
-    }
-    const qsizetype old = FIn.size();
-    FIn.resize(old + want);
-    const qint64 n = device->read(FIn.data() + old, want);
-    FIn.resize(old + std::max<qint64>(n, 0));
-    if (n > 0) {
-        FUnannounced += n;
-        // DeliverReceived with nothing to append announces what is waiting.
-        DeliverReceived(nullptr, 0);
-    }
-}
-
-void TCommPort::ReceiveReady(QIODevice* device)
-{
-    FReadyRead = true;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{FReadyRead};
-    ReceiveFrom(device, false);
+    char* into = BeginIn(want);
+    FinishIn(want, device->read(into, want), fromReadyRead);
 }
 
 void TCommPort::DeliverReceived(const char* data, qint64 size)

@@ -2,7 +2,8 @@
 // TCommPort: one byte pipe over a serial device or a TCP socket, chosen by
 // its device layer when it opens. Runs on the thread that owns it (the UI
 // thread) and is event-driven there: the serial side is a QSerialPort, the
-// TCP side a QTcpSocket (client) or a QTcpServer (server). Its notifications
+// TCP side a non-blocking socket watched by socket notifiers (client, or the
+// client accepted by a QTcpServer in server mode). Its notifications
 // reach the user through the event queue, except OnPortOpen, which is raised
 // inside the SetOpen(true) call that causes it (and OnTriggerAvail on the
 // TCP side, which comes straight from the socket's read notification when
@@ -157,13 +158,18 @@ public:
     qint64 InRoom() const;
     // Reads what the device has waiting straight into the receive buffer,
     // as far as it has room (everything when ignoreRoom), and announces it.
-    void ReceiveFrom(QIODevice* device, bool ignoreRoom);
-    // ReceiveFrom for the device's readyRead signal, which the event loop
-    // delivers: when none of this port's notifications is queued, the
-    // data-available notification is raised at once rather than posted (the
-    // order of notifications stays the same; it only skips a trip through
-    // the event queue).
-    void ReceiveReady(QIODevice* device);
+    // fromReadyRead: called for the device's readyRead signal, which the
+    // event loop delivers; when none of this port's notifications is
+    // queued, the data-available notification is then raised at once
+    // rather than posted (the order of notifications stays the same; it
+    // only skips a trip through the event queue).
+    void ReceiveFrom(QIODevice* device, bool ignoreRoom, bool fromReadyRead = false);
+    // For a side that reads its device itself: BeginIn makes room for want
+    // more bytes at the end of the receive buffer and returns where they go;
+    // FinishIn keeps the first got of them (0 to want) and announces them,
+    // as ReceiveFrom does. No other call on the port may come in between.
+    char* BeginIn(qint64 want);
+    void FinishIn(qint64 want, qint64 got, bool fromReadyRead);
     // The link failed or the peer ended it: after the notifications posted
     // so far have been delivered, the port closes itself and raises
     // OnWsError(code), or OnWsDisconnect when code is negative.
@@ -185,5 +191,5 @@ private:
     QString FDeviceOverride;
     uint64_t FGeneration = 0; // bumps at every open/close: stale notifications are dropped
     int FQueued = 0;          // notifications posted and not yet run
-    bool FReadyRead = false;  // inside ReceiveReady
+    bool FReadyRead = false;  // announcing bytes that a ready-read notification brought
 };

@@ -2,23 +2,29 @@
 #include "TcpSide.h"
 
 #include <QNetworkProxy>
+#include <QSocketNotifier>
 #include <QTcpServer>
-#include <QTcpSocket>
+#include <QAbstractSocket>
+#include <QEvent>
 #include <QTimer>
 
 #include <chrono>
+#include <cstring>
+#include <functional>
 #include <future>
 #include <memory>
 #include <thread>
 #include <vector>
 
-#ifdef Q_OS_UNIX
 #include <cerrno>
+#include <fcntl.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/types.h>
-#endif
+#include <unistd.h>
 
 #include "CommPort.h"
 
@@ -38,25 +44,96 @@ QHostAddress Plain(const QHostAddress& a)
     return ok ? QHostAddress(v4) : a;
 }
 
-// True when the client has closed its end (or the connection failed) even
-// though the socket has not yet noticed: its end-of-stream is still waiting
-// among the events to come.
-bool PeerHasLeft(QTcpSocket* s)
+// True when the peer has closed its end (or the connection failed) even
+// though the connection has not yet noticed: its end-of-stream is still
+// waiting among the events to come.
+bool PeerHasLeft(int fd)
 {
-    if (s->state() != QAbstractSocket::ConnectedState)
-        return true;
-#ifdef Q_OS_UNIX
-    const qintptr fd = s->socketDescriptor();
     if (fd < 0)
         return true;
-    pollfd p{int(fd), POLLIN | POLLRDHUP, 0};
+    pollfd p{fd, POLLIN | POLLRDHUP, 0};
     if (::poll(&p, 1, 0) <= 0)
         return false;
     return (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
-#else
-    return false;
-#endif
 }
+
+// The socket error code reported for a system error on a connection (the
+// codes of QAbstractSocket::SocketError, as the socket classes report them).
+int SocketErrorFor(int err)
+{
+    switch (err) {
+    case ECONNREFUSED:
+        return QAbstractSocket::ConnectionRefusedError;
+    case ECONNRESET:
+    case EPIPE:
+        return QAbstractSocket::RemoteHostClosedError;
+    case EACCES:
+    case EPERM:
+        return QAbstractSocket::SocketAccessError;
+    case EMFILE:
+    case ENFILE:
+    case ENOBUFS:
+    case ENOMEM:
+        return QAbstractSocket::SocketResourceError;
+    case EADDRINUSE:
+        return QAbstractSocket::AddressInUseError;
+    case EADDRNOTAVAIL:
+        return QAbstractSocket::SocketAddressNotAvailableError;
+    default:
+        // Unreachable networks and hosts, time-outs and anything else.
+        return QAbstractSocket::NetworkError;
+    }
+}
+
+void CloseFd(int fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+// A socket notifier that calls its owner's function straight from the
+// notification event, without the two signal emissions of QSocketNotifier:
+// on a connection that carries one frame each way per transaction, they
+// cost more than the engine's own work on the frame.
+class Watch : public QSocketNotifier {
+public:
+    using Handler = void (TcpSide::*)();
+    Watch(int fd, Type type, TcpSide* side, Handler handler)
+        : QSocketNotifier(qintptr(fd), type, side), FSide(side), FHandler(handler) {}
+    // No more calls, also from inside the one that runs.
+    void Forget() { FSide = nullptr; }
+
+protected:
+    bool event(QEvent* e) override
+    {
+        if (e->type() != QEvent::SockAct && e->type() != QEvent::SockClose)
+            return QSocketNotifier::event(e);
+        if (FSide)
+            (FSide->*FHandler)();
+        return true;
+    }
+
+private:
+    TcpSide* FSide;
+    Handler FHandler;
+};
+
+// A QTcpServer that hands over each accepted connection as a descriptor,
+// instead of wrapping it in a QTcpSocket.
+class DescriptorServer : public QTcpServer {
+public:
+    std::function<void(qintptr)> OnIncoming;
+    using QTcpServer::QTcpServer;
+
+protected:
+    void incomingConnection(qintptr fd) override
+    {
+        if (OnIncoming)
+            OnIncoming(fd);
+        else
+            CloseFd(int(fd));
+    }
+};
 
 } // namespace
 
@@ -138,21 +215,29 @@ TcpSide::~TcpSide() { Shutdown(); }
 void TcpSide::OpenClient(const QHostAddress& host, uint16_t port, int connectTimeoutMs, int inSize)
 {
     FInSize = inSize;
-    FSocket = new QTcpSocket(this);
-    FSocket->setProxy(QNetworkProxy::NoProxy);
-    if (inSize > 0)
-        FSocket->setReadBufferSize(inSize);
-    WireSocket(FSocket);
-    connect(FSocket, &QTcpSocket::connected, this, [this] {
-        if (FLost)
-            return;
-        if (FConnectTimer)
-            FConnectTimer->stop();
-        FEstablished = true;
-        // Modbus is request/response: Nagle's delay would hold every frame.
-        FSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        FPort->PostConnect();
-    });
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    bool ok = false;
+    const quint32 v4 = host.toIPv4Address(&ok);
+    if (ok) {
+        auto* a = reinterpret_cast<sockaddr_in*>(&address);
+        a->sin_family = AF_INET;
+        a->sin_port = htons(port);
+        a->sin_addr.s_addr = htonl(v4);
+        length = sizeof(sockaddr_in);
+    } else {
+        auto* a = reinterpret_cast<sockaddr_in6*>(&address);
+        a->sin6_family = AF_INET6;
+        a->sin6_port = htons(port);
+        const Q_IPV6ADDR v6 = host.toIPv6Address();
+        std::memcpy(&a->sin6_addr, &v6, sizeof v6);
+        a->sin6_scope_id = host.scopeId().toUInt();
+        length = sizeof(sockaddr_in6);
+    }
+    const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        Fail(QStringLiteral("cannot create a socket: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+    Attach(fd);
     if (connectTimeoutMs > 0) {
         FConnectTimer = new QTimer(this);
         FConnectTimer->setSingleShot(true);
@@ -162,24 +247,35 @@ void TcpSide::OpenClient(const QHostAddress& host, uint16_t port, int connectTim
         });
         FConnectTimer->start(connectTimeoutMs);
     }
-    // May fail at once (an address that cannot be reached): the error
-    // signal is handled like any later one, through the event queue.
-    FSocket->connectToHost(host, port);
+    int rc;
+    do
+        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length);
+    while (rc < 0 && errno == EINTR);
+    if (rc == 0) {
+        Connected();
+    } else if (errno == EINPROGRESS) {
+        // Writable once the connection is made or has failed.
+        FWrite->setEnabled(true);
+    } else {
+        // Fails at once (an address that cannot be reached): reported like
+        // any later failure, through the event queue.
+        LoseLater(SocketErrorFor(errno));
+    }
 }
 
 void TcpSide::OpenServer(const QHostAddress& bind, uint16_t port, int inSize)
 {
     FInSize = inSize;
-    FServer = new QTcpServer(this);
+    auto* server = new DescriptorServer(this);
+    FServer = server;
     FServer->setProxy(QNetworkProxy::NoProxy);
-    FServer->setMaxPendingConnections(4);
     if (!FServer->listen(bind, port)) {
         const QString why = FServer->errorString();
         delete FServer;
         FServer = nullptr;
         Fail(QStringLiteral("cannot listen on %1 port %2: %3").arg(bind.toString()).arg(port).arg(why));
     }
-    connect(FServer, &QTcpServer::newConnection, this, &TcpSide::TakePending);
+    server->OnIncoming = [this](qintptr fd) { Incoming(fd); };
     connect(FServer, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError e) {
         FPort->PostError(static_cast<int>(e));
         if (FServer)
@@ -187,18 +283,53 @@ void TcpSide::OpenServer(const QHostAddress& bind, uint16_t port, int inSize)
     });
 }
 
-void TcpSide::WireSocket(QTcpSocket* s)
+void TcpSide::Attach(int fd)
 {
-    // channelReadyRead rather than readyRead: the socket emits it again for
-    // bytes that arrive while a handler of the first one runs the event loop.
-    connect(s, &QTcpSocket::channelReadyRead, this, [this](int) {
-        if (FSocket && !FLost)
-            FPort->ReceiveReady(FSocket);
-    });
-    connect(s, &QTcpSocket::errorOccurred, this,
-            [this](QAbstractSocket::SocketError e) { ClientLost(static_cast<int>(e)); });
-    connect(s, &QTcpSocket::disconnected, this,
-            [this] { ClientLost(QAbstractSocket::RemoteHostClosedError); });
+    FFd = fd;
+    ++FLink;
+    FHeldBack = false;
+    FOut.clear();
+    FRead = new Watch(fd, QSocketNotifier::Read, this, &TcpSide::Readable);
+    FWrite = new Watch(fd, QSocketNotifier::Write, this, &TcpSide::Writable);
+    // Reading starts once the connection is established.
+    FRead->setEnabled(false);
+    FWrite->setEnabled(false);
+}
+
+void TcpSide::Detach()
+{
+    // The notifiers may be the ones whose signal is running: switched off
+    // now, deleted once it has returned.
+    for (QSocketNotifier** n : {&FRead, &FWrite}) {
+        if (*n) {
+            (*n)->setEnabled(false);
+            static_cast<Watch*>(*n)->Forget();
+            (*n)->deleteLater();
+            *n = nullptr;
+        }
+    }
+    CloseFd(FFd);
+    FFd = -1;
+    ++FLink;
+    FOut.clear();
+    FHeldBack = false;
+}
+
+void TcpSide::Connected()
+{
+    if (FLost || FFd < 0)
+        return;
+    if (FConnectTimer)
+        FConnectTimer->stop();
+    FEstablished = true;
+    // Modbus is request/response: Nagle's delay would hold every frame.
+    const int one = 1;
+    ::setsockopt(FFd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    FRead->setEnabled(true);
+    FWrite->setEnabled(false);
+    FPort->PostConnect();
+    // What was written while the connection was being made.
+    FlushOut();
 }
 
 void TcpSide::Shutdown()
@@ -208,17 +339,12 @@ void TcpSide::Shutdown()
         FConnectTimer->deleteLater();
         FConnectTimer = nullptr;
     }
-    // Signals are cut before abort(), which emits disconnected at once.
-    for (QTcpSocket** p : {&FPending, &FSocket}) {
-        if (QTcpSocket* s = *p) {
-            s->disconnect(this);
-            s->abort();
-            s->deleteLater();
-            *p = nullptr;
-        }
-    }
+    CloseFd(FPendingFd);
+    FPendingFd = -1;
+    Detach();
     if (FServer) {
         FServer->disconnect(this);
+        static_cast<DescriptorServer*>(FServer)->OnIncoming = nullptr;
         FServer->close();
         FServer->deleteLater();
         FServer = nullptr;
@@ -226,21 +352,27 @@ void TcpSide::Shutdown()
     FEstablished = false;
 }
 
+void TcpSide::LoseLater(int error)
+{
+    const uint64_t link = FLink;
+    QMetaObject::invokeMethod(this, [this, link, error] {
+        if (link == FLink)
+            ClientLost(error);
+    }, Qt::QueuedConnection);
+}
+
 void TcpSide::ClientLost(int error)
 {
-    if (!FSocket || FLost)
+    if (FFd < 0 || FLost)
         return;
     // Bytes that came before the end are delivered before the end is reported.
-    Drain(true);
+    if (FEstablished)
+        Drain();
     const bool wasEstablished = FEstablished;
     FEstablished = false;
-    // Never deleted inside one of its own signals.
-    FSocket->disconnect(this);
+    Detach();
     if (FServer) {
         // Server mode: the client is gone, the server goes on listening.
-        FSocket->abort();
-        FSocket->deleteLater();
-        FSocket = nullptr;
         FPort->PostDisconnect();
         if (error != QAbstractSocket::RemoteHostClosedError)
             FPort->PostError(error);
@@ -249,62 +381,59 @@ void TcpSide::ClientLost(int error)
     FLost = true;
     if (FConnectTimer)
         FConnectTimer->stop();
-    FSocket->abort();
     if (wasEstablished && error == QAbstractSocket::RemoteHostClosedError)
         FPort->PostSelfClose(-1); // the peer closed the connection
     else
         FPort->PostSelfClose(error);
 }
 
-void TcpSide::TakePending()
+void TcpSide::Incoming(qintptr descriptor)
 {
-    while (FServer && FServer->hasPendingConnections()) {
-        QTcpSocket* s = FServer->nextPendingConnection();
-        if (!s)
-            break;
-        // A client that reconnects at once may arrive before its old
-        // connection's end was handled: that one is gone, so it ends now
-        // and the new client takes its place.
-        if (FSocket && !FLost && !FPending && PeerHasLeft(FSocket))
-            ClientLost(QAbstractSocket::RemoteHostClosedError);
-        if (FSocket || FPending) {
-            // One client at a time: a second one is closed at once.
-            s->abort();
-            s->deleteLater();
-            continue;
-        }
-        FPending = s;
-        s->setParent(this);
-        uint8_t address[4] = {0, 0, 0, 0};
+    const int fd = int(descriptor);
+    // A client that reconnects at once may arrive before its old
+    // connection's end was handled: that one is gone, so it ends now and
+    // the new client takes its place.
+    if (FFd >= 0 && FPendingFd < 0 && PeerHasLeft(FFd))
+        ClientLost(QAbstractSocket::RemoteHostClosedError);
+    if (FFd >= 0 || FPendingFd >= 0) {
+        // One client at a time: a second one is closed at once.
+        CloseFd(fd);
+        return;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    FPendingFd = fd;
+    uint8_t address[4] = {0, 0, 0, 0};
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0) {
         bool ok = false;
-        const quint32 v4 = s->peerAddress().toIPv4Address(&ok);
+        const quint32 v4 = QHostAddress(reinterpret_cast<const sockaddr*>(&peer)).toIPv4Address(&ok);
         if (ok) {
             address[0] = static_cast<uint8_t>(v4 >> 24);
             address[1] = static_cast<uint8_t>(v4 >> 16);
             address[2] = static_cast<uint8_t>(v4 >> 8);
             address[3] = static_cast<uint8_t>(v4);
         }
-        FPort->PostAccept(address);
     }
+    FPort->PostAccept(address);
 }
 
 void TcpSide::FinishAccept(bool accept)
 {
-    QTcpSocket* s = FPending;
-    FPending = nullptr;
-    if (!s)
+    const int fd = FPendingFd;
+    FPendingFd = -1;
+    if (fd < 0)
         return;
-    if (!accept || s->state() != QAbstractSocket::ConnectedState || FSocket) {
-        s->abort();
-        s->deleteLater();
+    // A client that left while it waited for the verdict is not taken.
+    if (!accept || FFd >= 0 || PeerHasLeft(fd)) {
+        CloseFd(fd);
         return;
     }
-    FSocket = s;
+    Attach(fd);
     FEstablished = true;
-    FSocket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    if (FInSize > 0)
-        FSocket->setReadBufferSize(FInSize);
-    WireSocket(FSocket);
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     FPort->PostConnect();
     // Bytes the client sent while it waited for the verdict.
     ReadAvailable();
@@ -312,9 +441,13 @@ void TcpSide::FinishAccept(bool accept)
 
 QString TcpSide::PeerAddress() const
 {
-    if (!FSocket)
+    if (FFd < 0)
         return {};
-    return Plain(FSocket->peerAddress()).toString();
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    if (::getpeername(FFd, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
+        return {};
+    return Plain(QHostAddress(reinterpret_cast<const sockaddr*>(&peer))).toString();
 }
 
 uint16_t TcpSide::ServerPort() const
@@ -324,50 +457,146 @@ uint16_t TcpSide::ServerPort() const
 
 qint64 TcpSide::Write(const char* data, qint64 size)
 {
-    if (!FSocket || FLost)
+    if (FFd < 0 || FLost)
         return FServer ? 0 : -1;
-#ifdef Q_OS_UNIX
-    // Straight to the connection while nothing waits in the socket's own
-    // write buffer: going through that buffer switches its write notifier on
-    // and off again, two wake-ups of the event loop for every frame. A full
-    // send buffer or an error is left to the socket, which queues the rest
-    // or reports the error as usual.
-    if (size > 0 && FSocket->state() == QAbstractSocket::ConnectedState && FSocket->bytesToWrite() == 0) {
-        const qintptr fd = FSocket->socketDescriptor();
-        if (fd >= 0) {
-            ssize_t sent;
-            do
-                sent = ::send(int(fd), data, size_t(size), MSG_NOSIGNAL | MSG_DONTWAIT);
-            while (sent < 0 && errno == EINTR);
-            if (sent == size)
-                return size;
-            if (sent > 0) {
-                const qint64 rest = FSocket->write(data + sent, size - sent);
-                return rest < 0 ? sent : sent + rest;
-            }
-        }
+    if (size <= 0)
+        return 0;
+    if (!FEstablished || !FOut.isEmpty()) {
+        // Behind what is queued already, or until the connection is made.
+        FOut.append(data, size);
+        return size;
     }
-#endif
-    const qint64 n = FSocket->write(data, size);
-    if (n > 0 && FSocket->state() == QAbstractSocket::ConnectedState)
-        FSocket->flush(); // send now rather than on the next loop pass
-    return n;
+    ssize_t sent;
+    do
+        sent = ::send(FFd, data, size_t(size), MSG_NOSIGNAL | MSG_DONTWAIT);
+    while (sent < 0 && errno == EINTR);
+    if (sent == size)
+        return size;
+    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        LoseLater(SocketErrorFor(errno));
+        return -1;
+    }
+    // The socket's send buffer is full: the rest goes when it has room.
+    FOut.append(data + std::max<ssize_t>(sent, 0), size - std::max<ssize_t>(sent, 0));
+    FWrite->setEnabled(true);
+    return size;
+}
+
+bool TcpSide::FlushOut()
+{
+    while (!FOut.isEmpty()) {
+        ssize_t sent;
+        do
+            sent = ::send(FFd, FOut.constData(), size_t(FOut.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+        while (sent < 0 && errno == EINTR);
+        if (sent < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                break;
+            ClientLost(SocketErrorFor(errno));
+            return false;
+        }
+        FOut.remove(0, sent);
+    }
+    if (FWrite)
+        FWrite->setEnabled(!FOut.isEmpty());
+    return true;
+}
+
+void TcpSide::Writable()
+{
+    if (FFd < 0 || FLost)
+        return;
+    if (!FEstablished) {
+        // The outcome of the connection attempt.
+        int err = 0;
+        socklen_t length = sizeof err;
+        if (::getsockopt(FFd, SOL_SOCKET, SO_ERROR, &err, &length) != 0)
+            err = errno;
+        if (err == 0)
+            Connected();
+        else
+            ClientLost(SocketErrorFor(err));
+        return;
+    }
+    FlushOut();
+}
+
+qint64 TcpSide::ReadStep(qint64 want, bool fromReadyRead)
+{
+    char* into = FPort->BeginIn(want);
+    ssize_t got;
+    do
+        got = ::recv(FFd, into, size_t(want), MSG_DONTWAIT);
+    while (got < 0 && errno == EINTR);
+    const int err = errno;
+    FPort->FinishIn(want, std::max<ssize_t>(got, 0), fromReadyRead);
+    if (got == 0)
+        return -QAbstractSocket::RemoteHostClosedError - 1;
+    if (got < 0)
+        return err == EAGAIN || err == EWOULDBLOCK ? 0 : -SocketErrorFor(err) - 1;
+    return got;
+}
+
+void TcpSide::Readable()
+{
+    if (FFd < 0 || FLost || !FEstablished)
+        return;
+    const qint64 room = FPort->InRoom();
+    if (room <= 0) {
+        // The port's buffer is full: the bytes wait in the socket until it
+        // has room again (ReadAvailable), and the notifier rests meanwhile.
+        FHeldBack = true;
+        FRead->setEnabled(false);
+        return;
+    }
+    const uint64_t link = FLink;
+    const qint64 got = ReadStep(room, true);
+    if (link != FLink)
+        return; // a handler closed the port or the connection
+    if (got < 0)
+        ClientLost(int(-got - 1));
+    else
+        FHeldBack = got == room;
 }
 
 qint64 TcpSide::BytesAvailable() const
 {
-    return FSocket && !FLost ? FSocket->bytesAvailable() : 0;
+    return FFd >= 0 && !FLost && FEstablished && FHeldBack ? 1 : 0;
 }
 
 void TcpSide::ReadAvailable()
 {
-    if (FSocket && !FLost)
-        Drain(false);
+    if (FFd < 0 || FLost || !FEstablished)
+        return;
+    FHeldBack = false;
+    FRead->setEnabled(true);
+    const qint64 room = FPort->InRoom();
+    if (room <= 0) {
+        FHeldBack = true;
+        FRead->setEnabled(false);
+        return;
+    }
+    const uint64_t link = FLink;
+    const qint64 got = ReadStep(room, false);
+    if (link != FLink)
+        return;
+    if (got < 0)
+        LoseLater(int(-got - 1));
+    else
+        FHeldBack = got == room;
 }
 
-void TcpSide::Drain(bool all)
+void TcpSide::Drain()
 {
-    FPort->ReceiveFrom(FSocket, all);
+    // At the end of a connection the bytes still in the socket are taken
+    // whatever room the buffer has left, up to one buffer's worth more.
+    qint64 left = std::max(FInSize, 1);
+    while (left > 0 && FFd >= 0) {
+        const qint64 got = ReadStep(left, false);
+        if (got <= 0)
+            break;
+        left -= got;
+    }
 }
 
 } // namespace zorp

@@ -1,13 +1,17 @@
 #pragma once
-// TCP side of the port object: a QTcpSocket connecting to a slave (client
-// mode) or a QTcpServer taking one client at a time (server mode).
+// TCP side of the port object: a non-blocking socket connecting to a slave
+// (client mode), or a QTcpServer taking one client at a time (server mode).
+// The connection itself is read and written straight through the socket,
+// watched by socket notifiers on the owner's event loop, with no buffering
+// layer of its own: received bytes go straight into the port's buffer.
+#include <QByteArray>
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
 #include <cstdint>
 
+class QSocketNotifier;
 class QTcpServer;
-class QTcpSocket;
 class QTimer;
 class TCommPort;
 
@@ -27,7 +31,8 @@ public:
     explicit TcpSide(TCommPort* port);
     ~TcpSide() override;
 
-    // Starts connecting; the outcome arrives as port notifications.
+    // Starts connecting; the outcome arrives as port notifications. Throws
+    // ECommPortError when no socket can be created.
     void OpenClient(const QHostAddress& host, uint16_t port, int connectTimeoutMs, int inSize);
     // Listens; throws ECommPortError when the address cannot be bound.
     void OpenServer(const QHostAddress& bind, uint16_t port, int inSize);
@@ -40,11 +45,17 @@ public:
     QString PeerAddress() const;
     uint16_t ServerPort() const;
 
-    // Writes to the connected socket; 0 in server mode without a client.
+    // Sends on the connection, queueing what the socket cannot take now
+    // (and, while a client connection is still being made, everything until
+    // it is). Returns size, 0 in server mode without a client, -1 when the
+    // connection is gone or has just failed (the failure is reported
+    // through the port's notifications).
     qint64 Write(const char* data, qint64 size);
+    // Nonzero when received bytes may be waiting in the socket that the
+    // port's buffer had no room for.
     qint64 BytesAvailable() const;
     // Moves the waiting bytes into the port's receive buffer, as far as it
-    // has room (all of them when the connection is ending).
+    // has room.
     void ReadAvailable();
 
     // Server mode: the port object's verdict on the client announced by
@@ -52,19 +63,31 @@ public:
     void FinishAccept(bool accept);
 
 private:
-    void WireSocket(QTcpSocket* s);
+    void Incoming(qintptr fd);
+    void Attach(int fd);
+    void Detach();
+    void Readable();
+    void Writable();
+    void Connected();
+    bool FlushOut();
+    qint64 ReadStep(qint64 want, bool fromReadyRead);
+    void LoseLater(int error);
     void ClientLost(int error);
-    void TakePending();
-    void Drain(bool all);
+    void Drain();
 
     TCommPort* FPort;
-    QTcpSocket* FSocket = nullptr;   // the connection (client mode, or the accepted client)
+    int FFd = -1;                    // the connection (client mode, or the accepted client)
+    QSocketNotifier* FRead = nullptr;
+    QSocketNotifier* FWrite = nullptr;
+    QByteArray FOut;                 // bytes the socket has not taken yet
     QTcpServer* FServer = nullptr;
-    QTcpSocket* FPending = nullptr;  // server mode: a client waiting for the accept verdict
+    int FPendingFd = -1;             // server mode: a client waiting for the accept verdict
     QTimer* FConnectTimer = nullptr;
     int FInSize = 8192;
     bool FEstablished = false;
     bool FLost = false;              // client mode: the connection ended, the port closes itself
+    bool FHeldBack = false;          // the last read stopped for want of room in the port
+    uint64_t FLink = 0;              // bumps with every connection attached or detached
 };
 
 } // namespace zorp

@@ -137,6 +137,29 @@ TEST(CommPortTcpClient, OpensConnectsSendsAndReceivesChunks)
     EXPECT_EQ(port.PutBlock(request, 8), -1);
 }
 
+TEST(CommPortTcpClient, WritesBeforeTheConnectionAndBeyondTheSocketBufferArriveWhole)
+{
+    TestServer srv;
+    TCommPort port;
+    Recorder rec(port);
+    clientTo(port, srv.port());
+    port.SetOpen(true);
+    // Written while the connection is still being made: sent once it is.
+    EXPECT_EQ(port.PutBlock("early", 5), 5);
+    ASSERT_TRUE(waitUntil([&] { return rec.connects == 1; }));
+    ASSERT_TRUE(srv.waitPeer());
+    // Far more than the socket takes at once; the peer reads only later.
+    QByteArray big(8 << 20, '\0');
+    for (int i = 0; i < big.size(); ++i) big[i] = char(i * 7 + (i >> 12));
+    EXPECT_EQ(port.PutBlock(big.constData(), int(big.size())), big.size());
+    EXPECT_EQ(port.PutBlock("end", 3), 3);
+    const QByteArray want = QByteArray("early") + big + QByteArray("end");
+    const QByteArray got = srv.readPeer(int(want.size()));
+    EXPECT_EQ(got.size(), want.size());
+    EXPECT_TRUE(got == want);
+    EXPECT_EQ(rec.errors, 0);
+}
+
 TEST(CommPortTcpClient, RefusedConnectionReportsErrorAndCloses)
 {
     TCommPort port;
