@@ -9,6 +9,7 @@
 #include <QMetaMethod>
 #include <QMetaObject>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 
 #include "CommPort.h"
@@ -116,7 +117,7 @@ TVexaModbus::TVexaModbus(QObject* AOwner) : QObject(AOwner)
         try {
             FMainTimer->setInterval(1);
             FMainTimer->setTimerType(Qt::PreciseTimer);
-            connect(FMainTimer, &QTimer::timeout, this, &TVexaModbus::MainTimerTimer);
+            connect(FMainTimer, &QTimer::timeout, this, &TVexaModbus::TimerTick);
             FComPort = new TCommPort(this);
         } catch (...) {
             AddLog(QStringLiteral("Exception: Nie stworzono timera !!!"));
@@ -352,9 +353,13 @@ bool TVexaModbus::PortIsOpen() const { return FComPort && (FPortOpenForTests || 
 // other state a pass does nothing, so stopping the timer there changes
 // nothing a caller can observe. Whatever leaves such a resting state (an
 // operation arming a transaction, Disconnect, a completed frame, a port
-// notification) goes through SetState or posts a pass itself. Waits keep the
-// 1 ms tick so that a time-out is still taken at the first pass after it
-// has elapsed, with the clock read through zorp::GetTickCount.
+// notification) goes through SetState or posts a pass itself. A wait needs
+// a pass of its own only when its time-out has elapsed (a completed frame
+// runs one at once, Disconnect posts one): there the timer ticks once, just
+// after the time-out, so that it is still taken at the first pass after it
+// has elapsed, with the clock read through zorp::GetTickCount. A 1 ms tick
+// through every wait would cost a fifth of the throughput of transactions
+// run back to back, for the kernel timer it arms at every turn of the loop.
 //
 // Early passes are posted through the event queue (at most one at a time),
 // never run inside the operation or handler that asked for them; they make a
@@ -385,15 +390,56 @@ void TVexaModbus::UpdateTimer()
 {
     if (!FMainTimer) return;
     const bool need = FTimerEnabled && NeedsTimer();
-    // Only this function starts and stops the timer: its last decision is
-    // the timer's state, and most calls change nothing.
-    if (need == FTimerRunning) return;
-    FTimerRunning = need;
-    if (need) FMainTimer->start();
-    else FMainTimer->stop();
+    // Only UpdateTimer and TimerTick start, stop and set the timer, and
+    // most calls change nothing: restarting it costs more than the rest of
+    // a transaction's own work.
+    if (!need) {
+        if (FTimerRunning) FMainTimer->stop();
+        FTimerRunning = false;
+        return;
+    }
+    const bool wait = zorp::states::IsReadWait(State) || zorp::states::IsAckWait(State);
+    if (FTimerRunning) {
+        // A running timer fires by this wait's time-out at the latest (see
+        // TimerTick), and is set for the wait then.
+        if (wait || FTimerTick) return;
+        // The pass asked for comes anyway; the timer is decided after it.
+        if (FPassWanted || FPassPosted) return;
+    }
+    StartTimer(!wait);
 }
 
+void TVexaModbus::StartTimer(bool tick)
+{
+    int interval = 1;
+    if (!tick) {
+        // One tick just after the time-out has elapsed, when the first pass
+        // after it takes it; a wait that was renewed meanwhile (a retry, an
+        // exception code without a report) is set again at that tick.
+        const uint32_t elapsed = zorp::GetTickCount() - FTimeout;
+        const uint32_t left = elapsed > FFixedTimeout ? 0 : FFixedTimeout - elapsed;
+        interval = int(std::min<uint32_t>(left, 3600u * 1000u)) + 1;
+    }
+    FTimerTick = tick;
+    FTimerRunning = true;
+    if (FMainTimer->isActive() && FMainTimer->interval() == interval) return;
+    FMainTimer->start(interval);
+}
 
+void TVexaModbus::TimerTick()
+{
+    MainTimerTimer();
+    if (!FMainTimer || !FTimerRunning || InMainLoop) return;
+    const bool wait = zorp::states::IsReadWait(State) || zorp::states::IsAckWait(State);
+    if (wait || !FTimerTick) StartTimer(!wait);
+}
+
+void TVexaModbus::SetTimeout(uint32_t v)
+{
+    FFixedTimeout = v;
+    // A wait's tick is timed to the time-out in force when it was set.
+    if (FTimerRunning && !FTimerTick && !InMainLoop) StartTimer(false);
+}
 
 void TVexaModbus::SchedulePass()
 {
@@ -420,6 +466,10 @@ bool TVexaModbus::FinishDispatch(bool outer, bool mayRunPass, std::exception_ptr
 {
     FDeferPasses = outer;
     bool runNow = false;
+    // Within another dispatch, the pass asked for is left to it, and the
+    // 1 ms tick runs the machine meanwhile (a handler of that dispatch may
+    // run the event loop for as long as it likes).
+    if (outer && FPassWanted && FTimerRunning && !FTimerTick && FMainTimer) StartTimer(true);
     // Inside another dispatch (a handler of it runs the event loop), the
     // early pass asked for is left to that dispatch; the timer keeps
     // running the waits meanwhile.

@@ -76,7 +76,7 @@ public:
     TDeviceTypes DeviceType() const { return FDeviceType; }
     void SetDeviceType(TDeviceTypes v) { FDeviceType = v; }
     uint32_t Timeout() const { return FFixedTimeout; }
-    void SetTimeout(uint32_t v) { FFixedTimeout = v; }
+    void SetTimeout(uint32_t v);
     QString SerialNo() const { return FSerialNo; }
     void SetSerialNo(const QString& v) { FSerialNo = v; }
 
@@ -171,6 +171,8 @@ private:
     void AddLog(const QString& text);
     void AttachTerminal();
     void MainTimerTimer();
+    void TimerTick();          // FMainTimer's tick: a pass, then the timer set for the state it left
+    void StartTimer(bool tick);
     void StateMachine();
     void SchedulePass();       // posts one early pass through the event queue
     // Ends one of the engine's own dispatches from the event loop (a pass,
@@ -277,6 +279,7 @@ private:
     bool FPassWanted = false;  // an early pass was asked for during that dispatch
     bool FTimerEnabled = false; // Connect or Listen has enabled the machine
     bool FTimerRunning = false; // FMainTimer was last started (not stopped) by UpdateTimer
+    bool FTimerTick = false;    // it runs with the 1 ms tick, else timed to the wait's time-out
     bool FOpening = false;     // inside the opening pass's SetOpen(true)
     std::exception_ptr FOpeningException; // raised by a handler during the opening
     bool FWaitAborted = false; // the event loop was told to quit during a wait

@@ -21,6 +21,7 @@ using zorptest::EngineRecorder;
 using zorptest::EngineScriptedSlave;
 using zorptest::Hex;
 using zorptest::ToHex;
+using zorptest::spin;
 using zorptest::waitUntil;
 using zorptest::WithCrc;
 
@@ -135,6 +136,47 @@ TEST_F(Link, SilentSlaveTimesOutAfterTheRetries)
     EXPECT_EQ(slave.requests.size(), 3u);
     EXPECT_EQ(e->GetState(), msIdle);
     EXPECT_FALSE(A::TimerActive(*e));
+}
+
+TEST_F(Link, WaitFollowsATimeoutShortenedWhileItRuns)
+{
+    ASSERT_TRUE(ConnectUp(mbpRTU));
+    e->SetTimeout(60000);
+    e->SetMaxRepeat(0);
+    e->ReadCoils(1, 8);
+    ASSERT_TRUE(waitUntil([&] { return slave.requests.size() == 1; }));
+    spin(20);
+    e->SetTimeout(30);
+    ASSERT_TRUE(WaitOutcome(2));
+    EXPECT_EQ(rec.Outcomes().back(), "error 4");
+    EXPECT_EQ(slave.requests.size(), 1u);
+}
+
+TEST_F(Link, AnswerCompletedInsideAHandlersNestedLoopIsTakenThere)
+{
+    // The first chunk's handler runs the event loop itself (a dialog, say);
+    // the rest of the answer arrives meanwhile, and the transaction ends
+    // there rather than at its time-out.
+    slave.responder = [](const std::vector<uint8_t>&) {
+        const auto r = WithCrc(Hex("01 03 04 00 0A 01 02"));
+        return EngineScriptedSlave::Chunks{{r.begin(), r.begin() + 3}, {r.begin() + 3, r.end()}};
+    };
+    slave.chunkPauseMs = 20;
+    ASSERT_TRUE(ConnectUp(mbpRTU));
+    e->SetTimeout(60000);
+    bool nested = false, endedInside = false;
+    auto record = e->OnReceiveData;
+    e->OnReceiveData = [&](QObject* sender, const uint8_t* block, int32_t size) {
+        if (record) record(sender, block, size);
+        if (nested) return;
+        nested = true;
+        endedInside = waitUntil([&] { return rec.Outcomes().size() >= 2; }, 3000);
+    };
+    e->ReadHoldingRegs(1, 2);
+    ASSERT_TRUE(WaitOutcome(2));
+    EXPECT_TRUE(endedInside);
+    EXPECT_EQ(rec.Outcomes().back(), "holding");
+    EXPECT_EQ(ToHex(rec.lastData), "00 0A 01 02");
 }
 
 TEST_F(Link, RefusedConnectionEndsWithErrorFifteen)
