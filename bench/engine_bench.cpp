@@ -1,11 +1,16 @@
 // The engine as a Modbus TCP master against a server on 127.0.0.1.
 //
-//   engine_bench tps PORT COUNT N     N reads of COUNT holding registers back
+//   engine_bench tps PORT COUNT N [glib]
+//                                     N reads of COUNT holding registers back
 //                                     to back, each next read issued from the
 //                                     read event; prints "tps VALUE"
 //   engine_bench idle PORT SECONDS    connected and idle for SECONDS; prints
 //                                     "idle_cpu_pct VALUE" (CPU time of the
 //                                     process as a share of one core)
+//
+// The program runs on Qt's own event dispatcher, as zorp-poll and zorp-slave
+// do; "glib" as the last word runs it on the GLib one instead, as a program
+// with windows has it.
 //
 // Exit code 0 when every read was answered with the expected data (the
 // reference server holds value = address), 1 otherwise.
@@ -18,6 +23,7 @@
 #include <cstring>
 #include <sys/resource.h>
 
+#include "EventLoop.h"
 #include "VexaModbus.h"
 
 namespace {
@@ -31,7 +37,7 @@ double CpuSeconds()
 
 int Usage()
 {
-    std::fprintf(stderr, "usage: engine_bench tps PORT COUNT N | engine_bench idle PORT SECONDS\n");
+    std::fprintf(stderr, "usage: engine_bench tps PORT COUNT N [glib] | engine_bench idle PORT SECONDS [glib]\n");
     return 2;
 }
 
@@ -51,6 +57,9 @@ int main(int argc, char** argv)
     if (port <= 0 || port > 65535 || (tps && (count < 1 || count > 125 || n < 1)) || (idle && seconds < 1))
         return Usage();
 
+    const int words = tps ? 5 : 4;
+    if (argc > words + 1 || (argc == words + 1 && std::strcmp(argv[words], "glib") != 0)) return Usage();
+    if (argc == words) zorp::UseQtEventDispatcher();
     QCoreApplication app(argc, argv);
     TVexaModbus mdb;
     mdb.SetInterfaceType(mbiEthernet);

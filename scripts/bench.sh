@@ -71,9 +71,12 @@ tps() { awk '/^tps /{print $2}'; }
 # of the machine hits both alike. The figures are medians over the rounds;
 # the ratios are medians of each round's ratio, taken from runs right after
 # one another.
-declare -A E L
+declare -A E L G
 N=20000
 run_engine() { "${PIN[@]}" "$B/engine_bench" tps "$PORT" "$1" "$N" | tps; }
+# The engine on the GLib event loop, as the tester (a program with windows)
+# runs it; engine_bench otherwise runs on Qt's own, as zorp-poll does.
+run_engine_glib() { "${PIN[@]}" "$B/engine_bench" tps "$PORT" "$1" "$N" glib | tps; }
 run_libmodbus() { "${PIN[@]}" "$REF/libmodbus_client" "$PORT" "$1" "$N" | tps; }
 escale="" lscale=""
 for r in $(seq "$ROUNDS"); do
@@ -81,6 +84,9 @@ for r in $(seq "$ROUNDS"); do
     e10=$(run_engine 10); l10=$(run_libmodbus 10)
     E[10]="${E[10]:-} $e10"; L[10]="${L[10]:-} $l10"
     evl="${evl:-} $(awk "BEGIN {printf \"%.4f\", $e10 / $l10}")"
+    g10=$(run_engine_glib 10)
+    G[10]="${G[10]:-} $g10"
+    gvl="${gvl:-} $(awk "BEGIN {printf \"%.4f\", $g10 / $l10}")"
     E[100]="${E[100]:-} $(run_engine 100)"
     L[100]="${L[100]:-} $(run_libmodbus 100)"
     # Time per transaction with 125 registers against 1 register: a small
@@ -98,11 +104,14 @@ for c in 10 100 1 125; do
     log "engine tps ($c registers):${E[$c]}"
     log "libmodbus tps ($c registers):${L[$c]}"
 done
+log "engine on the GLib loop tps (10 registers):${G[10]}"
 log "engine/libmodbus per round:$evl"
+log "engine on the GLib loop/libmodbus per round:$gvl"
 log "scale ratios per round: engine$escale, libmodbus$lscale"
 engine_tps=$(echo "${E[10]}" | median)
 libmodbus_tps=$(echo "${L[10]}" | median)
 engine_tps_100=$(echo "${E[100]}" | median)
+engine_tps_glib=$(echo "${G[10]}" | median)
 
 log "idle CPU, 10 s"
 engine_idle_cpu_pct=$("${PIN[@]}" "$B/engine_bench" idle "$PORT" 10 | awk '/^idle_cpu_pct /{print $2}')
@@ -122,12 +131,15 @@ calc() { awk "BEGIN {printf \"%.${2:-3}f\", $1}"; }
 # The median of each round's ratio: a busy moment of the machine during one
 # run moves one round, not the figure.
 engine_vs_libmodbus=$(calc "$(echo "$evl" | median)" 3)
+engine_vs_libmodbus_glib=$(calc "$(echo "$gvl" | median)" 3)
 scale_count_ratio=$(calc "$(echo "$escale" | median)" 3)
 libmodbus_scale_count_ratio=$(calc "$(echo "$lscale" | median)" 3)
 
 echo "engine_tps $engine_tps"
 echo "libmodbus_tps $libmodbus_tps"
 echo "engine_vs_libmodbus $engine_vs_libmodbus"
+echo "engine_tps_glib $engine_tps_glib"
+echo "engine_vs_libmodbus_glib $engine_vs_libmodbus_glib"
 echo "engine_idle_cpu_pct $engine_idle_cpu_pct"
 echo "engine_tps_100 $engine_tps_100"
 echo "tester_polls_per_s $tester_polls_per_s"

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "CommPort.h"
+#include "EventLoop.h"
 #include "ModbusFrames.h"
 #include "VexaModbus.h"
 
@@ -443,6 +444,7 @@ private:
 
 int main(int argc, char** argv)
 {
+    zorp::UseQtEventDispatcher();
     QCoreApplication app(argc, argv);
     const Options options = Parse(QCoreApplication::arguments());
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "CommPort.h"
+#include "EventLoop.h"
 #include "VexaModbus.h"
 
 namespace {
@@ -164,6 +165,7 @@ private:
 
 int main(int argc, char** argv)
 {
+    zorp::UseQtEventDispatcher();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zorp-slave"));
 

@@ -1,0 +1,15 @@
+#pragma once
+// Event loop choice for programs that run the engine without a window.
+
+namespace zorp {
+
+// Makes the QCoreApplication created next run on Qt's own event dispatcher
+// rather than the GLib one. The engine turns the loop once per transaction,
+// and a turn of the GLib loop (its locks and the walk over its sources on
+// every prepare and check) costs more than the engine's work on a frame.
+// A program with windows keeps the GLib loop, which platform themes and
+// input methods may need. Call it before the application object exists; an
+// explicit QT_NO_GLIB in the environment is left as it is.
+void UseQtEventDispatcher();
+
+} // namespace zorp
