@@ -539,24 +539,8 @@ qint64 TcpSide::ReadStep(qint64 want, bool fromReadyRead)
 
 void TcpSide::Readable()
 {
-    if (FFd < 0 || FLost || !FEstablished)
-        return;
-    const qint64 room = FPort->InRoom();
-    if (room <= 0) {
-        // The port's buffer is full: the bytes wait in the socket until it
-        // has room again (ReadAvailable), and the notifier rests meanwhile.
-        FHeldBack = true;
-        FRead->setEnabled(false);
-        return;
-    }
-    const uint64_t link = FLink;
-    const qint64 got = ReadStep(room, true);
-    if (link != FLink)
-        return; // a handler closed the port or the connection
-    if (got < 0)
-        ClientLost(int(-got - 1));
-    else
-        FHeldBack = got == room;
+    if (FFd >= 0 && !FLost && FEstablished)
+        ReadInto(true);
 }
 
 qint64 TcpSide::BytesAvailable() const
@@ -568,20 +552,26 @@ void TcpSide::ReadAvailable()
 {
     if (FFd < 0 || FLost || !FEstablished)
         return;
-    FHeldBack = false;
     FRead->setEnabled(true);
+    ReadInto(false);
+}
+
+void TcpSide::ReadInto(bool fromReadyRead)
+{
     const qint64 room = FPort->InRoom();
     if (room <= 0) {
+        // The port's buffer is full: the bytes wait in the socket until it
+        // has room again (ReadAvailable), and the notifier rests meanwhile.
         FHeldBack = true;
         FRead->setEnabled(false);
         return;
     }
     const uint64_t link = FLink;
-    const qint64 got = ReadStep(room, false);
+    const qint64 got = ReadStep(room, fromReadyRead);
     if (link != FLink)
-        return;
+        return; // a handler closed the port or the connection
     if (got < 0)
-        LoseLater(int(-got - 1));
+        ClientLost(int(-got - 1));
     else
         FHeldBack = got == room;
 }

@@ -67,6 +67,7 @@ private:
     void Attach(int fd);
     void Detach();
     void Readable();
+    void ReadInto(bool fromReadyRead);
     void Writable();
     void Connected();
     bool FlushOut();
