@@ -1,6 +1,7 @@
 #include "ValueDecoding.h"
 #include "CodePage1250.h"
 
+#include <algorithm>
 #include <charconv>
 #include <QHash>
 #include <cmath>
@@ -299,7 +300,9 @@ static void FixedChars(double v, TTextBuf& out)
         const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 6);
         n = r.ec == std::errc() ? int(r.ptr - buf) : 0;
         // "-0.000000" would claim a sign for a value that shows as zero.
-        if (n > 0 && buf[0] == '-' && std::strspn(buf + 1, "0.") == size_t(n - 1)) {
+        // to_chars writes no terminating zero: only the n characters it
+        // wrote may be looked at.
+        if (n > 0 && buf[0] == '-' && std::all_of(buf + 1, buf + n, [](char c) { return c == '0' || c == '.'; })) {
             ++text;
             --n;
         }
