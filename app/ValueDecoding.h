@@ -62,9 +62,10 @@ QStringList DataTypeNames();
 const TDataTypeInfo* FindDataType(QStringView name);
 
 // FindDataType for the rows of a grid, remembering each row's last answer:
-// a row whose type text is still the very string looked up before (shared
-// storage, so it cannot have changed meanwhile) is answered without a
-// lookup.
+// a row whose type text reads as the text looked up before is answered
+// without a lookup. Entries compare texts, not addresses: each keeps a copy
+// of the text it looked up, and a text that still shares that copy's
+// storage is equal to it without reading its characters.
 class TDataTypeCache {
 public:
     const TDataTypeInfo* Find(int row, const QString& name)
@@ -72,7 +73,7 @@ public:
         if (row < 0) return FindDataType(name);
         if (size_t(row) >= FRows.size()) FRows.resize(size_t(row) + 1);
         Entry& e = FRows[size_t(row)];
-        if (e.Known && e.Name.constData() == name.constData() && e.Name.size() == name.size()) return e.Type;
+        if (e.Known && (e.Name.isSharedWith(name) || e.Name == name)) return e.Type;
         e.Name = name;
         e.Type = FindDataType(name);
         e.Known = true;

@@ -152,16 +152,18 @@ void TfrmModbusMaster::ShowRegisterData()
     // Phase 1: the raw columns of every register that has a row. An odd byte
     // count ends with half a register, shown as far as it arrived.
     const size_t registers = (bytes + 1) / 2;
-    // Nothing but the last rendering touched the grid's texts since, and the
-    // response has the same shape: only rows whose register changed need
-    // their raw columns, and only values reading a changed row need decoding.
-    // The incremental path is switched off: a randomised comparison with the
-    // full rendering was seen to differ once, and a grid that shows a stale
-    // value is worse than a slower one. The full rendering of 100 rows stays
-    // well within the rendering budget.
-    constexpr bool kIncrementalRendering = false;
-    const bool incremental = kIncrementalRendering && FRendered.Valid && FRendered.Rows == rows &&
-                             FRendered.Data.size() == bytes && FRendered.TextVersion == g->TextVersion();
+    // What a row shows follows from the response bytes of the rows it reads
+    // (its own register for the raw columns, every register of its value's
+    // span for the Value), the texts of the grid (the Data Type texts decide
+    // which rows start a value and how many they span) and the row count,
+    // and from nothing else: the text functions read only what they are given.
+    // While no cell text changed since the last rendering (the grid's text
+    // version is the one it left) and the row count and the response length
+    // are the same, only the bytes can differ: a row is rendered again when
+    // a register it reads changed, and every other row already shows what a
+    // full rendering would write.
+    const bool incremental = FRendered.Valid && FRendered.Rows == rows && FRendered.Data.size() == bytes &&
+                             FRendered.TextVersion == g->TextVersion();
     auto changed = [&](int row) {
         const size_t k = size_t(row - 1);
         if (!incremental) return true;
@@ -187,7 +189,8 @@ void TfrmModbusMaster::ShowRegisterData()
     while (r <= rows - 1) {
         const TDataTypeInfo* type = FTypeCache.Find(r, g->CellRef(colDataType, r));
         if (incremental) {
-            // The Value reads only its own rows: unchanged rows keep it.
+            // The Value reads only the rows of its span: when none of them
+            // changed, it stays as the last rendering wrote it.
             const int span = type ? std::max(1, int(type->Rows)) : 1;
             if (r + span - 1 <= rows - 1) {
                 bool any = false;
