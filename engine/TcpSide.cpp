@@ -18,6 +18,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -231,7 +232,12 @@ void TcpSide::OpenClient(const QHostAddress& host, uint16_t port, int connectTim
         a->sin6_port = htons(port);
         const Q_IPV6ADDR v6 = host.toIPv6Address();
         std::memcpy(&a->sin6_addr, &v6, sizeof v6);
-        a->sin6_scope_id = host.scopeId().toUInt();
+        // A scope is a number or an interface name ("fe80::1%eth0").
+        const QString scope = host.scopeId();
+        bool numeric = false;
+        a->sin6_scope_id = scope.toUInt(&numeric);
+        if (!numeric && !scope.isEmpty())
+            a->sin6_scope_id = ::if_nametoindex(scope.toLocal8Bit().constData());
         length = sizeof(sockaddr_in6);
     }
     const int fd = ::socket(address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
