@@ -29,11 +29,15 @@ void SetConfigFolder(const QString& folder)
 
 QString ConfigFolder()
 {
-    if (!configFolderOverride().isEmpty())
-        return configFolderOverride();
-    const QString env = qEnvironmentVariable("ZORP_CONFIG_DIR");
-    if (!env.isEmpty())
-        return env;
+    // A folder named that does not exist yet is made, so that the settings
+    // saved at close are not lost.
+    QString named = configFolderOverride();
+    if (named.isEmpty())
+        named = qEnvironmentVariable("ZORP_CONFIG_DIR");
+    if (!named.isEmpty()) {
+        QDir().mkpath(named);
+        return named;
+    }
     const QString programFolder = QCoreApplication::applicationDirPath();
     if (QFileInfo(programFolder).isWritable())
         return programFolder;

@@ -387,6 +387,16 @@ TEST_F(StoredSettingsTest, UnwritableFolderReportsAtCloseAndAgainAtDestruction)
     EXPECT_EQ(Boxes[1], Boxes[0]);
 }
 
+TEST_F(StoredSettingsTest, FolderThatDoesNotExistYetIsMadeAtClose)
+{
+    const QString folder = Dir.filePath("not/yet");
+    zorp::SetConfigFolder(folder);
+    CreateWindow();
+    W->close();
+    EXPECT_TRUE(Boxes.isEmpty());
+    EXPECT_EQ(zorp::GetPrivateProfileString("TfrmModbusMaster", "Visible", "", folder + "/setings.ini"), "0");
+}
+
 TEST_F(StoredSettingsTest, DestructionWithoutCloseWritesVisibleOne)
 {
     CreateWindow();
