@@ -273,17 +273,15 @@ void TCommPort::FinishIn(qint64 want, qint64 got, bool fromReadyRead)
     DeliverReceived(nullptr, 0);
 }
 
-void TCommPort::ReceiveFrom(QIODevice* device, bool ignoreRoom, bool fromReadyRead)
+void TCommPort::ReceiveFrom(QIODevice* device)
 {
     if (!device || !FOpen)
         return;
-    qint64 want = device->bytesAvailable();
-    if (!ignoreRoom)
-        want = std::min(want, InRoom());
+    const qint64 want = std::min(device->bytesAvailable(), InRoom());
     if (want <= 0)
         return;
     char* into = BeginIn(want);
-    FinishIn(want, device->read(into, want), fromReadyRead);
+    FinishIn(want, device->read(into, want), false);
 }
 
 void TCommPort::DeliverReceived(const char* data, qint64 size)

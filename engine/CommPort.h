@@ -157,17 +157,16 @@ public:
     // Room left in the receive buffer.
     qint64 InRoom() const;
     // Reads what the device has waiting straight into the receive buffer,
-    // as far as it has room (everything when ignoreRoom), and announces it.
-    // fromReadyRead: called for the device's readyRead signal, which the
-    // event loop delivers; when none of this port's notifications is
-    // queued, the data-available notification is then raised at once
-    // rather than posted (the order of notifications stays the same; it
-    // only skips a trip through the event queue).
-    void ReceiveFrom(QIODevice* device, bool ignoreRoom, bool fromReadyRead = false);
+    // as far as it has room, and posts the data-available notification.
+    void ReceiveFrom(QIODevice* device);
     // For a side that reads its device itself: BeginIn makes room for want
     // more bytes at the end of the receive buffer and returns where they go;
-    // FinishIn keeps the first got of them (0 to want) and announces them,
-    // as ReceiveFrom does. No other call on the port may come in between.
+    // FinishIn keeps the first got of them (0 to want) and announces them.
+    // No other call on the port may come in between. fromReadyRead: called
+    // for the device's read notification, which the event loop delivers;
+    // when none of this port's notifications is queued, the data-available
+    // notification is then raised at once rather than posted (the order of
+    // notifications stays the same; it only skips a trip through the queue).
     char* BeginIn(qint64 want);
     void FinishIn(qint64 want, qint64 got, bool fromReadyRead);
     // The link failed or the peer ended it: after the notifications posted

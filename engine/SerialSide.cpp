@@ -124,7 +124,7 @@ qint64 SerialSide::BytesAvailable() const
 void SerialSide::ReadAvailable()
 {
     if (FDev && !FFailed)
-        FPort->ReceiveFrom(FDev, false);
+        FPort->ReceiveFrom(FDev);
 }
 
 void SerialSide::HandleError(int error)

@@ -527,7 +527,7 @@ void TcpSide::Writable()
     FlushOut();
 }
 
-qint64 TcpSide::ReadStep(qint64 want, bool fromReadyRead)
+qint64 TcpSide::ReadStep(qint64 want, bool fromReadyRead, int& error)
 {
     char* into = FPort->BeginIn(want);
     ssize_t got;
@@ -536,11 +536,12 @@ qint64 TcpSide::ReadStep(qint64 want, bool fromReadyRead)
     while (got < 0 && errno == EINTR);
     const int err = errno;
     FPort->FinishIn(want, std::max<ssize_t>(got, 0), fromReadyRead);
-    if (got == 0)
-        return -QAbstractSocket::RemoteHostClosedError - 1;
-    if (got < 0)
-        return err == EAGAIN || err == EWOULDBLOCK ? 0 : -SocketErrorFor(err) - 1;
-    return got;
+    if (got > 0)
+        return got;
+    if (got < 0 && (err == EAGAIN || err == EWOULDBLOCK))
+        return 0;
+    error = got == 0 ? int(QAbstractSocket::RemoteHostClosedError) : SocketErrorFor(err);
+    return -1;
 }
 
 void TcpSide::Readable()
@@ -573,11 +574,12 @@ void TcpSide::ReadInto(bool fromReadyRead)
         return;
     }
     const uint64_t link = FLink;
-    const qint64 got = ReadStep(room, fromReadyRead);
+    int error = 0;
+    const qint64 got = ReadStep(room, fromReadyRead, error);
     if (link != FLink)
         return; // a handler closed the port or the connection
     if (got < 0)
-        ClientLost(int(-got - 1));
+        ClientLost(error);
     else
         FHeldBack = got == room;
 }
@@ -588,7 +590,8 @@ void TcpSide::Drain()
     // whatever room the buffer has left, up to one buffer's worth more.
     qint64 left = std::max(FInSize, 1);
     while (left > 0 && FFd >= 0) {
-        const qint64 got = ReadStep(left, false);
+        int error = 0;
+        const qint64 got = ReadStep(left, false, error);
         if (got <= 0)
             break;
         left -= got;

@@ -71,7 +71,9 @@ private:
     void Writable();
     void Connected();
     bool FlushOut();
-    qint64 ReadStep(qint64 want, bool fromReadyRead);
+    // One recv of up to want bytes into the port's buffer: the bytes taken,
+    // or -1 when the connection has ended (error: the code to report).
+    qint64 ReadStep(qint64 want, bool fromReadyRead, int& error);
     void LoseLater(int error);
     void ClientLost(int error);
     void Drain();

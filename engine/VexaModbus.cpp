@@ -398,7 +398,7 @@ void TVexaModbus::UpdateTimer()
         FTimerRunning = false;
         return;
     }
-    const bool wait = zorp::states::IsReadWait(State) || zorp::states::IsAckWait(State);
+    const bool wait = zorp::states::IsWait(State);
     if (FTimerRunning) {
         // A running timer fires by this wait's time-out at the latest (see
         // TimerTick), and is set for the wait then.
@@ -430,7 +430,7 @@ void TVexaModbus::TimerTick()
 {
     MainTimerTimer();
     if (!FMainTimer || !FTimerRunning || InMainLoop) return;
-    const bool wait = zorp::states::IsReadWait(State) || zorp::states::IsAckWait(State);
+    const bool wait = zorp::states::IsWait(State);
     if (wait || !FTimerTick) StartTimer(!wait);
 }
 
@@ -466,13 +466,10 @@ bool TVexaModbus::FinishDispatch(bool outer, bool mayRunPass, std::exception_ptr
 {
     FDeferPasses = outer;
     bool runNow = false;
-    // Within another dispatch, the pass asked for is left to it, and the
-    // 1 ms tick runs the machine meanwhile (a handler of that dispatch may
-    // run the event loop for as long as it likes).
-    if (outer && FPassWanted && FTimerRunning && !FTimerTick && FMainTimer) StartTimer(true);
     // Inside another dispatch (a handler of it runs the event loop), the
-    // early pass asked for is left to that dispatch; the timer keeps
-    // running the waits meanwhile.
+    // early pass asked for is left to that dispatch, and the 1 ms tick runs
+    // the machine meanwhile, a wait's included.
+    if (outer && FPassWanted && FTimerRunning && !FTimerTick && FMainTimer) StartTimer(true);
     if (!outer) {
         const bool wanted = FPassWanted;
         FPassWanted = false;

@@ -82,7 +82,7 @@ void TVexaModbus::StateMachine()
 
 void TVexaModbus::MasterPass()
 {
-    if (IsReadWait(State) || IsAckWait(State)) WaitPass();
+    if (IsWait(State)) WaitPass();
     else RequestPass();
 }
 

@@ -49,6 +49,8 @@ inline bool IsAckWait(TMachineStates s)
         || s == msWaitForWriteMultiCoils || s == msWaitForWriteSingleSpecialReg;
 }
 
+inline bool IsWait(TMachineStates s) { return IsReadWait(s) || IsAckWait(s); }
+
 // Function code a wait state expects in its response.
 inline uint8_t FunctionOf(TMachineStates wait)
 {
