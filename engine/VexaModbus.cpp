@@ -315,6 +315,14 @@ void TVexaModbus::SetState(TMachineStates s)
     if (Memo) AddLog(QStringLiteral("Status: ") + GetStateStr(s));
 }
 
+void TVexaModbus::Arm(TMachineStates request, uint16_t address, uint16_t dataCount)
+{
+    FMemAddress = address;
+    FDataCount = dataCount;
+    FCounterTry = 0;
+    SetState(request);
+}
+
 void TVexaModbus::ReportError(int32_t code)
 {
     FValueType = vtNone;

@@ -167,6 +167,8 @@ protected:
 private:
     // ---- building blocks --------------------------------------------------
     void SetState(TMachineStates s);
+    // Arms a transaction: its address and count (or value), no retries yet, then the request state.
+    void Arm(TMachineStates request, uint16_t address, uint16_t dataCount);
     void ReportError(int32_t code);
     void AddLog(const QString& text);
     void AttachTerminal();

@@ -9,48 +9,33 @@
 void TVexaModbus::ReadCoils(uint16_t Address, uint8_t Count)
 {
     if (!FConnected) return;
-    FMemAddress = Address;
-    FDataCount = Count;
     FCoilsCount = Count;
-    FCounterTry = 0;
-    SetState(msReadCoils);
+    Arm(msReadCoils, Address, Count);
 }
 
 void TVexaModbus::ReadDiscreteInputs(uint16_t Address, uint8_t Count)
 {
     if (!FConnected) return;
-    FMemAddress = Address;
-    FDataCount = Count;
-    FCounterTry = 0;
-    SetState(msReadDiscreteInputs);
+    Arm(msReadDiscreteInputs, Address, Count);
 }
 
 void TVexaModbus::ReadHoldingRegs(uint16_t Address, uint8_t Count)
 {
     if (!FConnected) return;
-    FMemAddress = Address;
-    FDataCount = Count;
-    FCounterTry = 0;
-    SetState(msReadHoldingRegs);
+    Arm(msReadHoldingRegs, Address, Count);
 }
 
 void TVexaModbus::ReadInputRegs(uint16_t Address, uint8_t Count)
 {
     if (!FConnected) return;
-    FMemAddress = Address;
-    FDataCount = Count;
-    FCounterTry = 0;
-    SetState(msReadInputRegs);
+    Arm(msReadInputRegs, Address, Count);
 }
 
 void TVexaModbus::ReadFileRecord(uint16_t FileNumber, uint16_t Address, uint8_t Count)
 {
     if (!FConnected) return;
     FFileNumber = FileNumber;
-    FMemAddress = Address;
-    FDataCount = Count;
-    FCounterTry = 0;
-    SetState(msReadFileRecord);
+    Arm(msReadFileRecord, Address, Count);
 }
 
 void TVexaModbus::ReadRelayState() { ReadCoils(17, 6); }

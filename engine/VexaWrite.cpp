@@ -14,10 +14,7 @@ void TVexaModbus::WriteSingleCoil(uint16_t Address, bool Value, bool Wait)
 {
     if (!FConnected) return;
     FSendConfirm = false;
-    FMemAddress = Address;
-    FDataCount = Value ? 0xFF00 : 0x0000;
-    FCounterTry = 0;
-    SetState(msWriteSingleCoil);
+    Arm(msWriteSingleCoil, Address, Value ? 0xFF00 : 0x0000);
     if (Wait) WaitForCoilConfirm();
 }
 
@@ -29,19 +26,13 @@ void TVexaModbus::SetSingleRelay(uint8_t RelayNo, bool State)
 void TVexaModbus::WriteSingleReg(uint16_t Address, uint16_t Value)
 {
     if (!FConnected) return;
-    FMemAddress = Address;
-    FDataCount = Value;
-    FCounterTry = 0;
-    SetState(msWriteSingleReg);
+    Arm(msWriteSingleReg, Address, Value);
 }
 
 void TVexaModbus::WriteSingleSpecialReg(uint16_t Address, uint16_t Value)
 {
     if (!FConnected) return;
-    FMemAddress = Address;
-    FDataCount = Value;
-    FCounterTry = 0;
-    SetState(msWriteSingleSpecialReg);
+    Arm(msWriteSingleSpecialReg, Address, Value);
 }
 
 bool TVexaModbus::WriteMultiRegs(uint16_t Address, uint16_t Count, const std::vector<uint16_t>& Values)
@@ -50,11 +41,8 @@ bool TVexaModbus::WriteMultiRegs(uint16_t Address, uint16_t Count, const std::ve
     // outgrow its buffer; with too few values there is nothing to send.
     if (Count < 1 || Count > zorp::kMaxWriteRegisters || Values.size() < Count) return false;
     if (!FConnected) return true;
-    FMemAddress = Address;
-    FDataCount = Count;
     FDataValues.assign(Values.begin(), Values.begin() + Count);
-    FCounterTry = 0;
-    SetState(msWriteMultiRegs);
+    Arm(msWriteMultiRegs, Address, Count);
     return true;
 }
 
@@ -64,12 +52,9 @@ bool TVexaModbus::WriteMultiCoils(uint16_t Address, uint16_t Count, const std::v
     if (Count < 1 || Count > zorp::kMaxWriteCoils || Values.size() < Count) return false;
     if (!FConnected) return true;
     FSendConfirm = false;
-    FMemAddress = Address;
     FCoilsCount = static_cast<uint8_t>(Count);
-    FDataCount = static_cast<uint16_t>((Count + 7) / 8);
     FByteValues = zorp::PackBits(Values, Count);
-    FCounterTry = 0;
-    SetState(msWriteMultiCoils);
+    Arm(msWriteMultiCoils, Address, static_cast<uint16_t>((Count + 7) / 8));
     if (Wait) WaitForCoilConfirm();
     return true;
 }
