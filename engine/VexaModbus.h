@@ -80,6 +80,13 @@ public:
     QString SerialNo() const { return FSerialNo; }
     void SetSerialNo(const QString& v) { FSerialNo = v; }
 
+    // ---- extensions (off by default) -------------------------------------
+    // Two-wire adapters hear their own transmission: when on, an exact copy
+    // of the request at the head of the received bytes is dropped before the
+    // answer is delimited.
+    bool RemoveEcho() const { return FRemoveEcho; }
+    void SetRemoveEcho(bool v) { FRemoveEcho = v; }
+
     // ---- public, not published -----------------------------------------
     bool Connected() const { return FConnected; }
     void SetConnected(bool v) { FConnected = v; }
@@ -258,6 +265,7 @@ private:
     QString FEthIP;
     uint16_t FEthPort = 0;
     uint16_t FMaxRepeat = 3;
+    bool FRemoveEcho = false;
     zorp::ReceiveBuffer FBuffer;
     std::vector<uint8_t> FData;
     std::array<uint16_t, 65536> FMapData{};

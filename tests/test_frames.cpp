@@ -3,6 +3,8 @@
 
 #include "EngineTestUtil.h"
 #include "ModbusFrames.h"
+#include "MbapFraming.h"
+#include "ErrorText.h"
 
 using namespace zorp;
 using zorptest::Hex;
@@ -250,4 +252,56 @@ TEST(ResponseChecks, EveryCodeHasItsMessage)
     for (int code : {0, 1, 4, 5, 7, 9, 10, 16, 20, 21, 22, 23, 30}) EXPECT_NE(ErrorMessage(code), nullptr) << code;
     EXPECT_EQ(ErrorMessage(15), nullptr);
     EXPECT_STREQ(ErrorMessage(7), "Error: Nieprawidłowa suma kontrolna (CRC).");
+}
+
+// One data-driven table over the MBAP delimitation: header pieces, length
+// limits, a frame followed by stray bytes, two frames in one segment.
+TEST(MbapFraming, DelimitsByTheLengthField)
+{
+    using zorp::mbap::Status;
+    struct Row {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        Status status;
+        size_t frameSize;
+    };
+    const std::vector<Row> rows = {
+        {"empty", {}, Status::Incomplete, 0},
+        {"five bytes", {0, 1, 0, 0, 0}, Status::Incomplete, 0},
+        {"prefix only", {0, 1, 0, 0, 0, 6}, Status::Incomplete, 12},
+        {"read request", {0, 1, 0, 0, 0, 6, 1, 3, 0, 0, 0, 10}, Status::Complete, 12},
+        {"stray bytes behind", {0, 1, 0, 0, 0, 3, 1, 0x83, 2, 0xAA, 0xBB}, Status::Complete, 9},
+        {"two in one segment", {0, 1, 0, 0, 0, 2, 1, 7, 0, 2, 0, 0, 0, 2, 1, 7}, Status::Complete, 8},
+        {"length 1", {0, 1, 0, 0, 0, 1, 1}, Status::Invalid, 0},
+        {"length 0", {0, 1, 0, 0, 0, 0}, Status::Invalid, 0},
+        {"length 255", {0, 1, 0, 0, 0, 255}, Status::Invalid, 0},
+        {"length 65535", {0, 1, 0, 0, 0xFF, 0xFF}, Status::Invalid, 0},
+        {"foreign protocol still delimited", {0, 1, 0, 7, 0, 2, 1, 7}, Status::Complete, 8},
+    };
+    for (const Row& r : rows) {
+        const auto f = zorp::mbap::Delimit(r.bytes);
+        EXPECT_EQ(f.status, r.status) << r.name;
+        if (r.status != Status::Invalid) {
+            EXPECT_EQ(f.frameSize, r.frameSize) << r.name;
+        }
+    }
+    std::vector<uint8_t> max(zorp::mbap::kMaxFrameSize, 0);
+    max[4] = 0;
+    max[5] = 254;
+    EXPECT_EQ(zorp::mbap::Delimit(max).status, Status::Complete);
+    max.pop_back();
+    EXPECT_EQ(zorp::mbap::Delimit(max).status, Status::Incomplete);
+    const auto ids = zorp::mbap::Delimit(std::vector<uint8_t>{0x12, 0x34, 0xAB, 0xCD, 0, 2});
+    EXPECT_EQ(ids.transactionId, 0x1234);
+    EXPECT_EQ(ids.protocolId, 0xABCD);
+}
+
+TEST(ErrorText, EveryReportedCodeHasAnEnglishMeaning)
+{
+    for (int code : {0, 1, 4, 5, 7, 9, 10, 15, 16, 20, 21, 22, 23, 30})
+        EXPECT_STRNE(zorp::ErrorMeaning(code), "unknown error") << code;
+    EXPECT_STREQ(zorp::ErrorMeaning(99), "unknown error");
+    EXPECT_EQ(zorp::FormatError(4, 3, 1000), "error 4: no valid answer after 4 tries (time-out 1000 ms)");
+    EXPECT_EQ(zorp::FormatError(4, 0, 50), "error 4: no valid answer after 1 try (time-out 50 ms)");
+    EXPECT_EQ(zorp::FormatError(21, 3, 1000), "error 21: exception 02, illegal data address");
 }
