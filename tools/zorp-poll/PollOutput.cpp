@@ -30,10 +30,12 @@ std::string JsonValue(const TDataTypeInfo& type, const QString& text)
     }
 }
 
-// A text value for a tab-separated line: tabs and line breaks become blanks.
-std::string TextField(const QString& s)
+// A value as a line of text shows it: an ASCII value's control characters
+// drawn as "." (as the tester draws them), and no tab or line break left to
+// break the line up.
+std::string TextField(const QString& s, const TDataTypeInfo* type = nullptr)
 {
-    std::string out = s.toStdString();
+    std::string out = (type && type->Format == TTypeFormat::RawAscii ? ValueDecoding::AsciiDisplayText(s) : s).toStdString();
     for (char& c : out)
         if (c == '\t' || c == '\n' || c == '\r') c = ' ';
     return out;
@@ -152,7 +154,7 @@ void TPollOutput::Emit(const std::vector<Value>& values)
                 FOut += v.Type->Name;
             }
             FOut += '\t';
-            FOut += TextField(v.Text);
+            FOut += TextField(v.Text, v.Type);
             if (v.Description) {
                 FOut += '\t';
                 FOut += TextField(*v.Description);
@@ -165,7 +167,7 @@ void TPollOutput::Emit(const std::vector<Value>& values)
         const std::string prefix = Time() + ',' + std::to_string(FOpt.unit) + ',';
         for (const Value& v : values) {
             FOut += prefix + std::to_string(v.Address) + ',' + CsvField(v.Type->Name) + ',' +
-                    CsvField(v.Text.toStdString()) + ',' +
+                    CsvField(TextField(v.Text, v.Type)) + ',' +
                     (v.Description ? CsvField(v.Description->toStdString()) : std::string()) + ",,\n";
         }
         break;
