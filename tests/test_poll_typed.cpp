@@ -351,3 +351,26 @@ TEST(PollTyped, BadArgumentsSayWhich)
         EXPECT_TRUE(r.out.isEmpty());
     }
 }
+
+// On a serial link the scan tries every line setting given (a pseudo-terminal
+// carries any baud rate, so both answer).
+TEST(PollTyped, SerialScanTriesEachLineSetting)
+{
+    PeerPtyPair line;
+    ASSERT_TRUE(line.start());
+    PeerProcess peer;
+    ASSERT_TRUE(peer.start(peerBinary(QStringLiteral("libmodbus_server")),
+                           {QStringLiteral("rtu"), line.first(), QStringLiteral("19200")}, QStringLiteral("READY")));
+    const auto r = runProgram(pollProgram(),
+                              QStringList{QStringLiteral("--serial"), line.second()} +
+                                  Args("--scan 1-1 --scan-baud 9600,19200 --scan-parity N --timeout 300 --format csv"),
+                              60000);
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const QStringList lines = QString::fromUtf8(r.out).split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
+    EXPECT_EQ(lines[0], "time,unit,baud,parity,answer,error,meaning");
+    EXPECT_TRUE(lines[1].endsWith(",1,9600,N,data,,")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].endsWith(",1,19200,N,data,,")) << lines[2].toStdString();
+    EXPECT_TRUE(r.err.contains("scanned 2 answered 2 ")) << r.err.toStdString();
+}

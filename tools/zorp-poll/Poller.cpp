@@ -341,10 +341,11 @@ Scanner::~Scanner() { DropEngine(); }
 void Scanner::DropEngine()
 {
     if (!FMdb) return;
+    // Called only outside the engine's own events (NextLine runs from the
+    // event queue): the port is closed before the next engine opens it.
     ClearEvents(*FMdb);
-    // Not deleted inside one of its own events.
     FMdb->Disconnect();
-    FMdb->deleteLater();
+    delete FMdb;
     FMdb = nullptr;
 }
 
