@@ -228,6 +228,14 @@ TEST(PollTyped, CsvAndJsonParseWithStandardParsers)
     EXPECT_EQ(parsed(r.out, "csv"), QStringLiteral("3=339088695|energy, \"total\"\n5=1638|status\n"));
     r = poll(target, {QStringLiteral("--profile"), profile});
     EXPECT_EQ(r.out, "3\tUInt32 (LongWord) AABB CCDD\t339088695\tenergy, \"total\"\n5\tHEX\t1638\tstatus\n");
+    // After a coil read every typed row stands alone and only BIT rows show a value.
+    QFile coils(dir.filePath(QStringLiteral("coils.zvst")));
+    ASSERT_TRUE(coils.open(QIODevice::WriteOnly));
+    coils.write("[Address]\nStart=1\nLength=3\nFunc=01: Read Coil Status\n"
+                "[Cells_DataType]\n1=BIT\n2=UInt32 (LongWord) AABB CCDD\n3=BIT\n");
+    coils.close();
+    r = poll(target, {QStringLiteral("--profile"), coils.fileName()});
+    EXPECT_EQ(r.out, "1\tBIT\t1\t\n2\tUInt32 (LongWord) AABB CCDD\t\t\n3\tBIT\t0\t\n");
 
     // Failed polls: exceptions and time-outs, with their meaning.
     PeerProcess small;
@@ -334,6 +342,7 @@ TEST(PollTyped, BadArgumentsSayWhich)
         {Args("--function 16 --address 1 --write 1,2 --count 3"), "does not match"},
         {Args("--function 16 --address 1 --type bytes --write 1,2,3"), "odd number of bytes"},
         {Args("--function 16 --address 65536 --write 1,2"), "runs past address 65536"},
+        {Args("--function 6 --address 65536 --write 1"), "a write at address 65536 cannot be confirmed"},
         {Args("--function 3 --address 1 --count 1 --format xml"), "format must be text, csv or json"},
         {Args("--function 3 --address 1 --count 1 --interval 1s"), "invalid interval"},
         {Args("--scan 9-3"), "runs backwards"},

@@ -67,7 +67,7 @@ bool ReadProfile(const QString& fileName, TProfile& out, std::string& error)
     return true;
 }
 
-std::vector<TPollRow> ProfileRows(const TProfile& profile, long rows)
+std::vector<TPollRow> ProfileRows(const TProfile& profile, long rows, bool bits)
 {
     std::vector<TPollRow> out;
     long r = 0;
@@ -82,9 +82,10 @@ std::vector<TPollRow> ProfileRows(const TProfile& profile, long rows)
         row.Offset = int(r);
         row.Type = type;
         row.Description = size_t(r) < profile.Descriptions.size() ? profile.Descriptions[size_t(r)] : QString();
-        row.Decodable = r + type->Rows <= rows;
+        const long span = bits ? 1 : type->Rows;
+        row.Decodable = r + span <= rows;
         out.push_back(row);
-        r += row.Decodable ? type->Rows : 1;
+        r += row.Decodable ? span : 1;
     }
     return out;
 }

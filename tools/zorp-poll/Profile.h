@@ -22,6 +22,7 @@ bool ReadProfile(const QString& fileName, TProfile& out, std::string& error);
 struct TPollRow;
 struct TDataTypeInfo;
 // The rows the tester's Value column fills for a grid of `rows` rows typed
-// so: each typed row spans its type's registers, and rows it spans are passed
-// over whatever they hold; "---", empty and unknown texts give no row.
-std::vector<TPollRow> ProfileRows(const TProfile& profile, long rows);
+// so: after a register read each typed row spans its type's registers, and
+// rows it spans are passed over whatever they hold; after a bit read every
+// typed row stands alone. "---", empty and unknown texts give no row.
+std::vector<TPollRow> ProfileRows(const TProfile& profile, long rows, bool bits);

@@ -184,7 +184,7 @@ void ApplyProfile(const std::string& file, bool function, bool address, bool cou
     if (o.function > 4)
         Usage("--profile reads: function " + std::to_string(o.function) + " writes");
     o.profile = true;
-    o.rows = ProfileRows(profile, o.count);
+    o.rows = ProfileRows(profile, o.count, o.function <= 2);
 }
 
 // One row per value of the type, as many registers each as it spans.
@@ -423,6 +423,11 @@ Options Parse(const QStringList& args)
               " runs past address 65536");
     if (!o.write && !o.profile && o.type)
         TypeRows(o);
+    // The engine matches a write's echo against the address it sent; wire
+    // address 65535 (address 65536) never matches, so such a write would land
+    // on the slave and still be reported as failed.
+    if (o.write && o.address == 65536)
+        Usage("a write at address 65536 cannot be confirmed: its echo is never taken as the acknowledgement");
     return o;
 }
 
