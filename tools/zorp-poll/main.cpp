@@ -24,6 +24,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -60,7 +61,7 @@ const char* const kOptions =
     "          a type of 2 or 4 registers takes as many per value. Aliases: hex bin bytes\n"
     "          ascii bit i8 u8 i16 u16 i32 u32 i64 u64 f32 f64 (big-endian), or with the\n"
     "          byte order, one letter per byte as they come from the device, a = most\n"
-    "          significant:%s\n"
+    "          significant (u32:cdab); every type's full alias is listed below\n"
     "  --profile: a tester profile (.zvst): address, count, unit, function and the rows'\n"
     "             types; prints ADDRESS<TAB>TYPE<TAB>VALUE<TAB>DESCRIPTION per typed row\n"
     "  --write: values for function 5 (one 0|1), 6 (one register), 15 (bits 0|1) or 16\n"
@@ -75,21 +76,18 @@ const char* const kOptions =
     "  --remove-echo: drop the echo of the request that a two-wire adapter sends back\n"
     "  --scan: ask each unit of FIRST-LAST once (function 3, address 1, count 1 unless\n"
     "          given) and print those that answer, with data or an exception; on a\n"
-    "          serial link every --scan-baud and --scan-parity is tried\n";
+    "          serial link every --scan-baud and --scan-parity is tried\n"
+    "Types (alias, then the name the tester shows; either is taken):\n";
 
-std::string OrderedAliases()
+// One line per type: its full alias and its name as the tester lists it.
+std::string TypeTable()
 {
     std::string out;
-    int column = 26;
-    for (const auto& a : ValueDecoding::DataTypeAliases()) {
-        if (!a.Alias.contains(u':')) continue;
-        const std::string name = a.Alias.toStdString();
-        if (column + int(name.size()) + 1 > 88) {
-            out += "\n         ";
-            column = 9;
-        }
-        out += ' ' + name;
-        column += int(name.size()) + 1;
+    for (int i = 0; i < ValueDecoding::DataTypeCount(); ++i) {
+        const TDataTypeInfo& t = ValueDecoding::DataTypeAt(i);
+        std::string alias = ValueDecoding::DataTypeAlias(t).toStdString();
+        alias.resize(std::max<size_t>(alias.size(), 14), ' ');
+        out += "  " + alias + ' ' + t.Name + '\n';
     }
     return out;
 }
@@ -97,7 +95,8 @@ std::string OrderedAliases()
 void PrintHelp()
 {
     std::fputs(kUsage, stdout);
-    std::printf(kOptions, OrderedAliases().c_str());
+    std::fputs(kOptions, stdout);
+    std::fputs(TypeTable().c_str(), stdout);
 }
 
 [[noreturn]] void Usage(const std::string& error)
