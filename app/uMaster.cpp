@@ -16,6 +16,7 @@
 #include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStyle>
 #include <QTimer>
 #include <algorithm>
 
@@ -77,7 +78,6 @@ TfrmModbusMaster::TfrmModbusMaster(QWidget* parent)
     Client->setGeometry(0, MenuHeight(), DesignWidth, DesignHeight);
     paintBackground(Client, kBackground);
     resize(DesignWidth, DesignHeight + MenuHeight());
-    setMinimumSize(480, 360);
     if (const QScreen* s = QGuiApplication::primaryScreen()) {
         const QRect g = s->availableGeometry();
         move(g.x() + (g.width() - width()) / 2, g.y() + (g.height() - height()) / 2);
@@ -112,6 +112,8 @@ TfrmModbusMaster::TfrmModbusMaster(QWidget* parent)
     connect(ReadAgainTimer, &QTimer::timeout, this,
             [this] { RunGuarded([this] { ReadAgainTimerTimer(ReadAgainTimer); }); });
 
+    const QSize minClient = MinimumClientSize();
+    setMinimumSize(minClient.width(), minClient.height() + MenuHeight());
     LayoutControls();
     RunGuarded([this] { FormCreate(this); });
 }
@@ -130,6 +132,10 @@ TfrmModbusMaster::~TfrmModbusMaster()
         mdb->OnReadDiscreteInputs = nullptr;
         mdb->OnReadHoldingRegs = nullptr;
         mdb->OnReadInputRegs = nullptr;
+        mdb->OnWriteSingleReg = nullptr;
+        mdb->OnWriteMultiRegs = nullptr;
+        mdb->OnWriteSingleCoil = nullptr;
+        mdb->OnWriteMultiCoils = nullptr;
         mdb->OnSendData = nullptr;
         mdb->OnReceiveData = nullptr;
         delete mdb;
@@ -280,6 +286,12 @@ void TfrmModbusMaster::CreateControls()
     sgData->OnMouseDown = [this](TStringGrid* g, Qt::MouseButton b, Qt::KeyboardModifiers m, int x, int y) {
         RunGuarded([&] { sgDataMouseDown(g, b, m, x, y); });
     };
+    sgData->OnDblClick = [this](TStringGrid* g, int col, int row) { RunGuarded([&] { sgDataDblClick(g, col, row); }); };
+    sgData->OnContextPopup = [this](TStringGrid* g, const QPoint& pos) {
+        RunGuarded([&] { sgDataContextPopup(g, pos); });
+    };
+    // A copy gives the cells as drawn.
+    sgData->OnCopyText = [this](int col, int row) { return CellDisplayText(col, row); };
     REComm->OnChange = [this](QObject* s) { RunGuarded([&] { RECommChange(s); }); };
 }
 
@@ -300,6 +312,10 @@ void TfrmModbusMaster::WireEngine()
     mdb->OnReadInputRegs = [this](QObject* s, uint8_t id, uint16_t a, uint16_t n, const std::vector<uint8_t>& d) {
         RunGuarded([&] { mdbReadInputRegs(s, id, a, n, d); });
     };
+    // Not designed events: the acknowledgements of the writes from the grid.
+    for (TNotifyEvent* e : {&mdb->OnWriteSingleReg, &mdb->OnWriteMultiRegs, &mdb->OnWriteSingleCoil,
+                            &mdb->OnWriteMultiCoils})
+        *e = [this](QObject* s) { RunGuarded([&] { mdbWriteDone(s); }); };
     mdb->OnSendData = [this](QObject* s, const void* b, int32_t n) { RunGuarded([&] { mdbSendData(s, b, n); }); };
     mdb->OnReceiveData = [this](QObject* s, const uint8_t* b, int32_t n) {
         RunGuarded([&] { mdbReceiveData(s, b, n); });
@@ -316,6 +332,7 @@ void TfrmModbusMaster::FormCreate(QObject*)
         splash->exec();
     }
     StorageCreate();
+    SetOptions(TTesterOptions::Load(OptionsFileName()), false);
     UpdateRowColors();
     SetupGridHeader();
     FillAddresses();
@@ -414,4 +431,20 @@ void TfrmModbusMaster::LayoutControls()
     btnSaveSettings->move(337, 392 + dh);
 
     REComm->setGeometry(3, 15, nn(900 + dw), 155);
+}
+
+QSize TfrmModbusMaster::MinimumClientSize() const
+{
+    // Width: the settings group still holds its right-most control with the
+    // margin it has on its left (the groups keep 8 pixels to the window's
+    // edges).
+    const int groupMargin = 8;
+    const int width = gbSettings->x() + btnConnect->geometry().right() + 1 + groupMargin + (DesignWidth - 8 - 906);
+    // Height: the grid shows its header and three rows under a horizontal
+    // scroll bar (the columns are wider than the grid at that width).
+    const int extent = sgData->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, sgData);
+    const int pitch = sgData->DefaultRowHeight() + (sgData->HorzLines ? 1 : 0);
+    const int gridHeight = 2 * sgData->frameWidth() + (sgData->FixedRows() + 3) * pitch + extent;
+    const int height = DesignHeight - 326 + gridHeight;
+    return QSize(width, height);
 }

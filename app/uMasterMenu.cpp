@@ -3,12 +3,16 @@
 #include "uMaster.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
+#include <QInputDialog>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 
 #include "AppErrors.h"
+#include "FormStorage.h"
+#include "VexaModbus.h"
 
 namespace {
 constexpr const char* kVersion = "1.0.2";
@@ -31,6 +35,56 @@ void TfrmModbusMaster::CreateMenu()
     mnuOptions->setObjectName(QStringLiteral("mnuOptions"));
     mnuHelp = MainMenu->addMenu(QStringLiteral("&Help"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
+
+    auto guarded = [this](QAction* a, void (TfrmModbusMaster::*h)(QObject*)) {
+        connect(a, &QAction::triggered, this, [this, h] { RunGuarded([this, h] { (this->*h)(this); }); });
+    };
+    auto named = [](QAction* a, const char* name) {
+        a->setObjectName(QLatin1String(name));
+        return a;
+    };
+    actSaveLog = named(mnuFile->addAction(QStringLiteral("&Save log as...")), "actSaveLog");
+    guarded(actSaveLog, &TfrmModbusMaster::actSaveLogExecute);
+    actExportCsv = named(mnuFile->addAction(QStringLiteral("&Export grid as CSV...")), "actExportCsv");
+    guarded(actExportCsv, &TfrmModbusMaster::actExportCsvExecute);
+
+    // Options take effect at once and are stored in their own section.
+    auto option = [this, named](QMenu* menu, const char* name, const QString& text, bool TTesterOptions::*field) {
+        QAction* a = named(menu->addAction(text), name);
+        a->setCheckable(true);
+        connect(a, &QAction::toggled, this, [this, field](bool on) {
+            if (FOptions.*field == on)
+                return;
+            TTesterOptions o = FOptions;
+            o.*field = on;
+            RunGuarded([this, o] { SetOptions(o); });
+        });
+        return a;
+    };
+    actErrorsInLog = option(mnuView, "actErrorsInLog", QStringLiteral("Errors in the log"),
+                            &TTesterOptions::ErrorsInLog);
+
+    QMenu* pause = mnuOptions->addMenu(QStringLiteral("Real-time pause"));
+    pause->setObjectName(QStringLiteral("mnuPause"));
+    auto* pauseGroup = new QActionGroup(this);
+    actPauseDesigned = named(pause->addAction(QStringLiteral("As designed (50 ms after 03, none after 01, 02, 04)")),
+                             "actPauseDesigned");
+    actPauseCustom = named(pause->addAction(QStringLiteral("Pause after every response...")), "actPauseCustom");
+    for (QAction* a : {actPauseDesigned, actPauseCustom}) {
+        a->setCheckable(true);
+        pauseGroup->addAction(a);
+    }
+    actPauseDesigned->setChecked(true);
+    connect(actPauseDesigned, &QAction::triggered, this, [this] {
+        TTesterOptions o = FOptions;
+        o.RealTimePauseMs = -1;
+        RunGuarded([this, o] { SetOptions(o); });
+    });
+    guarded(actPauseCustom, &TfrmModbusMaster::actPauseCustomExecute);
+    actKeepPolling = option(mnuOptions, "actKeepPolling", QStringLiteral("Keep polling after errors"),
+                            &TTesterOptions::KeepPollingAfterErrors);
+    actRemoveEcho = option(mnuOptions, "actRemoveEcho", QStringLiteral("Remove echo (two-wire adapters)"),
+                           &TTesterOptions::RemoveEcho);
 
     QAction* exitAction = new QAction(QStringLiteral("E&xit"), this);
     exitAction->setObjectName(QStringLiteral("actExit"));
@@ -77,4 +131,42 @@ void TfrmModbusMaster::actAboutExecute(QObject*)
     box->setObjectName(QStringLiteral("AboutBox"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
+}
+
+QString TfrmModbusMaster::OptionsFileName() const
+{
+    return zorp::ConfigFolder() + QStringLiteral("/setings.ini");
+}
+
+void TfrmModbusMaster::SetOptions(const TTesterOptions& o, bool store)
+{
+    TTesterOptions v = o;
+    if (v.RealTimePauseMs > TTesterOptions::MaxPauseMs)
+        v.RealTimePauseMs = TTesterOptions::MaxPauseMs;
+    FOptions = v;
+    actErrorsInLog->setChecked(v.ErrorsInLog);
+    actKeepPolling->setChecked(v.KeepPollingAfterErrors);
+    actRemoveEcho->setChecked(v.RemoveEcho);
+    actPauseDesigned->setChecked(v.RealTimePauseMs < 0);
+    actPauseCustom->setChecked(v.RealTimePauseMs >= 0);
+    actPauseCustom->setText(v.RealTimePauseMs < 0 ? QStringLiteral("Pause after every response...")
+                                                  : QStringLiteral("Pause after every response: %1 ms...")
+                                                        .arg(v.RealTimePauseMs));
+    mdb->SetRemoveEcho(v.RemoveEcho);
+    if (store && !v.Save(OptionsFileName()))
+        throw EFileWriteError(OptionsFileName());
+}
+
+void TfrmModbusMaster::actPauseCustomExecute(QObject*)
+{
+    bool ok = false;
+    const int start = FOptions.RealTimePauseMs < 0 ? 50 : FOptions.RealTimePauseMs;
+    const int ms = QInputDialog::getInt(this, QStringLiteral("Real-time pause"),
+                                        QStringLiteral("Pause after every response, for every function (ms):"),
+                                        start, 0, TTesterOptions::MaxPauseMs, 10, &ok);
+    TTesterOptions o = FOptions;
+    if (ok)
+        o.RealTimePauseMs = ms;
+    // A cancelled dialog leaves the choice as it was (and its check marks).
+    SetOptions(o, ok);
 }

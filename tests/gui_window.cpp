@@ -273,7 +273,9 @@ TEST_F(GuiWindowTest, OpensWithTheDesignedDefaults)
     EXPECT_FALSE(w->mdb->Connected());
     EXPECT_TRUE(w->mdb->OnConnect && w->mdb->OnDisconnect && w->mdb->OnError && w->mdb->OnSendData &&
                 w->mdb->OnReceiveData && w->mdb->OnReadCoils && w->mdb->OnReadHoldingRegs);
-    EXPECT_FALSE(w->mdb->OnListen || w->mdb->OnWriteSingleReg || w->mdb->OnClientConnect);
+    EXPECT_FALSE(w->mdb->OnListen || w->mdb->OnClientConnect);
+    EXPECT_TRUE(w->mdb->OnWriteSingleReg && w->mdb->OnWriteMultiRegs && w->mdb->OnWriteSingleCoil &&
+                w->mdb->OnWriteMultiCoils);
     EXPECT_EQ(w->ReadAgainTimer->interval(), 50);
     EXPECT_TRUE(w->ReadAgainTimer->isSingleShot());
     EXPECT_FALSE(w->ReadAgainTimer->isActive());
