@@ -108,6 +108,8 @@ TfrmModbusMaster::TfrmModbusMaster(QWidget* parent)
     ReadAgainTimer = new QTimer(this);
     ReadAgainTimer->setObjectName(QStringLiteral("ReadAgainTimer"));
     ReadAgainTimer->setSingleShot(true);
+    // A pause is never cut short (a coarse timer may fire up to 5% early).
+    ReadAgainTimer->setTimerType(Qt::PreciseTimer);
     ReadAgainTimer->setInterval(50);
     connect(ReadAgainTimer, &QTimer::timeout, this,
             [this] { RunGuarded([this] { ReadAgainTimerTimer(ReadAgainTimer); }); });
