@@ -155,7 +155,8 @@ TEST(PollCli, FailuresExitWithOne)
     ASSERT_TRUE(r.finished);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.out.isEmpty());
-    EXPECT_TRUE(r.err.contains("error 21: Modbus exception: Zbyt duża ilość rejestrów do odczytania\n"))
+    EXPECT_TRUE(r.err.contains(
+        "error 21: exception 02, illegal data address (Modbus exception: Zbyt duża ilość rejestrów do odczytania)\n"))
         << r.err.toStdString();
     expectSummary(r, 2, 0, 2);
 
@@ -174,7 +175,8 @@ TEST(PollCli, FailuresExitWithOne)
               QStringLiteral("1")});
     ASSERT_TRUE(r.finished);
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.contains("error 1: Exception: Nie można otworzyć portu !!!")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("error 1: the port could not be opened (Exception: Nie można otworzyć portu !!!)"))
+        << r.err.toStdString();
 }
 
 TEST(PollCli, BadArgumentsExitWithTwo)
@@ -195,7 +197,7 @@ TEST(PollCli, BadArgumentsExitWithTwo)
             QStringList{QStringLiteral("--count"), QStringLiteral("1")},
         QStringList{QStringLiteral("--tcp"), t, QStringLiteral("--baud"), QStringLiteral("9600x")} + base +
             QStringList{QStringLiteral("--count"), QStringLiteral("1")},
-        QStringList{QStringLiteral("--tcp"), t, QStringLiteral("--function"), QStringLiteral("5"),
+        QStringList{QStringLiteral("--tcp"), t, QStringLiteral("--function"), QStringLiteral("7"),
                     QStringLiteral("--address"), QStringLiteral("1"), QStringLiteral("--count"), QStringLiteral("1")},
         QStringList{QStringLiteral("--tcp"), t, QStringLiteral("--function"), QStringLiteral("3"),
                     QStringLiteral("--address"), QStringLiteral("0"), QStringLiteral("--count"), QStringLiteral("1")},

@@ -1,11 +1,12 @@
 #!/usr/bin/python3
 """An independent Modbus slave for the interoperability tests.
 
-  pymodbus_server.py tcp|rtu-tcp            listens on 127.0.0.1, a free port
+  pymodbus_server.py tcp|rtu-tcp [UNITS]    listens on 127.0.0.1, a free port
   pymodbus_server.py serial DEVICE [BAUD]   RTU on a serial device (8N1)
 
 Prints "PORT n" (TCP) or "READY" (serial) on stdout once it serves, then
-runs until killed. Every unit id is answered. The images hold the values
+runs until killed. Every unit id is answered, or with UNITS (a comma list
+such as 5,17) only those: the others get no answer. The images hold the values
 of tests/support/PeerValues.h, indexed by wire address.
 """
 import asyncio
@@ -36,18 +37,20 @@ def input_reg(i):
     return (i * 40503 + 7) & 0xFFFF
 
 
-def context():
+def context(units=None):
     slave = ModbusSlaveContext(
         co=ModbusSequentialDataBlock(0, [coil(i) for i in range(N)]),
         di=ModbusSequentialDataBlock(0, [discrete(i) for i in range(N)]),
         hr=ModbusSequentialDataBlock(0, [holding(i) for i in range(N)]),
         ir=ModbusSequentialDataBlock(0, [input_reg(i) for i in range(N)]),
         zero_mode=True)
+    if units:
+        return ModbusServerContext(slaves={u: slave for u in units}, single=False)
     return ModbusServerContext(slaves=slave, single=True)
 
 
-async def serve_tcp(framer):
-    server = ModbusTcpServer(context(), framer=framer, address=("127.0.0.1", 0),
+async def serve_tcp(framer, units=None):
+    server = ModbusTcpServer(context(units), framer=framer, address=("127.0.0.1", 0),
                              allow_reuse_address=True)
     task = asyncio.ensure_future(server.serve_forever())
     await server.serving
@@ -71,10 +74,11 @@ def main():
         print(__doc__, file=sys.stderr)
         return 2
     mode = sys.argv[1]
+    units = [int(u) for u in sys.argv[2].split(",")] if mode in ("tcp", "rtu-tcp") and len(sys.argv) > 2 else None
     if mode == "tcp":
-        asyncio.run(serve_tcp(ModbusSocketFramer))
+        asyncio.run(serve_tcp(ModbusSocketFramer, units))
     elif mode == "rtu-tcp":
-        asyncio.run(serve_tcp(ModbusRtuFramer))
+        asyncio.run(serve_tcp(ModbusRtuFramer, units))
     elif mode == "serial" and len(sys.argv) >= 3:
         baud = int(sys.argv[3]) if len(sys.argv) > 3 else 9600
         asyncio.run(serve_serial(sys.argv[2], baud))

@@ -2,31 +2,41 @@
 //
 //   zorp-poll (--tcp HOST:PORT | --rtu-tcp HOST:PORT | --serial DEVICE
 //             [--baud N] [--parity N|E|O|M|S] [--data-bits N] [--stop-bits N])
-//             [--unit N] --function 1|2|3|4 --address N --count N
-//             [--repeat N] [--timeout MS] [--retries N] [--quiet]
+//             [--unit N] --function F --address N --count N
+//             [--type TYPE] [--profile FILE] [--write VALUE[,VALUE...]]
+//             [--format text|csv|json] [--repeat N] [--interval MS]
+//             [--scan FIRST-LAST [--scan-baud B,...] [--scan-parity P,...]]
+//             [--timeout MS] [--retries N] [--remove-echo] [--quiet]
 //
 // DEVICE is a device path or COMn (mapped like the tester's COM numbers).
-// --address is 1-based, as in the tester. Every response prints one line
-// per item: registers "ADDRESS<TAB>HHHH<TAB>DECIMAL", bits "ADDRESS<TAB>0|1"
-// (none with --quiet). --repeat N reads N times back to back, each read
-// issued from the previous one's event. The last line, on stderr, is
-// "polls P responses R errors E elapsed_ms T". Engine errors print
-// "error CODE: MESSAGE" on stderr.
+// --address is 1-based, as in the tester. Reads print one line per item
+// (see PollOutput.h for every format); without --type, registers print
+// "ADDRESS<TAB>HHHH<TAB>DECIMAL" and bits "ADDRESS<TAB>0|1". --repeat N
+// polls N times (0: until interrupted), back to back unless --interval
+// sets a rhythm; each poll is issued from the previous one's event. The
+// last line, on stderr, is "polls P responses R errors E elapsed_ms T".
+// Engine errors print "error CODE: MEANING (ENGINE MESSAGE)" on stderr.
 //
-// Exit status: 0 when every poll got its response, 1 when any failed (or
-// the link did not come up within the time-out), 2 for bad arguments.
+// Exit status: 0 when every poll got its response (a scan: when any unit
+// answered), 1 when any failed (or the link did not come up within the
+// time-out), 2 for bad arguments.
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QSocketNotifier>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
-#include "CommPort.h"
 #include "EventLoop.h"
 #include "ModbusFrames.h"
+#include "Poller.h"
+#include "Profile.h"
+#include "ValueAliases.h"
+#include "ValueEncoding.h"
 #include "VexaModbus.h"
 
 namespace {
@@ -34,17 +44,65 @@ namespace {
 const char* const kUsage =
     "usage: zorp-poll (--tcp HOST:PORT | --rtu-tcp HOST:PORT | --serial DEVICE [--baud N]\n"
     "                 [--parity N|E|O|M|S] [--data-bits N] [--stop-bits N]) [--unit N]\n"
-    "                 --function 1|2|3|4 --address N --count N [--repeat N]\n"
-    "                 [--timeout MS] [--retries N] [--quiet]\n"
+    "                 --function 1|2|3|4|5|6|15|16 --address N --count N [--type TYPE]\n"
+    "                 [--profile FILE] [--write VALUE[,VALUE...]] [--format text|csv|json]\n"
+    "                 [--repeat N] [--interval MS] [--timeout MS] [--retries N]\n"
+    "                 [--remove-echo] [--quiet]\n"
+    "       zorp-poll LINK --scan FIRST-LAST [--scan-baud B,...] [--scan-parity P,...]\n"
+    "                 [--function 1|2|3|4] [--address N] [--count N] [--timeout MS]\n";
+
+const char* const kOptions =
     "  DEVICE: a device path, or COMn (see \"Serial ports\" in README.md)\n"
     "  --address: first item, 1-based (1 to 65536)\n"
-    "  --count: 1 to 125 registers, 1 to 255 bits (the engine asks at most 255 at a time)\n"
+    "  --count: 1 to 125 registers, 1 to 255 bits (the engine asks at most 255 at a time);\n"
+    "           a write's count is that of its values and may be left out\n"
+    "  --type: the tester's type name or an alias; registers print ADDRESS<TAB>VALUE and\n"
+    "          a type of 2 or 4 registers takes as many per value. Aliases: hex bin bytes\n"
+    "          ascii bit i8 u8 i16 u16 i32 u32 i64 u64 f32 f64 (big-endian), or with the\n"
+    "          byte order, one letter per byte as they come from the device, a = most\n"
+    "          significant:%s\n"
+    "  --profile: a tester profile (.zvst): address, count, unit, function and the rows'\n"
+    "             types; prints ADDRESS<TAB>TYPE<TAB>VALUE<TAB>DESCRIPTION per typed row\n"
+    "  --write: values for function 5 (one 0|1), 6 (one register), 15 (bits 0|1) or 16\n"
+    "           (registers; with --type each value takes the type's registers; BYTES\n"
+    "           values are H,L pairs); values out of range are refused before sending\n"
+    "  --format: text (default), csv (with a header) or json (one object per poll)\n"
+    "  --repeat: polls (default 1; 0 polls until Ctrl-C, which prints the summary)\n"
+    "  --interval: milliseconds from the start of one poll to the start of the next\n"
+    "              (default 0: back to back)\n"
     "  --timeout: milliseconds per attempt (default 3000); also the wait for the link\n"
-    "  --retries: further attempts after a time-out (default 3)\n";
+    "  --retries: further attempts after a time-out (default 3)\n"
+    "  --remove-echo: drop the echo of the request that a two-wire adapter sends back\n"
+    "  --scan: ask each unit of FIRST-LAST once (function 3, address 1, count 1 unless\n"
+    "          given) and print those that answer, with data or an exception; on a\n"
+    "          serial link every --scan-baud and --scan-parity is tried\n";
+
+std::string OrderedAliases()
+{
+    std::string out;
+    int column = 26;
+    for (const auto& a : ValueDecoding::DataTypeAliases()) {
+        if (!a.Alias.contains(u':')) continue;
+        const std::string name = a.Alias.toStdString();
+        if (column + int(name.size()) + 1 > 88) {
+            out += "\n         ";
+            column = 9;
+        }
+        out += ' ' + name;
+        column += int(name.size()) + 1;
+    }
+    return out;
+}
+
+void PrintHelp()
+{
+    std::fputs(kUsage, stdout);
+    std::printf(kOptions, OrderedAliases().c_str());
+}
 
 [[noreturn]] void Usage(const std::string& error)
 {
-    std::fprintf(stderr, "zorp-poll: %s\n%s", error.c_str(), kUsage);
+    std::fprintf(stderr, "zorp-poll: %s\n%s(zorp-poll --help explains every option)\n", error.c_str(), kUsage);
     std::exit(2);
 }
 
@@ -59,25 +117,6 @@ long Number(const std::string& text, long min, long max, const char* what)
               std::to_string(max) + ")");
     return v;
 }
-
-struct Options {
-    enum Link { None, Tcp, RtuTcp, Serial } link = None;
-    std::string host;
-    uint16_t port = 0;
-    std::string device;
-    long baud = 9600;
-    TParity parity = pNone;
-    long dataBits = 8;
-    long stopBits = 1;
-    long unit = 1;
-    long function = 0;
-    long address = -1;
-    long count = -1;
-    long repeat = 1;
-    long timeout = 3000;
-    long retries = 3;
-    bool quiet = false;
-};
 
 void HostPort(const std::string& text, Options& o)
 {
@@ -101,10 +140,145 @@ void HostPort(const std::string& text, Options& o)
     o.port = static_cast<uint16_t>(Number(port, 1, 65535, "TCP port"));
 }
 
+std::vector<std::string> Split(const std::string& text, char sep)
+{
+    std::vector<std::string> out;
+    size_t from = 0;
+    while (true) {
+        const size_t at = text.find(sep, from);
+        out.push_back(text.substr(from, at == std::string::npos ? std::string::npos : at - from));
+        if (at == std::string::npos) break;
+        from = at + 1;
+    }
+    return out;
+}
+
+void ScanRange(const std::string& text, Options& o)
+{
+    const size_t dash = text.find('-');
+    if (dash == std::string::npos)
+        Usage("expected --scan FIRST-LAST, got \"" + text + "\"");
+    o.scanFirst = Number(text.substr(0, dash), 1, 255, "first scan unit");
+    o.scanLast = Number(text.substr(dash + 1), 1, 255, "last scan unit");
+    if (o.scanLast < o.scanFirst)
+        Usage("scan range " + text + " runs backwards");
+    o.scan = true;
+}
+
+bool IsBitType(const TDataTypeInfo* t) { return t && t->Format == TTypeFormat::Bit; }
+
+// The profile's address, count, unit and function, unless the command line
+// gives them, and its typed rows.
+void ApplyProfile(const std::string& file, bool function, bool address, bool count, bool unit, Options& o)
+{
+    TProfile profile;
+    std::string error;
+    if (!ReadProfile(QString::fromLocal8Bit(file.c_str()), profile, error))
+        Usage(error);
+    if (o.write || o.scan || o.type)
+        Usage("--profile reads with its own rows: it goes without --write, --scan and --type");
+    if (!function) o.function = profile.Function;
+    if (!address) o.address = profile.Start;
+    if (!count) o.count = profile.Length;
+    if (!unit) o.unit = profile.SlaveID;
+    if (o.function > 4)
+        Usage("--profile reads: function " + std::to_string(o.function) + " writes");
+    o.profile = true;
+    o.rows = ProfileRows(profile, o.count);
+}
+
+// One row per value of the type, as many registers each as it spans.
+void TypeRows(Options& o)
+{
+    const bool bits = o.function <= 2;
+    if (bits != IsBitType(o.type))
+        Usage(bits ? "function " + std::to_string(o.function) + " reads bits: its only type is BIT"
+                   : "type BIT is for functions 1 and 2; registers take any other type");
+    if (bits) return;
+    const long span = o.type->Rows;
+    if (o.count % span != 0)
+        Usage("count " + std::to_string(o.count) + " is not a whole number of " + o.type->Name + " values (" +
+              std::to_string(span) + " registers each)");
+    for (long k = 0; k < o.count; k += span) o.rows.push_back({int(k), o.type, QString(), true});
+}
+
+// Encodes --write's values for the function; refuses any the type cannot
+// hold, before anything is sent.
+void WriteChecks(const std::string& text, bool countGiven, Options& o)
+{
+    if (o.function <= 4)
+        Usage("--write needs a write function: 5, 6, 15 or 16, not " + std::to_string(o.function));
+    std::vector<std::string> items = Split(text, ',');
+    const bool coils = o.function == 5 || o.function == 15;
+    if (coils && o.type && !IsBitType(o.type))
+        Usage("function " + std::to_string(o.function) + " writes coils: values 0 or 1, no --type");
+    const TDataTypeInfo* type = coils ? ValueDecoding::FindDataType(u"BIT")
+                                : o.type ? o.type : ValueDecoding::FindDataType(u"UInt16 (Word) AABB");
+    if (!coils && IsBitType(type))
+        Usage("type BIT is for coils (functions 5 and 15)");
+    // A BYTES value is itself "H,L": the items pair up.
+    if (type->Format == TTypeFormat::RawBytes) {
+        if (items.size() % 2 != 0)
+            Usage("--write: BYTES values are H,L pairs; \"" + text + "\" has an odd number of bytes");
+        std::vector<std::string> pairs;
+        for (size_t i = 0; i < items.size(); i += 2) pairs.push_back(items[i] + ',' + items[i + 1]);
+        items = pairs;
+    }
+    for (const std::string& item : items) {
+        const QString value = QString::fromLocal8Bit(item.c_str());
+        const auto r = ValueEncoding::EncodeValue(*type, value);
+        if (!r.Ok())
+            Usage("--write: " + r.Error.toStdString());
+        o.writeTexts.push_back(value);
+        if (coils) o.bits.push_back(r.Words[0] != 0);
+        else o.words.insert(o.words.end(), r.Words.begin(), r.Words.end());
+    }
+    const long n = long(coils ? o.bits.size() : o.words.size());
+    const bool single = o.function == 5 || o.function == 6;
+    if (single && n != 1)
+        Usage("function " + std::to_string(o.function) + " writes one " + (coils ? "coil" : "register") + "; \"" +
+              text + "\" gives " + std::to_string(n) + (o.function == 6 ? " (use function 16)" : " (use function 15)"));
+    const long most = coils ? long(zorp::kMaxWriteCoils) : long(zorp::kMaxWriteRegisters);
+    if (n > most)
+        Usage("--write gives " + std::to_string(n) + (coils ? " coils" : " registers") + "; one request writes at most " +
+              std::to_string(most));
+    if (countGiven && o.count != n)
+        Usage("--count " + std::to_string(o.count) + " does not match the " + std::to_string(n) +
+              (coils ? " coils" : " registers") + " that --write gives");
+    o.count = n;
+}
+
+Options ScanChecks(Options& o, bool function, bool address, bool count, bool typedOrWrite)
+{
+    if (typedOrWrite)
+        Usage("--scan reads: it goes without --write and --type");
+    if (!function) o.function = 3;
+    if (!address) o.address = 1;
+    if (!count) o.count = 1;
+    if (o.function > 4)
+        Usage("--scan reads: function " + std::to_string(o.function) + " writes");
+    if (o.function >= 3 && o.count > 125)
+        Usage("count " + std::to_string(o.count) + " out of range: Modbus reads 1 to 125 registers");
+    if (o.count > 255)
+        Usage("count " + std::to_string(o.count) + " too large: the engine asks at most 255 bits at a time");
+    if (o.address + o.count - 1 > 65536)
+        Usage("address " + std::to_string(o.address) + " with count " + std::to_string(o.count) +
+              " runs past address 65536");
+    if (o.link == Options::Serial) {
+        if (o.scanBauds.empty()) o.scanBauds.push_back(o.baud);
+        if (o.scanParities.empty()) o.scanParities.push_back(o.parity);
+    }
+    return o;
+}
+
 Options Parse(const QStringList& args)
 {
     Options o;
     bool haveLink = false;
+    struct {
+        bool function = false, address = false, count = false, unit = false;
+    } given;
+    std::string typeText, profileFile, writeText;
     for (int i = 1; i < args.size(); ++i) {
         std::string arg = args[i].toStdString();
         std::string value;
@@ -142,26 +316,64 @@ Options Parse(const QStringList& args)
             o.baud = Number(next(), 1, 100000000, "baud rate");
         } else if (arg == "--parity") {
             const std::string p = next();
-            if (p == "N" || p == "n") o.parity = pNone;
-            else if (p == "E" || p == "e") o.parity = pEven;
-            else if (p == "O" || p == "o") o.parity = pOdd;
-            else if (p == "M" || p == "m") o.parity = pMark;
-            else if (p == "S" || p == "s") o.parity = pSpace;
-            else Usage("parity must be N, E, O, M or S, not \"" + p + "\"");
+            if (!ParityFromText(p, o.parity))
+                Usage("parity must be N, E, O, M or S, not \"" + p + "\"");
         } else if (arg == "--data-bits") {
             o.dataBits = Number(next(), 5, 8, "data bits");
         } else if (arg == "--stop-bits") {
             o.stopBits = Number(next(), 1, 2, "stop bits");
         } else if (arg == "--unit") {
             o.unit = Number(next(), 0, 255, "unit");
+            given.unit = true;
         } else if (arg == "--function") {
-            o.function = Number(next(), 1, 4, "function");
+            o.function = Number(next(), 1, 16, "function");
+            if (o.function > 6 && o.function != 15 && o.function != 16)
+                Usage("function " + std::to_string(o.function) + " is none of 1, 2, 3, 4, 5, 6, 15 and 16");
+            given.function = true;
         } else if (arg == "--address") {
             o.address = Number(next(), 1, 65536, "address");
+            given.address = true;
         } else if (arg == "--count") {
             o.count = Number(next(), 1, 2000, "count");
+            given.count = true;
         } else if (arg == "--repeat") {
-            o.repeat = Number(next(), 1, 1000000000, "repeat");
+            o.repeat = Number(next(), 0, 1000000000, "repeat");
+        } else if (arg == "--interval") {
+            o.interval = Number(next(), 0, 86400000, "interval");
+        } else if (arg == "--type") {
+            typeText = next();
+            o.type = ValueDecoding::FindDataTypeOrAlias(QString::fromStdString(typeText));
+            if (!o.type)
+                Usage("unknown type \"" + typeText + "\" (see --help for the names)");
+        } else if (arg == "--profile") {
+            profileFile = next();
+            if (profileFile.empty())
+                Usage("empty profile file name");
+        } else if (arg == "--write") {
+            writeText = next();
+            o.write = true;
+        } else if (arg == "--format") {
+            const std::string f = next();
+            if (f == "text") o.format = TOutputFormat::Text;
+            else if (f == "csv") o.format = TOutputFormat::Csv;
+            else if (f == "json") o.format = TOutputFormat::Json;
+            else Usage("format must be text, csv or json, not \"" + f + "\"");
+        } else if (arg == "--scan") {
+            ScanRange(next(), o);
+        } else if (arg == "--scan-baud") {
+            for (const std::string& b : Split(next(), ','))
+                o.scanBauds.push_back(Number(b, 1, 100000000, "scan baud rate"));
+        } else if (arg == "--scan-parity") {
+            for (const std::string& p : Split(next(), ',')) {
+                TParity parity;
+                if (!ParityFromText(p, parity))
+                    Usage("scan parity must be N, E, O, M or S, not \"" + p + "\"");
+                o.scanParities.push_back(parity);
+            }
+        } else if (arg == "--remove-echo") {
+            if (inlineValue)
+                Usage("--remove-echo takes no value");
+            o.removeEcho = true;
         } else if (arg == "--timeout") {
             o.timeout = Number(next(), 1, 3600000, "time-out");
         } else if (arg == "--retries") {
@@ -171,7 +383,7 @@ Options Parse(const QStringList& args)
                 Usage("--quiet takes no value");
             o.quiet = true;
         } else if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
+            PrintHelp();
             std::exit(0);
         } else {
             Usage("unknown argument \"" + arg + "\"");
@@ -179,268 +391,88 @@ Options Parse(const QStringList& args)
     }
     if (!haveLink)
         Usage("give one of --tcp, --rtu-tcp and --serial");
+    const bool serialOption = o.baud != 9600 || o.parity != pNone || o.dataBits != 8 || o.stopBits != 1;
+    if (o.link != Options::Serial && serialOption)
+        Usage("--baud, --parity, --data-bits and --stop-bits apply to --serial only");
+    if (o.link != Options::Serial && (!o.scanBauds.empty() || !o.scanParities.empty()))
+        Usage("--scan-baud and --scan-parity apply to --serial only");
+    if (!o.scan && (!o.scanBauds.empty() || !o.scanParities.empty()))
+        Usage("--scan-baud and --scan-parity go with --scan");
+    if (!profileFile.empty())
+        ApplyProfile(profileFile, given.function, given.address, given.count, given.unit, o);
+    if (o.scan)
+        return ScanChecks(o, given.function, given.address, given.count, !typeText.empty() || o.write);
     if (o.function == 0)
         Usage("--function is required");
     if (o.address < 0)
         Usage("--address is required");
+    if (o.write)
+        WriteChecks(writeText, given.count, o);
+    else if (o.function >= 5)
+        Usage("function " + std::to_string(o.function) + " writes: give the values with --write");
     if (o.count < 0)
         Usage("--count is required");
-    const bool registers = o.function >= 3;
-    if (registers && o.count > 125)
+    const bool registers = o.function == 3 || o.function == 4 || o.function == 6 || o.function == 16;
+    if (!o.write && registers && o.count > 125)
         Usage("count " + std::to_string(o.count) + " out of range: Modbus reads 1 to 125 registers");
-    if (!registers && o.count > 255)
+    if (!o.write && !registers && o.count > 255)
         Usage("count " + std::to_string(o.count) +
               " too large: the engine asks at most 255 bits at a time (Modbus allows 2000)");
     if (o.address + o.count - 1 > 65536)
         Usage("address " + std::to_string(o.address) + " with count " + std::to_string(o.count) +
               " runs past address 65536");
-    const bool serialOption = o.baud != 9600 || o.parity != pNone || o.dataBits != 8 || o.stopBits != 1;
-    if (o.link != Options::Serial && serialOption)
-        Usage("--baud, --parity, --data-bits and --stop-bits apply to --serial only");
+    if (!o.write && !o.profile && o.type)
+        TypeRows(o);
     return o;
 }
 
-class Poller {
-public:
-    explicit Poller(const Options& o) : FOpt(o), FMdb(new TVexaModbus(nullptr))
-    {
-        TVexaModbus& m = *FMdb;
-        switch (o.link) {
-        case Options::Tcp:
-        case Options::RtuTcp:
-            m.SetInterfaceType(mbiEthernet);
-            m.SetProtocol(o.link == Options::Tcp ? mbpTCP : mbpRTU);
-            m.SetEthIP(QString::fromStdString(o.host));
-            m.SetEthPort(o.port);
-            break;
-        case Options::Serial:
-        case Options::None: {
-            m.SetInterfaceType(mbiRS485);
-            m.SetProtocol(mbpRTU);
-            const QString dev = QString::fromStdString(o.device);
-            bool isNumber = false;
-            const int n = dev.startsWith(QLatin1String("COM"), Qt::CaseInsensitive) ? dev.mid(3).toInt(&isNumber) : 0;
-            if (isNumber && n >= 1 && n <= 65535 && dev.mid(3).at(0).isDigit())
-                m.SetComNumber(n);
-            else if (m.CommPort())
-                m.CommPort()->SetDevicePathOverride(dev);
-            m.SetComSpeed(static_cast<int32_t>(o.baud));
-            m.SetParity(o.parity);
-            m.SetDataBits(static_cast<uint16_t>(o.dataBits));
-            m.SetStopBits(static_cast<uint16_t>(o.stopBits));
-            break;
-        }
-        }
-        m.SetDeviceID(static_cast<uint8_t>(o.unit));
-        m.SetTimeout(static_cast<uint32_t>(o.timeout));
-        m.SetMaxRepeat(static_cast<uint16_t>(o.retries));
+// Ctrl-C and SIGTERM end the run through the event loop: the handler only
+// writes a byte to a pipe that a socket notifier watches.
+int gInterruptPipe[2] = {-1, -1};
 
-        m.OnConnect = [this](QObject*) { LinkUp(); };
-        m.OnDisconnect = [this](QObject*) {
-            if (!FDone)
-                Finish(QStringLiteral("link closed"));
-        };
-        m.OnError = [this](QObject*, int32_t code) { Error(code); };
-        m.OnReadCoils = [this](QObject*, uint8_t, uint16_t, uint16_t, const std::vector<bool>& data) {
-            Bits([&](size_t k) { return k < data.size() && data[k]; }, data.size());
-        };
-        m.OnReadDiscreteInputs = [this](QObject*, uint8_t, uint16_t, uint16_t, const std::vector<uint8_t>& data) {
-            // Packed, least significant bit first; exactly the bytes the count needs.
-            const size_t bytes = (static_cast<size_t>(FOpt.count) + 7) / 8;
-            if (data.size() != bytes) {
-                if (!FDone)
-                    Short(data.size(), bytes, "bytes");
-                return;
-            }
-            Bits([&](size_t k) { return ((data[k / 8] >> (k % 8)) & 1) != 0; }, static_cast<size_t>(FOpt.count));
-        };
-        auto regs = [this](QObject*, uint8_t, uint16_t, uint16_t, const std::vector<uint8_t>& data) {
-            Registers(data);
-        };
-        m.OnReadHoldingRegs = regs;
-        m.OnReadInputRegs = regs;
+void OnInterrupt(int)
+{
+    const char byte = 1;
+    const ssize_t ignored = ::write(gInterruptPipe[1], &byte, 1);
+    (void)ignored;
+}
 
-        FOut.reserve(4096);
-        // The link must come up within the time-out.
-        FLinkTimer.setSingleShot(true);
-        QObject::connect(&FLinkTimer, &QTimer::timeout, [this] {
-            if (!FLinkUp && !FDone) {
-                std::fprintf(stderr, "zorp-poll: link not up within %ld ms\n", FOpt.timeout);
-                Finish(QString());
-            }
-        });
-        // A last guard: every poll ends in an event well within this.
-        FWatchdog.setSingleShot(true);
-        QObject::connect(&FWatchdog, &QTimer::timeout, [this] {
-            if (!FDone) {
-                std::fprintf(stderr, "zorp-poll: no outcome from the engine for poll %ld\n", FPolls);
-                Finish(QString());
-            }
-        });
+void WatchInterrupts()
+{
+    if (::pipe(gInterruptPipe) != 0) {
+        std::perror("zorp-poll: pipe");
+        std::exit(1);
     }
-
-    ~Poller()
-    {
-        // The engine outlives nothing it reports to.
-        FMdb->OnConnect = nullptr;
-        FMdb->OnDisconnect = nullptr;
-        FMdb->OnError = nullptr;
-        FMdb->OnReadCoils = nullptr;
-        FMdb->OnReadDiscreteInputs = nullptr;
-        FMdb->OnReadHoldingRegs = nullptr;
-        FMdb->OnReadInputRegs = nullptr;
-        delete FMdb;
-    }
-
-    void Start()
-    {
-        FLinkTimer.start(static_cast<int>(FOpt.timeout));
-        FMdb->Connect();
-    }
-
-    int ExitCode() const { return FExit; }
-
-private:
-    void LinkUp()
-    {
-        if (FLinkUp || FDone)
-            return;
-        FLinkUp = true;
-        FLinkTimer.stop();
-        FClock.start();
-        Next();
-    }
-
-    void Next()
-    {
-        if (FDone)
-            return;
-        if (FPolls >= FOpt.repeat) {
-            Finish(QString());
-            return;
-        }
-        if (!FMdb->Connected()) {
-            Finish(QStringLiteral("link lost"));
-            return;
-        }
-        ++FPolls;
-        const qint64 perAttempt = FOpt.timeout + 100;
-        FWatchdog.start(static_cast<int>(std::min<qint64>(perAttempt * (FOpt.retries + 2) + 2000, 2000000000)));
-        const uint16_t a = static_cast<uint16_t>(FOpt.address); // 65536 travels as 0: wire address 65535
-        const uint8_t n = static_cast<uint8_t>(FOpt.count);
-        switch (FOpt.function) {
-        case 1: FMdb->ReadCoils(a, n); break;
-        case 2: FMdb->ReadDiscreteInputs(a, n); break;
-        case 3: FMdb->ReadHoldingRegs(a, n); break;
-        default: FMdb->ReadInputRegs(a, n); break;
-        }
-    }
-
-    template <typename Bit> void Bits(Bit bit, size_t available)
-    {
-        if (FDone)
-            return;
-        const size_t want = static_cast<size_t>(FOpt.count);
-        if (available < want) {
-            Short(available, want, "items");
-            return;
-        }
-        ++FResponses;
-        if (!FOpt.quiet) {
-            FOut.clear();
-            for (size_t k = 0; k < want; ++k) {
-                FOut += std::to_string(FOpt.address + static_cast<long>(k));
-                FOut += bit(k) ? "\t1\n" : "\t0\n";
-            }
-            std::fwrite(FOut.data(), 1, FOut.size(), stdout);
-        }
-        Next();
-    }
-
-    void Registers(const std::vector<uint8_t>& data)
-    {
-        if (FDone)
-            return;
-        const size_t want = static_cast<size_t>(FOpt.count);
-        if (data.size() != want * 2) {
-            Short(data.size(), want * 2, "bytes");
-            return;
-        }
-        ++FResponses;
-        if (!FOpt.quiet) {
-            FOut.clear();
-            char line[32];
-            for (size_t k = 0; k < want; ++k) {
-                const unsigned v = static_cast<unsigned>(data[2 * k] << 8 | data[2 * k + 1]);
-                const int len = std::snprintf(line, sizeof line, "%ld\t%04X\t%u\n",
-                                              FOpt.address + static_cast<long>(k), v, v);
-                FOut.append(line, static_cast<size_t>(len));
-            }
-            std::fwrite(FOut.data(), 1, FOut.size(), stdout);
-        }
-        Next();
-    }
-
-    // A response the engine accepted but that carries another number of
-    // items than was asked for: a faulty slave, counted as a failed poll.
-    void Short(size_t got, size_t want, const char* what)
-    {
-        ++FErrors;
-        std::fprintf(stderr, "zorp-poll: response carries %zu data %s, %zu expected\n", got, what, want);
-        Next();
-    }
-
-    void Error(int32_t code)
-    {
-        if (FDone)
-            return;
-        ++FErrors;
-        const char* message = zorp::ErrorMessage(code);
-        if (message)
-            std::fprintf(stderr, "error %d: %s\n", code, message);
-        else if (code == 15)
-            std::fprintf(stderr, "error 15: transport error (connection refused, reset or lost)\n");
-        else
-            std::fprintf(stderr, "error %d\n", code);
-        // Errors 0, 1, 15 and 16 leave no link to poll on.
-        if (code == 0 || code == 1 || code == 15 || code == 16 || !FMdb->Connected()) {
-            Finish(QString());
-            return;
-        }
-        Next();
-    }
-
-    void Finish(const QString& why)
-    {
-        if (FDone)
-            return;
-        FDone = true;
-        FLinkTimer.stop();
-        FWatchdog.stop();
-        std::fflush(stdout);
-        if (!why.isEmpty())
-            std::fprintf(stderr, "zorp-poll: %s\n", why.toLocal8Bit().constData());
-        const long long elapsed = FClock.isValid() ? FClock.elapsed() : 0;
-        std::fprintf(stderr, "polls %ld responses %ld errors %ld elapsed_ms %lld\n", FPolls, FResponses, FErrors,
-                     elapsed);
-        FExit = (FLinkUp && FResponses == FOpt.repeat && FErrors == 0) ? 0 : 1;
-        // Leave the event handler first: the engine may still be inside a pass.
-        QTimer::singleShot(0, QCoreApplication::instance(), [this] { QCoreApplication::exit(FExit); });
-    }
-
-    Options FOpt;
-    TVexaModbus* FMdb;
-    QTimer FLinkTimer;
-    QTimer FWatchdog;
-    QElapsedTimer FClock;
-    std::string FOut;
-    long FPolls = 0, FResponses = 0, FErrors = 0;
-    bool FLinkUp = false;
-    bool FDone = false;
-    int FExit = 1;
-};
+    struct sigaction sa = {};
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
 
 } // namespace
+
+bool ParityFromText(const std::string& p, TParity& out)
+{
+    if (p == "N" || p == "n") out = pNone;
+    else if (p == "E" || p == "e") out = pEven;
+    else if (p == "O" || p == "o") out = pOdd;
+    else if (p == "M" || p == "m") out = pMark;
+    else if (p == "S" || p == "s") out = pSpace;
+    else return false;
+    return true;
+}
+
+char ParityLetter(TParity p)
+{
+    switch (p) {
+    case pEven: return 'E';
+    case pOdd: return 'O';
+    case pMark: return 'M';
+    case pSpace: return 'S';
+    default: return 'N';
+    }
+}
 
 int main(int argc, char** argv)
 {
@@ -448,9 +480,23 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const Options options = Parse(QCoreApplication::arguments());
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
-    Poller poller(options);
-    QTimer::singleShot(0, &app, [&poller] { poller.Start(); });
-    const int rc = app.exec();
+    WatchInterrupts();
+    int rc;
+    if (options.scan) {
+        Scanner scanner(options);
+        QSocketNotifier notifier(gInterruptPipe[0], QSocketNotifier::Read);
+        QObject::connect(&notifier, &QSocketNotifier::activated, [&scanner] { scanner.Interrupt(); });
+        QTimer::singleShot(0, &app, [&scanner] { scanner.Start(); });
+        rc = app.exec();
+        rc = rc == 0 ? scanner.ExitCode() : rc;
+    } else {
+        Poller poller(options);
+        QSocketNotifier notifier(gInterruptPipe[0], QSocketNotifier::Read);
+        QObject::connect(&notifier, &QSocketNotifier::activated, [&poller] { poller.Interrupt(); });
+        QTimer::singleShot(0, &app, [&poller] { poller.Start(); });
+        rc = app.exec();
+        rc = rc == 0 ? poller.ExitCode() : rc;
+    }
     std::fflush(stdout);
-    return rc == 0 ? poller.ExitCode() : rc;
+    return rc;
 }

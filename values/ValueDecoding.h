@@ -135,6 +135,12 @@ QString DecodeValue(const TDataTypeInfo& type, const QStringView* hexTexts);
 // The same into a buffer (Size 0 for an empty Value).
 void DecodeValueChars(const TDataTypeInfo& type, const QStringView* hexTexts, TTextBuf& out);
 
+// The value of any type from type.Rows register words as they were read (the
+// register at the lowest address first): a numeric type as DecodeValue reads
+// it, a raw type as the raw column of words[0], BIT empty (a register has no
+// bit).
+QString DecodeWords(const TDataTypeInfo& type, const uint16_t* words);
+
 // Number texts: decimal without leading zeros or separators.
 QString SignedText(int64_t v);
 QString UnsignedText(uint64_t v);

@@ -321,14 +321,9 @@ QString FixedText(double v)
     return ToQString(t);
 }
 
-void DecodeValueChars(const TDataTypeInfo& type, const QStringView* hexTexts, TTextBuf& out)
+// Decodes a numeric type from the wire bytes of its rows (H0 L0 H1 L1 ...).
+static void DecodeWireChars(const TDataTypeInfo& type, const uint8_t* wire, TTextBuf& out)
 {
-    out.Size = 0;
-    if (type.ByteCount < 1 || type.ByteCount > 8 || type.Rows < 1 || type.Rows > 4) return;
-    uint8_t wire[8] = {};
-    for (int r = 0; r < type.Rows; ++r) {
-        if (!ParseHexRegister(hexTexts[r], wire[2 * r], wire[2 * r + 1])) return;
-    }
     uint64_t raw = 0;
     for (int i = 0; i < type.ByteCount; ++i) raw = raw << 8 | wire[type.Order[i] & 7];
 
@@ -366,6 +361,45 @@ void DecodeValueChars(const TDataTypeInfo& type, const QStringView* hexTexts, TT
     default:
         return;
     }
+}
+
+static bool IsNumericType(const TDataTypeInfo& type)
+{
+    return type.ByteCount >= 1 && type.ByteCount <= 8 && type.Rows >= 1 && type.Rows <= 4;
+}
+
+void DecodeValueChars(const TDataTypeInfo& type, const QStringView* hexTexts, TTextBuf& out)
+{
+    out.Size = 0;
+    if (!IsNumericType(type)) return;
+    uint8_t wire[8] = {};
+    for (int r = 0; r < type.Rows; ++r) {
+        if (!ParseHexRegister(hexTexts[r], wire[2 * r], wire[2 * r + 1])) return;
+    }
+    DecodeWireChars(type, wire, out);
+}
+
+QString DecodeWords(const TDataTypeInfo& type, const uint16_t* words)
+{
+    const uint8_t H = uint8_t(words[0] >> 8), L = uint8_t(words[0]);
+    switch (type.Format) {
+    case TTypeFormat::RawHex: return RegisterRawTexts(H, L).Hex;
+    case TTypeFormat::RawBin: return RegisterRawTexts(H, L).Bin;
+    case TTypeFormat::RawBytes: return RegisterRawTexts(H, L).Bytes;
+    case TTypeFormat::RawAscii: return RegisterRawTexts(H, L).Ascii;
+    case TTypeFormat::Bit: return QString();
+    default: break;
+    }
+    TTextBuf t;
+    if (IsNumericType(type)) {
+        uint8_t wire[8] = {};
+        for (int r = 0; r < type.Rows; ++r) {
+            wire[2 * r] = uint8_t(words[r] >> 8);
+            wire[2 * r + 1] = uint8_t(words[r]);
+        }
+        DecodeWireChars(type, wire, t);
+    }
+    return ToQString(t);
 }
 
 QString DecodeValue(const TDataTypeInfo& type, const QStringView* hexTexts)
