@@ -244,17 +244,15 @@ void TfrmModbusMaster::WriteRowValue(int ARow)
     dlg.lblCurrent->setText(found ? CellDisplayText(colValue, row) : sgData->CellRef(colDec, row));
     dlg.cbFunction16->setChecked(FOptions.AlwaysUseFunction16);
     dlg.cbFunction16->setVisible(true);
-    uint8_t bytes[8] = {};
-    std::copy_n(ReadData.begin() + 2 * (row - 1), 2 * span, bytes);
-    dlg.Check = [&type, &bytes](const QString& text, QString& why) {
-        uint8_t trial[8];
-        std::copy_n(bytes, 8, trial);
-        return ValueEncoding::EncodeValue(type, text, trial, why);
+    dlg.Check = [&type](const QString& text, QString& why) {
+        const ValueEncoding::TEncoded e = ValueEncoding::EncodeValue(type, text);
+        why = e.Error;
+        return e.Ok();
     };
     if (!RunWriteDialog(dlg))
         return;
-    QString why;
-    if (!ValueEncoding::EncodeValue(type, dlg.edValue->text(), bytes, why))
+    const ValueEncoding::TEncoded encoded = ValueEncoding::EncodeValue(type, dlg.edValue->text());
+    if (!encoded.Ok() || encoded.Words.size() != size_t(span))
         return;
     if (dlg.cbFunction16->isChecked() != FOptions.AlwaysUseFunction16) {
         TTesterOptions o = FOptions;
@@ -262,8 +260,7 @@ void TfrmModbusMaster::WriteRowValue(int ARow)
         SetOptions(o);
     }
     w.Address = address;
-    for (int i = 0; i < span; ++i)
-        w.Words.push_back(uint16_t(bytes[2 * i] << 8 | bytes[2 * i + 1]));
+    w.Words = encoded.Words;
     w.Func = span == 1 && !FOptions.AlwaysUseFunction16 ? 6 : 16;
     w.Description = QStringLiteral("write %1 %2, address %3, %4 as %5")
                         .arg(w.Func, 2, 10, QChar(u'0'))
