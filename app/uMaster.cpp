@@ -17,6 +17,8 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QStyle>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
 #include <QTimer>
 #include <algorithm>
 
@@ -52,6 +54,29 @@ void paintBackground(QWidget* w, const QColor& c)
     w->setPalette(p);
     w->setAutoFillBackground(true);
 }
+
+// A drop-down list whose field is drawn in the designed input colour (the
+// palette's Base) instead of the style's button gradient; frame, arrow and
+// text are the style's.
+class TDesignedComboBox : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QStylePainter p(this);
+        p.setPen(palette().color(QPalette::Text));
+        QStyleOptionComboBox opt;
+        initStyleOption(&opt);
+        p.drawComplexControl(QStyle::CC_ComboBox, opt);
+        const QRect arrow = style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxArrow, this);
+        QRect field = rect().adjusted(2, 2, -2, -2);
+        field.setRight(std::min(field.right(), arrow.left() - 1));
+        p.fillRect(field, palette().color(QPalette::Base));
+        p.drawControl(QStyle::CE_ComboBoxLabel, opt);
+    }
+};
 
 void paintInput(QWidget* w)
 {
@@ -200,7 +225,7 @@ void TfrmModbusMaster::CreateControls()
     paintBackground(gbData, kBackground);
     leSlaveID = edit(gbData, "leSlaveID", "Slave ID:", 64, 24, 65, "1", 3);
     lblFunc = label(gbData, "lblFunc", "Modbus Function:", 144, 27);
-    cbFunc = new QComboBox(gbData);
+    cbFunc = new TDesignedComboBox(gbData);
     place(cbFunc, "cbFunc", 235, 24, 174);
     cbFunc->addItems({QStringLiteral("01: Read Coil Status"), QStringLiteral("02: Read Input Status"),
                       QStringLiteral("03: Read Holding Registers"), QStringLiteral("04: Read Input Registers")});
@@ -218,7 +243,7 @@ void TfrmModbusMaster::CreateControls()
     cbRealTime = new QCheckBox(QStringLiteral("Real time"), gbData);
     place(cbRealTime, "cbRealTime", 823, 95, 71, 17);
     lblSettings = label(gbData, "lblSettings", "Load settings:", 14, 399);
-    cbSettings = new QComboBox(gbData);
+    cbSettings = new TDesignedComboBox(gbData);
     place(cbSettings, "cbSettings", 88, 396, 145);
     paintInput(cbSettings);
     btnLoadSettings = button(gbData, "btnLoadSettings", "Load Settings", 239, 392, 88, 25);

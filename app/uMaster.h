@@ -325,14 +325,14 @@ public:
     // Panels 1 to 3 from the three counters.
     void ShowCounters();
 
+    // The smallest client size at which no control overlaps another and the
+    // grid shows at least three rows.
+    QSize MinimumClientSize() const;
+
 protected:
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
-
-    // The smallest client size at which no control overlaps another and the
-    // grid shows at least three rows.
-    QSize MinimumClientSize() const;
 
 private:
     void CreateMenu();
