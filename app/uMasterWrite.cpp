@@ -239,8 +239,10 @@ void TfrmModbusMaster::WriteRowValue(int ARow)
     const uint16_t address = uint16_t(FShownAddress + row - 1);
     dlg.lblAddress->setText(span == 1 ? QString::number(address)
                                       : QStringLiteral("%1 to %2").arg(address).arg(uint16_t(address + span - 1)));
-    dlg.lblType->setText(found ? QString::fromLatin1(type.Name)
-                               : QStringLiteral("(none) written as %1").arg(QString::fromLatin1(type.Name)));
+    const QString range = ValueEncoding::RangeText(type);
+    dlg.lblType->setText((found ? QString::fromLatin1(type.Name)
+                                : QStringLiteral("(none) written as %1").arg(QString::fromLatin1(type.Name))) +
+                         (range.isEmpty() ? QString() : QStringLiteral(", ") + range));
     dlg.lblCurrent->setText(found ? CellDisplayText(colValue, row) : sgData->CellRef(colDec, row));
     dlg.cbFunction16->setChecked(FOptions.AlwaysUseFunction16);
     dlg.cbFunction16->setVisible(true);

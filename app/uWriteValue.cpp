@@ -37,10 +37,12 @@ TfrmWriteValue::TfrmWriteValue(QWidget* parent)
     lblMessage = new QLabel(this);
     lblMessage->setObjectName(QStringLiteral("lblMessage"));
     lblMessage->setWordWrap(true);
+    lblMessage->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Room for the longest refusal, so that showing one moves nothing.
+    lblMessage->setMinimumSize(320, 3 * lblMessage->fontMetrics().lineSpacing());
     QPalette p = lblMessage->palette();
     p.setColor(QPalette::WindowText, QColor(192, 0, 0));
     lblMessage->setPalette(p);
-    lblMessage->hide();
 
     cbFunction16 = new QCheckBox(QStringLiteral("Always use function 16"), this);
     cbFunction16->setObjectName(QStringLiteral("cbFunction16"));
@@ -60,11 +62,12 @@ TfrmWriteValue::TfrmWriteValue(QWidget* parent)
     top->addWidget(lblMessage);
     top->addWidget(cbFunction16);
     top->addLayout(buttons);
+    top->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(btnOK, &QPushButton::clicked, this, [this] { btnOKClick(btnOK); });
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     // A changed text is judged afresh at the next OK.
-    connect(edValue, &QLineEdit::textEdited, this, [this] { lblMessage->hide(); });
+    connect(edValue, &QLineEdit::textEdited, this, [this] { lblMessage->clear(); });
 }
 
 void TfrmWriteValue::btnOKClick(QObject*)
@@ -72,7 +75,6 @@ void TfrmWriteValue::btnOKClick(QObject*)
     QString why;
     if (Check && !Check(edValue->text(), why)) {
         lblMessage->setText(why + u'.');
-        lblMessage->show();
         edValue->setFocus();
         edValue->selectAll();
         return;

@@ -21,7 +21,7 @@ public:
     QLabel* lblType = nullptr;
     QLabel* lblCurrent = nullptr;
     QLineEdit* edValue = nullptr;
-    QLabel* lblMessage = nullptr;   // why a value was refused (red)
+    QLabel* lblMessage = nullptr;   // why a value was refused (red), empty otherwise
     QCheckBox* cbFunction16 = nullptr; // "Always use function 16" (registers only)
     QPushButton* btnOK = nullptr;
     QPushButton* btnCancel = nullptr;

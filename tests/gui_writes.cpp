@@ -84,7 +84,7 @@ protected:
             d->edValue->setText(QString::fromUtf8(text));
             d->cbFunction16->setChecked(function16);
             d->btnOK->click();
-            Refusal = d->lblMessage->isVisible() ? d->lblMessage->text() : QString();
+            Refusal = d->lblMessage->text();
             if (d->isVisible())
                 d->reject();
         };
@@ -147,7 +147,7 @@ TEST_F(WriteTest, EveryKindOfTypeInEveryByteOrderLandsAsTheExactWords)
         W->sgDataDblClick(W->sgData, 2, 1);
         EXPECT_EQ(Refusal, "");
         EXPECT_EQ(Shown.value(0), n == 1 ? QString::number(address) : QStringLiteral("%1 to %2").arg(address).arg(address + n - 1));
-        EXPECT_EQ(Shown.value(1).section(" (", 0, 0), QString::fromLatin1(c.Type).section(" (", 0, 0));
+        EXPECT_TRUE(Shown.value(1).startsWith(QString::fromLatin1(c.Type))) << Shown.value(1).toStdString();
         // Written, then read once to show it.
         ASSERT_TRUE(waitUntil([&] { return W->FPolls >= polls + 2 && W->FResponses + W->FErrors >= W->FPolls; }));
         EXPECT_EQ(W->FErrors, 0);
@@ -312,13 +312,13 @@ TEST_F(WriteTest, DialogShowsAddressTypeAndCurrentValue)
     // A continuation row writes the value it belongs to.
     TfrmWriteValue::OnShownHook = [this](TfrmWriteValue* d) {
         EXPECT_EQ(d->lblAddress->text(), "22 to 23");
-        EXPECT_EQ(d->lblType->text().left(35), "SInt32 (Integer, LongInt) AABB CCDD");
+        EXPECT_EQ(d->lblType->text(), "SInt32 (Integer, LongInt) AABB CCDD, -2147483648 to 2147483647");
         EXPECT_EQ(d->lblCurrent->text(), W->sgData->Cells(2, 2));
         EXPECT_TRUE(d->cbFunction16->isVisible());
         d->edValue->setText("99999999999");
         d->btnOK->click();
         EXPECT_TRUE(d->isVisible());
-        EXPECT_TRUE(d->lblMessage->isVisible());
+        EXPECT_TRUE(d->lblMessage->text().startsWith("\"99999999999\" is out of range"));
         if (qEnvironmentVariableIsSet("ZORP_SHOTS_DIR")) {
             spin(300);
             d->screen()->grabWindow(0).save(qEnvironmentVariable("ZORP_SHOTS_DIR") + "/write_dialog.png");
