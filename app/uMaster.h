@@ -122,8 +122,14 @@ public:
     };
     static constexpr int MaxErrorRecords = 10;
     std::deque<TErrorRecord> FErrorRecords; // oldest first
-    // Description of the request in flight (for the error list).
+    // The request in flight, for the error list: a write's description, or a
+    // read's function, address and count (put into words only when an error
+    // needs them, not for every poll).
     QString FRequestText;
+    int FReadAddress = 0;
+    int FReadCount = 0;
+    // The request in flight in words.
+    QString RequestText() const;
     // The "Errors:" panel's tooltip: the last errors, newest first.
     QString ErrorsHint() const;
     // One error as listed in the tooltip and in the log.

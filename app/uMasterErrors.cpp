@@ -44,7 +44,7 @@ void TfrmModbusMaster::RecordError(int32_t Code, bool EndedCycle)
     r.When = QDateTime::currentDateTime();
     r.Code = Code;
     // Errors of the link itself belong to no request.
-    r.Request = Code == 0 || Code == 1 || Code == 15 || Code == 16 ? QString() : FRequestText;
+    r.Request = Code == 0 || Code == 1 || Code == 15 || Code == 16 ? QString() : RequestText();
     r.Meaning = QString::fromStdString(zorp::ExplainError(Code, mdb->MaxRepeat(), mdb->Timeout()));
     r.EndedCycle = EndedCycle;
     FErrorRecords.push_back(r);

@@ -81,7 +81,8 @@ void TfrmModbusMaster::btnReadClick(QObject*)
         const auto n = static_cast<uint8_t>(count);
         FInFlight = TInFlight::Read;
         FInFlightFunc = i + 1;
-        FRequestText = QStringLiteral("read %1, address %2, count %3").arg(kFuncTexts[i]).arg(address).arg(count);
+        FReadAddress = address;
+        FReadCount = count;
         switch (i) {
         case 0:
             mdb->ReadCoils(a, n);
@@ -118,6 +119,16 @@ void TfrmModbusMaster::mdbError(QObject*, int32_t ErrorCode)
     } else {
         RecordError(ErrorCode, false);
     }
+}
+
+QString TfrmModbusMaster::RequestText() const
+{
+    if (FInFlightFunc >= 1 && FInFlightFunc <= 4)
+        return QStringLiteral("read %1, address %2, count %3")
+            .arg(kFuncTexts[FInFlightFunc - 1])
+            .arg(FReadAddress)
+            .arg(FReadCount);
+    return FRequestText;
 }
 
 void TfrmModbusMaster::ContinueCycle(int Func)

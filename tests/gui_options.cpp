@@ -7,6 +7,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QComboBox>
 #include <QDateTime>
 #include <QFileDialog>
@@ -440,6 +442,20 @@ TEST_F(OptionsTest, CsvExportHoldsEveryRowAndColumnAsDrawnAndCopyGivesTabs)
         expected << QStringList{W->CellDisplayText(4, r), W->CellDisplayText(5, r), W->CellDisplayText(6, r)}.join('\t');
     EXPECT_EQ(QApplication::clipboard()->text(), expected.join('\n'));
     EXPECT_EQ(QApplication::clipboard()->text().split('\n')[0], "0141\t00000001 01000001\t321");
+
+    // A right-click through the viewport offers writing for data rows only.
+    W->mdbReadHoldingRegs(W->mdb, 1, 1, 4, W->ReadData);
+    std::vector<bool> offered;
+    TfrmModbusMaster::GridMenuHook = [&](QMenu* m) {
+        offered.push_back(m->actions()[0]->isEnabled());
+        return nullptr;
+    };
+    for (const QPoint at : {g.CellRect(2, 3).center(), g.CellRect(2, 0).center()}) {
+        QContextMenuEvent e(QContextMenuEvent::Mouse, at, vp->mapToGlobal(at));
+        QApplication::sendEvent(vp, &e);
+    }
+    TfrmModbusMaster::GridMenuHook = nullptr;
+    EXPECT_EQ(offered, (std::vector<bool>{true, false}));
 
     // A left press on Data Type still opens the data editor.
     int editors = 0;

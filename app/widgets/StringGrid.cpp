@@ -448,10 +448,12 @@ void TStringGrid::contextMenuEvent(QContextMenuEvent* event)
         event->ignore();
         return;
     }
-    QPoint pos = viewport()->mapFrom(this, event->pos());
-    if (event->reason() == QContextMenuEvent::Keyboard && HasSelection()) {
-        const QRect cell = CellRect(FSelCol, FSelRow);
-        if (!cell.isEmpty()) pos = cell.center();
+    // A mouse request reaches the grid through its viewport, in viewport
+    // coordinates; the menu key points at the current cell.
+    QPoint pos = event->pos();
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        const QRect cell = HasSelection() ? CellRect(FSelCol, FSelRow) : QRect();
+        pos = cell.isEmpty() ? QPoint(0, FixedHeight()) : cell.center();
     }
     OnContextPopup(this, pos);
 }
