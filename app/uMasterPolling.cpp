@@ -211,12 +211,13 @@ void TfrmModbusMaster::mdbReadInputRegs(QObject*, uint8_t, uint16_t Addr, uint16
 void TfrmModbusMaster::ReadAgainTimerTimer(QObject*)
 {
     ReadAgainTimer->stop();
+    if (!cbRealTime->isChecked())
+        return;
     if (FInFlight == TInFlight::Write) {
         FReadAfterWrite = true;
         return;
     }
-    if (cbRealTime->isChecked())
-        btnReadClick(ReadAgainTimer);
+    btnReadClick(ReadAgainTimer);
 }
 
 void TfrmModbusMaster::leStartAddressKeyUp(QObject*, int&, Qt::KeyboardModifiers)
