@@ -14,11 +14,13 @@ void EnsureDesignFonts()
     done = true;
     if (QFontDatabase::families().contains(QStringLiteral("Tahoma"), Qt::CaseInsensitive))
         return;
+    // Only the regular face: the bold file of this Tahoma carries regular
+    // outlines, so a bold request drawn with it would look regular. Without
+    // it, bold text is drawn with the regular face emboldened, which is
+    // bold on screen and keeps the regular face's metrics.
     static const char* const candidates[] = {
         "/usr/share/wine/fonts/tahoma.ttf",
-        "/usr/share/wine/fonts/tahomabd.ttf",
         "/usr/share/fonts/truetype/wine/tahoma.ttf",
-        "/usr/share/fonts/truetype/wine/tahomabd.ttf",
     };
     for (const char* path : candidates) {
         const QString p = QString::fromLatin1(path);

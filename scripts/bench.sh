@@ -157,7 +157,7 @@ verdict() {
 }
 verdict engine_vs_libmodbus ">=" 1.0 "$engine_vs_libmodbus"
 verdict engine_idle_cpu_pct "<=" 0.5 "$engine_idle_cpu_pct"
-verdict tester_polls_per_s ">=" "$(calc "$engine_tps_100 / 2" 1)" "$tester_polls_per_s" "engine_tps_100/2 = $(calc "$engine_tps_100 / 2" 1)"
+verdict tester_polls_per_s ">=" "$(calc "$engine_tps_100 * 0.75" 1)" "$tester_polls_per_s" "0.75 x engine_tps_100 = $(calc "$engine_tps_100 * 0.75" 1)"
 verdict tester_rss_growth_mb "<=" 5 "$tester_rss_growth_mb"
 verdict grid_render_us "<=" 50 "$grid_render_us"
 verdict log_append_ratio "<=" 1.5 "$log_append_ratio"

@@ -6,6 +6,10 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QImage>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -124,7 +128,10 @@ TEST_F(WindowStartTest, TitleWindowClosesBeforeTheMainWindowAppears)
 TEST_F(GuiWindowTest, OpensWithTheDesignedDefaults)
 {
     EXPECT_EQ(w->windowTitle(), "ZORP (Zelvara) v. 1.0.2");
-    EXPECT_EQ(w->size(), QSize(922, 712));
+    // The designed client area below the menu bar; the window grows by the menu.
+    EXPECT_EQ(w->Client->geometry(), QRect(0, w->MenuHeight(), 922, 712));
+    EXPECT_EQ(w->size(), QSize(922, 712 + w->MenuHeight()));
+    EXPECT_GT(w->MenuHeight(), 0);
     EXPECT_EQ(w->font().family(), "Tahoma");
     EXPECT_EQ(w->font().pixelSize(), 11);
     EXPECT_EQ(w->palette().color(QPalette::Window), QColor(235, 235, 235));
@@ -267,7 +274,9 @@ TEST_F(GuiWindowTest, OpensWithTheDesignedDefaults)
     EXPECT_FALSE(w->mdb->Connected());
     EXPECT_TRUE(w->mdb->OnConnect && w->mdb->OnDisconnect && w->mdb->OnError && w->mdb->OnSendData &&
                 w->mdb->OnReceiveData && w->mdb->OnReadCoils && w->mdb->OnReadHoldingRegs);
-    EXPECT_FALSE(w->mdb->OnListen || w->mdb->OnWriteSingleReg || w->mdb->OnClientConnect);
+    EXPECT_FALSE(w->mdb->OnListen || w->mdb->OnClientConnect);
+    EXPECT_TRUE(w->mdb->OnWriteSingleReg && w->mdb->OnWriteMultiRegs && w->mdb->OnWriteSingleCoil &&
+                w->mdb->OnWriteMultiCoils);
     EXPECT_EQ(w->ReadAgainTimer->interval(), 50);
     EXPECT_TRUE(w->ReadAgainTimer->isSingleShot());
     EXPECT_FALSE(w->ReadAgainTimer->isActive());
@@ -276,7 +285,7 @@ TEST_F(GuiWindowTest, OpensWithTheDesignedDefaults)
 
 TEST_F(GuiWindowTest, ControlsKeepTheirAnchorsWhenTheWindowIsResized)
 {
-    w->resize(922 + 200, 712 + 100);
+    w->resize(922 + 200, 712 + 100 + w->MenuHeight());
     QCoreApplication::processEvents();
     EXPECT_EQ(w->gbSettings->geometry(), QRect(8, 0, 1106, 93));
     EXPECT_EQ(w->gbData->geometry(), QRect(8, 92, 1106, 525));
@@ -295,7 +304,7 @@ TEST_F(GuiWindowTest, ControlsKeepTheirAnchorsWhenTheWindowIsResized)
     EXPECT_EQ(w->leSlaveID->geometry(), QRect(64, 24, 65, 21));
 
     // Back to the designed size: the designed layout again.
-    w->resize(922, 712);
+    w->resize(922, 712 + w->MenuHeight());
     QCoreApplication::processEvents();
     EXPECT_EQ(w->gbComm->geometry(), QRect(8, 518, 906, 172));
     EXPECT_EQ(w->sgData->geometry(), QRect(14, 64, 795, 326));
@@ -304,6 +313,164 @@ TEST_F(GuiWindowTest, ControlsKeepTheirAnchorsWhenTheWindowIsResized)
     QCoreApplication::processEvents();
     EXPECT_GE(w->gbData->height(), 0);
     EXPECT_GE(w->sgData->width(), 0);
+}
+
+TEST_F(GuiWindowTest, MenuBarHostsFourMenusAboveTheClientArea)
+{
+    ASSERT_NE(w->MainMenu, nullptr);
+    EXPECT_EQ(w->MainMenu->geometry(), QRect(0, 0, w->width(), w->MenuHeight()));
+    const char* names[] = {"File", "View", "Options", "Help"};
+    const QList<QAction*> top = w->MainMenu->actions();
+    ASSERT_EQ(top.size(), 4);
+    for (int i = 0; i < 4; ++i) {
+        QMenu* m = w->ExtensionMenu(QString::fromLatin1(names[i]));
+        ASSERT_NE(m, nullptr) << names[i];
+        EXPECT_EQ(top[i]->menu(), m);
+        EXPECT_EQ(top[i]->text().remove('&'), names[i]);
+        EXPECT_EQ(w->ExtensionMenu(QString::fromLatin1(names[i]).toLower()), m);
+    }
+    EXPECT_EQ(w->ExtensionMenu("Edit"), nullptr);
+    // Another feature adds its entry through the host.
+    QAction* added = w->ExtensionMenu("View")->addAction("Chart");
+    EXPECT_TRUE(w->mnuView->actions().contains(added));
+
+    EXPECT_TRUE(w->AboutText().contains("1.0.2"));
+    EXPECT_TRUE(w->AboutText().contains("Licence"));
+    w->findChild<QAction*>("actAbout")->trigger();
+    auto* box = w->findChild<QMessageBox*>("AboutBox");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), w->AboutText());
+    box->close();
+    EXPECT_TRUE(boxes.isEmpty());
+}
+
+namespace {
+// Pixels darker than mid-grey in an image: the ink of drawn text.
+int Ink(const QImage& img)
+{
+    int n = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            n += qGray(img.pixel(x, y)) < 128;
+    return n;
+}
+QImage Rendered(QWidget* w)
+{
+    return w->grab().toImage();
+}
+} // namespace
+
+TEST_F(GuiWindowTest, BoldTextIsDrawnBolderThanRegular)
+{
+    // The grid: the Value column is drawn bold, Data [BIN] regular; the same
+    // text in both, compared by the ink they leave.
+    TStringGrid& g = *w->sgData;
+    g.SetCells(2, 1, "888888");
+    g.SetCells(5, 1, "888888");
+    const QImage img = Rendered(g.viewport());
+    const int bold = Ink(img.copy(g.CellRect(2, 1)));
+    const int regular = Ink(img.copy(g.CellRect(5, 1)));
+    EXPECT_GT(regular, 0);
+    EXPECT_GT(bold * 100, regular * 115) << bold << " vs " << regular;
+
+    // The title window's labels are bold.
+    TfrmSplash s;
+    QLabel plain(s.lblTitle->text());
+    QFont f = s.lblTitle->font();
+    ASSERT_TRUE(f.bold());
+    f.setBold(false);
+    plain.setFont(f);
+    plain.resize(s.lblTitle->size());
+    plain.setAlignment(s.lblTitle->alignment());
+    QLabel boldLabel(s.lblTitle->text());
+    boldLabel.setFont(s.lblTitle->font());
+    boldLabel.resize(s.lblTitle->size());
+    boldLabel.setAlignment(s.lblTitle->alignment());
+    EXPECT_GT(Ink(Rendered(&boldLabel)) * 100, Ink(Rendered(&plain)) * 115);
+}
+
+TEST_F(GuiWindowTest, DropDownListsAreDrawnOnTheDesignedBackground)
+{
+    for (QComboBox* c : {w->cbFunc, w->cbSettings}) {
+        SCOPED_TRACE(c->objectName().toStdString());
+        const QImage img = Rendered(c);
+        // The field left of the arrow, below and above the text line: every
+        // pixel of its middle column away from the text is the background.
+        int designed = 0, total = 0;
+        for (int y = 3; y < img.height() - 3; ++y) {
+            const QColor px = img.pixelColor(4, y);
+            ++total;
+            designed += px == QColor(234, 242, 234);
+        }
+        EXPECT_GE(designed * 10, total * 8) << designed << " of " << total;
+    }
+}
+
+TEST_F(GuiWindowTest, AsciiTextsDrawControlCharactersAsDotsInBothColumns)
+{
+    TStringGrid& g = *w->sgData;
+    g.SetCells(1, 1, "ASCII");
+    w->ReadData = {0x01, 0x41};
+    w->ShowRegisterData();
+    ASSERT_EQ(g.Cells(2, 1), QString(QChar(1)) + " A");
+    // What the Value cell draws is what the same cell draws with the dot.
+    const QImage withControl = Rendered(g.viewport()).copy(g.CellRect(2, 1));
+    g.SetCells(2, 1, ". A");
+    const QImage withDot = Rendered(g.viewport()).copy(g.CellRect(2, 1));
+    EXPECT_EQ(withControl, withDot);
+    EXPECT_EQ(w->CellDisplayText(2, 1), ". A");
+    EXPECT_EQ(w->CellDisplayText(8, 1), ". A");
+}
+
+TEST_F(GuiWindowTest, SmallestWindowOverlapsNothingAndShowsThreeRows)
+{
+    // Overlapping pairs of visible controls of one container, and controls
+    // that stick out of their container.
+    auto overlaps = [this] {
+        QStringList found;
+        for (QWidget* parent : {w->Client, static_cast<QWidget*>(w->gbSettings), static_cast<QWidget*>(w->gbData),
+                                static_cast<QWidget*>(w->gbComm)}) {
+            QList<QWidget*> kids;
+            for (QObject* o : parent->children())
+                if (auto* k = qobject_cast<QWidget*>(o); k && k->isVisible())
+                    kids << k;
+            for (int i = 0; i < kids.size(); ++i) {
+                if (!parent->rect().contains(kids[i]->geometry()))
+                    found << kids[i]->objectName() + " outside";
+                for (int j = i + 1; j < kids.size(); ++j)
+                    if (kids[i]->geometry().intersects(kids[j]->geometry()))
+                        found << kids[i]->objectName() + " / " + kids[j]->objectName();
+            }
+        }
+        return found;
+    };
+    // The designed layout has its own touching edges; the smallest adds none.
+    const QStringList designed = overlaps();
+    w->resize(1, 1);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w->size(), w->minimumSize());
+    EXPECT_EQ(w->Client->size(), w->MinimumClientSize());
+    EXPECT_LT(w->minimumWidth(), 922);
+    EXPECT_GE(w->sgData->VisibleRowCount(), 3);
+    EXPECT_EQ(overlaps(), designed);
+    if (qEnvironmentVariableIsSet("ZORP_SHOTS_DIR"))
+        w->grab().save(qEnvironmentVariable("ZORP_SHOTS_DIR") + "/smallest_window.png");
+}
+
+TEST_F(GuiWindowTest, RestoredTextsStayWholeAndTheLimitAppliesToTyping)
+{
+    const QString host = "plc-line7.factory.example.org";
+    w->leIP->setText(host);
+    EXPECT_EQ(w->leIP->text(), host);
+    EXPECT_EQ(w->leIP->maxLength(), 15);
+    // Typing cannot lengthen it; deleting shortens it, and then the limit holds.
+    w->leIP->setFocus();
+    w->leIP->end(false);
+    QTest::keyClicks(w->leIP, "9");
+    EXPECT_EQ(w->leIP->text(), host);
+    w->leIP->selectAll();
+    QTest::keyClicks(w->leIP, "10.20.30.40.50.60");
+    EXPECT_EQ(w->leIP->text(), "10.20.30.40.50.");
 }
 
 TEST(StrictConversion, AcceptsOnlyDecimalIntegersWithin32Bits)

@@ -4,6 +4,7 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLabel>
+#include <algorithm>
 
 TLabeledEdit::TLabeledEdit(const QString& caption, QWidget* parent)
     : QLineEdit(parent)
@@ -12,6 +13,27 @@ TLabeledEdit::TLabeledEdit(const QString& caption, QWidget* parent)
     FLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     FLabel->setBuddy(this);
     PlaceLabel();
+    // A text the user shortened lowers the limit back towards the typing limit.
+    connect(this, &QLineEdit::textChanged, this, [this](const QString& t) { FitLimit(int(t.size())); });
+}
+
+void TLabeledEdit::FitLimit(int textLength)
+{
+    const int limit = std::max(FMaxLength, textLength);
+    if (QLineEdit::maxLength() != limit)
+        QLineEdit::setMaxLength(limit);
+}
+
+void TLabeledEdit::setMaxLength(int n)
+{
+    FMaxLength = std::clamp(n, 0, 32767);
+    FitLimit(int(text().size()));
+}
+
+void TLabeledEdit::setText(const QString& s)
+{
+    FitLimit(int(s.size()));
+    QLineEdit::setText(s);
 }
 
 QChar TLabeledEdit::FilterChar(QChar c)

@@ -15,6 +15,15 @@ public:
     explicit TLabeledEdit(const QString& caption, QWidget* parent = nullptr);
 
     QLabel* EditLabel() const { return FLabel; }
+
+    // The most characters typing may give the box. Unlike QLineEdit's own
+    // limit it never cuts a text set by the program (a value restored from a
+    // file): such a text stays whole, typing cannot lengthen it, and once
+    // shortened below the limit the limit applies as usual.
+    int maxLength() const { return FMaxLength; }
+    void setMaxLength(int n);
+    // Sets the text whole, whatever its length.
+    void setText(const QString& s);
     QString Text() const { return text(); }
     void SetText(const QString& s) { setText(s); }
 
@@ -43,5 +52,8 @@ protected:
 
 private:
     void PlaceLabel();
+    // QLineEdit's limit: the typing limit, or the text's length when longer.
+    void FitLimit(int textLength);
     QLabel* FLabel = nullptr;
+    int FMaxLength = 32767;
 };
