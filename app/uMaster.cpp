@@ -27,6 +27,7 @@
 #include "StatusBar.h"
 #include "StringGrid.h"
 #include "VexaModbus.h"
+#include "ValueWatch.h"
 #include "uSplash.h"
 
 namespace {
@@ -104,6 +105,7 @@ TfrmModbusMaster::TfrmModbusMaster(QWidget* parent)
             [this] { RunGuarded([this] { ReadAgainTimerTimer(ReadAgainTimer); }); });
 
     LayoutControls();
+    ValueWatch = new TValueWatch(this);
     RunGuarded([this] { FormCreate(this); });
 }
 

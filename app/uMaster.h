@@ -15,6 +15,7 @@
 #include <QString>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "ModbusTypes.h"
@@ -38,6 +39,10 @@ class TRadioGroup;
 class TStatusBar;
 class TStringGrid;
 class TVexaModbus;
+class TValueWatch;
+namespace zorp {
+class TIniFile;
+}
 
 class TfrmModbusMaster : public QWidget {
     Q_OBJECT
@@ -110,6 +115,14 @@ public:
         uint64_t TextVersion = 0;
         bool Valid = false;
     } FRendered;
+
+    // The chart and the CSV logging of decoded Values (ValueWatch.h).
+    TValueWatch* ValueWatch = nullptr;
+    // Called with the profile being saved, before it is written, and with
+    // the profile just loaded: additions keep their keys in sections of
+    // their own.
+    std::function<void(zorp::TIniFile& Ini)> OnProfileSave;
+    std::function<void(const zorp::TIniFile& Ini)> OnProfileLoad;
 
     // Whether the window shows the connected state (set by mdbConnect,
     // cleared by mdbDisconnect and by the lost-link recovery).
@@ -191,6 +204,10 @@ public:
     // ---- helpers -------------------------------------------------------------
     // Panels 1 to 3 from the three counters.
     void ShowCounters();
+
+signals:
+    // Raised after each response has been rendered into the grid.
+    void ValuesShown();
 
 protected:
     void showEvent(QShowEvent* e) override;

@@ -102,6 +102,7 @@ void TfrmModbusMaster::mdbReadCoils(QObject*, uint8_t, uint16_t, uint16_t, const
     ShowCounters();
     ReadDataBool = Data;
     ShowBitData();
+    emit ValuesShown();
     if (cbRealTime->isChecked())
         readAgainFromEvent(this);
 }
@@ -120,6 +121,7 @@ void TfrmModbusMaster::mdbReadDiscreteInputs(QObject*, uint8_t, uint16_t, uint16
             ReadDataBool[k] = (Data[byte] >> (k % 8)) & 1;
     }
     ShowBitData();
+    emit ValuesShown();
     if (cbRealTime->isChecked())
         readAgainFromEvent(this);
 }
@@ -130,6 +132,7 @@ void TfrmModbusMaster::mdbReadHoldingRegs(QObject*, uint8_t, uint16_t, uint16_t,
     ShowCounters();
     ReadData = Data;
     ShowRegisterData();
+    emit ValuesShown();
     // The pause decides about the next read when it ends.
     ReadAgainTimer->start();
 }
@@ -140,6 +143,7 @@ void TfrmModbusMaster::mdbReadInputRegs(QObject*, uint8_t, uint16_t, uint16_t, c
     ShowCounters();
     ReadData = Data;
     ShowRegisterData();
+    emit ValuesShown();
     if (cbRealTime->isChecked())
         readAgainFromEvent(this);
 }

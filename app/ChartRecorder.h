@@ -1,0 +1,73 @@
+#pragma once
+// The recording behind the chart window: up to MaxSeries series, one per
+// chosen grid row, each a time series of that row's decoded Value. Every
+// series keeps at most MaxPoints points (the oldest go first), so that an
+// all-day Real-time run has bounded memory.
+//
+// A series' points live in a QCustomPlot data container that the chart's
+// graph shares: recording appends to it whether or not the chart draws, and
+// drawing reads it without a copy. Keys are seconds since the epoch (UTC),
+// strictly increasing within a series.
+#include <QColor>
+#include <QSharedPointer>
+#include <QString>
+#include <QStringView>
+#include <vector>
+
+#include "qcustomplot.h"
+
+struct TChartSeries {
+    int Row = 0;          // grid row (1-based)
+    QColor Color;
+    bool Step = false;    // a BIT row: drawn as steps
+    QSharedPointer<QCPGraphDataContainer> Data;
+    // Of every number recorded since the series began (dropped points too).
+    double Last = 0, Min = 0, Max = 0;
+    bool HasValue = false;
+    double LastKey = 0;   // last key added; NaN points included
+};
+
+class TChartRecorder {
+public:
+    static constexpr int MaxSeries = 16;
+    static constexpr int DefaultMaxPoints = 100000;
+
+    // Reads a decoded Value text as a number: integers, "0.000000" floats,
+    // exponent forms, "NaN", "INF", "-INF". False for anything else (HEX,
+    // BIN, BYTES and ASCII texts, empty). Non-finite values give true with
+    // a NaN, which the chart draws as a gap.
+    static bool ParseValue(QStringView text, double& value);
+
+    // The colour a new series takes: the first of the palette that no
+    // series uses.
+    QColor NextColor() const;
+    static QColor PaletteColor(int i);
+
+    // Adds a series for Row (no-op returning false when the row already has
+    // one or MaxSeries are there). An invalid Color takes NextColor().
+    bool Add(int row, QColor color = QColor(), bool step = false);
+    bool Remove(int row);
+    void Clear();
+    int IndexOf(int row) const;
+    bool Contains(int row) const { return IndexOf(row) >= 0; }
+
+    const std::vector<TChartSeries>& Series() const { return FSeries; }
+    TChartSeries& At(int i) { return FSeries[size_t(i)]; }
+
+    // One response: the point of the series at index i, at the time key
+    // (seconds since the epoch). A text that is not a number adds nothing.
+    void Record(int i, double key, QStringView valueText);
+    // Same with a number (NaN draws a gap and leaves Last, Min, Max).
+    void RecordNumber(int i, double key, double value);
+
+    int MaxPoints() const { return FMaxPoints; }
+    void SetMaxPoints(int n) { FMaxPoints = n < 1 ? 1 : n; }
+
+    // Bytes that the kept points take (points only, not the containers'
+    // spare room).
+    size_t PointBytes() const;
+
+private:
+    std::vector<TChartSeries> FSeries;
+    int FMaxPoints = DefaultMaxPoints;
+};
