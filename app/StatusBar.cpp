@@ -1,6 +1,9 @@
 #include "StatusBar.h"
 
+#include <QCursor>
+#include <QHelpEvent>
 #include <QPainter>
+#include <QToolTip>
 #include <QStyleOption>
 
 TStatusBar::TStatusBar(QWidget* parent)
@@ -11,7 +14,7 @@ TStatusBar::TStatusBar(QWidget* parent)
 
 int TStatusBar::AddPanel(int width, Qt::Alignment alignment)
 {
-    FPanels.push_back({width, alignment, QString()});
+    FPanels.push_back({width, alignment, QString(), QString()});
     update();
     return PanelCount() - 1;
 }
@@ -77,4 +80,46 @@ void TStatusBar::paintEvent(QPaintEvent*)
         p.drawText(r.adjusted(3, 0, -3, 0), static_cast<int>(panel.Alignment | Qt::AlignVCenter) | Qt::TextSingleLine,
                    panel.Text);
     }
+}
+
+QString TStatusBar::PanelHint(int i) const
+{
+    return (i >= 0 && i < PanelCount()) ? FPanels[static_cast<size_t>(i)].Hint : QString();
+}
+
+void TStatusBar::SetPanelHint(int i, const QString& hint)
+{
+    if (i < 0 || i >= PanelCount())
+        return;
+    FPanels[static_cast<size_t>(i)].Hint = hint;
+    // A tooltip already shown over this panel follows the new text.
+    if (QToolTip::isVisible() && underMouse() && PanelAt(mapFromGlobal(QCursor::pos())) == i) {
+        if (hint.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(QCursor::pos(), hint, this, PanelRect(i));
+    }
+}
+
+int TStatusBar::PanelAt(const QPoint& pos) const
+{
+    for (int i = 0; i < PanelCount(); ++i)
+        if (PanelRect(i).contains(pos))
+            return i;
+    return -1;
+}
+
+bool TStatusBar::event(QEvent* e)
+{
+    if (e->type() == QEvent::ToolTip) {
+        auto* he = static_cast<QHelpEvent*>(e);
+        const int i = PanelAt(he->pos());
+        const QString hint = PanelHint(i);
+        if (hint.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(he->globalPos(), hint, this, PanelRect(i));
+        return true;
+    }
+    return QWidget::event(e);
 }

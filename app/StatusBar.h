@@ -19,12 +19,18 @@ public:
     QString PanelText(int i) const;
     // Out-of-range indices are ignored.
     void SetPanelText(int i, const QString& text);
+    // The tooltip shown over panel i (empty: none).
+    QString PanelHint(int i) const;
+    void SetPanelHint(int i, const QString& hint);
+    // The panel under pos (bar coordinates), or -1.
+    int PanelAt(const QPoint& pos) const;
     // The rectangle of panel i in the bar's coordinates.
     QRect PanelRect(int i) const;
 
     QSize sizeHint() const override;
 
 protected:
+    bool event(QEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
 
 private:
@@ -32,6 +38,7 @@ private:
         int Width;
         Qt::Alignment Alignment;
         QString Text;
+        QString Hint;
     };
     std::vector<Panel> FPanels;
 };

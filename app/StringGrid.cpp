@@ -1,5 +1,9 @@
 #include "StringGrid.h"
 
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -37,6 +41,9 @@ void TStringGrid::SetColCount(int n)
     if (n == FColCount) return;
     FColCount = n;
     FColWidths.resize(n, kDefaultColWidth);
+    if (HasSelection() && std::max(FSelCol, FSelAnchorCol) >= n) {
+        FSelAnchorCol = FSelAnchorRow = FSelCol = FSelRow = -1;
+    }
     UpdateScrollBars();
     InvalidateGrid();
 }
@@ -46,6 +53,9 @@ void TStringGrid::SetRowCount(int n)
     n = std::max(1, n);
     if (n == FRowCount) return;
     FRowCount = n;
+    if (HasSelection() && std::max(FSelRow, FSelAnchorRow) >= n) {
+        FSelAnchorCol = FSelAnchorRow = FSelCol = FSelRow = -1;
+    }
     UpdateScrollBars();
     InvalidateGrid();
 }
@@ -308,6 +318,7 @@ void TStringGrid::paintEvent(QPaintEvent* event)
         p.setClipRect(clip);
         OnDrawCell(this, p, c, r, rect);
         p.restore();
+        if (IsSelected(c, r)) p.fillRect(clip, SelectionColor);
     };
 
     // Rows in view: the fixed ones, then the scrolled ones from TopRow.
@@ -381,6 +392,14 @@ void TStringGrid::mousePressEvent(QMouseEvent* event)
             return;
         }
     }
+    if (event->button() == Qt::LeftButton) {
+        int c = -1, r = -1;
+        if (MouseToCell(pos, c, r) && r >= FFixedRows) {
+            if (event->modifiers() & Qt::ShiftModifier && HasSelection()) ExtendSelection(c, r);
+            else SetSelection(c, r, c, r);
+            FSelecting = true;
+        }
+    }
     if (OnMouseDown) OnMouseDown(this, event->button(), event->modifiers(), pos.x(), pos.y());
 }
 
@@ -391,10 +410,166 @@ void TStringGrid::mouseMoveEvent(QMouseEvent* event)
         SetColWidths(FSizingCol, std::max(1, FSizingStartWidth + pos.x() - FSizingStartX));
         return;
     }
+    if (FSelecting && (event->buttons() & Qt::LeftButton)) {
+        int c = -1, r = -1;
+        const QPoint inside(std::clamp(pos.x(), 0, std::max(0, viewport()->width() - 1)),
+                            std::clamp(pos.y(), FixedHeight(), std::max(FixedHeight(), viewport()->height() - 1)));
+        if (MouseToCell(inside, c, r) && r >= FFixedRows) ExtendSelection(c, r);
+        return;
+    }
+    FSelecting = false;
     const bool onBorder = ColSizing && InHeader(pos.y()) && ColumnBorderAt(pos.x()) >= 0;
     viewport()->setCursor(onBorder ? Qt::SplitHCursor : Qt::ArrowCursor);
 }
 
-void TStringGrid::mouseReleaseEvent(QMouseEvent*) { FSizingCol = -1; }
+void TStringGrid::mouseReleaseEvent(QMouseEvent*)
+{
+    FSizingCol = -1;
+    FSelecting = false;
+}
+
+void TStringGrid::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    const QPoint pos = event->position().toPoint();
+    int c = -1, r = -1;
+    if (event->button() != Qt::LeftButton || !MouseToCell(pos, c, r)) {
+        mousePressEvent(event);
+        return;
+    }
+    // The second press of a double-click is a press like the first (the
+    // designed left-press editing sees both); the double-click comes after.
+    mousePressEvent(event);
+    if (OnDblClick) OnDblClick(this, c, r);
+}
+
+void TStringGrid::contextMenuEvent(QContextMenuEvent* event)
+{
+    if (!OnContextPopup) {
+        event->ignore();
+        return;
+    }
+    QPoint pos = viewport()->mapFrom(this, event->pos());
+    if (event->reason() == QContextMenuEvent::Keyboard && HasSelection()) {
+        const QRect cell = CellRect(FSelCol, FSelRow);
+        if (!cell.isEmpty()) pos = cell.center();
+    }
+    OnContextPopup(this, pos);
+}
+
+QRect TStringGrid::Selection() const
+{
+    if (!HasSelection()) return {};
+    return QRect(QPoint(std::min(FSelAnchorCol, FSelCol), std::min(FSelAnchorRow, FSelRow)),
+                 QPoint(std::max(FSelAnchorCol, FSelCol), std::max(FSelAnchorRow, FSelRow)));
+}
+
+bool TStringGrid::IsSelected(int col, int row) const
+{
+    return HasSelection() && Selection().contains(col, row);
+}
+
+void TStringGrid::SetSelection(int col0, int row0, int col1, int row1)
+{
+    if (FRowCount <= FFixedRows || FColCount < 1) {
+        ClearSelection();
+        return;
+    }
+    InvalidateSelection();
+    auto cc = [this](int c) { return std::clamp(c, 0, FColCount - 1); };
+    auto cr = [this](int r) { return std::clamp(r, FFixedRows, FRowCount - 1); };
+    FSelAnchorCol = cc(col0);
+    FSelAnchorRow = cr(row0);
+    FSelCol = cc(col1);
+    FSelRow = cr(row1);
+    InvalidateSelection();
+}
+
+void TStringGrid::ClearSelection()
+{
+    InvalidateSelection();
+    FSelAnchorCol = FSelAnchorRow = FSelCol = FSelRow = -1;
+}
+
+void TStringGrid::ExtendSelection(int col, int row)
+{
+    if (!HasSelection()) SetSelection(col, row, col, row);
+    else SetSelection(FSelAnchorCol, FSelAnchorRow, col, row);
+}
+
+void TStringGrid::InvalidateSelection()
+{
+    if (!HasSelection()) return;
+    const QRect s = Selection();
+    for (int r = s.top(); r <= s.bottom(); ++r) InvalidateRow(r);
+}
+
+QString TStringGrid::SelectedText() const
+{
+    if (!HasSelection()) return {};
+    const QRect s = Selection();
+    QString out;
+    for (int r = s.top(); r <= s.bottom(); ++r) {
+        if (r > s.top()) out += u'\n';
+        for (int c = s.left(); c <= s.right(); ++c) {
+            if (c > s.left()) out += u'\t';
+            out += OnCopyText ? OnCopyText(c, r) : CellRef(c, r);
+        }
+    }
+    return out;
+}
+
+void TStringGrid::CopySelection() const
+{
+    if (!HasSelection()) return;
+    if (QClipboard* cb = QGuiApplication::clipboard()) cb->setText(SelectedText());
+}
+
+void TStringGrid::ScrollToCell(int col, int row)
+{
+    if (row >= FFixedRows) {
+        const int visible = std::max(1, VisibleRowCount());
+        if (row < TopRow()) SetTopRow(row);
+        else if (row >= TopRow() + visible) SetTopRow(row - visible + 1);
+    }
+    if (col >= FFixedCols && col < FColCount) {
+        const int left = ColLeft(col), right = left + FColWidths[col];
+        QScrollBar* h = horizontalScrollBar();
+        if (left < FixedWidth()) h->setValue(h->value() - (FixedWidth() - left));
+        else if (right > viewport()->width()) h->setValue(h->value() + (right - viewport()->width()));
+    }
+}
+
+void TStringGrid::keyPressEvent(QKeyEvent* event)
+{
+    if (event->matches(QKeySequence::Copy)) {
+        CopySelection();
+        return;
+    }
+    if (event->matches(QKeySequence::SelectAll)) {
+        SetSelection(0, FFixedRows, FColCount - 1, FRowCount - 1);
+        return;
+    }
+    int dc = 0, dr = 0;
+    switch (event->key()) {
+    case Qt::Key_Left: dc = -1; break;
+    case Qt::Key_Right: dc = 1; break;
+    case Qt::Key_Up: dr = -1; break;
+    case Qt::Key_Down: dr = 1; break;
+    case Qt::Key_PageUp: dr = -std::max(1, VisibleRowCount()); break;
+    case Qt::Key_PageDown: dr = std::max(1, VisibleRowCount()); break;
+    default: QAbstractScrollArea::keyPressEvent(event); return;
+    }
+    if (!HasSelection()) {
+        // The first arrow key starts at the first data cell in view.
+        SetSelection(0, TopRow(), 0, TopRow());
+        if (HasSelection()) ScrollToCell(FSelCol, FSelRow);
+        return;
+    }
+    const int c = std::clamp(FSelCol + dc, 0, FColCount - 1);
+    const int r = std::clamp(FSelRow + dr, FFixedRows, FRowCount - 1);
+    if (event->modifiers() & Qt::ShiftModifier) ExtendSelection(c, r);
+    else SetSelection(c, r, c, r);
+    ScrollToCell(c, r);
+}
 
 void TStringGrid::scrollContentsBy(int, int) { viewport()->update(); }

@@ -8,7 +8,11 @@
 // between non-fixed columns of non-fixed rows when VertLines is set); rows
 // follow each other without a gap unless HorzLines is set. Fixed rows and
 // columns stay in view: the rows scroll by whole rows, the columns by pixels.
-// The grid has no in-place editing, no selection and no focus rectangle.
+// The grid has no in-place editing and no focus rectangle. Cells of the
+// non-fixed rows can be selected as one rectangle (left-button drag, Shift
+// with the arrow keys, Ctrl+A) and copied with Ctrl+C as tab-separated text;
+// a selected cell is drawn as its owner paints it, under a translucent
+// highlight. Nothing is selected until the user selects.
 #include <QAbstractScrollArea>
 #include <QRect>
 #include <QString>
@@ -86,9 +90,36 @@ public:
     std::function<void(TStringGrid* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y)>
         OnMouseDown;
 
+    // A double-click with the left button on a cell: (Sender, ACol, ARow).
+    std::function<void(TStringGrid* Sender, int ACol, int ARow)> OnDblClick;
+    // The context menu was asked for (right button or the menu key) at pos,
+    // in viewport coordinates.
+    std::function<void(TStringGrid* Sender, const QPoint& pos)> OnContextPopup;
+
+    // ---- selection --------------------------------------------------------
+    bool HasSelection() const { return FSelAnchorCol >= 0; }
+    // The selected cells: left/right are columns, top/bottom rows (empty
+    // rectangle when nothing is selected).
+    QRect Selection() const;
+    bool IsSelected(int col, int row) const;
+    // Selects from the anchor (col0, row0) to (col1, row1); both are clamped
+    // to the non-fixed rows and the existing columns.
+    void SetSelection(int col0, int row0, int col1, int row1);
+    void ClearSelection();
+    // The text a copy gives for a cell (unset: the cell's text).
+    std::function<QString(int ACol, int ARow)> OnCopyText;
+    // The selected cells as text: cells separated by a tab, rows by "\n".
+    QString SelectedText() const;
+    // Puts SelectedText on the clipboard (nothing when nothing is selected).
+    void CopySelection() const;
+    QColor SelectionColor = QColor(0, 120, 215, 80);
+
     QSize sizeHint() const override;
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -122,6 +153,11 @@ private:
     std::vector<int> FChangedRows;
     bool FFlushPending = false;
     uint64_t FTextVersion = 0;
+    void ExtendSelection(int col, int row);
+    void InvalidateSelection();
+    void ScrollToCell(int col, int row);
+    int FSelAnchorCol = -1, FSelAnchorRow = -1, FSelCol = -1, FSelRow = -1;
+    bool FSelecting = false;
     int FSizingCol = -1;
     int FSizingStartX = 0;
     int FSizingStartWidth = 0;

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMenu>
 #include <QStringList>
 #include <QTimer>
 #include <vector>
@@ -56,9 +57,16 @@ TValueWatch::TValueWatch(TfrmModbusMaster* Owner) : QObject(Owner), FOwner(Owner
         UpdateLogAction();
     });
 
-    actPlotRow = new QAction(QStringLiteral("Plot this row"), this);
-    actPlotRow->setObjectName(QStringLiteral("actPlotRow"));
-    connect(actPlotRow, &QAction::triggered, this, [this] { RunGuarded([this] { PlotRow(ContextRow); }); });
+    // File > "Log values to CSV..." with the other file entries (above the
+    // separator before Exit), View > "Chart".
+    if (QMenu* file = Owner->ExtensionMenu(QStringLiteral("File"))) {
+        QAction* before = nullptr;
+        const QList<QAction*> items = file->actions();
+        for (qsizetype i = items.size() - 1; i >= 0 && !before; --i)
+            if (items[i]->isSeparator()) before = items[i];
+        file->insertAction(before, actLogCsv);
+    }
+    if (QMenu* view = Owner->ExtensionMenu(QStringLiteral("View"))) view->addAction(actChart);
 
     connect(Owner, &TfrmModbusMaster::ValuesShown, this, [this] { RunGuarded([this] { ResponseShown(); }); });
     Owner->OnProfileSave = [this](zorp::TIniFile& ini) { SaveProfile(ini); };
@@ -70,13 +78,6 @@ TValueWatch::~TValueWatch()
     // The chart window is a child of the main window and goes with it; the
     // log file is closed (and flushed) by the logger.
     Logger->OnFailed = nullptr;
-}
-
-void TValueWatch::SetContextRow(int Row)
-{
-    ContextRow = Row;
-    actPlotRow->setEnabled(CanPlotRow(Row));
-    actPlotRow->setText(Recorder.Contains(Row) ? QStringLiteral("Plot this row (plotted)") : QStringLiteral("Plot this row"));
 }
 
 TfrmChart* TValueWatch::Chart()

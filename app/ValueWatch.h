@@ -4,9 +4,9 @@
 // it takes the Value texts of the chosen rows from the grid: the recorder
 // adds a point to each series and the logger writes one line.
 //
-// Rows are chosen with "Plot this row" (actPlotRow, for the row in
-// ContextRow) and opened with "Chart" (actChart); "Log values to CSV..."
-// (actLogCsv) starts logging to a file and, while logging, stops it. The
+// Rows are chosen with "Plot this row" in the grid's context menu and the
+// window opened with View > "Chart" (actChart); File > "Log values to
+// CSV..." (actLogCsv) starts logging to a file and, while logging, stops it. The
 // chart's rows, their colours and the last log file go with a settings
 // profile in the section [Chart].
 #include <QList>
@@ -36,10 +36,6 @@ public:
 
     QAction* actChart = nullptr;     // "Chart": shows the chart window
     QAction* actLogCsv = nullptr;    // "Log values to CSV...", checked while logging
-    QAction* actPlotRow = nullptr;   // "Plot this row": the row in ContextRow
-    int ContextRow = -1;
-    // Enables actPlotRow for a row (a context menu calls it before showing).
-    void SetContextRow(int Row);
 
     // The chart window, made on first use.
     TfrmChart* Chart();

@@ -9,13 +9,16 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStyle>
 #include <QTimer>
+#include <algorithm>
 
 #include "AppErrors.h"
 #include "DesignFonts.h"
@@ -68,11 +71,17 @@ TfrmModbusMaster::TfrmModbusMaster(QWidget* parent)
     setWindowTitle(QStringLiteral("ZORP (Zelvara) v. 1.0.2"));
     setFont(pixelFont(QStringLiteral("Tahoma"), 11));
     paintBackground(this, kBackground);
-    resize(DesignWidth, DesignHeight);
-    setMinimumSize(480, 360);
+    CreateMenu();
+    MainMenu->setFixedHeight(MainMenu->sizeHint().height());
+    MainMenu->setGeometry(0, 0, DesignWidth, MainMenu->height());
+    Client = new QWidget(this);
+    Client->setObjectName(QStringLiteral("Client"));
+    Client->setGeometry(0, MenuHeight(), DesignWidth, DesignHeight);
+    paintBackground(Client, kBackground);
+    resize(DesignWidth, DesignHeight + MenuHeight());
     if (const QScreen* s = QGuiApplication::primaryScreen()) {
         const QRect g = s->availableGeometry();
-        move(g.x() + (g.width() - DesignWidth) / 2, g.y() + (g.height() - DesignHeight) / 2);
+        move(g.x() + (g.width() - width()) / 2, g.y() + (g.height() - height()) / 2);
     }
 
     CreateControls();
@@ -104,6 +113,8 @@ TfrmModbusMaster::TfrmModbusMaster(QWidget* parent)
     connect(ReadAgainTimer, &QTimer::timeout, this,
             [this] { RunGuarded([this] { ReadAgainTimerTimer(ReadAgainTimer); }); });
 
+    const QSize minClient = MinimumClientSize();
+    setMinimumSize(minClient.width(), minClient.height() + MenuHeight());
     LayoutControls();
     ValueWatch = new TValueWatch(this);
     RunGuarded([this] { FormCreate(this); });
@@ -123,6 +134,10 @@ TfrmModbusMaster::~TfrmModbusMaster()
         mdb->OnReadDiscreteInputs = nullptr;
         mdb->OnReadHoldingRegs = nullptr;
         mdb->OnReadInputRegs = nullptr;
+        mdb->OnWriteSingleReg = nullptr;
+        mdb->OnWriteMultiRegs = nullptr;
+        mdb->OnWriteSingleCoil = nullptr;
+        mdb->OnWriteMultiCoils = nullptr;
         mdb->OnSendData = nullptr;
         mdb->OnReceiveData = nullptr;
         delete mdb;
@@ -161,7 +176,7 @@ void TfrmModbusMaster::CreateControls()
     };
 
     // ---- Settings -----------------------------------------------------------
-    gbSettings = new TGroupBox(QStringLiteral("Settings:"), this);
+    gbSettings = new TGroupBox(QStringLiteral("Settings:"), Client);
     place(gbSettings, "gbSettings", 8, 0, 906, 93);
     rgModbusMode = new TRadioGroup(QStringLiteral("Modbus mode:"),
                                    {QStringLiteral("RTU over Serial"), QStringLiteral("RTU over TCP"), QStringLiteral("TCP")},
@@ -180,7 +195,7 @@ void TfrmModbusMaster::CreateControls()
     btnDisconnect->setEnabled(false);
 
     // ---- Data -----------------------------------------------------------------
-    gbData = new TGroupBox(QStringLiteral("Data:"), this);
+    gbData = new TGroupBox(QStringLiteral("Data:"), Client);
     place(gbData, "gbData", 8, 92, 906, 425);
     paintBackground(gbData, kBackground);
     leSlaveID = edit(gbData, "leSlaveID", "Slave ID:", 64, 24, 65, "1", 3);
@@ -210,14 +225,14 @@ void TfrmModbusMaster::CreateControls()
     btnSaveSettings = button(gbData, "btnSaveSettings", "Save Settings", 337, 392, 88, 25);
 
     // ---- Communication log ------------------------------------------------------
-    gbComm = new TGroupBox(QStringLiteral("Communication Log:"), this);
+    gbComm = new TGroupBox(QStringLiteral("Communication Log:"), Client);
     place(gbComm, "gbComm", 8, 518, 906, 172);
     REComm = new TCommLog(gbComm);
     place(REComm, "REComm", 3, 15, 900, 155);
     REComm->setFont(pixelFont(QStringLiteral("Courier New"), 11));
 
     // ---- Status bar -------------------------------------------------------------
-    sBar = new TStatusBar(this);
+    sBar = new TStatusBar(Client);
     place(sBar, "sBar", 0, DesignHeight - 19, DesignWidth, 19);
     paintBackground(sBar, kBackground);
     sBar->AddPanel(200, Qt::AlignLeft);
@@ -273,6 +288,12 @@ void TfrmModbusMaster::CreateControls()
     sgData->OnMouseDown = [this](TStringGrid* g, Qt::MouseButton b, Qt::KeyboardModifiers m, int x, int y) {
         RunGuarded([&] { sgDataMouseDown(g, b, m, x, y); });
     };
+    sgData->OnDblClick = [this](TStringGrid* g, int col, int row) { RunGuarded([&] { sgDataDblClick(g, col, row); }); };
+    sgData->OnContextPopup = [this](TStringGrid* g, const QPoint& pos) {
+        RunGuarded([&] { sgDataContextPopup(g, pos); });
+    };
+    // A copy gives the cells as drawn.
+    sgData->OnCopyText = [this](int col, int row) { return CellDisplayText(col, row); };
     REComm->OnChange = [this](QObject* s) { RunGuarded([&] { RECommChange(s); }); };
 }
 
@@ -293,6 +314,10 @@ void TfrmModbusMaster::WireEngine()
     mdb->OnReadInputRegs = [this](QObject* s, uint8_t id, uint16_t a, uint16_t n, const std::vector<uint8_t>& d) {
         RunGuarded([&] { mdbReadInputRegs(s, id, a, n, d); });
     };
+    // Not designed events: the acknowledgements of the writes from the grid.
+    for (TNotifyEvent* e : {&mdb->OnWriteSingleReg, &mdb->OnWriteMultiRegs, &mdb->OnWriteSingleCoil,
+                            &mdb->OnWriteMultiCoils})
+        *e = [this](QObject* s) { RunGuarded([&] { mdbWriteDone(s); }); };
     mdb->OnSendData = [this](QObject* s, const void* b, int32_t n) { RunGuarded([&] { mdbSendData(s, b, n); }); };
     mdb->OnReceiveData = [this](QObject* s, const uint8_t* b, int32_t n) {
         RunGuarded([&] { mdbReceiveData(s, b, n); });
@@ -309,6 +334,7 @@ void TfrmModbusMaster::FormCreate(QObject*)
         splash->exec();
     }
     StorageCreate();
+    SetOptions(TTesterOptions::Load(OptionsFileName()), false);
     UpdateRowColors();
     SetupGridHeader();
     FillAddresses();
@@ -380,6 +406,8 @@ void TfrmModbusMaster::closeEvent(QCloseEvent* e)
 void TfrmModbusMaster::resizeEvent(QResizeEvent* e)
 {
     QWidget::resizeEvent(e);
+    MainMenu->setGeometry(0, 0, width(), MenuHeight());
+    Client->setGeometry(0, MenuHeight(), width(), std::max(0, height() - MenuHeight()));
     LayoutControls();
 }
 
@@ -387,14 +415,14 @@ void TfrmModbusMaster::LayoutControls()
 {
     // Every control keeps the distances of the designed 922 x 712 layout to
     // the edges it is anchored to.
-    const int dw = width() - DesignWidth;
-    const int dh = height() - DesignHeight;
+    const int dw = Client->width() - DesignWidth;
+    const int dh = Client->height() - DesignHeight;
     auto nn = [](int v) { return v < 0 ? 0 : v; };
 
     gbSettings->setGeometry(8, 0, nn(906 + dw), 93);
     gbData->setGeometry(8, 92, nn(906 + dw), nn(425 + dh));
     gbComm->setGeometry(8, 518 + dh, nn(906 + dw), 172);
-    sBar->setGeometry(0, height() - 19, width(), 19);
+    sBar->setGeometry(0, Client->height() - 19, Client->width(), 19);
 
     sgData->setGeometry(14, 64, nn(795 + dw), nn(326 + dh));
     btnRead->move(823 + dw, 64);
@@ -405,4 +433,20 @@ void TfrmModbusMaster::LayoutControls()
     btnSaveSettings->move(337, 392 + dh);
 
     REComm->setGeometry(3, 15, nn(900 + dw), 155);
+}
+
+QSize TfrmModbusMaster::MinimumClientSize() const
+{
+    // Width: the settings group still holds its right-most control with the
+    // margin it has on its left (the groups keep 8 pixels to the window's
+    // edges).
+    const int groupMargin = 8;
+    const int width = gbSettings->x() + btnConnect->geometry().right() + 1 + groupMargin + (DesignWidth - 8 - 906);
+    // Height: the grid shows its header and three rows under a horizontal
+    // scroll bar (the columns are wider than the grid at that width).
+    const int extent = sgData->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, sgData);
+    const int pitch = sgData->DefaultRowHeight() + (sgData->HorzLines ? 1 : 0);
+    const int gridHeight = 2 * sgData->frameWidth() + (sgData->FixedRows() + 3) * pitch + extent;
+    const int height = DesignHeight - 326 + gridHeight;
+    return QSize(width, height);
 }

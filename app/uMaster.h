@@ -14,13 +14,19 @@
 #include <QColor>
 #include <QString>
 #include <QWidget>
+#include <QDateTime>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "ModbusTypes.h"
+#include "TesterOptions.h"
 #include "ValueDecoding.h"
 
+class QAction;
+class QActionGroup;
 class QCheckBox;
 class QComboBox;
 class QDate;
@@ -29,6 +35,8 @@ class QTime;
 class QFileDialog;
 class QGroupBox;
 class QLabel;
+class QMenu;
+class QMenuBar;
 class QPainter;
 class QPushButton;
 class QTimer;
@@ -43,6 +51,7 @@ class TValueWatch;
 namespace zorp {
 class TIniFile;
 }
+class TfrmWriteValue;
 
 class TfrmModbusMaster : public QWidget {
     Q_OBJECT
@@ -53,6 +62,129 @@ public:
     // Designed client size.
     static constexpr int DesignWidth = 922;
     static constexpr int DesignHeight = 712;
+
+    // ---- menu bar and client area (uMasterMenu.cpp) ---------------------------
+    // The menu bar stands above the designed client area; the client area
+    // keeps the designed 922 x 712 and every designed position, so the window
+    // is taller than designed by the menu bar's height.
+    QMenuBar* MainMenu = nullptr;
+    QWidget* Client = nullptr;
+    QMenu* mnuFile = nullptr;
+    QMenu* mnuView = nullptr;
+    QMenu* mnuOptions = nullptr;
+    QMenu* mnuHelp = nullptr;
+    // One of the four menus by its name ("File", "View", "Options", "Help",
+    // case-insensitive), or nullptr. Other windows and features add their
+    // entries through it without touching the menu code.
+    QMenu* ExtensionMenu(const QString& name) const;
+    // Height of the menu bar: the window is the client area plus this.
+    int MenuHeight() const;
+    // The text of Help > About: the program, its version and its licence.
+    static QString AboutText();
+    void actAboutExecute(QObject* Sender);
+
+    // ---- options (uMasterMenu.cpp) --------------------------------------------
+    TTesterOptions FOptions;
+    QAction* actSaveLog = nullptr;        // File > Save log as...
+    QAction* actExportCsv = nullptr;      // File > Export grid as CSV...
+    QAction* actErrorsInLog = nullptr;    // View > Errors in the log
+    QAction* actPauseDesigned = nullptr;  // Options > Real-time pause > As designed
+    QAction* actPauseCustom = nullptr;    // Options > Real-time pause > custom pause
+    QAction* actKeepPolling = nullptr;    // Options > Keep polling after errors
+    QAction* actRemoveEcho = nullptr;     // Options > Remove echo (two-wire adapters)
+    // The file the options are stored in ("setings.ini").
+    QString OptionsFileName() const;
+    // Takes the options over: the menu's checks, the engine and the file.
+    // Throws EFileWriteError when the file cannot be written (the options
+    // are in force all the same).
+    void SetOptions(const TTesterOptions& o, bool store = true);
+    // Asks for a pause in milliseconds (Options > Real-time pause).
+    void actPauseCustomExecute(QObject* Sender);
+
+    // ---- data out (uMasterExport.cpp) ---------------------------------------------
+    // The log's lines as saved: a direction mark ("TX ", "RX ", "ERR ") and
+    // the line as shown, one per line.
+    QString LogFileText() const;
+    // The grid as CSV: every row (header included), all nine columns, as
+    // drawn (control characters of ASCII texts as ".").
+    QString GridCsvText() const;
+    // A cell's text as the grid draws it.
+    QString CellDisplayText(int ACol, int ARow) const;
+    void actSaveLogExecute(QObject* Sender);
+    void actExportCsvExecute(QObject* Sender);
+    // Writes text to fileName as UTF-8, replacing the file atomically.
+    // Throws EFileWriteError.
+    static void WriteTextFile(const QString& fileName, const QString& text);
+
+    // ---- errors (uMasterErrors.cpp) -----------------------------------------------
+    struct TErrorRecord {
+        QDateTime When;
+        int32_t Code = 0;
+        QString Request;   // the request it answered, as RequestText gave it
+        QString Meaning;   // English meaning with its figures
+        bool EndedCycle = false; // it ended a Real-time cycle
+    };
+    static constexpr int MaxErrorRecords = 10;
+    std::deque<TErrorRecord> FErrorRecords; // oldest first
+    // Description of the request in flight (for the error list).
+    QString FRequestText;
+    // The "Errors:" panel's tooltip: the last errors, newest first.
+    QString ErrorsHint() const;
+    // One error as listed in the tooltip and in the log.
+    static QString ErrorRecordText(const TErrorRecord& r);
+    static QColor ErrorLogColor() { return QColor(160, 0, 160); }
+    // Records an error, updates the tooltip and, with the option on, the log.
+    void RecordError(int32_t Code, bool EndedCycle);
+
+    // ---- Real-time cycle and writes (uMasterPolling.cpp, uMasterWrite.cpp) ---------
+    // What the engine is busy with on the window's behalf.
+    enum class TInFlight { None, Read, Write };
+    TInFlight FInFlight = TInFlight::None;
+    int FInFlightFunc = 0;   // function code of the transaction in flight
+    // The function whose data the grid shows: 1 to 4, 0 before any response.
+    int FShownFunc = 0;
+    // The start address of the read whose data the grid shows (1-based).
+    uint16_t FShownAddress = 0;
+    // After a response (or an error with Keep polling on): the next read of
+    // the Real-time cycle, paced as the options say.
+    void ContinueCycle(int Func);
+    // A write waiting for the read in flight to be answered.
+    struct TWriteRequest {
+        int Func = 0;               // 5, 6, 15 or 16
+        uint16_t Address = 0;       // 1-based
+        std::vector<uint16_t> Words; // registers (6, 16)
+        std::vector<bool> Bits;      // coils (5, 15)
+        QString Description;
+    };
+    std::optional<TWriteRequest> FPendingWrite;
+    // Forgets every transaction in flight or waiting (a new or lost link).
+    void ResetTransactions();
+    // The function of the read whose cycle goes on after the write (0: none).
+    int FResumeFunc = 0;
+    // The pause ended while a write was in flight: read when it is answered.
+    bool FReadAfterWrite = false;
+    // Sends a write now when nothing is in flight, otherwise after the
+    // answer to the read in flight. Throws EAppError when not connected or
+    // the engine refuses it.
+    void RequestWrite(const TWriteRequest& w);
+    void SendWrite(const TWriteRequest& w);
+    // Starts a write waiting for the read just answered; true when one was started.
+    bool StartPendingWrite(int ReadFunc);
+    void mdbWriteDone(QObject* Sender);
+    // The write in flight ended (ok: acknowledged): a waiting write goes
+    // out, then the Real-time cycle goes on, or outside Real time one read
+    // shows what the write changed.
+    void mdbWriteFinished(bool ok);
+    // The write dialog for a grid row (after a 03 or 01 read).
+    bool CanWriteRow(int ARow) const;
+    void WriteRowValue(int ARow);
+    void sgDataDblClick(QObject* Sender, int ACol, int ARow);
+    void sgDataContextPopup(QObject* Sender, const QPoint& pos);
+    // Runs the write dialog; false when cancelled or the window went meanwhile.
+    bool RunWriteDialog(TfrmWriteValue& dlg);
+    // Instead of running the grid's context menu, a set hook receives it and
+    // returns the chosen action (nullptr: none). Tests use it.
+    static inline std::function<QAction*(QMenu*)> GridMenuHook;
 
     // ---- controls ---------------------------------------------------------
     // gbSettings
@@ -214,7 +346,12 @@ protected:
     void closeEvent(QCloseEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
 
+    // The smallest client size at which no control overlaps another and the
+    // grid shows at least three rows.
+    QSize MinimumClientSize() const;
+
 private:
+    void CreateMenu();
     void CreateControls();
     void WireEngine();
     void LayoutControls();

@@ -40,6 +40,9 @@ void TfrmModbusMaster::btnConnectClick(QObject*)
     FResponses = 0;
     FErrors = 0;
     ShowCounters();
+    ResetTransactions();
+    FErrorRecords.clear();
+    sBar->SetPanelHint(3, QString());
 
     auto ethernet = [this](TModbusProtocol protocol) {
         mdb->SetInterfaceType(mbiEthernet);
@@ -117,6 +120,7 @@ void TfrmModbusMaster::mdbDisconnect(QObject*)
     default: break;
     }
     FLinkUp = false;
+    ResetTransactions();
     btnConnect->setEnabled(true);
     btnDisconnect->setEnabled(false);
     gbComm->setEnabled(true);
@@ -142,6 +146,7 @@ void TfrmModbusMaster::CheckLinkLost()
         return;
     sBar->SetPanelText(0, LinkLostText());
     FLinkUp = false;
+    ResetTransactions();
     btnConnect->setEnabled(true);
     btnDisconnect->setEnabled(false);
     gbComm->setEnabled(true);

@@ -112,8 +112,16 @@ void TfrmModbusMaster::sgDataDrawCell(QObject*, QPainter& Canvas, int ACol, int 
 
     const QString& cell = sgData->CellRef(ACol, ARow);
     if (cell.isEmpty()) return;
-    // Control characters in the ASCII column are drawn as dots.
-    const QString text = ACol == colAscii && ARow != 0 ? ValueDecoding::AsciiDisplayText(cell) : cell;
+    // Control characters of ASCII texts (the Data [ASCII] column and the
+    // Value of a row typed ASCII) are drawn as dots.
+    bool ascii = false;
+    if (ARow != 0 && ACol == colAscii) {
+        ascii = true;
+    } else if (ARow != 0 && ACol == colValue) {
+        const TDataTypeInfo* type = FTypeCache.Find(ARow, sgData->CellRef(colDataType, ARow));
+        ascii = type && type->Format == TTypeFormat::RawAscii;
+    }
+    const QString text = ascii ? ValueDecoding::AsciiDisplayText(cell) : cell;
 
     const bool bold = ARow == 0 || ACol <= colHex;
     const QFontMetrics& fm = bold ? fonts.BoldMetrics : fonts.RegularMetrics;

@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 #include "AppErrors.h"
 #include "LabeledEdit.h"
@@ -54,6 +55,12 @@ void TfrmModbusMaster::btnReadClick(QObject*)
 {
     if (!mdb->Connected())
         return;
+    // A write is in flight: the engine would drop it for the read, so the
+    // read follows its answer instead.
+    if (FInFlight == TInFlight::Write) {
+        FReadAfterWrite = true;
+        return;
+    }
     ++FPolls;
     ShowCounters();
 
@@ -72,6 +79,9 @@ void TfrmModbusMaster::btnReadClick(QObject*)
                 QStringLiteral("Start Address %1 is out of range (0 to %2)").arg(address).arg(kMaxAddress));
         const auto a = static_cast<uint16_t>(address);
         const auto n = static_cast<uint8_t>(count);
+        FInFlight = TInFlight::Read;
+        FInFlightFunc = i + 1;
+        FRequestText = QStringLiteral("read %1, address %2, count %3").arg(kFuncTexts[i]).arg(address).arg(count);
         switch (i) {
         case 0:
             mdb->ReadCoils(a, n);
@@ -90,26 +100,63 @@ void TfrmModbusMaster::btnReadClick(QObject*)
     }
 }
 
-void TfrmModbusMaster::mdbError(QObject*, int32_t)
+void TfrmModbusMaster::mdbError(QObject*, int32_t ErrorCode)
 {
     ++FErrors;
     ShowCounters();
+    const TInFlight was = std::exchange(FInFlight, TInFlight::None);
+    const int func = FInFlightFunc;
+    const bool keepPolling = FOptions.KeepPollingAfterErrors;
+    if (was == TInFlight::Read) {
+        RecordError(ErrorCode, cbRealTime->isChecked() && !keepPolling);
+        if (!StartPendingWrite(keepPolling ? func : 0) && keepPolling)
+            ContinueCycle(func);
+    } else if (was == TInFlight::Write) {
+        const bool resumes = cbRealTime->isChecked() && (FResumeFunc != 0 || FReadAfterWrite);
+        RecordError(ErrorCode, resumes && !keepPolling);
+        mdbWriteFinished(false);
+    } else {
+        RecordError(ErrorCode, false);
+    }
 }
 
-void TfrmModbusMaster::mdbReadCoils(QObject*, uint8_t, uint16_t, uint16_t, const std::vector<bool>& Data)
+void TfrmModbusMaster::ContinueCycle(int Func)
 {
+    if (FOptions.RealTimePauseMs < 0) {
+        // As designed: the 50 ms pause after function 03 decides about the
+        // next read when it ends; the other functions read again at once.
+        if (Func == 3) {
+            ReadAgainTimer->setInterval(50);
+            ReadAgainTimer->start();
+        } else if (cbRealTime->isChecked()) {
+            readAgainFromEvent(this);
+        }
+    } else if (cbRealTime->isChecked()) {
+        ReadAgainTimer->setInterval(FOptions.RealTimePauseMs);
+        ReadAgainTimer->start();
+    }
+}
+
+void TfrmModbusMaster::mdbReadCoils(QObject*, uint8_t, uint16_t Addr, uint16_t, const std::vector<bool>& Data)
+{
+    FInFlight = TInFlight::None;
+    FShownFunc = 1;
+    FShownAddress = Addr;
     ++FResponses;
     ShowCounters();
     ReadDataBool = Data;
     ShowBitData();
     emit ValuesShown();
-    if (cbRealTime->isChecked())
-        readAgainFromEvent(this);
+    if (!StartPendingWrite(1))
+        ContinueCycle(1);
 }
 
-void TfrmModbusMaster::mdbReadDiscreteInputs(QObject*, uint8_t, uint16_t, uint16_t Count,
+void TfrmModbusMaster::mdbReadDiscreteInputs(QObject*, uint8_t, uint16_t Addr, uint16_t Count,
                                              const std::vector<uint8_t>& Data)
 {
+    FInFlight = TInFlight::None;
+    FShownFunc = 2;
+    FShownAddress = Addr;
     ++FResponses;
     ShowCounters();
     // Value k is bit k mod 8 of byte k div 8, least significant bit first;
@@ -122,35 +169,45 @@ void TfrmModbusMaster::mdbReadDiscreteInputs(QObject*, uint8_t, uint16_t, uint16
     }
     ShowBitData();
     emit ValuesShown();
-    if (cbRealTime->isChecked())
-        readAgainFromEvent(this);
+    if (!StartPendingWrite(2))
+        ContinueCycle(2);
 }
 
-void TfrmModbusMaster::mdbReadHoldingRegs(QObject*, uint8_t, uint16_t, uint16_t, const std::vector<uint8_t>& Data)
+void TfrmModbusMaster::mdbReadHoldingRegs(QObject*, uint8_t, uint16_t Addr, uint16_t, const std::vector<uint8_t>& Data)
 {
+    FInFlight = TInFlight::None;
+    FShownFunc = 3;
+    FShownAddress = Addr;
     ++FResponses;
     ShowCounters();
     ReadData = Data;
     ShowRegisterData();
     emit ValuesShown();
-    // The pause decides about the next read when it ends.
-    ReadAgainTimer->start();
+    if (!StartPendingWrite(3))
+        ContinueCycle(3);
 }
 
-void TfrmModbusMaster::mdbReadInputRegs(QObject*, uint8_t, uint16_t, uint16_t, const std::vector<uint8_t>& Data)
+void TfrmModbusMaster::mdbReadInputRegs(QObject*, uint8_t, uint16_t Addr, uint16_t, const std::vector<uint8_t>& Data)
 {
+    FInFlight = TInFlight::None;
+    FShownFunc = 4;
+    FShownAddress = Addr;
     ++FResponses;
     ShowCounters();
     ReadData = Data;
     ShowRegisterData();
     emit ValuesShown();
-    if (cbRealTime->isChecked())
-        readAgainFromEvent(this);
+    if (!StartPendingWrite(4))
+        ContinueCycle(4);
 }
 
 void TfrmModbusMaster::ReadAgainTimerTimer(QObject*)
 {
     ReadAgainTimer->stop();
+    if (FInFlight == TInFlight::Write) {
+        FReadAfterWrite = true;
+        return;
+    }
     if (cbRealTime->isChecked())
         btnReadClick(ReadAgainTimer);
 }

@@ -53,7 +53,7 @@ TEST_F(BadStoredSettingsTest, EmptyBinaryAndTruncatedFilesGiveDefaultsAndSurvive
         CreateWindow();
         EXPECT_FALSE(W->isMaximized());
         EXPECT_FALSE(W->isMinimized());
-        EXPECT_EQ(W->size(), QSize(922, 712));
+        EXPECT_EQ(W->Client->size(), QSize(922, 712));
         EXPECT_EQ(W->leCOM->text(), "1");
         DestroyWindow();
         EXPECT_TRUE(Boxes.isEmpty()) << Boxes.join('\n').toStdString();
@@ -84,10 +84,10 @@ TEST_F(BadStoredSettingsTest, OutOfRangeAndMalformedNumbersFallBack)
     DestroyWindow();
 
     // A window stored wholly off every screen comes back onto one.
-    WriteFile(IniPath(), section("NormPos=-90000,50000,-89500,50400\r\n"));
+    WriteFile(IniPath(), section("NormPos=-90000,50000,-89210,50560\r\n"));
     CreateWindow();
     EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().intersects(W->geometry()));
-    EXPECT_EQ(W->size(), QSize(500, 400));
+    EXPECT_EQ(W->size(), QSize(790, 560));
     DestroyWindow();
 
     // A negative version restores nothing at all.

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
+#include <QMenu>
 #include <QProcess>
 #include <QTcpServer>
 #include <cmath>
@@ -210,29 +211,49 @@ TEST_F(ChartTest, OnlyNumericRowsCanBeChosenAndAtMostSixteen)
     QStringList types = {"HEX", "BIN", "BYTES", "ASCII", "", "UInt32 (LongWord) AABB CCDD", "", "bogus"};
     for (int i = 0; i < 17; ++i) types << "UInt16 (Word) AABB";
     Layout(int(types.size()), types);
-    for (int r : {0, 1, 2, 3, 4, 5, 7, 8, 26, -1}) {
+    // "Plot this row" from the grid's context menu on a row's Value cell.
+    bool enabled = false;
+    TfrmModbusMaster::GridMenuHook = [&](QMenu* m) -> QAction* {
+        for (QAction* a : m->actions())
+            if (a->text() == "Plot this row") {
+                enabled = a->isEnabled();
+                return a;
+            }
+        ADD_FAILURE() << "no Plot this row entry";
+        return nullptr;
+    };
+    auto popup = [&](int row) {
+        W->sgData->SetTopRow(std::max(1, row));
+        const QPoint pos = W->sgData->CellRect(colValue, row).center();
+        return RunGuarded([&] { W->sgDataContextPopup(W->sgData, pos); });
+    };
+    for (int r : {1, 2, 3, 4, 5, 7, 8}) {
         EXPECT_FALSE(V->CanPlotRow(r)) << r;
-        V->SetContextRow(r);
-        EXPECT_FALSE(V->actPlotRow->isEnabled()) << r;
+        popup(r);
+        EXPECT_FALSE(enabled) << r;
     }
-    Boxes.clear();
-    RunGuarded([&] { V->PlotRow(1); });
-    EXPECT_EQ(Boxes.size(), 1) << "a refused row says why";
+    for (int r : {0, 26, -1}) EXPECT_FALSE(V->CanPlotRow(r)) << r;
     EXPECT_TRUE(V->Recorder.Series().empty());
+    EXPECT_FALSE(RunGuarded([&] { V->PlotRow(1); }));
+    EXPECT_EQ(Boxes.size(), 1) << "a refused row says why";
 
-    V->SetContextRow(6);
-    EXPECT_TRUE(V->actPlotRow->isEnabled());
-    V->actPlotRow->trigger();
-    for (int r = 9; r < 9 + 15; ++r) V->PlotRow(r);
+    popup(6);
+    EXPECT_TRUE(enabled);
+    EXPECT_TRUE(V->Recorder.Contains(6));
+    for (int r = 9; r < 9 + 15; ++r) popup(r);
     EXPECT_EQ(int(V->Recorder.Series().size()), 16);
     Boxes.clear();
-    V->SetContextRow(24);
-    V->actPlotRow->trigger();
-    EXPECT_EQ(Boxes.size(), 1);
+    EXPECT_FALSE(popup(24));
+    EXPECT_EQ(Boxes.size(), 1) << "the seventeenth is refused";
     EXPECT_EQ(int(V->Recorder.Series().size()), 16);
+    TfrmModbusMaster::GridMenuHook = nullptr;
     ASSERT_TRUE(V->HasChart());
     EXPECT_TRUE(V->Chart()->isVisible());
     EXPECT_EQ(V->Chart()->Plot->graphCount(), 16);
+
+    // The main window's menus lead to the chart and the logging.
+    EXPECT_EQ(W->ExtensionMenu("View")->actions().count(V->actChart), 1);
+    EXPECT_EQ(W->ExtensionMenu("File")->actions().count(V->actLogCsv), 1);
 
     // Removing from the chart's menu.
     V->Chart()->OnRemove(6);

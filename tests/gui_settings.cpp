@@ -279,7 +279,7 @@ TEST_F(StoredSettingsTest, FirstStartWritesAllSeventeenKeysAtClose)
     CreateWindow();
     EXPECT_FALSE(W->isMaximized());
     EXPECT_FALSE(W->isMinimized());
-    EXPECT_EQ(W->size(), QSize(922, 712));
+    EXPECT_EQ(W->Client->size(), QSize(922, 712));
     EXPECT_FALSE(QFile::exists(IniPath())); // nothing written while running
     const QRect g = W->geometry();
     DestroyWindow();
@@ -312,7 +312,7 @@ TEST_F(StoredSettingsTest, ValuesAndPlacementComeBack)
     W->lePort->setText("\"5\"");
     W->leCOM->setText("'3'");
     W->rgModbusMode->SetItemIndex(0);
-    W->setGeometry(40, 50, 700, 500);
+    W->setGeometry(40, 50, 790, 560);
     DestroyWindow();
     EXPECT_EQ(zorp::TIniFile::CookValue(u"\"\"5\"\""), "\"5\"");
     EXPECT_TRUE(ReadFile(IniPath()).contains("lePort_Text=\"\"5\"\"\r\n"));
@@ -326,7 +326,7 @@ TEST_F(StoredSettingsTest, ValuesAndPlacementComeBack)
     EXPECT_EQ(W->lePort->text(), "\"5\"");
     EXPECT_EQ(W->leCOM->text(), "'3'");
     EXPECT_EQ(W->rgModbusMode->ItemIndex(), 0);
-    EXPECT_EQ(W->geometry(), QRect(40, 50, 700, 500));
+    EXPECT_EQ(W->geometry(), QRect(40, 50, 790, 560));
 }
 
 TEST_F(StoredSettingsTest, MaximizedAndMinimizedStatesComeBack)
@@ -352,12 +352,12 @@ TEST_F(StoredSettingsTest, OtherScreenDensityKeepsStateAndValuesButNotPlacement)
 {
     const int other = zorp::ScreenPixelsPerInch() + 48;
     WriteFile(IniPath(), QStringLiteral("[TfrmModbusMaster]\r\nFormVersion=0\r\nShowCmd=3\r\nPixelsPerInch=%1\r\n"
-                                        "NormPos=10,20,510,420\r\nleParity_Text=N\r\nleSpeed_Text=19200\r\n")
+                                        "NormPos=10,20,800,580\r\nleParity_Text=N\r\nleSpeed_Text=19200\r\n")
                              .arg(other)
                              .toUtf8());
     CreateWindow();
     EXPECT_TRUE(W->windowState() & Qt::WindowMaximized);
-    EXPECT_NE(W->normalGeometry(), QRect(10, 20, 500, 400));
+    EXPECT_NE(W->normalGeometry(), QRect(10, 20, 790, 560));
     EXPECT_EQ(W->leParity->text(), "N");
     EXPECT_EQ(W->leSpeed->text(), "19200");
     DestroyWindow();
@@ -367,10 +367,10 @@ TEST_F(StoredSettingsTest, OtherScreenDensityKeepsStateAndValuesButNotPlacement)
                                                 QString::number(zorp::ScreenPixelsPerInch()), IniPath()));
     ASSERT_TRUE(zorp::WritePrivateProfileString("TfrmModbusMaster", "ShowCmd", "1", IniPath()));
     // The key with this screen's size, written at the close above, wins.
-    ASSERT_TRUE(zorp::WritePrivateProfileString("TfrmModbusMaster", "NormPos" + screenSuffix(), "10,20,510,420",
+    ASSERT_TRUE(zorp::WritePrivateProfileString("TfrmModbusMaster", "NormPos" + screenSuffix(), "10,20,800,580",
                                                 IniPath()));
     CreateWindow();
-    EXPECT_EQ(W->geometry(), QRect(10, 20, 500, 400));
+    EXPECT_EQ(W->geometry(), QRect(10, 20, 790, 560));
 }
 
 TEST_F(StoredSettingsTest, UnwritableFolderReportsAtCloseAndAgainAtDestruction)

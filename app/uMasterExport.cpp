@@ -1,0 +1,109 @@
+// Main window: data out. The log saved as text, the grid exported as CSV,
+// and what a copy of grid cells gives.
+#include "uMaster.h"
+
+#include <QFileDialog>
+#include <QSaveFile>
+#include <QStringConverter>
+
+#include "AppErrors.h"
+#include "CommLog.h"
+#include "FormStorage.h"
+#include "StringGrid.h"
+#include "ValueDecoding.h"
+
+namespace {
+constexpr int colValue = 2;
+constexpr int colAscii = 8;
+constexpr int colDataType = 1;
+
+QString csvField(const QString& s)
+{
+    bool quote = false;
+    for (QChar c : s)
+        if (c == u',' || c == u'"' || c == u'\n' || c == u'\r')
+            quote = true;
+    if (!quote)
+        return s;
+    QString q = s;
+    q.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + q + u'"';
+}
+
+// Asks for a file name with a save dialog of its own (the tests' hook answers
+// instead of the user); empty when cancelled.
+QString askFileName(QWidget* parent, const QString& title, const QString& filter, const QString& suffix)
+{
+    QFileDialog dlg(parent);
+    dlg.setWindowTitle(title);
+    dlg.setNameFilter(filter);
+    dlg.setDefaultSuffix(suffix);
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setFileMode(QFileDialog::AnyFile);
+    return zorp::RunSaveDialog(&dlg);
+}
+} // namespace
+
+QString TfrmModbusMaster::CellDisplayText(int ACol, int ARow) const
+{
+    const QString& cell = sgData->CellRef(ACol, ARow);
+    if (ARow == 0)
+        return cell;
+    const bool ascii =
+        ACol == colAscii || (ACol == colValue && sgData->CellRef(colDataType, ARow) == QLatin1String("ASCII"));
+    return ascii ? ValueDecoding::AsciiDisplayText(cell) : cell;
+}
+
+QString TfrmModbusMaster::LogFileText() const
+{
+    QString out;
+    for (int i = 0; i < REComm->LineCount(); ++i) {
+        const QColor c = REComm->LineColor(i);
+        const char* mark = c == QColor(255, 0, 0) ? "TX " : c == QColor(0, 0, 255) ? "RX " : "ERR ";
+        out += QLatin1String(mark) + REComm->LineText(i) + u'\n';
+    }
+    return out;
+}
+
+QString TfrmModbusMaster::GridCsvText() const
+{
+    QString out;
+    for (int r = 0; r < sgData->RowCount(); ++r) {
+        for (int c = 0; c < sgData->ColCount(); ++c) {
+            if (c)
+                out += u',';
+            out += csvField(CellDisplayText(c, r));
+        }
+        out += QStringLiteral("\r\n");
+    }
+    return out;
+}
+
+void TfrmModbusMaster::WriteTextFile(const QString& fileName, const QString& text)
+{
+    QSaveFile f(fileName);
+    if (!f.open(QIODevice::WriteOnly))
+        throw EFileWriteError(fileName);
+    const QByteArray bytes = text.toUtf8();
+    if (f.write(bytes) != bytes.size() || !f.commit())
+        throw EFileWriteError(fileName);
+}
+
+void TfrmModbusMaster::actSaveLogExecute(QObject*)
+{
+    // The text is taken before the dialog: what was shown when asked is saved.
+    const QString text = LogFileText();
+    const QString name = askFileName(this, QStringLiteral("Save log as"),
+                                     QStringLiteral("Text file (*.txt);;All files (*)"), QStringLiteral("txt"));
+    if (!name.isEmpty())
+        WriteTextFile(name, text);
+}
+
+void TfrmModbusMaster::actExportCsvExecute(QObject*)
+{
+    const QString text = GridCsvText();
+    const QString name = askFileName(this, QStringLiteral("Export grid as CSV"),
+                                     QStringLiteral("CSV file (*.csv);;All files (*)"), QStringLiteral("csv"));
+    if (!name.isEmpty())
+        WriteTextFile(name, text);
+}
