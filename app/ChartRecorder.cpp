@@ -111,10 +111,21 @@ void TChartRecorder::RecordNumber(int i, double key, double value)
     if (!d.isEmpty() && !(key > s.LastKey)) key = std::nextafter(s.LastKey, std::numeric_limits<double>::infinity());
     s.LastKey = key;
     d.add(QCPGraphData(key, value));
+    ++s.NextSeq;
+    s.Building.Add(key, value);
+    if (s.NextSeq % BlockSize == 0) {
+        s.Blocks.push_back(s.Building);
+        s.Building = TChartBlock();
+    }
     if (d.size() > FMaxPoints) {
         // Keys are unique, so this drops exactly the oldest surplus.
-        const auto cut = d.constBegin() + (d.size() - FMaxPoints);
-        d.removeBefore(cut->key);
+        const int surplus = d.size() - FMaxPoints;
+        d.removeBefore((d.constBegin() + surplus)->key);
+        s.FirstSeq += surplus;
+        while (!s.Blocks.empty() && (s.FirstBlock + 1) * BlockSize <= s.FirstSeq) {
+            s.Blocks.pop_front();
+            ++s.FirstBlock;
+        }
     }
     if (std::isnan(value)) return;
     s.Last = value;
@@ -125,6 +136,113 @@ void TChartRecorder::RecordNumber(int i, double key, double value)
         s.Min = std::min(s.Min, value);
         s.Max = std::max(s.Max, value);
     }
+}
+
+void TChartBlock::Add(double key, double value)
+{
+    if (std::isnan(value)) {
+        if (!HasNan) NanKey = key;
+        HasNan = true;
+        return;
+    }
+    if (!HasValue || value < Min) Min = value, MinKey = key;
+    if (!HasValue || value > Max) Max = value, MaxKey = key;
+    HasValue = true;
+}
+
+namespace {
+
+// The points of a block in key order: its minimum, its maximum and its
+// first gap.
+void EmitBlock(const TChartBlock& b, QVector<QCPGraphData>& out)
+{
+    QCPGraphData p[3];
+    int n = 0;
+    if (b.HasValue) {
+        p[n++] = QCPGraphData(b.MinKey, b.Min);
+        if (b.MaxKey != b.MinKey) p[n++] = QCPGraphData(b.MaxKey, b.Max);
+    }
+    if (b.HasNan) p[n++] = QCPGraphData(b.NanKey, std::numeric_limits<double>::quiet_NaN());
+    std::sort(p, p + n, [](const QCPGraphData& a, const QCPGraphData& c) { return a.key < c.key; });
+    for (int k = 0; k < n; ++k) out.append(p[k]);
+}
+
+} // namespace
+
+void TChartRecorder::Thinned(int i, double KeyFrom, double KeyTo, int Pixels, QVector<QCPGraphData>& Out) const
+{
+    Out.clear();
+    const TChartSeries& s = FSeries[size_t(i)];
+    const auto b = s.Data->constBegin();
+    const auto e = s.Data->constEnd();
+    const qsizetype n = e - b;
+    if (n == 0) return;
+    qsizetype i0 = std::lower_bound(b, e, KeyFrom, [](const QCPGraphData& p, double k) { return p.key < k; }) - b;
+    qsizetype i1 = std::upper_bound(b, e, KeyTo, [](double k, const QCPGraphData& p) { return k < p.key; }) - b;
+    // One point beyond each end, so that the lines run to the edges.
+    if (i0 > 0) --i0;
+    if (i1 < n) ++i1;
+    if (i1 <= i0) return;
+    const qsizetype count = i1 - i0;
+    const qsizetype pixels = std::max(1, Pixels);
+    if (count <= 4 * pixels) {
+        Out.reserve(count);
+        for (qsizetype k = i0; k < i1; ++k) Out.append(b[k]);
+        return;
+    }
+    // Runs of raw points, at most Run long.
+    auto raw = [&](qsizetype from, qsizetype to, qsizetype run) {
+        for (qsizetype k = from; k < to; k += run) {
+            TChartBlock blk;
+            for (qsizetype m = k; m < std::min(to, k + run); ++m) blk.Add(b[m].key, b[m].value);
+            EmitBlock(blk, Out);
+        }
+    };
+    Out.reserve(3 * std::min(count, 2 * pixels + 4 * BlockSize));
+    if (count <= qsizetype(BlockSize) * pixels) {
+        raw(i0, i1, (count + pixels - 1) / pixels);
+        return;
+    }
+    // Whole blocks inside the range from their summaries, the ends raw.
+    const int64_t seq0 = s.FirstSeq + i0, seq1 = s.FirstSeq + i1;
+    const int64_t jb = std::max((seq0 + BlockSize - 1) / BlockSize, s.FirstBlock);
+    const int64_t je = std::min(seq1 / BlockSize, s.FirstBlock + int64_t(s.Blocks.size()));
+    if (jb >= je) {
+        raw(i0, i1, BlockSize);
+        return;
+    }
+    raw(i0, qsizetype(jb * BlockSize - s.FirstSeq), BlockSize);
+    for (int64_t j = jb; j < je; ++j) EmitBlock(s.Blocks[size_t(j - s.FirstBlock)], Out);
+    raw(qsizetype(je * BlockSize - s.FirstSeq), i1, BlockSize);
+}
+
+bool TChartRecorder::ValueRange(int i, double& Lo, double& Hi) const
+{
+    const TChartSeries& s = FSeries[size_t(i)];
+    const auto b = s.Data->constBegin();
+    const qsizetype n = s.Data->size();
+    TChartBlock all;
+    auto raw = [&](qsizetype from, qsizetype to) {
+        for (qsizetype k = from; k < to; ++k) all.Add(b[k].key, b[k].value);
+    };
+    auto merge = [&](const TChartBlock& blk) {
+        if (!blk.HasValue) return;
+        all.Add(blk.MinKey, blk.Min);
+        all.Add(blk.MaxKey, blk.Max);
+    };
+    const int64_t jb = std::max((s.FirstSeq + BlockSize - 1) / BlockSize, s.FirstBlock);
+    const int64_t je = s.FirstBlock + int64_t(s.Blocks.size());
+    if (jb >= je) {
+        raw(0, n);
+    } else {
+        raw(0, qsizetype(jb * BlockSize - s.FirstSeq));
+        for (int64_t j = jb; j < je; ++j) merge(s.Blocks[size_t(j - s.FirstBlock)]);
+        raw(qsizetype(je * BlockSize - s.FirstSeq), n);
+    }
+    if (!all.HasValue) return false;
+    Lo = all.Min;
+    Hi = all.Max;
+    return true;
 }
 
 size_t TChartRecorder::PointBytes() const

@@ -4,17 +4,30 @@
 // series keeps at most MaxPoints points (the oldest go first), so that an
 // all-day Real-time run has bounded memory.
 //
-// A series' points live in a QCustomPlot data container that the chart's
-// graph shares: recording appends to it whether or not the chart draws, and
-// drawing reads it without a copy. Keys are seconds since the epoch (UTC),
-// strictly increasing within a series.
+// A series' points live in a QCustomPlot data container (sorted by key,
+// cheap to append to and to drop from the front); every BlockSize points
+// are also summed up by their extremes, so that drawing many points takes
+// time in proportion to the pixels, not the points. Keys are seconds since
+// the epoch (UTC), strictly increasing within a series.
 #include <QColor>
 #include <QSharedPointer>
 #include <QString>
 #include <QStringView>
+#include <QVector>
+#include <cstdint>
+#include <deque>
 #include <vector>
 
 #include "qcustomplot.h"
+
+// The extremes of a run of points, and the key of its first NaN (NaN when
+// it has none).
+struct TChartBlock {
+    double MinKey = 0, Min = 0, MaxKey = 0, Max = 0;
+    double NanKey = 0;
+    bool HasValue = false, HasNan = false;
+    void Add(double key, double value);
+};
 
 struct TChartSeries {
     int Row = 0;          // grid row (1-based)
@@ -25,6 +38,13 @@ struct TChartSeries {
     double Last = 0, Min = 0, Max = 0;
     bool HasValue = false;
     double LastKey = 0;   // last key added; NaN points included
+    // Point numbers: the first kept point's and the next one's.
+    int64_t FirstSeq = 0, NextSeq = 0;
+    // Summaries of every BlockSize points (by point number); Blocks.front()
+    // is block FirstBlock. Building collects the block being filled.
+    std::deque<TChartBlock> Blocks;
+    int64_t FirstBlock = 0;
+    TChartBlock Building;
 };
 
 class TChartRecorder {
@@ -59,6 +79,16 @@ public:
     void Record(int i, double key, QStringView valueText);
     // Same with a number (NaN draws a gap and leaves Last, Min, Max).
     void RecordNumber(int i, double key, double value);
+
+    // Points of series i for drawing the keys [KeyFrom, KeyTo] on Pixels
+    // columns: the points themselves (and one beyond each end) when they
+    // are few, else the minimum and maximum of each run of points so short
+    // that a column holds one or two runs. Keys in order; every extreme of
+    // the range and every gap (NaN) is kept.
+    static constexpr int BlockSize = 64;
+    void Thinned(int i, double KeyFrom, double KeyTo, int Pixels, QVector<QCPGraphData>& Out) const;
+    // The smallest and largest number that series i keeps; false when none.
+    bool ValueRange(int i, double& Lo, double& Hi) const;
 
     int MaxPoints() const { return FMaxPoints; }
     void SetMaxPoints(int n) { FMaxPoints = n < 1 ? 1 : n; }

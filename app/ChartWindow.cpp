@@ -22,6 +22,7 @@ constexpr int kMinRedrawIntervalMs = 100;
 constexpr int kMaxRedrawIntervalMs = 2000;
 // A redraw may take at most about one part in this many of the time.
 constexpr double kRedrawShare = 15;
+constexpr int kInteractionRedrawMs = 30;
 
 QString NumberText(double v) { return QString::number(v, 'g', 8); }
 
@@ -48,25 +49,30 @@ TfrmChart::TfrmChart(TChartRecorder& Recorder, QWidget* parent) : QMainWindow(pa
     connect(Plot->xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this,
             [this](const QCPRange&) { UpdateTimeFormat(); });
 
-    // The legend in a column of its own right of the axes.
+    // The legend in a row of its own below the axes, four entries a line.
     Plot->legend->setVisible(true);
     QFont lf = font();
     lf.setPointSizeF(std::max(7.0, lf.pointSizeF() - 1));
     Plot->legend->setFont(lf);
-    auto* legendLayout = new QCPLayoutGrid;
-    Plot->plotLayout()->addElement(0, 1, legendLayout);
-    legendLayout->addElement(0, 0, Plot->legend);
-    legendLayout->addElement(1, 0, new QCPLayoutElement(Plot));
-    legendLayout->setRowStretchFactor(0, 0.001);
-    Plot->plotLayout()->setColumnStretchFactor(1, 0.001);
+    Plot->plotLayout()->addElement(1, 0, Plot->legend);
+    Plot->plotLayout()->setRowStretchFactor(1, 0.001);
+    Plot->legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
+    Plot->legend->setWrap(4);
     Plot->legend->setMargins(QMargins(4, 2, 4, 2));
+    Plot->legend->setBorderPen(Qt::NoPen);
 
     // The user's own range: wheel and drag end auto-scaling; a double-click
     // brings it back.
     connect(Plot, &QCustomPlot::mousePress, this, [this](QMouseEvent* e) {
         if (e->button() == Qt::LeftButton) SetAutoScale(false);
     });
-    connect(Plot, &QCustomPlot::mouseWheel, this, [this](QWheelEvent*) { SetAutoScale(false); });
+    connect(Plot, &QCustomPlot::mouseWheel, this, [this](QWheelEvent*) {
+        SetAutoScale(false);
+        ScheduleRedraw(kInteractionRedrawMs);
+    });
+    // The drawn points cover the view and as much again on either side: after
+    // a drag or zoom they are taken anew for the new view.
+    connect(Plot, &QCustomPlot::mouseRelease, this, [this](QMouseEvent*) { ScheduleRedraw(kInteractionRedrawMs); });
     connect(Plot, &QCustomPlot::mouseDoubleClick, this, [this](QMouseEvent*) {
         SetAutoScale(true);
         Redraw();
@@ -121,9 +127,7 @@ TfrmChart::TfrmChart(TChartRecorder& Recorder, QWidget* parent) : QMainWindow(pa
 
     FRedrawTimer = new QTimer(this);
     FRedrawTimer->setSingleShot(true);
-    connect(FRedrawTimer, &QTimer::timeout, this, [this] {
-        if (!Paused()) Redraw();
-    });
+    connect(FRedrawTimer, &QTimer::timeout, this, [this] { Redraw(); });
 }
 
 bool TfrmChart::Paused() const { return actPause->isChecked(); }
@@ -138,9 +142,8 @@ void TfrmChart::SeriesChanged()
     for (size_t i = 0; i < series.size(); ++i) {
         const TChartSeries& s = series[i];
         QCPGraph* g = Plot->addGraph();
-        g->setData(s.Data); // shared: the recorder goes on filling it
         QPen pen(s.Color);
-        pen.setWidthF(1.5);
+        pen.setWidth(1);
         g->setPen(pen);
         g->setLineStyle(s.Step ? QCPGraph::lsStepLeft : QCPGraph::lsLine);
         g->setAdaptiveSampling(true);
@@ -151,10 +154,16 @@ void TfrmChart::SeriesChanged()
 
 void TfrmChart::DataAdded()
 {
-    if (Paused() || !isVisible() || FRedrawTimer->isActive()) return;
-    const double wait = std::clamp(FLastRedrawMs * kRedrawShare, double(kMinRedrawIntervalMs),
-                                   double(kMaxRedrawIntervalMs));
-    FRedrawTimer->start(int(wait));
+    if (Paused()) return;
+    ScheduleRedraw(int(std::clamp(FLastRedrawMs * kRedrawShare, double(kMinRedrawIntervalMs),
+                                  double(kMaxRedrawIntervalMs))));
+}
+
+void TfrmChart::ScheduleRedraw(int Ms)
+{
+    if (!isVisible()) return;
+    if (FRedrawTimer->isActive() && FRedrawTimer->remainingTime() <= Ms) return;
+    FRedrawTimer->start(Ms);
 }
 
 QString TfrmChart::LegendText(int i) const
@@ -170,19 +179,19 @@ void TfrmChart::ApplyAutoScale()
 {
     double keyLo = 0, keyHi = 0, valueLo = 0, valueHi = 0;
     bool anyKey = false, anyValue = false;
-    for (int i = 0; i < Plot->graphCount(); ++i) {
-        QCPGraph* g = Plot->graph(i);
-        bool found = false;
-        const QCPRange k = g->getKeyRange(found);
-        if (found) {
-            keyLo = anyKey ? std::min(keyLo, k.lower) : k.lower;
-            keyHi = anyKey ? std::max(keyHi, k.upper) : k.upper;
+    const auto& series = FRecorder.Series();
+    for (size_t i = 0; i < series.size(); ++i) {
+        const QCPGraphDataContainer& d = *series[i].Data;
+        if (!d.isEmpty()) {
+            const double lo = d.constBegin()->key, hi = (d.constEnd() - 1)->key;
+            keyLo = anyKey ? std::min(keyLo, lo) : lo;
+            keyHi = anyKey ? std::max(keyHi, hi) : hi;
             anyKey = true;
         }
-        const QCPRange v = g->getValueRange(found);
-        if (found) {
-            valueLo = anyValue ? std::min(valueLo, v.lower) : v.lower;
-            valueHi = anyValue ? std::max(valueHi, v.upper) : v.upper;
+        double lo = 0, hi = 0;
+        if (FRecorder.ValueRange(int(i), lo, hi)) {
+            valueLo = anyValue ? std::min(valueLo, lo) : lo;
+            valueHi = anyValue ? std::max(valueHi, hi) : hi;
             anyValue = true;
         }
     }
@@ -216,6 +225,15 @@ void TfrmChart::Redraw()
     for (int i = 0; i < Plot->graphCount() && i < int(FRecorder.Series().size()); ++i)
         Plot->graph(i)->setName(LegendText(i));
     if (AutoScale()) ApplyAutoScale();
+    // Each graph draws the points of the view and as much again on either
+    // side, thinned to a few per pixel column.
+    const QCPRange view = Plot->xAxis->range();
+    const int pixels = std::max(1, Plot->axisRect()->width());
+    QVector<QCPGraphData> points;
+    for (int i = 0; i < Plot->graphCount() && i < int(FRecorder.Series().size()); ++i) {
+        FRecorder.Thinned(i, view.lower - view.size(), view.upper + view.size(), 3 * pixels, points);
+        Plot->graph(i)->data()->set(points, true);
+    }
     Plot->replot(QCustomPlot::rpImmediateRefresh);
     FLastRedrawMs = double(t.nsecsElapsed()) / 1e6;
     ++FRedraws;

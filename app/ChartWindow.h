@@ -5,14 +5,16 @@
 // Axes scale themselves to all kept points (auto-scale, on at first); the
 // mouse wheel zooms, dragging pans (both turn auto-scale off) and a
 // double-click turns it on again. "Pause" freezes the view while the
-// recorder goes on recording. The legend shows each series' last value,
+// recorder goes on recording. Each redraw hands the plot the recorder's
+// points for the view thinned to a few per pixel column
+// (TChartRecorder::Thinned), so that its cost does not grow with the
+// points kept. The legend shows each series' last value,
 // minimum and maximum. Ctrl+C copies the chart as a picture; the Chart menu
 // saves it as PNG.
 //
 // Redraws are paced: new data schedules one, at most ten a second, and
 // further apart when a redraw takes long, so that drawing never takes more
-// than a small share of the time the polling has. QCustomPlot thins series
-// with more points than the plot has pixels (adaptive sampling).
+// than a small share of the time the polling has.
 #include <QMainWindow>
 #include <functional>
 
@@ -68,6 +70,7 @@ protected:
 
 private:
     void ApplyAutoScale();
+    void ScheduleRedraw(int Ms);
     void UpdateTimeFormat();
     void FillRemoveMenu();
     void SavePngAsked();

@@ -155,6 +155,95 @@ TEST(ChartRecorderTest, KeepsAtMostTheCapDroppingTheOldest)
     EXPECT_EQ(int(rec.Series().size()), TChartRecorder::MaxSeries);
 }
 
+// What a redraw hands the plot: few points however many are kept, keys in
+// order and from the series, and in every pixel column the extremes and the
+// gaps the raw points have there.
+TEST(ChartRecorderTest, ThinnedPointsKeepEveryColumnsExtremesAndGaps)
+{
+    TChartRecorder rec;
+    rec.Add(1);
+    const int total = TChartRecorder::DefaultMaxPoints + 37; // drops a part of a block
+    const double t0 = 1.8e9;
+    for (int i = 0; i < total; ++i) {
+        double v = std::sin(i / 300.0) * 100 + (i % 7) - (i % 1013 == 0 ? 500 : 0);
+        if (i % 20011 == 5) v = std::numeric_limits<double>::quiet_NaN();
+        rec.RecordNumber(0, t0 + i * 0.01, v);
+    }
+    const QCPGraphDataContainer& d = *rec.Series()[0].Data;
+    const double first = d.constBegin()->key, last = (d.constEnd() - 1)->key;
+    struct Case {
+        double From, To;
+        int Pixels;
+    } cases[] = {
+        {first - 10, last + 10, 900},          // everything: block summaries
+        {first + 0.005, last - 3.33, 700},     // ends inside blocks
+        {first + 100, first + 300, 900},       // 20,000 points: runs of raw points
+        {first + 100, first + 110, 900},       // 1,000 points: the points themselves
+        {last - 1, last + 5, 50},
+        {first - 5, first - 1, 100},           // before the first point
+        {first + 200.5, first + 200.5, 10},
+    };
+    double lo = 0, hi = 0;
+    ASSERT_TRUE(rec.ValueRange(0, lo, hi));
+    double rawLo = 1e300, rawHi = -1e300;
+    for (auto it = d.constBegin(); it != d.constEnd(); ++it)
+        if (!std::isnan(it->value)) rawLo = std::min(rawLo, it->value), rawHi = std::max(rawHi, it->value);
+    EXPECT_EQ(lo, rawLo);
+    EXPECT_EQ(hi, rawHi);
+
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.From - first << ".." << c.To - first << " on " << c.Pixels);
+        QVector<QCPGraphData> out;
+        rec.Thinned(0, c.From, c.To, c.Pixels, out);
+        // The raw points drawn: those in the range and one beyond each end.
+        auto b = d.constBegin();
+        qsizetype i0 = d.findBegin(c.From, false) - b, i1 = d.findEnd(c.To, false) - b;
+        if (i0 > 0) --i0;
+        if (i1 < d.size()) ++i1;
+        const qsizetype count = std::max<qsizetype>(0, i1 - i0);
+        EXPECT_LE(out.size(), std::max<qsizetype>(4 * c.Pixels, 3 * 2 * c.Pixels + 12 * TChartRecorder::BlockSize));
+        if (count <= 4 * c.Pixels) {
+            ASSERT_EQ(out.size(), count);
+            for (qsizetype k = 0; k < count; ++k) {
+                EXPECT_EQ(out[k].key, b[i0 + k].key);
+                EXPECT_TRUE(out[k].value == b[i0 + k].value || std::isnan(out[k].value));
+            }
+            continue;
+        }
+        for (qsizetype k = 1; k < out.size(); ++k) ASSERT_LT(out[k - 1].key, out[k].key);
+        // Columns over the drawn points' keys; a run may reach into the
+        // next column, so each column's envelope is sought in it and its
+        // neighbours.
+        const double k0 = b[i0].key, width = (b[i1 - 1].key - k0) / c.Pixels;
+        auto column = [&](double key) { return std::clamp(int((key - k0) / width), 0, c.Pixels - 1); };
+        std::vector<double> outLo(size_t(c.Pixels), 1e300), outHi(size_t(c.Pixels), -1e300);
+        std::vector<bool> outGap(size_t(c.Pixels), false);
+        for (const QCPGraphData& p : out) {
+            ASSERT_GE(p.key, k0);
+            ASSERT_LE(p.key, b[i1 - 1].key);
+            const size_t col = size_t(column(p.key));
+            if (std::isnan(p.value)) outGap[col] = true;
+            else outLo[col] = std::min(outLo[col], p.value), outHi[col] = std::max(outHi[col], p.value);
+        }
+        for (qsizetype k = i0; k < i1; ++k) {
+            const int col = column(b[k].key);
+            double envLo = 1e300, envHi = -1e300;
+            bool gap = false;
+            for (int n = std::max(0, col - 1); n <= std::min(c.Pixels - 1, col + 1); ++n) {
+                envLo = std::min(envLo, outLo[size_t(n)]);
+                envHi = std::max(envHi, outHi[size_t(n)]);
+                gap = gap || outGap[size_t(n)];
+            }
+            if (std::isnan(b[k].value)) {
+                EXPECT_TRUE(gap) << "gap at point " << k;
+            } else {
+                ASSERT_LE(envLo, b[k].value) << "point " << k;
+                ASSERT_GE(envHi, b[k].value) << "point " << k;
+            }
+        }
+    }
+}
+
 TEST_F(ChartTest, SeriesFollowTheValuesOfEveryNumericTypeClass)
 {
     using ValueDecoding::FindDataType;
