@@ -73,7 +73,7 @@ bool TChartRecorder::Add(int row, QColor color, bool step)
     s.Row = row;
     s.Color = color.isValid() ? color : NextColor();
     s.Step = step;
-    s.Data = QSharedPointer<QCPGraphDataContainer>::create();
+    s.Points = TChartPoints(FMaxPoints);
     FSeries.push_back(std::move(s));
     return true;
 }
@@ -104,28 +104,22 @@ void TChartRecorder::Record(int i, double key, QStringView valueText)
 void TChartRecorder::RecordNumber(int i, double key, double value)
 {
     TChartSeries& s = FSeries[size_t(i)];
-    QCPGraphDataContainer& d = *s.Data;
     // Two responses within the clock's resolution still get keys in order:
-    // the container is sorted by key, and equal keys would make the cap
-    // below remove by key drop more or fewer points than it should.
-    if (!d.isEmpty() && !(key > s.LastKey)) key = std::nextafter(s.LastKey, std::numeric_limits<double>::infinity());
+    // the points are searched by key.
+    if (!s.Points.empty() && !(key > s.LastKey)) key = std::nextafter(s.LastKey, std::numeric_limits<double>::infinity());
     s.LastKey = key;
-    d.add(QCPGraphData(key, value));
+    if (s.Points.push(QCPGraphData(key, value))) {
+        ++s.FirstSeq;
+        while (!s.Blocks.empty() && (s.FirstBlock + 1) * BlockSize <= s.FirstSeq) {
+            s.Blocks.pop_front();
+            ++s.FirstBlock;
+        }
+    }
     ++s.NextSeq;
     s.Building.Add(key, value);
     if (s.NextSeq % BlockSize == 0) {
         s.Blocks.push_back(s.Building);
         s.Building = TChartBlock();
-    }
-    if (d.size() > FMaxPoints) {
-        // Keys are unique, so this drops exactly the oldest surplus.
-        const int surplus = d.size() - FMaxPoints;
-        d.removeBefore((d.constBegin() + surplus)->key);
-        s.FirstSeq += surplus;
-        while (!s.Blocks.empty() && (s.FirstBlock + 1) * BlockSize <= s.FirstSeq) {
-            s.Blocks.pop_front();
-            ++s.FirstBlock;
-        }
     }
     if (std::isnan(value)) return;
     s.Last = value;
@@ -173,12 +167,11 @@ void TChartRecorder::Thinned(int i, double KeyFrom, double KeyTo, int Pixels, QV
 {
     Out.clear();
     const TChartSeries& s = FSeries[size_t(i)];
-    const auto b = s.Data->constBegin();
-    const auto e = s.Data->constEnd();
-    const qsizetype n = e - b;
+    const TChartPoints& b = s.Points;
+    const qsizetype n = b.size();
     if (n == 0) return;
-    qsizetype i0 = std::lower_bound(b, e, KeyFrom, [](const QCPGraphData& p, double k) { return p.key < k; }) - b;
-    qsizetype i1 = std::upper_bound(b, e, KeyTo, [](double k, const QCPGraphData& p) { return k < p.key; }) - b;
+    qsizetype i0 = b.LowerBound(KeyFrom);
+    qsizetype i1 = b.UpperBound(KeyTo);
     // One point beyond each end, so that the lines run to the edges.
     if (i0 > 0) --i0;
     if (i1 < n) ++i1;
@@ -187,14 +180,14 @@ void TChartRecorder::Thinned(int i, double KeyFrom, double KeyTo, int Pixels, QV
     const qsizetype pixels = std::max(1, Pixels);
     if (count <= 4 * pixels) {
         Out.reserve(count);
-        for (qsizetype k = i0; k < i1; ++k) Out.append(b[k]);
+        for (qsizetype k = i0; k < i1; ++k) Out.append(b[int(k)]);
         return;
     }
     // Runs of raw points, at most Run long.
     auto raw = [&](qsizetype from, qsizetype to, qsizetype run) {
         for (qsizetype k = from; k < to; k += run) {
             TChartBlock blk;
-            for (qsizetype m = k; m < std::min(to, k + run); ++m) blk.Add(b[m].key, b[m].value);
+            for (qsizetype m = k; m < std::min(to, k + run); ++m) blk.Add(b[int(m)].key, b[int(m)].value);
             EmitBlock(blk, Out);
         }
     };
@@ -219,11 +212,11 @@ void TChartRecorder::Thinned(int i, double KeyFrom, double KeyTo, int Pixels, QV
 bool TChartRecorder::ValueRange(int i, double& Lo, double& Hi) const
 {
     const TChartSeries& s = FSeries[size_t(i)];
-    const auto b = s.Data->constBegin();
-    const qsizetype n = s.Data->size();
+    const TChartPoints& b = s.Points;
+    const qsizetype n = b.size();
     TChartBlock all;
     auto raw = [&](qsizetype from, qsizetype to) {
-        for (qsizetype k = from; k < to; ++k) all.Add(b[k].key, b[k].value);
+        for (qsizetype k = from; k < to; ++k) all.Add(b[int(k)].key, b[int(k)].value);
     };
     auto merge = [&](const TChartBlock& blk) {
         if (!blk.HasValue) return;
@@ -248,6 +241,50 @@ bool TChartRecorder::ValueRange(int i, double& Lo, double& Hi) const
 size_t TChartRecorder::PointBytes() const
 {
     size_t n = 0;
-    for (const TChartSeries& s : FSeries) n += size_t(s.Data->size()) * sizeof(QCPGraphData);
+    for (const TChartSeries& s : FSeries) n += size_t(s.Points.size()) * sizeof(QCPGraphData);
     return n;
+}
+
+size_t TChartRecorder::AllocatedBytes() const
+{
+    size_t n = 0;
+    for (const TChartSeries& s : FSeries) n += s.Points.AllocatedBytes();
+    return n;
+}
+
+bool TChartPoints::push(const QCPGraphData& p)
+{
+    if (FCount < FCapacity) {
+        // Grows by doubling, never past the capacity.
+        if (FBuf.size() == FBuf.capacity())
+            FBuf.reserve(std::min(size_t(FCapacity), std::max<size_t>(64, 2 * FBuf.capacity())));
+        FBuf.push_back(p);
+        ++FCount;
+        return false;
+    }
+    FBuf[size_t(FHead)] = p;
+    if (++FHead == FCapacity) FHead = 0;
+    return true;
+}
+
+int TChartPoints::LowerBound(double Key) const
+{
+    int lo = 0, hi = FCount;
+    while (lo < hi) {
+        const int mid = lo + (hi - lo) / 2;
+        if ((*this)[mid].key < Key) lo = mid + 1;
+        else hi = mid;
+    }
+    return lo;
+}
+
+int TChartPoints::UpperBound(double Key) const
+{
+    int lo = 0, hi = FCount;
+    while (lo < hi) {
+        const int mid = lo + (hi - lo) / 2;
+        if (!(Key < (*this)[mid].key)) lo = mid + 1;
+        else hi = mid;
+    }
+    return lo;
 }

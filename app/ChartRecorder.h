@@ -4,8 +4,9 @@
 // series keeps at most MaxPoints points (the oldest go first), so that an
 // all-day Real-time run has bounded memory.
 //
-// A series' points live in a QCustomPlot data container (sorted by key,
-// cheap to append to and to drop from the front); every BlockSize points
+// A series' points live in a ring of fixed size (TChartPoints): once full,
+// each new point takes the place of the oldest, so that the memory stays
+// what the points take; every BlockSize points
 // are also summed up by their extremes, so that drawing many points takes
 // time in proportion to the pixels, not the points. Keys are seconds since
 // the epoch (UTC), strictly increasing within a series.
@@ -20,6 +21,36 @@
 
 #include "qcustomplot.h"
 
+// The points of a series in key order, at most Capacity of them: a ring
+// that grows up to its capacity and then overwrites the oldest point.
+class TChartPoints {
+public:
+    explicit TChartPoints(int Capacity) : FCapacity(Capacity < 1 ? 1 : Capacity) {}
+    int size() const { return FCount; }
+    bool empty() const { return FCount == 0; }
+    const QCPGraphData& operator[](int i) const
+    {
+        int k = FHead + i;
+        if (k >= FCapacity) k -= FCapacity;
+        return FBuf[size_t(k)];
+    }
+    const QCPGraphData& front() const { return (*this)[0]; }
+    const QCPGraphData& back() const { return (*this)[FCount - 1]; }
+    // Appends; true when the oldest point made room for it.
+    bool push(const QCPGraphData& p);
+    // Index of the first point with a key not below (LowerBound) or above
+    // (UpperBound) Key.
+    int LowerBound(double Key) const;
+    int UpperBound(double Key) const;
+    size_t AllocatedBytes() const { return FBuf.capacity() * sizeof(QCPGraphData); }
+
+private:
+    std::vector<QCPGraphData> FBuf;
+    int FCapacity;
+    int FHead = 0;
+    int FCount = 0;
+};
+
 // The extremes of a run of points, and the key of its first NaN (NaN when
 // it has none).
 struct TChartBlock {
@@ -33,7 +64,7 @@ struct TChartSeries {
     int Row = 0;          // grid row (1-based)
     QColor Color;
     bool Step = false;    // a BIT row: drawn as steps
-    QSharedPointer<QCPGraphDataContainer> Data;
+    TChartPoints Points{1};
     // Of every number recorded since the series began (dropped points too).
     double Last = 0, Min = 0, Max = 0;
     bool HasValue = false;
@@ -91,11 +122,12 @@ public:
     bool ValueRange(int i, double& Lo, double& Hi) const;
 
     int MaxPoints() const { return FMaxPoints; }
+    // For series added after the call.
     void SetMaxPoints(int n) { FMaxPoints = n < 1 ? 1 : n; }
 
-    // Bytes that the kept points take (points only, not the containers'
-    // spare room).
+    // Bytes that the kept points take, and that their storage holds.
     size_t PointBytes() const;
+    size_t AllocatedBytes() const;
 
 private:
     std::vector<TChartSeries> FSeries;

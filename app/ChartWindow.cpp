@@ -181,9 +181,9 @@ void TfrmChart::ApplyAutoScale()
     bool anyKey = false, anyValue = false;
     const auto& series = FRecorder.Series();
     for (size_t i = 0; i < series.size(); ++i) {
-        const QCPGraphDataContainer& d = *series[i].Data;
-        if (!d.isEmpty()) {
-            const double lo = d.constBegin()->key, hi = (d.constEnd() - 1)->key;
+        const TChartPoints& d = series[i].Points;
+        if (!d.empty()) {
+            const double lo = d.front().key, hi = d.back().key;
             keyLo = anyKey ? std::min(keyLo, lo) : lo;
             keyHi = anyKey ? std::max(keyHi, hi) : hi;
             anyKey = true;

@@ -215,9 +215,10 @@ void TValueWatch::ResponseShown()
     const bool plot = !Recorder.Series().empty();
     const bool log = Logger->Active();
     if (!plot && !log) return;
-    const QDateTime now = QDateTime::currentDateTime();
+    // The clock without the local time's conversions, which only the log needs.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
     if (plot) {
-        const double key = double(now.toMSecsSinceEpoch()) / 1000.0;
+        const double key = double(now) / 1000.0;
         const auto& series = Recorder.Series();
         for (size_t i = 0; i < series.size(); ++i) {
             const int r = series[i].Row;
@@ -229,7 +230,7 @@ void TValueWatch::ResponseShown()
         std::vector<QStringView> values;
         values.reserve(size_t(FLogRows.size()));
         for (int r : FLogRows) values.push_back(r < rows ? QStringView(g->CellRef(colValue, r)) : QStringView());
-        Logger->WriteRow(now, values.data(), int(values.size()));
+        Logger->WriteRow(QDateTime::fromMSecsSinceEpoch(now), values.data(), int(values.size()));
     }
 }
 

@@ -57,7 +57,7 @@ protected:
     static std::vector<double> Values(const TChartSeries& s)
     {
         std::vector<double> v;
-        for (auto it = s.Data->constBegin(); it != s.Data->constEnd(); ++it) v.push_back(it->value);
+        for (int k = 0; k < s.Points.size(); ++k) v.push_back(s.Points[k].value);
         return v;
     }
     TValueWatch* V = nullptr;
@@ -138,18 +138,20 @@ TEST(ChartRecorderTest, KeepsAtMostTheCapDroppingTheOldest)
     }
     for (int s = 0; s < 2; ++s) {
         const TChartSeries& ser = rec.Series()[size_t(s)];
-        ASSERT_EQ(ser.Data->size(), cap) << s;
-        EXPECT_EQ(ser.Data->constBegin()->value, double(extra)) << "oldest dropped first, series " << s;
-        EXPECT_EQ((ser.Data->constEnd() - 1)->value, double(cap + extra - 1)) << s;
+        ASSERT_EQ(ser.Points.size(), cap) << s;
+        EXPECT_EQ(ser.Points.front().value, double(extra)) << "oldest dropped first, series " << s;
+        EXPECT_EQ(ser.Points.back().value, double(cap + extra - 1)) << s;
+        for (int k = 0; k < cap; ++k) ASSERT_EQ(ser.Points[k].value, double(extra + k)) << s;
         EXPECT_EQ(ser.Min, 0.0) << "min and max are of everything recorded";
         EXPECT_EQ(ser.Max, double(cap + extra - 1));
         double last = -1;
-        for (auto it = ser.Data->constBegin(); it != ser.Data->constEnd(); ++it) {
-            ASSERT_GT(it->key, last) << "keys strictly increase, series " << s;
-            last = it->key;
+        for (int k = 0; k < cap; ++k) {
+            ASSERT_GT(ser.Points[k].key, last) << "keys strictly increase, series " << s;
+            last = ser.Points[k].key;
         }
     }
     EXPECT_EQ(rec.PointBytes(), size_t(2 * cap) * sizeof(QCPGraphData));
+    EXPECT_EQ(rec.AllocatedBytes(), rec.PointBytes()) << "no spare room once full";
 
     for (int i = 0; i < TChartRecorder::MaxSeries; ++i) rec.Add(100 + i);
     EXPECT_EQ(int(rec.Series().size()), TChartRecorder::MaxSeries);
@@ -169,8 +171,8 @@ TEST(ChartRecorderTest, ThinnedPointsKeepEveryColumnsExtremesAndGaps)
         if (i % 20011 == 5) v = std::numeric_limits<double>::quiet_NaN();
         rec.RecordNumber(0, t0 + i * 0.01, v);
     }
-    const QCPGraphDataContainer& d = *rec.Series()[0].Data;
-    const double first = d.constBegin()->key, last = (d.constEnd() - 1)->key;
+    const TChartPoints& d = rec.Series()[0].Points;
+    const double first = d.front().key, last = d.back().key;
     struct Case {
         double From, To;
         int Pixels;
@@ -186,8 +188,8 @@ TEST(ChartRecorderTest, ThinnedPointsKeepEveryColumnsExtremesAndGaps)
     double lo = 0, hi = 0;
     ASSERT_TRUE(rec.ValueRange(0, lo, hi));
     double rawLo = 1e300, rawHi = -1e300;
-    for (auto it = d.constBegin(); it != d.constEnd(); ++it)
-        if (!std::isnan(it->value)) rawLo = std::min(rawLo, it->value), rawHi = std::max(rawHi, it->value);
+    for (int k = 0; k < d.size(); ++k)
+        if (!std::isnan(d[k].value)) rawLo = std::min(rawLo, d[k].value), rawHi = std::max(rawHi, d[k].value);
     EXPECT_EQ(lo, rawLo);
     EXPECT_EQ(hi, rawHi);
 
@@ -196,8 +198,8 @@ TEST(ChartRecorderTest, ThinnedPointsKeepEveryColumnsExtremesAndGaps)
         QVector<QCPGraphData> out;
         rec.Thinned(0, c.From, c.To, c.Pixels, out);
         // The raw points drawn: those in the range and one beyond each end.
-        auto b = d.constBegin();
-        qsizetype i0 = d.findBegin(c.From, false) - b, i1 = d.findEnd(c.To, false) - b;
+        auto b = [&](qsizetype k) { return d[int(k)]; };
+        qsizetype i0 = d.LowerBound(c.From), i1 = d.UpperBound(c.To);
         if (i0 > 0) --i0;
         if (i1 < d.size()) ++i1;
         const qsizetype count = std::max<qsizetype>(0, i1 - i0);
@@ -205,8 +207,8 @@ TEST(ChartRecorderTest, ThinnedPointsKeepEveryColumnsExtremesAndGaps)
         if (count <= 4 * c.Pixels) {
             ASSERT_EQ(out.size(), count);
             for (qsizetype k = 0; k < count; ++k) {
-                EXPECT_EQ(out[k].key, b[i0 + k].key);
-                EXPECT_TRUE(out[k].value == b[i0 + k].value || std::isnan(out[k].value));
+                EXPECT_EQ(out[k].key, b(i0 + k).key);
+                EXPECT_TRUE(out[k].value == b(i0 + k).value || std::isnan(out[k].value));
             }
             continue;
         }
@@ -214,19 +216,19 @@ TEST(ChartRecorderTest, ThinnedPointsKeepEveryColumnsExtremesAndGaps)
         // Columns over the drawn points' keys; a run may reach into the
         // next column, so each column's envelope is sought in it and its
         // neighbours.
-        const double k0 = b[i0].key, width = (b[i1 - 1].key - k0) / c.Pixels;
+        const double k0 = b(i0).key, width = (b(i1 - 1).key - k0) / c.Pixels;
         auto column = [&](double key) { return std::clamp(int((key - k0) / width), 0, c.Pixels - 1); };
         std::vector<double> outLo(size_t(c.Pixels), 1e300), outHi(size_t(c.Pixels), -1e300);
         std::vector<bool> outGap(size_t(c.Pixels), false);
         for (const QCPGraphData& p : out) {
             ASSERT_GE(p.key, k0);
-            ASSERT_LE(p.key, b[i1 - 1].key);
+            ASSERT_LE(p.key, b(i1 - 1).key);
             const size_t col = size_t(column(p.key));
             if (std::isnan(p.value)) outGap[col] = true;
             else outLo[col] = std::min(outLo[col], p.value), outHi[col] = std::max(outHi[col], p.value);
         }
         for (qsizetype k = i0; k < i1; ++k) {
-            const int col = column(b[k].key);
+            const int col = column(b(k).key);
             double envLo = 1e300, envHi = -1e300;
             bool gap = false;
             for (int n = std::max(0, col - 1); n <= std::min(c.Pixels - 1, col + 1); ++n) {
@@ -234,11 +236,11 @@ TEST(ChartRecorderTest, ThinnedPointsKeepEveryColumnsExtremesAndGaps)
                 envHi = std::max(envHi, outHi[size_t(n)]);
                 gap = gap || outGap[size_t(n)];
             }
-            if (std::isnan(b[k].value)) {
+            if (std::isnan(b(k).value)) {
                 EXPECT_TRUE(gap) << "gap at point " << k;
             } else {
-                ASSERT_LE(envLo, b[k].value) << "point " << k;
-                ASSERT_GE(envHi, b[k].value) << "point " << k;
+                ASSERT_LE(envLo, b(k).value) << "point " << k;
+                ASSERT_GE(envHi, b(k).value) << "point " << k;
             }
         }
     }
@@ -369,7 +371,7 @@ TEST_F(ChartTest, PauseFreezesTheViewWhileRecordingGoesOn)
     const int redraws = c->Redraws();
     for (int v = 1000; v < 1010; ++v) respond(v);
     spin(400); // longer than the pacing's shortest interval
-    EXPECT_EQ(V->Recorder.Series()[0].Data->size(), 12) << "recording goes on";
+    EXPECT_EQ(V->Recorder.Series()[0].Points.size(), 12) << "recording goes on";
     EXPECT_EQ(c->Redraws(), redraws);
     EXPECT_EQ(c->Plot->yAxis->range(), y);
     EXPECT_EQ(c->Plot->xAxis->range(), x);
@@ -516,7 +518,7 @@ TEST_F(ChartTest, RealTimeRunAgainstTheDemoSlaveFeedsThreeSeries)
         spin(1000 * (seconds > 0 ? seconds : 40));
     }
     W->cbRealTime->setChecked(false);
-    for (const TChartSeries& s : V->Recorder.Series()) EXPECT_GT(s.Data->size(), 2) << s.Row;
+    for (const TChartSeries& s : V->Recorder.Series()) EXPECT_GT(s.Points.size(), 2) << s.Row;
     const TChartSeries& volts = V->Recorder.Series()[2];
     EXPECT_GE(volts.Min, 224.9);
     EXPECT_LE(volts.Max, 235.1);
