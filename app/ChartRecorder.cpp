@@ -101,6 +101,19 @@ void TChartRecorder::Record(int i, double key, QStringView valueText)
     if (ParseValue(valueText, v)) RecordNumber(i, key, v);
 }
 
+void TChartRecorder::Record(int i, double key, const QString& valueText)
+{
+    TChartSeries& s = FSeries[size_t(i)];
+    // The same characters in memory: the copy kept in LastText holds them,
+    // so that they cannot have been freed and reused meanwhile.
+    if (valueText.isEmpty() || valueText.constData() != s.LastText.constData() ||
+        valueText.size() != s.LastText.size()) {
+        s.LastText = valueText;
+        s.LastOk = ParseValue(valueText, s.LastNumber);
+    }
+    if (s.LastOk) RecordNumber(i, key, s.LastNumber);
+}
+
 void TChartRecorder::RecordNumber(int i, double key, double value)
 {
     TChartSeries& s = FSeries[size_t(i)];

@@ -76,6 +76,11 @@ struct TChartSeries {
     std::deque<TChartBlock> Blocks;
     int64_t FirstBlock = 0;
     TChartBlock Building;
+    // The last Value text and what it read as: an unchanged cell (the grid
+    // keeps the text of a register that did not change) is not read again.
+    QString LastText;
+    double LastNumber = 0;
+    bool LastOk = false;
 };
 
 class TChartRecorder {
@@ -108,6 +113,7 @@ public:
     // One response: the point of the series at index i, at the time key
     // (seconds since the epoch). A text that is not a number adds nothing.
     void Record(int i, double key, QStringView valueText);
+    void Record(int i, double key, const QString& valueText);
     // Same with a number (NaN draws a gap and leaves Last, Min, Max).
     void RecordNumber(int i, double key, double value);
 

@@ -18,10 +18,10 @@
 
 namespace {
 
-constexpr int kMinRedrawIntervalMs = 100;
+constexpr int kMinRedrawIntervalMs = 200;
 constexpr int kMaxRedrawIntervalMs = 2000;
 // A redraw may take at most about one part in this many of the time.
-constexpr double kRedrawShare = 15;
+constexpr double kRedrawShare = 25;
 constexpr int kInteractionRedrawMs = 30;
 
 QString NumberText(double v) { return QString::number(v, 'g', 8); }

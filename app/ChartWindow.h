@@ -12,7 +12,7 @@
 // minimum and maximum. Ctrl+C copies the chart as a picture; the Chart menu
 // saves it as PNG.
 //
-// Redraws are paced: new data schedules one, at most ten a second, and
+// Redraws are paced: new data schedules one, at most five a second, and
 // further apart when a redraw takes long, so that drawing never takes more
 // than a small share of the time the polling has.
 #include <QMainWindow>
