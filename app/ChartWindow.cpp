@@ -127,7 +127,7 @@ TfrmChart::TfrmChart(TChartRecorder& Recorder, QWidget* parent) : QMainWindow(pa
 
     FRedrawTimer = new QTimer(this);
     FRedrawTimer->setSingleShot(true);
-    connect(FRedrawTimer, &QTimer::timeout, this, [this] { Redraw(); });
+    connect(FRedrawTimer, &QTimer::timeout, this, [this] { RunGuarded([this] { Redraw(); }); });
 }
 
 bool TfrmChart::Paused() const { return actPause->isChecked(); }
