@@ -59,6 +59,7 @@ TfrmChart::TfrmChart(TChartRecorder& Recorder, QWidget* parent) : QMainWindow(pa
     Plot->legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
     Plot->legend->setWrap(4);
     Plot->legend->setMargins(QMargins(4, 2, 4, 2));
+    Plot->plotLayout()->setMargins(QMargins(0, 0, 0, 4));
     Plot->legend->setBorderPen(Qt::NoPen);
 
     // The user's own range: wheel and drag end auto-scaling; a double-click
