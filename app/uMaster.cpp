@@ -32,6 +32,7 @@
 #include "StatusBar.h"
 #include "StringGrid.h"
 #include "VexaModbus.h"
+#include "ValueWatch.h"
 #include "uSplash.h"
 
 namespace {
@@ -142,6 +143,7 @@ TfrmModbusMaster::TfrmModbusMaster(QWidget* parent)
     const QSize minClient = MinimumClientSize();
     setMinimumSize(minClient.width(), minClient.height() + MenuHeight());
     LayoutControls();
+    ValueWatch = new TValueWatch(this);
     RunGuarded([this] { FormCreate(this); });
 }
 

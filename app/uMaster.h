@@ -47,6 +47,10 @@ class TRadioGroup;
 class TStatusBar;
 class TStringGrid;
 class TVexaModbus;
+class TValueWatch;
+namespace zorp {
+class TIniFile;
+}
 class TfrmWriteValue;
 
 class TfrmModbusMaster : public QWidget {
@@ -250,6 +254,14 @@ public:
         bool Valid = false;
     } FRendered;
 
+    // The chart and the CSV logging of decoded Values (ValueWatch.h).
+    TValueWatch* ValueWatch = nullptr;
+    // Called with the profile being saved, before it is written, and with
+    // the profile just loaded: additions keep their keys in sections of
+    // their own.
+    std::function<void(zorp::TIniFile& Ini)> OnProfileSave;
+    std::function<void(const zorp::TIniFile& Ini)> OnProfileLoad;
+
     // Whether the window shows the connected state (set by mdbConnect,
     // cleared by mdbDisconnect and by the lost-link recovery).
     bool FLinkUp = false;
@@ -334,6 +346,10 @@ public:
     // The smallest client size at which no control overlaps another and the
     // grid shows at least three rows.
     QSize MinimumClientSize() const;
+
+signals:
+    // Raised after each response has been rendered into the grid.
+    void ValuesShown();
 
 protected:
     void showEvent(QShowEvent* e) override;

@@ -157,6 +157,7 @@ void TfrmModbusMaster::mdbReadCoils(QObject*, uint8_t, uint16_t Addr, uint16_t, 
     ShowCounters();
     ReadDataBool = Data;
     ShowBitData();
+    emit ValuesShown();
     if (!StartPendingWrite(1))
         ContinueCycle(1);
 }
@@ -178,6 +179,7 @@ void TfrmModbusMaster::mdbReadDiscreteInputs(QObject*, uint8_t, uint16_t Addr, u
             ReadDataBool[k] = (Data[byte] >> (k % 8)) & 1;
     }
     ShowBitData();
+    emit ValuesShown();
     if (!StartPendingWrite(2))
         ContinueCycle(2);
 }
@@ -191,6 +193,7 @@ void TfrmModbusMaster::mdbReadHoldingRegs(QObject*, uint8_t, uint16_t Addr, uint
     ShowCounters();
     ReadData = Data;
     ShowRegisterData();
+    emit ValuesShown();
     if (!StartPendingWrite(3))
         ContinueCycle(3);
 }
@@ -204,6 +207,7 @@ void TfrmModbusMaster::mdbReadInputRegs(QObject*, uint8_t, uint16_t Addr, uint16
     ShowCounters();
     ReadData = Data;
     ShowRegisterData();
+    emit ValuesShown();
     if (!StartPendingWrite(4))
         ContinueCycle(4);
 }

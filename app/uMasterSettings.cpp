@@ -88,6 +88,8 @@ void TfrmModbusMaster::btnSaveSettingsClick(QObject*)
             ini.WriteString(kDataType, key, profileValue(sgData->Cells(kDataTypeCol, r)));
             ini.WriteString(kDescription, key, profileValue(sgData->Cells(kDescriptionCol, r)));
         }
+        if (OnProfileSave)
+            OnProfileSave(ini);
         // One atomic replacement: a failed save leaves the old file whole.
         if (!ini.UpdateFile())
             throw EFileWriteError(fileName);
@@ -128,6 +130,8 @@ void TfrmModbusMaster::btnLoadSettingsClick(QObject*)
         sgData->SetCells(kDescriptionCol, r, ini.ReadString(kDescription, key, QString()));
     }
     UpdateRowColors();
+    if (OnProfileLoad)
+        OnProfileLoad(ini);
 }
 
 void TfrmModbusMaster::StorageCreate()

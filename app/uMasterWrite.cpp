@@ -17,6 +17,7 @@
 #include "AppErrors.h"
 #include "ModbusFrames.h"
 #include "StringGrid.h"
+#include "ValueWatch.h"
 #include "ValueDecoding.h"
 #include "ValueEncoding.h"
 #include "VexaModbus.h"
@@ -169,11 +170,15 @@ void TfrmModbusMaster::sgDataContextPopup(QObject*, const QPoint& pos)
     QAction* copy = menu.addAction(QStringLiteral("Copy"));
     copy->setShortcut(QKeySequence::Copy);
     copy->setEnabled(sgData->HasSelection());
+    QAction* plot = menu.addAction(QStringLiteral("Plot this row"));
+    plot->setEnabled(onCell && ValueWatch && ValueWatch->CanPlotRow(row));
     QAction* chosen = GridMenuHook ? GridMenuHook(&menu) : menu.exec(sgData->viewport()->mapToGlobal(pos));
     if (chosen == write && write->isEnabled())
         WriteRowValue(row);
     else if (chosen == copy)
         sgData->CopySelection();
+    else if (chosen == plot && plot->isEnabled())
+        ValueWatch->PlotRow(row);
 }
 
 void TfrmModbusMaster::WriteRowValue(int ARow)

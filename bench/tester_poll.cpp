@@ -4,7 +4,11 @@
 // typed with a mix of one-, two- and four-row types, the log and the grid
 // live as the user would see them.
 //
-//   tester_poll PORT [SECONDS [FROM]]
+//   tester_poll PORT [SECONDS [FROM [CHART_ROWS]]]
+//
+// With CHART_ROWS (1 to 16), that many numeric rows are plotted in the chart
+// window, shown beside the main window, and "tester_chart_points_mb VALUE"
+// tells what the points recorded after second FROM take.
 //
 // Prints "tester_polls_per_s VALUE" (polls per second over the whole run)
 // and "tester_rss_growth_mb VALUE" (resident memory at the end minus at
@@ -28,7 +32,9 @@
 #include "CommLog.h"
 #include "LabeledEdit.h"
 #include "RadioGroup.h"
+#include "ChartRecorder.h"
 #include "StringGrid.h"
+#include "ValueWatch.h"
 #include "uMaster.h"
 #include "VexaModbus.h"
 #include "uSplash.h"
@@ -63,7 +69,9 @@ int main(int argc, char** argv)
     const int port = std::atoi(argv[1]);
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 60;
     const int from = argc > 3 ? std::atoi(argv[3]) : 10;
-    if (port <= 0 || port > 65535 || seconds < 1 || from < 0 || from >= seconds) {
+    const int chartRows = argc > 4 ? std::atoi(argv[4]) : 0;
+    if (port <= 0 || port > 65535 || seconds < 1 || from < 0 || from >= seconds || chartRows < 0 ||
+        chartRows > TChartRecorder::MaxSeries) {
         std::fprintf(stderr, "tester_poll: bad arguments\n");
         return 2;
     }
@@ -93,6 +101,13 @@ int main(int argc, char** argv)
                              "---", "---", "---"};
     for (int r = 1; r <= 100; ++r) w.sgData->SetCells(1, r, QString::fromLatin1(pattern[(r - 1) % 10]));
     w.UpdateRowColors();
+    for (int r = 1, n = 0; r <= 100 && n < chartRows; ++r) {
+        if (!w.ValueWatch->CanPlotRow(r)) continue;
+        w.ValueWatch->PlotRow(r);
+        ++n;
+    }
+    if (chartRows > 0) QApplication::processEvents();
+    size_t pointsAtFrom = 0;
 
     // Counted on the way through, for the diagnostics line.
     long chunks = 0;
@@ -126,12 +141,16 @@ int main(int argc, char** argv)
         QTimer::singleShot(from * 1000, &app, [&] {
             pollsAtFrom = w.FPolls;
             rssAtFrom = ResidentMb();
+            pointsAtFrom = w.ValueWatch->Recorder.PointBytes();
         });
         QTimer::singleShot(seconds * 1000, &app, [&] {
             const double s = double(clock.nsecsElapsed()) / 1e9;
             const double rss = ResidentMb();
             std::printf("tester_polls_per_s %.1f\n", double(w.FPolls) / s);
             std::printf("tester_rss_growth_mb %.2f\n", rss - rssAtFrom);
+            if (chartRows > 0)
+                std::printf("tester_chart_points_mb %.2f\n",
+                            double(w.ValueWatch->Recorder.PointBytes() - pointsAtFrom) / (1024.0 * 1024.0));
             std::fflush(stdout);
             std::fprintf(stderr,
                          "tester_poll: %d polls, %d responses, %d errors in %.1f s; %d polls after second %d; "

@@ -3,7 +3,7 @@
 # figure on 127.0.0.1 and prints one "NAME VALUE" line per figure, then one
 # verdict line per goal. Expects the packages of scripts/deps.sh (run
 # scripts/test.sh once on a fresh machine). Takes about two minutes after the
-# build; the tester run alone lasts 60 s.
+# build; the two tester runs (without and with a chart) last 60 s each.
 #
 # The reference server and every client run on one CPU (the last one): on a
 # virtual machine, waking a halted second CPU for every request costs tens of
@@ -33,7 +33,7 @@ log() { echo "bench: $*" >&2; }
 # ---- build ---------------------------------------------------------------
 log "building in $BUILD"
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$BUILD" -j 2 --target engine_bench tester_poll grid_render log_append >/dev/null
+cmake --build "$BUILD" -j 2 --target engine_bench tester_poll grid_render log_append chart_redraw >/dev/null
 REF="$BUILD/reference"
 mkdir -p "$REF"
 for prog in libmodbus_server libmodbus_client; do
@@ -121,6 +121,19 @@ TESTER_OUT=$("${PIN[@]}" "$B/tester_poll" "$PORT" "$TESTER_S" 10 2> >(grep -v XD
 tester_polls_per_s=$(echo "$TESTER_OUT" | awk '/^tester_polls_per_s /{print $2}')
 tester_rss_growth_mb=$(echo "$TESTER_OUT" | awk '/^tester_rss_growth_mb /{print $2}')
 
+# The same run with 16 rows plotted in the chart window: its polls against the
+# run above, and its memory growth against what the points recorded take.
+log "tester with 16 plotted rows, ${TESTER_S} s"
+CHART_OUT=$("${PIN[@]}" "$B/tester_poll" "$PORT" "$TESTER_S" 10 16 2> >(grep -v -e XDG_RUNTIME_DIR -e 'does not support' >&2))
+tester_chart_polls_per_s=$(echo "$CHART_OUT" | awk '/^tester_polls_per_s /{print $2}')
+tester_chart_rss_growth_mb=$(echo "$CHART_OUT" | awk '/^tester_rss_growth_mb /{print $2}')
+tester_chart_points_mb=$(echo "$CHART_OUT" | awk '/^tester_chart_points_mb /{print $2}')
+
+log "chart redraw, 16 series of 100,000 points"
+CHART_REDRAW_OUT=$("${PIN[@]}" "$B/chart_redraw" 2> >(grep -v -e XDG_RUNTIME_DIR -e 'does not support' >&2))
+chart_redraw_ms=$(echo "$CHART_REDRAW_OUT" | awk '/^chart_redraw_ms /{print $2}')
+chart_redraw_empty_ms=$(echo "$CHART_REDRAW_OUT" | awk '/^chart_redraw_empty_ms /{print $2}')
+
 log "grid rendering"
 grid_render_us=$("${PIN[@]}" "$B/grid_render" 2> >(grep -v XDG_RUNTIME_DIR >&2) | awk '/^grid_render_us /{print $2}')
 
@@ -144,6 +157,13 @@ echo "engine_idle_cpu_pct $engine_idle_cpu_pct"
 echo "engine_tps_100 $engine_tps_100"
 echo "tester_polls_per_s $tester_polls_per_s"
 echo "tester_rss_growth_mb $tester_rss_growth_mb"
+tester_chart_ratio=$(calc "$tester_chart_polls_per_s / $tester_polls_per_s" 3)
+echo "tester_chart_polls_per_s $tester_chart_polls_per_s"
+echo "tester_chart_ratio $tester_chart_ratio"
+echo "tester_chart_rss_growth_mb $tester_chart_rss_growth_mb"
+echo "tester_chart_points_mb $tester_chart_points_mb"
+echo "chart_redraw_ms $chart_redraw_ms"
+echo "chart_redraw_empty_ms $chart_redraw_empty_ms"
 echo "grid_render_us $grid_render_us"
 echo "log_append_ratio $log_append_ratio"
 echo "scale_count_ratio $scale_count_ratio"
@@ -160,5 +180,8 @@ verdict engine_idle_cpu_pct "<=" 0.5 "$engine_idle_cpu_pct"
 verdict tester_polls_per_s ">=" "$(calc "$engine_tps_100 * 0.75" 1)" "$tester_polls_per_s" "0.75 x engine_tps_100 = $(calc "$engine_tps_100 * 0.75" 1)"
 verdict tester_rss_growth_mb "<=" 5 "$tester_rss_growth_mb"
 verdict grid_render_us "<=" 50 "$grid_render_us"
+verdict tester_chart_ratio ">=" 0.9 "$tester_chart_ratio"
+verdict tester_chart_rss_growth_mb "<=" "$(calc "5 + $tester_chart_points_mb" 2)" "$tester_chart_rss_growth_mb" "5 + tester_chart_points_mb = $(calc "5 + $tester_chart_points_mb" 2)"
+verdict chart_redraw_ms "<=" 16 "$chart_redraw_ms"
 verdict log_append_ratio "<=" 1.5 "$log_append_ratio"
 verdict scale_count_ratio "<=" "$libmodbus_scale_count_ratio" "$scale_count_ratio" "libmodbus_scale_count_ratio = $libmodbus_scale_count_ratio"

@@ -1,0 +1,133 @@
+// CSV logging of decoded Values, flushed twice a second.
+#include "ValueLogger.h"
+
+#include <QTimer>
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+TValueLogger::TValueLogger(QObject* parent) : QObject(parent)
+{
+    FFlushTimer = new QTimer(this);
+    FFlushTimer->setInterval(FlushIntervalMs);
+    connect(FFlushTimer, &QTimer::timeout, this, [this] {
+        if (FDirty) Flush();
+    });
+}
+
+TValueLogger::~TValueLogger()
+{
+    // No callbacks into a caller that may be going away too.
+    OnFailed = nullptr;
+    OnFlushed = nullptr;
+    Stop();
+}
+
+QString TValueLogger::TimeText(const QDateTime& When)
+{
+    const QDateTime local = When.toLocalTime();
+    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
+void TValueLogger::AppendField(QByteArray& Line, QStringView Text)
+{
+    bool quote = !Text.isEmpty() && (Text.front().isSpace() || Text.back().isSpace());
+    for (QChar c : Text) {
+        if (c == u',' || c == u'"' || c == u'\r' || c == u'\n' || c == u';') {
+            quote = true;
+            break;
+        }
+    }
+    if (!quote) {
+        Line += Text.toUtf8();
+        return;
+    }
+    Line += '"';
+    Line += Text.toString().replace(QStringLiteral("\""), QStringLiteral("\"\"")).toUtf8();
+    Line += '"';
+}
+
+bool TValueLogger::Start(const QString& FileName, const QStringList& Headers, QString& Error)
+{
+    Stop();
+    FFile.setFileName(FileName);
+    if (!FFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        Error = QStringLiteral("Unable to write to %1: %2").arg(FileName, FFile.errorString());
+        return false;
+    }
+    FColumns = int(Headers.size());
+    FRows = FFlushedRows = 0;
+    FLine.clear();
+    FLine += "Time";
+    for (const QString& h : Headers) {
+        FLine += ',';
+        AppendField(FLine, h);
+    }
+    FLine += "\r\n";
+    const bool written = FFile.write(FLine) == FLine.size() && FFile.flush();
+    if (!written) {
+        Error = QStringLiteral("Unable to write to %1: %2").arg(FileName, FFile.errorString());
+        FFile.close();
+        return false;
+    }
+    FDirty = false;
+    FSinceFlush.start();
+    FFlushTimer->start();
+    return true;
+}
+
+void TValueLogger::Stop()
+{
+    FFlushTimer->stop();
+    if (!FFile.isOpen()) return;
+    if (FDirty) Flush();
+    FFile.close();
+}
+
+bool TValueLogger::WriteRow(const QDateTime& When, const QStringView* Values, int Count)
+{
+    if (!FFile.isOpen()) return false;
+    FLine.clear();
+    FLine += TimeText(When).toLatin1();
+    for (int i = 0; i < FColumns; ++i) {
+        FLine += ',';
+        if (i < Count) AppendField(FLine, Values[i]);
+    }
+    FLine += "\r\n";
+    if (FFile.write(FLine) != FLine.size())
+        return Fail(FFile.errorString());
+    ++FRows;
+    FDirty = true;
+    // The timer may be held up by a busy event loop: a row that finds the
+    // last flush too long ago flushes itself.
+    if (FSinceFlush.elapsed() >= FlushIntervalMs) return Flush();
+    return true;
+}
+
+bool TValueLogger::Flush()
+{
+    if (!FFile.isOpen()) return false;
+    FSinceFlush.start();
+    if (!FFile.flush()) return Fail(FFile.errorString());
+    // Down to the device, not only to the system's cache.
+    if (::fdatasync(FFile.handle()) != 0 && errno != EINVAL && errno != EROFS)
+        return Fail(QString::fromLocal8Bit(strerror(errno)));
+    FDirty = false;
+    FFlushedRows = FRows;
+    if (OnFlushed) OnFlushed(FFlushedRows);
+    return true;
+}
+
+bool TValueLogger::Fail(const QString& What)
+{
+    const QString message =
+        QStringLiteral("Logging to %1 stopped: %2").arg(FFile.fileName(), What.isEmpty() ? QStringLiteral("write error") : What);
+    FFlushTimer->stop();
+    // Whatever is still buffered cannot be written either: drop it so that
+    // closing does not try again.
+    FDirty = false;
+    FFile.close();
+    if (OnFailed) OnFailed(message);
+    return false;
+}

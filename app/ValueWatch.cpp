@@ -1,0 +1,272 @@
+// The chart and the CSV logging of the main window's decoded Values.
+#include "ValueWatch.h"
+
+#include <QAction>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
+#include <QStringList>
+#include <QTimer>
+#include <vector>
+
+#include "AppErrors.h"
+#include "ChartWindow.h"
+#include "FormStorage.h"
+#include "IniFile.h"
+#include "StringGrid.h"
+#include "ValueDecoding.h"
+#include "ValueLogger.h"
+#include "uMaster.h"
+
+namespace {
+
+// Grid columns read here.
+constexpr int colAddress = 0;
+constexpr int colDataType = 1;
+constexpr int colValue = 2;
+constexpr int colDescription = 3;
+
+const QString kChart = QStringLiteral("Chart");
+
+bool IsNumericFormat(TTypeFormat f)
+{
+    return f == TTypeFormat::Bit || f == TTypeFormat::Signed || f == TTypeFormat::Unsigned ||
+           f == TTypeFormat::Float32 || f == TTypeFormat::Float64;
+}
+
+} // namespace
+
+TValueWatch::TValueWatch(TfrmModbusMaster* Owner) : QObject(Owner), FOwner(Owner)
+{
+    setObjectName(QStringLiteral("ValueWatch"));
+    Logger = new TValueLogger(this);
+    Logger->OnFailed = [this](const QString& m) { LoggingFailed(m); };
+
+    actChart = new QAction(QStringLiteral("Chart"), this);
+    actChart->setObjectName(QStringLiteral("actChart"));
+    connect(actChart, &QAction::triggered, this, [this] { RunGuarded([this] { ShowChart(); }); });
+
+    actLogCsv = new QAction(QStringLiteral("Log values to CSV..."), this);
+    actLogCsv->setObjectName(QStringLiteral("actLogCsv"));
+    actLogCsv->setCheckable(true);
+    // The check mark follows the logging, not the click.
+    connect(actLogCsv, &QAction::triggered, this, [this] {
+        RunGuarded([this] { LogCsvClicked(); });
+        UpdateLogAction();
+    });
+
+    // File > "Log values to CSV..." with the other file entries (above the
+    // separator before Exit), View > "Chart".
+    if (QMenu* file = Owner->ExtensionMenu(QStringLiteral("File"))) {
+        QAction* before = nullptr;
+        const QList<QAction*> items = file->actions();
+        for (qsizetype i = items.size() - 1; i >= 0 && !before; --i)
+            if (items[i]->isSeparator()) before = items[i];
+        file->insertAction(before, actLogCsv);
+    }
+    if (QMenu* view = Owner->ExtensionMenu(QStringLiteral("View"))) view->addAction(actChart);
+
+    connect(Owner, &TfrmModbusMaster::ValuesShown, this, [this] { RunGuarded([this] { ResponseShown(); }); });
+    Owner->OnProfileSave = [this](zorp::TIniFile& ini) { SaveProfile(ini); };
+    Owner->OnProfileLoad = [this](const zorp::TIniFile& ini) { LoadProfile(ini); };
+}
+
+TValueWatch::~TValueWatch()
+{
+    // The chart window is a child of the main window and goes with it; the
+    // log file is closed (and flushed) by the logger.
+    Logger->OnFailed = nullptr;
+}
+
+TfrmChart* TValueWatch::Chart()
+{
+    if (!FChart) {
+        FChart = new TfrmChart(Recorder, FOwner);
+        FChart->SeriesName = [this](int row) { return RowName(row); };
+        FChart->OnRemove = [this](int row) { RemoveRow(row); };
+        FChart->SeriesChanged();
+    }
+    return FChart;
+}
+
+void TValueWatch::ShowChart()
+{
+    TfrmChart* c = Chart();
+    c->show();
+    c->raise();
+    c->activateWindow();
+}
+
+bool TValueWatch::CanPlotRow(int Row) const
+{
+    const TStringGrid* g = FOwner->sgData;
+    if (Row < 1 || Row >= g->RowCount()) return false;
+    const TDataTypeInfo* type = ValueDecoding::FindDataType(g->CellRef(colDataType, Row));
+    return type && IsNumericFormat(type->Format);
+}
+
+void TValueWatch::PlotRow(int Row)
+{
+    if (!Recorder.Contains(Row)) {
+        if (!CanPlotRow(Row))
+            throw EAppError(QStringLiteral("Only rows with a numeric data type or BIT can be plotted"));
+        if (int(Recorder.Series().size()) >= TChartRecorder::MaxSeries)
+            throw EAppError(QStringLiteral("The chart holds at most %1 rows").arg(TChartRecorder::MaxSeries));
+        const TDataTypeInfo* type = ValueDecoding::FindDataType(FOwner->sgData->CellRef(colDataType, Row));
+        Recorder.Add(Row, QColor(), type->Format == TTypeFormat::Bit);
+        Chart()->SeriesChanged();
+    }
+    ShowChart();
+}
+
+void TValueWatch::RemoveRow(int Row)
+{
+    if (Row == 0) Recorder.Clear();
+    else Recorder.Remove(Row);
+    if (FChart) FChart->SeriesChanged();
+}
+
+QString TValueWatch::RowName(int Row) const
+{
+    const TStringGrid* g = FOwner->sgData;
+    if (Row >= 1 && Row < g->RowCount()) {
+        const QString d = g->CellRef(colDescription, Row).trimmed();
+        if (!d.isEmpty()) return d;
+        const QString& a = g->CellRef(colAddress, Row);
+        if (!a.isEmpty()) return QStringLiteral("Address %1").arg(a);
+    }
+    return QStringLiteral("Row %1").arg(Row);
+}
+
+QList<int> TValueWatch::LogRows() const
+{
+    QList<int> rows;
+    for (const TChartSeries& s : Recorder.Series()) rows.append(s.Row);
+    if (!rows.isEmpty()) return rows;
+    const TStringGrid* g = FOwner->sgData;
+    for (int r = 1; r < g->RowCount(); ++r)
+        if (ValueDecoding::FindDataType(g->CellRef(colDataType, r))) rows.append(r);
+    return rows;
+}
+
+bool TValueWatch::Logging() const { return Logger->Active(); }
+
+void TValueWatch::StartLogging(const QString& FileName)
+{
+    const QList<int> rows = LogRows();
+    if (rows.isEmpty()) throw EAppError(QStringLiteral("No row has a data type to log"));
+    QStringList headers;
+    for (int r : rows) headers.append(RowName(r));
+    QString error;
+    if (!Logger->Start(FileName, headers, error)) {
+        UpdateLogAction();
+        throw EAppError(error);
+    }
+    FLogRows = rows;
+    LogFile = FileName;
+    UpdateLogAction();
+}
+
+void TValueWatch::StopLogging()
+{
+    Logger->Stop();
+    UpdateLogAction();
+}
+
+void TValueWatch::LogCsvClicked()
+{
+    if (Logging()) {
+        StopLogging();
+        return;
+    }
+    if (!FLogDialog) {
+        FLogDialog = new QFileDialog(FOwner);
+        FLogDialog->setObjectName(QStringLiteral("SDLog"));
+        FLogDialog->setWindowTitle(QStringLiteral("Log values to CSV"));
+        FLogDialog->setNameFilter(QStringLiteral("CSV file (*.csv)"));
+        FLogDialog->setDefaultSuffix(QStringLiteral("csv"));
+        FLogDialog->setAcceptMode(QFileDialog::AcceptSave);
+        FLogDialog->setFileMode(QFileDialog::AnyFile);
+    }
+    if (!LogFile.isEmpty()) FLogDialog->selectFile(LogFile);
+    QString name = zorp::RunSaveDialog(FLogDialog);
+    if (name.isEmpty()) return;
+    if (QFileInfo(name).suffix().isEmpty()) name += QStringLiteral(".csv");
+    StartLogging(name);
+}
+
+void TValueWatch::UpdateLogAction() { actLogCsv->setChecked(Logger->Active()); }
+
+void TValueWatch::LoggingFailed(const QString& Message)
+{
+    // Shown once the response handler has returned; polling goes on.
+    QTimer::singleShot(0, this, [this, Message] {
+        UpdateLogAction();
+        ShowErrorBox(Message + u'.');
+    });
+}
+
+void TValueWatch::ResponseShown()
+{
+    const TStringGrid* g = FOwner->sgData;
+    const int rows = g->RowCount();
+    const bool plot = !Recorder.Series().empty();
+    const bool log = Logger->Active();
+    if (!plot && !log) return;
+    // The clock without the local time's conversions, which only the log needs.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (plot) {
+        const double key = double(now) / 1000.0;
+        const auto& series = Recorder.Series();
+        for (size_t i = 0; i < series.size(); ++i) {
+            const int r = series[i].Row;
+            if (r < rows) Recorder.Record(int(i), key, g->CellRef(colValue, r));
+        }
+        if (FChart) FChart->DataAdded();
+    }
+    if (log) {
+        std::vector<QStringView> values;
+        values.reserve(size_t(FLogRows.size()));
+        for (int r : FLogRows) values.push_back(r < rows ? QStringView(g->CellRef(colValue, r)) : QStringView());
+        Logger->WriteRow(QDateTime::fromMSecsSinceEpoch(now), values.data(), int(values.size()));
+    }
+}
+
+void TValueWatch::SaveProfile(zorp::TIniFile& Ini) const
+{
+    QStringList rows, colors;
+    for (const TChartSeries& s : Recorder.Series()) {
+        rows.append(QString::number(s.Row));
+        colors.append(s.Color.name());
+    }
+    // A profile made without the chart stays as the designed format has it;
+    // one that had a [Chart] section gets it emptied.
+    if (rows.isEmpty() && LogFile.isEmpty() && !Ini.SectionExists(kChart)) return;
+    Ini.WriteString(kChart, QStringLiteral("Rows"), rows.join(u','));
+    Ini.WriteString(kChart, QStringLiteral("Colors"), colors.join(u','));
+    Ini.WriteString(kChart, QStringLiteral("LogFile"), LogFile);
+}
+
+void TValueWatch::LoadProfile(const zorp::TIniFile& Ini)
+{
+    // The chart's rows belong to the grid's layout: a profile without them
+    // leaves none.
+    Recorder.Clear();
+    const QStringList rows = Ini.ReadString(kChart, QStringLiteral("Rows"), QString()).split(u',', Qt::SkipEmptyParts);
+    const QStringList colors = Ini.ReadString(kChart, QStringLiteral("Colors"), QString()).split(u',');
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        bool ok = false;
+        const int row = rows[i].trimmed().toInt(&ok);
+        // Rows that the layout does not hold as numbers are left out.
+        if (!ok || !CanPlotRow(row)) continue;
+        QColor color;
+        if (i < colors.size()) color = QColor::fromString(colors[i].trimmed());
+        const TDataTypeInfo* type = ValueDecoding::FindDataType(FOwner->sgData->CellRef(colDataType, row));
+        Recorder.Add(row, color, type->Format == TTypeFormat::Bit);
+    }
+    const QString file = Ini.ReadString(kChart, QStringLiteral("LogFile"), QString());
+    if (Ini.ValueExists(kChart, QStringLiteral("LogFile"))) LogFile = file;
+    if (FChart) FChart->SeriesChanged();
+}

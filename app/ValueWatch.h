@@ -1,0 +1,81 @@
+#pragma once
+// TValueWatch: the main window's chart and CSV logging of decoded Values.
+// After every response the window renders (TfrmModbusMaster::ValuesShown)
+// it takes the Value texts of the chosen rows from the grid: the recorder
+// adds a point to each series and the logger writes one line.
+//
+// Rows are chosen with "Plot this row" in the grid's context menu and the
+// window opened with View > "Chart" (actChart); File > "Log values to
+// CSV..." (actLogCsv) starts logging to a file and, while logging, stops it. The
+// chart's rows, their colours and the last log file go with a settings
+// profile in the section [Chart].
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include "ChartRecorder.h"
+#include "ChartWindow.h"
+
+class QAction;
+class QFileDialog;
+
+class TfrmModbusMaster;
+class TValueLogger;
+namespace zorp {
+class TIniFile;
+}
+
+class TValueWatch : public QObject {
+public:
+    explicit TValueWatch(TfrmModbusMaster* Owner);
+    ~TValueWatch() override;
+
+    TChartRecorder Recorder;
+    TValueLogger* Logger = nullptr;
+
+    QAction* actChart = nullptr;     // "Chart": shows the chart window
+    QAction* actLogCsv = nullptr;    // "Log values to CSV...", checked while logging
+
+    // The chart window, made on first use.
+    TfrmChart* Chart();
+    bool HasChart() const { return FChart; }
+    void ShowChart();
+
+    // Whether a row's Value is a number that can be plotted: a signed,
+    // unsigned, floating-point or BIT row (not a continuation row).
+    bool CanPlotRow(int Row) const;
+    // Adds the row's series and shows the chart; a row already plotted is
+    // only shown. Throws EAppError for a row that cannot be plotted or
+    // when the chart is full.
+    void PlotRow(int Row);
+    // Removes the series of Row; 0 removes all.
+    void RemoveRow(int Row);
+    // "Address N" for a row without a Description.
+    QString RowName(int Row) const;
+
+    // The rows a log takes: the chart's rows, or else every typed row.
+    QList<int> LogRows() const;
+    // Starts logging LogRows() to FileName; throws EAppError when the file
+    // cannot be written.
+    void StartLogging(const QString& FileName);
+    void StopLogging();
+    bool Logging() const;
+    // The menu entry: asks for a file and starts, or stops.
+    void LogCsvClicked();
+    QString LogFile;   // the file last logged to, offered again
+
+    // After every response.
+    void ResponseShown();
+
+    void SaveProfile(zorp::TIniFile& Ini) const;
+    void LoadProfile(const zorp::TIniFile& Ini);
+
+private:
+    void LoggingFailed(const QString& Message);
+    void UpdateLogAction();
+    TfrmModbusMaster* FOwner;
+    QPointer<TfrmChart> FChart;
+    QFileDialog* FLogDialog = nullptr;
+    QList<int> FLogRows;
+};
