@@ -244,7 +244,7 @@ TEST_F(Machine, ExceptionCodeFiveIsRetriedAfterAFreshTimeout)
     EXPECT_EQ(rec.sent.size(), 2u);
 }
 
-TEST_F(Machine, ModbusTcpRemovesTheHeaderOnceAndIgnoresItsFields)
+TEST_F(Machine, ModbusTcpTakesOnlyTheAnswerCarryingTheRequestsIdentifier)
 {
     e->SetProtocol(mbpTCP);
     e->Connect();
@@ -252,9 +252,17 @@ TEST_F(Machine, ModbusTcpRemovesTheHeaderOnceAndIgnoresItsFields)
     e->ReadHoldingRegs(1, 10);
     Pass();
     EXPECT_EQ(Sent(0), "00 01 00 00 00 06 01 03 00 00 00 0A");
-    // Any transaction identifier, protocol identifier and length are accepted.
-    Feed(Hex("12 34 56 78 00 00 01 03 04"));
-    Feed(Hex("00 0A 01 02"));
+    // Another transaction identifier, or another protocol identifier, is
+    // dropped by its length field, whole, even with an answer behind it in
+    // the same segment; the wait goes on under the same time-out.
+    const uint32_t stamp = A::TimeoutStamp(*e);
+    gNow += 5;
+    Feed(Hex("12 34 00 00 00 07 01 03 04 00 0A 01 02"));
+    Feed(Hex("00 01 56 78 00 07 01 03 04 00 0A 01 02  00 01 00 00 00 07 01 03"));
+    EXPECT_FALSE(A::FrameCompleted(*e));
+    EXPECT_EQ(A::TimeoutStamp(*e), stamp);
+    Feed(Hex("04 00 0A 01 02"));
+    EXPECT_TRUE(A::FrameCompleted(*e));
     EXPECT_EQ(ToHex(A::Buffer(*e)), "01 03 04 00 0A 01 02");
     Feed(Hex("AA BB CC DD EE FF 01")); // trailing bytes are only appended
     EXPECT_EQ(A::Buffer(*e).size(), 14u);
