@@ -66,8 +66,12 @@ void TVexaModbus::LineOpened()
 bool TVexaModbus::LineBusy()
 {
     if (!LineTimed()) return false;
-    const int64_t due = FLineQuietFrom + FSilenceNs;
-    if (zorp::LineClockNs() >= due) {
+    const int64_t now = zorp::LineClockNs();
+    int64_t due = FLineQuietFrom + FSilenceNs;
+    // Bytes the event loop has not brought in yet were on the line: look
+    // again once they are in.
+    if (now >= due && PortInputWaiting()) due = now + std::max<int64_t>(FCharNs, 100000);
+    if (now >= due) {
         FLineWaiting = false;
         return false;
     }
@@ -77,6 +81,11 @@ bool TVexaModbus::LineBusy()
         return true;
     }
     return false;
+}
+
+bool TVexaModbus::PortInputWaiting() const
+{
+    return !FLineTimingForTests && FComPort && FComPort->InputWaiting();
 }
 
 void TVexaModbus::LineSent(size_t length)
@@ -134,7 +143,20 @@ void TVexaModbus::DelimitLine()
         }
     }
     if (size >= 3) FIsException = (FBuffer[1] & 0x80) != 0;
-    if (size > 0 && FSilenceTimer) FSilenceTimer->Arm(FLastRxNs + FSilenceNs);
+    if (size > 0 && FSilenceTimer) FSilenceTimer->Arm(FLastRxNs + JudgeAfterNs());
+}
+
+int64_t TVexaModbus::JudgeAfterNs() const
+{
+    // An exception answer that is still missing its CRC is given longer:
+    // slaves are seen to send the CRC a few milliseconds late, and a request
+    // sent meanwhile would collide with it on the bus and lose the next
+    // answer to those two bytes.
+    constexpr int64_t kExceptionCrcGraceNs = 20000000;
+    const size_t size = FBuffer.Size();
+    if (FFrameStarts.empty() && size >= 3 && size < 5 && (FBuffer[1] & 0x80))
+        return std::max(FSilenceNs, kExceptionCrcGraceNs);
+    return FSilenceNs;
 }
 
 void TVexaModbus::LineSilence()
@@ -142,9 +164,16 @@ void TVexaModbus::LineSilence()
     if (FFrameCompleted || FBuffer.Size() == 0 || State == msIdleSlave) return;
     // Bytes may have come in after the timer was set: judge only after t3.5
     // of real silence.
-    const int64_t due = FLastRxNs + FSilenceNs;
-    if (zorp::LineClockNs() < due) {
+    const int64_t now = zorp::LineClockNs();
+    const int64_t due = FLastRxNs + JudgeAfterNs();
+    if (now < due) {
         FSilenceTimer->Arm(due);
+        return;
+    }
+    // The silence may only be that of a busy machine: bytes that are
+    // waiting to be read were not silence on the line.
+    if (PortInputWaiting()) {
+        FSilenceTimer->Arm(now + std::max<int64_t>(FCharNs, 100000));
         return;
     }
     // The burst since the last silence is what the line delivered last;

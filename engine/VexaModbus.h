@@ -247,6 +247,8 @@ private:
     void LineReceived(size_t sizeBefore, size_t count);
     void DelimitLine();
     void LineSilence();         // t3.5 passed since the last byte received
+    int64_t JudgeAfterNs() const; // silence after which received bytes are judged
+    bool PortInputWaiting() const;
     void DropFront(size_t n);   // removes received bytes, keeping the frame starts in step
 
     // Listening side. DelimitListening applies the request delimitation to

@@ -6,6 +6,8 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -98,7 +100,7 @@ std::vector<uint8_t> NormalAnswer(const std::vector<uint8_t>& q, uint8_t device)
     case 6:
     case 15:
     case 16:
-        r.insert(r.end(), q.begin() + 2, q.begin() + 6);
+        for (size_t i = 2; i < 6; ++i) r.push_back(q[i]);
         break;
     default:
         return {};
@@ -166,6 +168,20 @@ void TimedLine::clearRecord()
 {
     std::lock_guard<std::mutex> g(FLock);
     FRecord.clear();
+    FRequest.clear();
+    FWorstLateness = 0;
+}
+
+int64_t TimedLine::worstLatenessNs() const
+{
+    std::lock_guard<std::mutex> g(FLock);
+    return FWorstLateness;
+}
+
+bool TimedLine::quiet() const
+{
+    std::lock_guard<std::mutex> g(FLock);
+    return FOut.empty();
 }
 
 namespace {
@@ -295,6 +311,7 @@ void TimedLine::Deliver(int64_t now)
 {
     uint8_t chunk[512];
     while (!FOut.empty() && FOut.begin()->first <= now) {
+        FWorstLateness = std::max(FWorstLateness, now - FOut.begin()->first);
         const int fd = FOut.begin()->second.first;
         size_t n = 0;
         while (!FOut.empty() && FOut.begin()->first <= now && FOut.begin()->second.first == fd && n < sizeof chunk) {
@@ -313,6 +330,11 @@ void TimedLine::Deliver(int64_t now)
 
 void TimedLine::Run()
 {
+    // Real-time priority where the system grants it, so that a busy machine
+    // does not stretch the line's timing; an ordinary thread otherwise.
+    sched_param sp{};
+    sp.sched_priority = 10;
+    pthread_setschedparam(pthread_self(), SCHED_FIFO, &sp);
     uint8_t buf[4096];
     while (FRunning) {
         int64_t now = Now();

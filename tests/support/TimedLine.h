@@ -93,7 +93,15 @@ public:
     void stop();
 
     std::vector<WireByte> record() const;
+    // Forgets the record and any request half gathered.
     void clearRecord();
+    // Nothing is on its way to either end.
+    bool quiet() const;
+    // The most a byte was handed over later than its time since the last
+    // clearRecord: a starved relay thread (the machine too busy to run it,
+    // even at the real-time priority it asks for) makes silences on the
+    // line that were not scripted, and a test may then repeat its scene.
+    int64_t worstLatenessNs() const;
     // Requests seen: bursts of master bytes (echo excluded) after a silence.
     size_t requestCount() const;
     // For every request after the first: the silence on the line before its
@@ -126,6 +134,7 @@ private:
     int64_t FFarTxFree = 0;    // the far end's transmitter
     std::vector<uint8_t> FRequest; // request bytes gathered by the scripted slave
     int64_t FRequestEnd = 0;   // line end of its last byte
+    int64_t FWorstLateness = 0;
 };
 
 // A slave's normal answer to an RTU request, CRC included: registers read
