@@ -257,6 +257,7 @@ void TcpSide::OpenClient(const QHostAddress& host, uint16_t port, int connectTim
     if (connectTimeoutMs > 0) {
         FConnectTimer = new QTimer(this);
         FConnectTimer->setSingleShot(true);
+        FConnectTimer->setTimerType(Qt::PreciseTimer); // never before the time-out
         connect(FConnectTimer, &QTimer::timeout, this, [this] {
             if (FEstablished || FFd < 0 || FLost)
                 return;
