@@ -290,6 +290,49 @@ TEST_F(Machine, ModbusTcpTakesOnlyTheAnswerCarryingTheRequestsIdentifier)
     EXPECT_EQ(rec.Outcomes().back(), "error 21");
 }
 
+TEST_F(Machine, RemoveEchoDropsAnExactCopyOfTheRequestOnly)
+{
+    struct Case { const char* name; TModbusProtocol protocol; bool removeEcho; std::vector<const char*> chunks; const char* outcome; };
+    const Case cases[] = {
+        // The echo may come in pieces; the answer behind it is then taken.
+        {"echo in pieces", mbpRTU, true, {"01 03 00 00", "00 01 84 0A 01 03 02 00 07 F9 86"}, "holding"},
+        {"no echo", mbpRTU, true, {"01 03 02 00 07 F9 86"}, "holding"},
+        {"echo kept", mbpRTU, false, {"01 03 00 00 00 01 84 0A", "01 03 02 00 07 F9 86"}, "error 7"},
+        {"copy with one byte changed", mbpRTU, true, {"01 03 00 00 00 02 C4 0B 01 03 02 00 07 F9 86"}, "error 7"},
+        {"Modbus TCP", mbpTCP, true, {"00 01 00 00 00 06 01 03 00 00 00 01", "00 01 00 00 00 05 01 03 02 00 07"}, "holding"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Clear();
+        e->SetRemoveEcho(c.removeEcho);
+        A::SetLastTransactionID(*e, 0);
+        Up(c.protocol);
+        e->ReadHoldingRegs(1, 1);
+        Pass();
+        for (const char* chunk : c.chunks) Feed(Hex(chunk));
+        Pass();
+        ASSERT_FALSE(rec.Outcomes().empty());
+        EXPECT_EQ(rec.Outcomes().back(), c.outcome);
+        if (std::string(c.outcome) == "holding") {
+            EXPECT_EQ(ToHex(rec.lastData), "00 07");
+        }
+    }
+}
+
+TEST_F(Machine, ResponseByteCountTellsAShortCoilAnswer)
+{
+    Up();
+    for (const char* answer : {"01 01 02 CD 01", "01 01 01 CD"}) {
+        e->ReadCoils(20, 10);
+        Pass();
+        FeedCrc(answer);
+        Pass();
+        EXPECT_EQ(rec.Outcomes().back(), "coils");
+        // Ten coils need two bytes: a caller refuses the answer that has one.
+        EXPECT_EQ(e->ResponseByteCount(), Hex(answer)[2]);
+    }
+}
+
 TEST_F(Machine, TransactionIdentifierWrapsToZero)
 {
     A::SetLastTransactionID(*e, 0xFFFE);
