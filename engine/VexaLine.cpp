@@ -42,6 +42,9 @@ void TVexaModbus::LineOpened()
     FLastRxNs = 0;
     FFrameStarts.clear();
     FLineWaiting = false;
+    if (FRequestTimer) FRequestTimer->Cancel();
+    if (FSilenceTimer) FSilenceTimer->Cancel();
+    if (FInterfaceType != mbiRS485) return; // no line to time
     if (!FRequestTimer) {
         FRequestTimer = new zorp::LineTimer(this);
         FRequestTimer->OnDue = [this] {
@@ -59,8 +62,6 @@ void TVexaModbus::LineOpened()
             }
         };
     }
-    FRequestTimer->Cancel();
-    FSilenceTimer->Cancel();
 }
 
 bool TVexaModbus::LineBusy()
