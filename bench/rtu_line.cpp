@@ -13,6 +13,7 @@
 #include <cstdlib>
 
 #include "CommPort.h"
+#include "LineTimer.h"
 #include "TimedLine.h"
 #include "VexaModbus.h"
 
@@ -43,6 +44,11 @@ int main(int argc, char** argv)
     e.SetMaxRepeat(0);
     e.CommPort()->SetDevicePathOverride(QString::fromStdString(line.devicePath()));
     int done = 0, errors = 0;
+    // When the engine saw the last bytes of each answer and handed each
+    // request over: where the time beyond the line's own goes.
+    std::vector<int64_t> rxAt, txAt;
+    e.OnReceiveData = [&](QObject*, const void*, int) { rxAt.push_back(zorp::LineClockNs()); };
+    e.OnSendData = [&](QObject*, const void*, int) { txAt.push_back(zorp::LineClockNs()); };
     // One more poll than measured: the time of N polls runs from the first
     // request to the (N+1)-th.
     e.OnReadHoldingRegs = [&](QObject*, uint8_t, uint16_t, uint16_t, const std::vector<uint8_t>&) {
@@ -85,6 +91,35 @@ int main(int argc, char** argv)
     for (int64_t g : gaps) sum += double(g);
     std::printf("rtu_line_mean_gap_us_%d %.0f\n", baud, gaps.empty() ? 0.0 : sum / double(gaps.size()) / 1000.0);
     std::printf("rtu_line_short_gaps_%d %ld\n", baud, shortGaps);
+    // Per poll: the engine's send after the receipt of the answer's last
+    // bytes beyond t3.5, and the receipt after the last byte's end on the line.
+    {
+        std::vector<int64_t> answerEnds;
+        int64_t lastEnd = 0;
+        size_t k = 0;
+        for (const auto& b : r) {
+            if (b.dir == zorptest::WireByte::ToMaster) lastEnd = b.end;
+            if (k + 1 < starts.size() && b.start == starts[k + 1] && b.dir == zorptest::WireByte::FromMaster) {
+                answerEnds.push_back(lastEnd);
+                ++k;
+            }
+        }
+        double engine = 0, receipt = 0;
+        int n = 0;
+        for (size_t i = 1; i < txAt.size() && i - 1 < answerEnds.size(); ++i) {
+            // the last receipt before this send
+            int64_t rx = 0;
+            for (int64_t t : rxAt)
+                if (t < txAt[i]) rx = t;
+            engine += double(txAt[i] - rx - t35);
+            receipt += double(rx - answerEnds[i - 1]);
+            ++n;
+        }
+        if (n) {
+            std::printf("rtu_line_engine_beyond_t35_us_%d %.0f\n", baud, engine / n / 1000.0);
+            std::printf("rtu_line_receipt_delay_us_%d %.0f\n", baud, receipt / n / 1000.0);
+        }
+    }
     std::printf("rtu_line_relay_late_us_%d %.0f\n", baud, double(line.worstLatenessNs()) / 1000.0);
     return 0;
 }
