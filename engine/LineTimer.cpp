@@ -57,13 +57,13 @@ void LineTimer::Arm(int64_t dueNs)
     FDue = dueNs;
 #ifdef __linux__
     if (FFd >= 0) {
-        itimerspec spec{};
+        itimerspec when{};
         // A zero it_value disarms a timerfd: a time already passed fires
         // at the earliest instant instead.
         const int64_t at = dueNs > 0 ? dueNs : 1;
-        spec.it_value.tv_sec = at / 1000000000LL;
-        spec.it_value.tv_nsec = at % 1000000000LL;
-        ::timerfd_settime(FFd, TFD_TIMER_ABSTIME, &spec, nullptr);
+        when.it_value.tv_sec = at / 1000000000LL;
+        when.it_value.tv_nsec = at % 1000000000LL;
+        ::timerfd_settime(FFd, TFD_TIMER_ABSTIME, &when, nullptr);
         return;
     }
 #endif
@@ -77,8 +77,8 @@ void LineTimer::Cancel()
     FArmed = false;
 #ifdef __linux__
     if (FFd >= 0) {
-        itimerspec spec{};
-        ::timerfd_settime(FFd, TFD_TIMER_ABSTIME, &spec, nullptr);
+        itimerspec when{};
+        ::timerfd_settime(FFd, TFD_TIMER_ABSTIME, &when, nullptr);
         return;
     }
 #endif
