@@ -106,6 +106,11 @@ const Late kLate[] = {
      [](HostileSlave& s, uint16_t, uint16_t tid) { s.Send(Cat(TcpAnswer(tid, 2, 7, 0x5678), TcpAnswer(tid, 2, 100))); }},
     {"RightAnswerWithStrayBytesBehind",
      [](HostileSlave& s, uint16_t, uint16_t tid) { s.Send(Cat(TcpAnswer(tid, 2, 100), Bytes{0xAA, 0xBB, 0xCC})); }},
+    {"HeaderWithoutAValidLengthIsDropped",
+     [](HostileSlave& s, uint16_t, uint16_t tid) {
+         s.Send(Bytes{uint8_t(tid >> 8), uint8_t(tid), 0, 0, 0, 0, 1, 3});
+         s.SendLater(30, TcpAnswer(tid, 2, 100));
+     }},
     {"AnswerInTwoPiecesAfterALateOne",
      [](HostileSlave& s, uint16_t first, uint16_t tid) {
          const Bytes all = Cat(TcpAnswer(first, 2, 1), TcpAnswer(tid, 2, 100));
