@@ -177,13 +177,17 @@ void TVexaModbus::LineSilence()
         FSilenceTimer->Arm(now + std::max<int64_t>(FCharNs, 100000));
         return;
     }
-    // The burst since the last silence is what the line delivered last;
-    // whatever came before it has ended long ago without forming a frame.
-    if (!FFrameStarts.empty()) DropFront(FFrameStarts.back());
+    const zorp::ResponseKind kind =
+        zorp::states::IsAckWait(State) ? zorp::ResponseKind::Ack : zorp::ResponseKind::Read;
+    // What is complete by its length from the head is judged as one frame
+    // (a pause inside it may be the machine's, not the line's); otherwise
+    // the burst since the last silence is what the line delivered last, and
+    // whatever came before it ended without forming a frame.
+    if (!FFrameStarts.empty()
+        && !zorp::DelimitResponse(FBuffer.Data(), FBuffer.Size(), false, kind).complete)
+        DropFront(FFrameStarts.back());
     FFrameStarts.clear();
     if (zorp::states::IsWait(State)) {
-        const zorp::ResponseKind kind =
-            zorp::states::IsAckWait(State) ? zorp::ResponseKind::Ack : zorp::ResponseKind::Read;
         const zorp::Delimitation d = zorp::DelimitResponse(FBuffer.Data(), FBuffer.Size(), false, kind);
         if (d.complete) {
             // Complete by its length but not valid: it goes to the checks,
