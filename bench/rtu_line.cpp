@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "CommPort.h"
 #include "LineTimer.h"
@@ -47,7 +48,20 @@ int main(int argc, char** argv)
     // When the engine saw the last bytes of each answer and handed each
     // request over: where the time beyond the line's own goes.
     std::vector<int64_t> rxAt, txAt;
-    e.OnReceiveData = [&](QObject*, const void*, int) { rxAt.push_back(zorp::LineClockNs()); };
+    std::string recent;
+    e.OnReceiveData = [&](QObject*, const void* b, int n) {
+        rxAt.push_back(zorp::LineClockNs());
+        if (getenv("RTU_LINE_DEBUG")) {
+            char t[32];
+            std::snprintf(t, sizeof t, "\n%lld:", (long long)(rxAt.back() / 1000));
+            recent += t;
+            for (int i = 0; i < n; ++i) {
+                std::snprintf(t, sizeof t, " %02X", static_cast<const uint8_t*>(b)[i]);
+                recent += t;
+            }
+            if (recent.size() > 4000) recent.erase(0, recent.size() - 4000);
+        }
+    };
     e.OnSendData = [&](QObject*, const void*, int) { txAt.push_back(zorp::LineClockNs()); };
     // One more poll than measured: the time of N polls runs from the first
     // request to the (N+1)-th.
@@ -55,7 +69,8 @@ int main(int argc, char** argv)
         if (++done <= polls) e.ReadHoldingRegs(1, 10);
         else app.quit();
     };
-    e.OnError = [&](QObject*, int32_t) {
+    e.OnError = [&](QObject*, int32_t code) {
+        std::fprintf(stderr, "rtu_line: error %d at poll %d%s\n", code, done, recent.c_str());
         ++errors;
         if (++done <= polls) e.ReadHoldingRegs(1, 10);
         else app.quit();

@@ -8,9 +8,11 @@
 //   the event loop goes on. What arrived before the request is dropped.
 // - A response whose length is known and whose CRC is right is complete at
 //   once. Bytes that do not form one are judged once the line has been
-//   silent for t3.5: a frame that is complete by its length then goes to
-//   the usual checks (and is reported like any bad frame); anything shorter
-//   is dropped (noise, a fragment, another slave's tail).
+//   silent for t3.5 and a margin (the kernel of a busy machine can hold
+//   received bytes back for milliseconds): a frame that is complete by its
+//   length then goes to the usual checks (and is reported like any bad
+//   frame); anything shorter is dropped (noise, a fragment, another
+//   slave's tail).
 // - Bytes that follow a silence of t3.5 start a frame of their own: the
 //   offsets where they begin are kept, so that a valid answer behind noise
 //   is found even when the judgement of the noise has not run yet (a busy
@@ -154,10 +156,15 @@ int64_t TVexaModbus::JudgeAfterNs() const
     // sent meanwhile would collide with it on the bus and lose the next
     // answer to those two bytes.
     constexpr int64_t kExceptionCrcGraceNs = 20000000;
+    // Bytes can sit in the kernel's tty buffers for milliseconds on a busy
+    // machine before the port can see them: a silence only that long may
+    // be the machine's, so judging waits that much beyond t3.5. Valid
+    // frames are taken at once all the same, also behind a silence.
+    constexpr int64_t kMachineMarginNs = 10000000;
     const size_t size = FBuffer.Size();
     if (FFrameStarts.empty() && size >= 3 && size < 5 && (FBuffer[1] & 0x80))
-        return std::max(FSilenceNs, kExceptionCrcGraceNs);
-    return FSilenceNs;
+        return std::max(FSilenceNs + kMachineMarginNs, kExceptionCrcGraceNs);
+    return FSilenceNs + kMachineMarginNs;
 }
 
 void TVexaModbus::LineSilence()
