@@ -240,6 +240,12 @@ int TCommPort::GetBlock(uint8_t* block, int count)
 
 int TCommPort::InBuffUsed() const { return static_cast<int>(FIn.size() - FInPos); }
 
+bool TCommPort::InputWaiting() const
+{
+    if (InBuffUsed() > 0) return true;
+    return FOpen && FSerial && FSerial->InputWaiting();
+}
+
 qint64 TCommPort::InRoom() const
 {
     const qint64 cap = std::max(InSize, 1);

@@ -114,6 +114,10 @@ public:
     int GetBlock(uint8_t* block, int count);
     // Received bytes waiting to be taken.
     int InBuffUsed() const;
+    // Serial layer: received bytes are waiting that the port has not taken
+    // from the device yet (the event loop has not come round to them), or
+    // that wait in its own buffer.
+    bool InputWaiting() const;
 
     // Serial device that ComNumber maps to: the path given to
     // SetDevicePathOverride if any, else "comports.ini" beside the program

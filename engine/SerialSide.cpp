@@ -3,6 +3,10 @@
 
 #include <QSerialPort>
 
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#endif
+
 #include "CommPort.h"
 
 namespace zorp {
@@ -119,6 +123,18 @@ qint64 SerialSide::Write(const char* data, qint64 size)
 qint64 SerialSide::BytesAvailable() const
 {
     return FDev && !FFailed ? FDev->bytesAvailable() : 0;
+}
+
+bool SerialSide::InputWaiting() const
+{
+    if (!FDev || FFailed) return false;
+    if (FDev->bytesAvailable() > 0) return true;
+#ifdef Q_OS_UNIX
+    pollfd p{int(FDev->handle()), POLLIN, 0};
+    return p.fd >= 0 && ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+#else
+    return false;
+#endif
 }
 
 void SerialSide::ReadAvailable()

@@ -35,6 +35,8 @@ public:
 
     qint64 Write(const char* data, qint64 size);
     qint64 BytesAvailable() const;
+    // Received bytes are waiting, in QSerialPort or still in the device.
+    bool InputWaiting() const;
     // Moves the waiting bytes into the port's receive buffer, as far as it
     // has room.
     void ReadAvailable();

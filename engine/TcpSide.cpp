@@ -86,6 +86,16 @@ int SocketErrorFor(int err)
     }
 }
 
+// A client connection the peer reset (or that broke while sending) is a
+// failed link, not an orderly close: it is reported as an error. In server
+// mode the lost client is only announced, as before.
+int ConnectionErrorFor(int err, bool server)
+{
+    if (!server && (err == ECONNRESET || err == EPIPE))
+        return QAbstractSocket::NetworkError;
+    return SocketErrorFor(err);
+}
+
 void CloseFd(int fd)
 {
     if (fd >= 0)
@@ -247,9 +257,18 @@ void TcpSide::OpenClient(const QHostAddress& host, uint16_t port, int connectTim
     if (connectTimeoutMs > 0) {
         FConnectTimer = new QTimer(this);
         FConnectTimer->setSingleShot(true);
+        FConnectTimer->setTimerType(Qt::PreciseTimer); // never before the time-out
         connect(FConnectTimer, &QTimer::timeout, this, [this] {
-            if (!FEstablished)
-                ClientLost(QAbstractSocket::SocketTimeoutError);
+            if (FEstablished || FFd < 0 || FLost)
+                return;
+            // The outcome may be waiting behind this timer in a busy loop:
+            // a connection already made (or refused) is taken as such.
+            pollfd p{FFd, POLLOUT, 0};
+            if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLOUT | POLLERR | POLLHUP))) {
+                Writable();
+                return;
+            }
+            ClientLost(QAbstractSocket::SocketTimeoutError);
         });
         FConnectTimer->start(connectTimeoutMs);
     }
@@ -479,7 +498,7 @@ qint64 TcpSide::Write(const char* data, qint64 size)
     if (sent == size)
         return size;
     if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-        LoseLater(SocketErrorFor(errno));
+        LoseLater(ConnectionErrorFor(errno, FServer != nullptr));
         return -1;
     }
     // The socket's send buffer is full: the rest goes when it has room.
@@ -498,7 +517,7 @@ bool TcpSide::FlushOut()
         if (sent < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK)
                 break;
-            ClientLost(SocketErrorFor(errno));
+            ClientLost(ConnectionErrorFor(errno, FServer != nullptr));
             return false;
         }
         FOut.remove(0, sent);
@@ -540,7 +559,7 @@ qint64 TcpSide::ReadStep(qint64 want, bool fromReadyRead, int& error)
         return got;
     if (got < 0 && (err == EAGAIN || err == EWOULDBLOCK))
         return 0;
-    error = got == 0 ? int(QAbstractSocket::RemoteHostClosedError) : SocketErrorFor(err);
+    error = got == 0 ? int(QAbstractSocket::RemoteHostClosedError) : ConnectionErrorFor(err, FServer != nullptr);
     return -1;
 }
 

@@ -13,6 +13,13 @@ uint16_t TVexaModbus::NextTransactionID()
 int TVexaModbus::SendFrame(const uint8_t* block, uint16_t length)
 {
     FTxCounter += length;
+    if (FMode == mbmMaster) {
+        LineSent(length);
+        if (FRemoveEcho) {
+            FLastRequest.assign(block, block + length);
+            FEchoPending = true;
+        }
+    }
     if (OnSendData) {
         try {
             OnSendData(this, block, length);

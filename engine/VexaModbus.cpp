@@ -13,6 +13,7 @@
 #include <chrono>
 
 #include "CommPort.h"
+#include "LineTimer.h"
 #include "VexaStates.h"
 
 namespace zorp {
@@ -178,6 +179,8 @@ TVexaModbus::~TVexaModbus()
     FTimerEnabled = false;
     if (FMainTimer) FMainTimer->stop();
     FTimerRunning = false;
+    if (FRequestTimer) FRequestTimer->OnDue = nullptr;
+    if (FSilenceTimer) FSilenceTimer->OnDue = nullptr;
     delete FMainTimer;
     FMainTimer = nullptr;
     FBuffer.Clear();
@@ -390,6 +393,8 @@ bool TVexaModbus::NeedsTimer() const
     case msIdleSlave:
         return FTryDisconnect || FFrameCompleted;
     default:
+        // A request held back for the line's quiet has a timer of its own.
+        if (FLineWaiting && zorp::states::IsRequest(State)) return FTryDisconnect;
         return true;
     }
 }

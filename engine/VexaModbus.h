@@ -21,6 +21,7 @@
 
 class QTimer;
 class TCommPort;
+namespace zorp { class LineTimer; }
 
 namespace zorp {
 // The 32-bit wrapping millisecond tick count used for time-outs. Tests may
@@ -90,6 +91,10 @@ public:
     // ---- public, not published -----------------------------------------
     bool Connected() const { return FConnected; }
     void SetConnected(bool v) { FConnected = v; }
+    // Data bytes (the byte count) of the last read response accepted: lets
+    // a caller tell a Read Coils answer that carried fewer bits than asked
+    // for from one that carried them all.
+    uint16_t ResponseByteCount() const { return FResponseByteCount; }
     TModbusMode Mode() const { return FMode; }
 
     // ---- operations -------------------------------------------------------
@@ -229,6 +234,22 @@ private:
     // the current state.
     void ReceiveBlock(const uint8_t* block, int count);
     void DelimitMaster();
+    void DelimitTcp();
+    // Drops an exact copy of the request at the head of FBuffer (RemoveEcho);
+    // false while the bytes so far may still be the start of that copy.
+    bool StripEcho();
+
+    // Serial line timing (RTU on a serial line, see VexaLine.cpp).
+    bool LineTimed() const;
+    void LineOpened();
+    bool LineBusy();            // request pass: true while t3.5 of quiet is still to come
+    void LineSent(size_t length);
+    void LineReceived(size_t sizeBefore, size_t count);
+    void DelimitLine();
+    void LineSilence();         // t3.5 passed since the last byte received
+    int64_t JudgeAfterNs() const; // silence after which received bytes are judged
+    bool PortInputWaiting() const;
+    void DropFront(size_t n);   // removes received bytes, keeping the frame starts in step
 
     // Listening side. DelimitListening applies the request delimitation to
     // FBuffer in msIdleSlave (called by the receive path).
@@ -294,5 +315,21 @@ private:
     std::exception_ptr FOpeningException; // raised by a handler during the opening
     bool FWaitAborted = false; // the event loop was told to quit during a wait
     bool FPortOpenForTests = false; // test seam: treat the port as open
+    bool FLineTimingForTests = false; // test seam: time the line even on the fake link
+
+    // Serial line timing: character time and t3.5 of the link opened last,
+    // in nanoseconds of zorp::LineClockNs.
+    int64_t FCharNs = 0;
+    int64_t FSilenceNs = 0;
+    int64_t FLineQuietFrom = 0; // the line is quiet from here: end of the last byte sent or received
+    int64_t FLastRxNs = 0;      // when the last received bytes came in
+    std::vector<size_t> FFrameStarts; // offsets in FBuffer whose bytes followed a silence of t3.5
+    zorp::LineTimer* FRequestTimer = nullptr; // the request pass waiting for t3.5 of quiet
+    zorp::LineTimer* FSilenceTimer = nullptr; // the silence that ends what was received
+    bool FLineWaiting = false;  // a request pass is held back until the line has been quiet
+
+    std::vector<uint8_t> FLastRequest; // the request sent last (RemoveEcho)
+    bool FEchoPending = false;  // its echo may still be at the head of the received bytes
+    uint16_t FResponseByteCount = 0;
     std::vector<uint8_t> FRxScratch;  // the bytes of the arrival being handled
 };

@@ -2,7 +2,10 @@
 // handlers.
 #include "VexaModbus.h"
 
+#include <algorithm>
+
 #include "CommPort.h"
+#include "MbapFraming.h"
 #include "ModbusFrames.h"
 #include "VexaStates.h"
 
@@ -33,6 +36,7 @@ void TVexaModbus::ReceiveBlock(const uint8_t* block, int count)
     if (!block || count <= 0) return;
     FRxCounter += count;
     FRxScratch.assign(block, block + count);
+    LineReceived(FBuffer.Size(), size_t(count));
     // Stored before the handler runs: a handler that runs the event loop can
     // bring later bytes in, and those must land behind these.
     FBuffer.Write(block, size_t(count));
@@ -45,21 +49,71 @@ void TVexaModbus::ReceiveBlock(const uint8_t* block, int count)
     }
     if (FFrameCompleted) return; // a complete frame is not examined again
     if (State == msIdleSlave) DelimitListening();
-    else DelimitMaster();
+    else if (StripEcho()) DelimitMaster();
     if (FFrameCompleted) SchedulePass();
     if (!InMainLoop) UpdateTimer();
 }
 
 void TVexaModbus::DelimitMaster()
 {
-    const bool tcp = zorp::IsTcpFraming(FProtocol);
+    if (zorp::IsTcpFraming(FProtocol)) {
+        DelimitTcp();
+        return;
+    }
+    if (LineTimed()) {
+        DelimitLine();
+        return;
+    }
     const zorp::ResponseKind kind = zorp::states::IsAckWait(State) ? zorp::ResponseKind::Ack : zorp::ResponseKind::Read;
-    const zorp::Delimitation d = zorp::DelimitResponse(FBuffer.Data(), FBuffer.Size(), tcp, kind);
+    const zorp::Delimitation d = zorp::DelimitResponse(FBuffer.Data(), FBuffer.Size(), false, kind);
     if (!d.flagKnown) return;
     FIsException = d.exception;
     if (!d.complete) return;
-    if (tcp) FBuffer.RemoveFront(zorp::kMbapPrefix);
     FFrameCompleted = true;
+}
+
+void TVexaModbus::DelimitTcp()
+{
+    // Modbus TCP frames are delimited by their header's length field, and an
+    // answer belongs to the request only through its transaction identifier:
+    // a late answer to an earlier request, or a frame of another protocol,
+    // is dropped whole (OnReceiveData has shown it) and the wait goes on
+    // under the same time-out.
+    for (;;) {
+        const zorp::mbap::Frame f = zorp::mbap::Delimit({FBuffer.Data(), FBuffer.Size()});
+        if (f.status == zorp::mbap::Status::Invalid) {
+            // No length to go by: nothing in these bytes can be found again.
+            FBuffer.Clear();
+            return;
+        }
+        if (f.status == zorp::mbap::Status::Incomplete) {
+            if (FBuffer.Size() >= zorp::mbap::kHeaderSize + 2) FIsException = (FBuffer[7] & 0x80) != 0;
+            return;
+        }
+        if (f.transactionId != FLastTransaction_ID || f.protocolId != 0) {
+            FBuffer.RemoveFront(f.frameSize);
+            continue;
+        }
+        FIsException = (FBuffer[7] & 0x80) != 0;
+        FBuffer.RemoveFront(zorp::mbap::kPrefixSize);
+        FFrameCompleted = true;
+        return;
+    }
+}
+
+bool TVexaModbus::StripEcho()
+{
+    if (!FEchoPending || !FRemoveEcho) return true;
+    const size_t size = FBuffer.Size();
+    const size_t n = std::min(size, FLastRequest.size());
+    if (!std::equal(FLastRequest.begin(), FLastRequest.begin() + std::ptrdiff_t(n), FBuffer.Data())) {
+        FEchoPending = false; // not an echo: the answer itself
+        return true;
+    }
+    if (size < FLastRequest.size()) return false; // more of the echo to come
+    FEchoPending = false;
+    DropFront(FLastRequest.size());
+    return FBuffer.Size() > 0;
 }
 
 namespace {

@@ -52,6 +52,7 @@ void TVexaModbus::AcceptRead()
     // holds it: the pass guard is set).
     std::vector<uint8_t>& data = FData;
     data.assign(p, p + std::min(bc, avail));
+    FResponseByteCount = static_cast<uint16_t>(data.size());
     const TMachineStates wait = State;
     ResetReceive();
     SetState(msIdle);

@@ -2,9 +2,11 @@
 #include "VexaModbus.h"
 
 #include <QString>
+#include <algorithm>
 #include <functional>
 
 #include "CommPort.h"
+#include "LineTimer.h"
 #include "ModbusFrames.h"
 #include "VexaStates.h"
 
@@ -32,6 +34,9 @@ void TVexaModbus::ResetReceive()
     FBuffer.Clear();
     FTimeout = zorp::GetTickCount();
     FFrameCompleted = false;
+    FFrameStarts.clear();
+    FEchoPending = false;
+    if (FSilenceTimer) FSilenceTimer->Cancel();
 }
 
 void TVexaModbus::Fail(int32_t code, TMachineStates after)
@@ -108,7 +113,11 @@ void TVexaModbus::OpeningPass()
                 FComPort->WsMode = slave ? wsServer : wsClient;
                 FComPort->WsAddress = FEthIP;
                 FComPort->WsPort = QString::number(FEthPort);
+                // A host that never answers is given up after the time-out,
+                // like a refused connection, not after the system's minutes.
+                FComPort->WsConnectTimeout = int(std::min<uint32_t>(FFixedTimeout, 24u * 3600u * 1000u));
             }
+            LineOpened();
             ResetReceive();
             SetState(slave ? msIdleSlave : msIdle);
             AddLog(QStringLiteral("Otwieranie portu..."));
@@ -144,6 +153,12 @@ void TVexaModbus::OpeningPass()
 
 void TVexaModbus::RequestPass()
 {
+    // On a serial line the request waits for t3.5 of quiet; the pass comes
+    // again when it has passed.
+    if (LineBusy()) {
+        DisconnectCheck();
+        return;
+    }
     ResetReceive();
     const TMachineStates request = State;
     if (FConnected && PortIsOpen()) {

@@ -3,7 +3,7 @@
 // of any size with passes and clock steps between them, so that time-outs,
 // retries and partial frames are reached too.
 //
-// Input: protocol, operation, device, address, count, time-out, retries,
+// Input: protocol (bits 0-1; bit 2 RemoveEcho; bit 3 serial line timing), operation, device, address, count, time-out, retries,
 // three value bytes; then chunks, each led by a control byte:
 //   bits 0-4  length - 1 (31: the next byte + 32)
 //   bit 5     run a pass before the chunk arrives
@@ -54,6 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     auto e = std::make_unique<TVexaModbus>();
     static const TModbusProtocol kProtocols[] = {mbpRTU, mbpTCP, mbpASCII, mbpNone};
     e->SetProtocol(kProtocols[proto & 3]);
+    e->SetRemoveEcho((proto & 4) != 0);
+    A::SetLineTimingForTests(*e, (proto & 8) != 0);
     e->SetDeviceID(device);
     e->SetTimeout(timeout);
     e->SetMaxRepeat(retries);

@@ -33,7 +33,7 @@ log() { echo "bench: $*" >&2; }
 # ---- build ---------------------------------------------------------------
 log "building in $BUILD"
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$BUILD" -j 2 --target engine_bench tester_poll grid_render log_append chart_redraw >/dev/null
+cmake --build "$BUILD" -j 2 --target engine_bench tester_poll grid_render log_append chart_redraw rtu_line >/dev/null
 REF="$BUILD/reference"
 mkdir -p "$REF"
 for prog in libmodbus_server libmodbus_client; do
@@ -140,6 +140,23 @@ grid_render_us=$("${PIN[@]}" "$B/grid_render" 2> >(grep -v XDG_RUNTIME_DIR >&2) 
 log "log appends"
 log_append_ratio=$("${PIN[@]}" "$B/log_append" 2> >(grep -v XDG_RUNTIME_DIR >&2) | awk '/^log_append_ratio /{print $2}')
 
+# RTU on the timed virtual serial line: polls of 10 registers back to back
+# against the line's physical limit, the median of ROUNDS runs. Not pinned:
+# the line's relay is a thread of its own that must run beside the engine.
+rtu_line() {
+    local baud=$1 polls=$2 runs="" gaps="" out
+    for _ in $(seq "$ROUNDS"); do
+        out=$("$B/rtu_line" "$baud" "$polls") || { log "rtu_line $baud failed"; continue; }
+        runs="$runs $(echo "$out" | awk "/^rtu_line_efficiency_$baud /{print \$2}")"
+        gaps="$gaps $(echo "$out" | awk "/^rtu_line_short_gaps_$baud /{print \$2}")"
+        log "rtu_line $baud: $(echo "$out" | tr '\n' ' ')"
+    done
+    echo "$(echo "$runs" | median) $(echo "$gaps" | tr ' ' '\n' | grep -v '^$' | sort -g | tail -1)"
+}
+log "RTU on the timed serial line, 9600 and 115200 baud"
+read -r rtu_line_efficiency_9600 rtu_line_short_gaps_9600 <<<"$(rtu_line 9600 100)"
+read -r rtu_line_efficiency_115200 rtu_line_short_gaps_115200 <<<"$(rtu_line 115200 600)"
+
 calc() { awk "BEGIN {printf \"%.${2:-3}f\", $1}"; }
 # The median of each round's ratio: a busy moment of the machine during one
 # run moves one round, not the figure.
@@ -168,6 +185,9 @@ echo "grid_render_us $grid_render_us"
 echo "log_append_ratio $log_append_ratio"
 echo "scale_count_ratio $scale_count_ratio"
 echo "libmodbus_scale_count_ratio $libmodbus_scale_count_ratio"
+echo "rtu_line_efficiency_9600 $rtu_line_efficiency_9600"
+echo "rtu_line_efficiency_115200 $rtu_line_efficiency_115200"
+echo "rtu_line_short_gaps $((rtu_line_short_gaps_9600 + rtu_line_short_gaps_115200))"
 
 # verdict NAME OP LIMIT VALUE [LIMIT-TEXT]
 verdict() {
@@ -185,3 +205,6 @@ verdict tester_chart_rss_growth_mb "<=" "$(calc "5 + $tester_chart_points_mb" 2)
 verdict chart_redraw_ms "<=" 16 "$chart_redraw_ms"
 verdict log_append_ratio "<=" 1.5 "$log_append_ratio"
 verdict scale_count_ratio "<=" "$libmodbus_scale_count_ratio" "$scale_count_ratio" "libmodbus_scale_count_ratio = $libmodbus_scale_count_ratio"
+verdict rtu_line_efficiency_9600 ">=" 0.95 "$rtu_line_efficiency_9600"
+verdict rtu_line_efficiency_115200 ">=" 0.90 "$rtu_line_efficiency_115200"
+verdict rtu_line_short_gaps "<=" 0 "$((rtu_line_short_gaps_9600 + rtu_line_short_gaps_115200))"

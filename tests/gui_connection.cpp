@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "CommLog.h"
+#include "HostilePeer.h"
 #include "GuiSupport.h"
 #include "LabeledEdit.h"
 #include "PortPty.h"
@@ -337,6 +338,22 @@ TEST_F(ConnectionTest, ARefusedConnectionLeavesTheWindowAsItWas)
     expectConnectedState(false);
     EXPECT_EQ(w->sBar->PanelText(0), "before");
     EXPECT_TRUE(boxes.isEmpty());
+}
+
+TEST_F(ConnectionTest, AResetTcpLinkReturnsTheWindowToConnect)
+{
+    hostile::HostileSlave slave;
+    ASSERT_NE(slave.Port(), 0);
+    useTcp(2, slave.Port());
+    w->btnConnect->click();
+    ASSERT_TRUE(connected());
+    ASSERT_TRUE(waitUntil([&] { return slave.HasClient(); }));
+    // The slave resets the connection while the link idles.
+    slave.Reset();
+    ASSERT_TRUE(waitUntil([&] { return w->btnConnect->isEnabled(); }));
+    EXPECT_EQ(w->sBar->PanelText(0), "Connection lost");
+    expectConnectedState(false);
+    EXPECT_FALSE(w->mdb->Connected());
 }
 
 TEST_F(ConnectionTest, ALostSerialLinkReturnsTheWindowToConnect)

@@ -244,7 +244,7 @@ TEST_F(Machine, ExceptionCodeFiveIsRetriedAfterAFreshTimeout)
     EXPECT_EQ(rec.sent.size(), 2u);
 }
 
-TEST_F(Machine, ModbusTcpRemovesTheHeaderOnceAndIgnoresItsFields)
+TEST_F(Machine, ModbusTcpTakesOnlyTheAnswerCarryingTheRequestsIdentifier)
 {
     e->SetProtocol(mbpTCP);
     e->Connect();
@@ -252,9 +252,17 @@ TEST_F(Machine, ModbusTcpRemovesTheHeaderOnceAndIgnoresItsFields)
     e->ReadHoldingRegs(1, 10);
     Pass();
     EXPECT_EQ(Sent(0), "00 01 00 00 00 06 01 03 00 00 00 0A");
-    // Any transaction identifier, protocol identifier and length are accepted.
-    Feed(Hex("12 34 56 78 00 00 01 03 04"));
-    Feed(Hex("00 0A 01 02"));
+    // Another transaction identifier, or another protocol identifier, is
+    // dropped by its length field, whole, even with an answer behind it in
+    // the same segment; the wait goes on under the same time-out.
+    const uint32_t stamp = A::TimeoutStamp(*e);
+    gNow += 5;
+    Feed(Hex("12 34 00 00 00 07 01 03 04 00 0A 01 02"));
+    Feed(Hex("00 01 56 78 00 07 01 03 04 00 0A 01 02  00 01 00 00 00 07 01 03"));
+    EXPECT_FALSE(A::FrameCompleted(*e));
+    EXPECT_EQ(A::TimeoutStamp(*e), stamp);
+    Feed(Hex("04 00 0A 01 02"));
+    EXPECT_TRUE(A::FrameCompleted(*e));
     EXPECT_EQ(ToHex(A::Buffer(*e)), "01 03 04 00 0A 01 02");
     Feed(Hex("AA BB CC DD EE FF 01")); // trailing bytes are only appended
     EXPECT_EQ(A::Buffer(*e).size(), 14u);
@@ -280,6 +288,49 @@ TEST_F(Machine, ModbusTcpRemovesTheHeaderOnceAndIgnoresItsFields)
     Feed(Hex("00 04 00 00 00 03 01 81 02"));
     Pass();
     EXPECT_EQ(rec.Outcomes().back(), "error 21");
+}
+
+TEST_F(Machine, RemoveEchoDropsAnExactCopyOfTheRequestOnly)
+{
+    struct Case { const char* name; TModbusProtocol protocol; bool removeEcho; std::vector<const char*> chunks; const char* outcome; };
+    const Case cases[] = {
+        // The echo may come in pieces; the answer behind it is then taken.
+        {"echo in pieces", mbpRTU, true, {"01 03 00 00", "00 01 84 0A 01 03 02 00 07 F9 86"}, "holding"},
+        {"no echo", mbpRTU, true, {"01 03 02 00 07 F9 86"}, "holding"},
+        {"echo kept", mbpRTU, false, {"01 03 00 00 00 01 84 0A", "01 03 02 00 07 F9 86"}, "error 7"},
+        {"copy with one byte changed", mbpRTU, true, {"01 03 00 00 00 02 C4 0B 01 03 02 00 07 F9 86"}, "error 7"},
+        {"Modbus TCP", mbpTCP, true, {"00 01 00 00 00 06 01 03 00 00 00 01", "00 01 00 00 00 05 01 03 02 00 07"}, "holding"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Clear();
+        e->SetRemoveEcho(c.removeEcho);
+        A::SetLastTransactionID(*e, 0);
+        Up(c.protocol);
+        e->ReadHoldingRegs(1, 1);
+        Pass();
+        for (const char* chunk : c.chunks) Feed(Hex(chunk));
+        Pass();
+        ASSERT_FALSE(rec.Outcomes().empty());
+        EXPECT_EQ(rec.Outcomes().back(), c.outcome);
+        if (std::string(c.outcome) == "holding") {
+            EXPECT_EQ(ToHex(rec.lastData), "00 07");
+        }
+    }
+}
+
+TEST_F(Machine, ResponseByteCountTellsAShortCoilAnswer)
+{
+    Up();
+    for (const char* answer : {"01 01 02 CD 01", "01 01 01 CD"}) {
+        e->ReadCoils(20, 10);
+        Pass();
+        FeedCrc(answer);
+        Pass();
+        EXPECT_EQ(rec.Outcomes().back(), "coils");
+        // Ten coils need two bytes: a caller refuses the answer that has one.
+        EXPECT_EQ(e->ResponseByteCount(), Hex(answer)[2]);
+    }
 }
 
 TEST_F(Machine, TransactionIdentifierWrapsToZero)

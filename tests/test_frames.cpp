@@ -4,6 +4,7 @@
 #include "EngineTestUtil.h"
 #include "ModbusFrames.h"
 #include "MbapFraming.h"
+#include "RtuLine.h"
 #include "ErrorText.h"
 
 using namespace zorp;
@@ -304,4 +305,51 @@ TEST(ErrorText, EveryReportedCodeHasAnEnglishMeaning)
     EXPECT_EQ(zorp::FormatError(4, 3, 1000), "error 4: no valid answer after 4 tries (time-out 1000 ms)");
     EXPECT_EQ(zorp::FormatError(4, 0, 50), "error 4: no valid answer after 1 try (time-out 50 ms)");
     EXPECT_EQ(zorp::FormatError(21, 3, 1000), "error 21: exception 02, illegal data address");
+}
+
+TEST(RtuLine, CharacterTimeAndSilenceFollowTheFrameFormat)
+{
+    struct Case { int32_t baud; int dataBits; TParity parity; int stopBits; int64_t charNs; int64_t silenceNs; };
+    const Case cases[] = {
+        {9600, 8, pEven, 1, 1145833, 4010415},   // 11 bits: t3.5 = 4.0 ms
+        {9600, 8, pNone, 1, 1041666, 3645831},   // 10 bits
+        {9600, 8, pNone, 2, 1145833, 4010415},
+        {19200, 7, pOdd, 1, 520833, 1822915},    // 19200 still counts characters
+        {19201, 8, pNone, 1, 520806, 1750000},   // above it t3.5 is fixed
+        {115200, 8, pEven, 1, 95486, 1750000},
+        {0, 8, pNone, 1, 0, 0},                  // no baud rate: no waiting, no division by zero
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.baud);
+        EXPECT_EQ(rtu::CharTimeNs(c.baud, c.dataBits, c.parity, c.stopBits), c.charNs);
+        EXPECT_EQ(rtu::SilenceNs(c.baud, c.dataBits, c.parity, c.stopBits), c.silenceNs);
+    }
+}
+
+TEST(RtuLine, ResponseIsValidOnlyWhenWholeWithItsCrc)
+{
+    struct Case { std::vector<uint8_t> bytes; ResponseKind kind; size_t length; bool valid; };
+    const std::vector<uint8_t> read = WithCrc(Hex("01 03 04 00 0A 01 02"));
+    std::vector<uint8_t> badCrc = read;
+    badCrc[8] ^= 1;
+    std::vector<uint8_t> readThenMore = read;
+    readThenMore.push_back(0x55);
+    const Case cases[] = {
+        {read, ResponseKind::Read, 9, true},
+        {readThenMore, ResponseKind::Read, 9, true},           // stray bytes behind do not matter
+        {std::vector<uint8_t>(read.begin(), read.end() - 1), ResponseKind::Read, 9, false},
+        {badCrc, ResponseKind::Read, 9, false},
+        {Hex("01 83 02"), ResponseKind::Read, 5, false},       // an exception waits for its CRC
+        {WithCrc(Hex("01 83 02")), ResponseKind::Read, 5, true},
+        {WithCrc(Hex("01 06 00 00 00 03")), ResponseKind::Ack, 8, true},
+        {WithCrc(Hex("01 03 00 00 00 0A")), ResponseKind::Read, 5, false}, // an echoed request
+        {Hex("01 03"), ResponseKind::Read, 0, false},
+        {{}, ResponseKind::Ack, 0, false},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        const Case& c = cases[i];
+        EXPECT_EQ(rtu::ResponseLength(c.bytes.data(), c.bytes.size(), c.kind), c.length);
+        EXPECT_EQ(rtu::ResponseValid(c.bytes.data(), c.bytes.size(), c.kind), c.valid);
+    }
 }

@@ -4,6 +4,9 @@
 
 #include "PeerMaster.h"
 #include "PeerProcess.h"
+#include "TimedLine.h"
+
+#include <algorithm>
 
 using namespace zorptest;
 
@@ -45,4 +48,26 @@ TEST(InteropPymodbus, RtuOnSerialLineReadsMatchTheSlave)
     PeerMaster master;
     ASSERT_TRUE(master.connectSerial(line.second(), 115200));
     expectPeerReads(master);
+}
+
+TEST(InteropPymodbus, RtuOnTimedSerialLineReadsMatchTheSlaveWithTheSilenceBeforeEveryRequest)
+{
+    LineFormat f;
+    f.baud = 115200;
+    TimedLine line(f); // relays between the master's and pymodbus's pseudo-terminals
+    ASSERT_TRUE(line.ok());
+    line.start();
+    PeerProcess peer;
+    ASSERT_TRUE(startPymodbus(peer, {QStringLiteral("serial"), QString::fromStdString(line.farDevicePath()),
+                                     QStringLiteral("115200")},
+                              QStringLiteral("READY")))
+        << peer.errors().toStdString();
+    PeerMaster master;
+    ASSERT_TRUE(master.connectSerial(QString::fromStdString(line.devicePath()), 115200));
+    expectPeerReads(master);
+    const std::vector<int64_t> gaps = line.gapsBeforeRequests();
+    ASSERT_FALSE(gaps.empty());
+    // The line's and the engine's clocks are read on different threads.
+    EXPECT_GE(*std::min_element(gaps.begin(), gaps.end()), f.silenceNs() - 200000);
+    line.stop();
 }

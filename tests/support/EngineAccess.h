@@ -30,6 +30,9 @@ struct TVexaModbusTestAccess {
         e.FPortOpenForTests = up;
     }
     static void SetPortOpenForTests(E& e, bool open) { e.FPortOpenForTests = open; }
+    // Serial line timing on the fake link: delimitation by length and CRC
+    // (and by silence, with real timers once a serial link was opened).
+    static void SetLineTimingForTests(E& e, bool on) { e.FLineTimingForTests = on; }
     static void SetConnectedField(E& e, bool c) { e.FConnected = c; }
 
     static bool FrameCompleted(const E& e) { return e.FFrameCompleted; }

@@ -114,6 +114,13 @@ Poller::Poller(const Options& o) : FOpt(o), FMdb(new TVexaModbus(nullptr)), FOut
     m.OnReadCoils = [this](QObject*, uint8_t, uint16_t, uint16_t, const std::vector<bool>& data) {
         if (FDone) return;
         const size_t want = size_t(FOpt.count);
+        // The engine pads a short answer with False; refuse it as for 02,
+        // by the byte count the slave really sent.
+        const size_t bytes = (want + 7) / 8;
+        if (FMdb->ResponseByteCount() != bytes) {
+            Short(FMdb->ResponseByteCount(), bytes, "bytes");
+            return;
+        }
         if (data.size() < want) {
             Short(data.size(), want, "items");
             return;
