@@ -223,3 +223,33 @@ TEST(PollCli, BadArgumentsExitWithTwo)
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_TRUE(r.err.contains("at most 255")) << r.err.toStdString();
 }
+
+TEST(PollCli, ACoilAnswerShorterThanTheCountIsRefused)
+{
+    // A slave that answers every Read Coils with one data byte, whatever the
+    // count: ten coils need two, so the poll fails instead of printing zeros.
+    static const char* kShortCoilSlave = R"PY(
+import socket, struct, sys
+s = socket.socket(); s.bind(("127.0.0.1", 0)); s.listen(1)
+print("PORT %d" % s.getsockname()[1], flush=True)
+c, _ = s.accept()
+buf = b""
+while True:
+    d = c.recv(260)
+    if not d: break
+    buf += d
+    while len(buf) >= 12:
+        tid, _, _, unit, fc = struct.unpack(">HHHBB", buf[:8]); buf = buf[12:]
+        c.sendall(struct.pack(">HHHBBBB", tid, 0, 4, unit, fc, 1, 0x55))
+)PY";
+    PeerProcess peer;
+    ASSERT_TRUE(peer.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QString::fromLatin1(kShortCoilSlave)},
+                           QStringLiteral("PORT")));
+    const QString target = QStringLiteral("127.0.0.1:%1").arg(peer.port());
+    auto r = poll({QStringLiteral("--tcp"), target, QStringLiteral("--function"), QStringLiteral("1"),
+                   QStringLiteral("--address"), QStringLiteral("1"), QStringLiteral("--count"), QStringLiteral("10")});
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+    EXPECT_TRUE(r.err.contains("response carries 1 data bytes, 2 expected")) << r.err.toStdString();
+}
