@@ -89,8 +89,18 @@ public:
     // Accepted for compatibility; the port object has no reading thread of
     // its own (it is event-driven on its owner's thread).
     int ThreadBoost = 2;
-    // Server mode: the local address to listen on.
-    QString WsBindAddress = QStringLiteral("127.0.0.1");
+    // Server mode: the local address to listen on; every IPv4 interface by
+    // default ("127.0.0.1" keeps the server to this machine).
+    QString WsBindAddress = QStringLiteral("0.0.0.0");
+    // Server mode: TCP keep-alive on every accepted connection, so that a
+    // master that vanished without closing (cable pulled, machine switched
+    // off) is dropped and the next one can be served: the first probe after
+    // WsKeepAliveIdle seconds of silence, then one every WsKeepAliveInterval
+    // seconds, the connection given up after WsKeepAliveCount unanswered
+    // probes. WsKeepAliveIdle 0 leaves keep-alive off.
+    int WsKeepAliveIdle = 10;
+    int WsKeepAliveInterval = 2;
+    int WsKeepAliveCount = 3;
     // Client mode: a connection not established within this many
     // milliseconds is given up and reported like a refused one (OnWsError
     // with QAbstractSocket::SocketTimeoutError). 0 leaves it to the system.
@@ -129,8 +139,13 @@ public:
     // (an empty text restores the mapping).
     void SetDevicePathOverride(const QString& path);
 
-    // Address of the connected TCP peer (client or accepted client).
+    // Address and port of the connected TCP peer (client or accepted client).
     QString PeerAddress() const;
+    uint16_t PeerPort() const;
+    // Server mode: closes the accepted client's connection at once, dropping
+    // its received bytes not yet taken; OnWsDisconnect follows through the
+    // queue and the server goes on listening. Nothing happens otherwise.
+    void DropClient();
     // Local TCP port while listening in server mode (useful with WsPort "0").
     uint16_t ServerPort() const;
     // True while a TCP connection is established (client connected, or in

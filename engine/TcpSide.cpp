@@ -440,9 +440,47 @@ void TcpSide::FinishAccept(bool accept)
     FEstablished = true;
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (FKeepIdle > 0) {
+        // A master gone without a close is noticed by the probes going
+        // unanswered; the read then fails and the client is lost as usual.
+        ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &FKeepIdle, sizeof FKeepIdle);
+        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &FKeepInterval, sizeof FKeepInterval);
+        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &FKeepCount, sizeof FKeepCount);
+    }
     FPort->PostConnect();
     // Bytes the client sent while it waited for the verdict.
     ReadAvailable();
+}
+
+void TcpSide::SetKeepAlive(int idle, int interval, int count)
+{
+    FKeepIdle = std::max(idle, 0);
+    FKeepInterval = std::max(interval, 1);
+    FKeepCount = std::max(count, 1);
+}
+
+void TcpSide::DropClient()
+{
+    if (!FServer || FFd < 0)
+        return;
+    FEstablished = false;
+    Detach();
+    FPort->PostDisconnect();
+}
+
+uint16_t TcpSide::PeerPort() const
+{
+    if (FFd < 0)
+        return 0;
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    if (::getpeername(FFd, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
+        return 0;
+    return QHostAddress(reinterpret_cast<const sockaddr*>(&peer)).isNull()
+               ? 0
+               : ntohs(peer.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6*>(&peer)->sin6_port
+                                                  : reinterpret_cast<const sockaddr_in*>(&peer)->sin_port);
 }
 
 QString TcpSide::PeerAddress() const

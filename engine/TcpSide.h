@@ -61,6 +61,12 @@ public:
     // Server mode: the port object's verdict on the client announced by
     // PostAccept.
     void FinishAccept(bool accept);
+    // Server mode: keep-alive of accepted connections (seconds; idle 0: off).
+    void SetKeepAlive(int idle, int interval, int count);
+    // Server mode: closes the accepted client at once (its unread bytes are
+    // dropped) and posts its disconnection; the server goes on listening.
+    void DropClient();
+    uint16_t PeerPort() const;
 
 private:
     void Incoming(qintptr fd);
@@ -91,6 +97,9 @@ private:
     bool FLost = false;              // client mode: the connection ended, the port closes itself
     bool FHeldBack = false;          // the last read stopped for want of room in the port
     uint64_t FLink = 0;              // bumps with every connection attached or detached
+    int FKeepIdle = 0;               // server mode: keep-alive of accepted connections
+    int FKeepInterval = 0;
+    int FKeepCount = 0;
 };
 
 } // namespace zorp

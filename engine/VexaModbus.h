@@ -9,6 +9,7 @@
 // and arm the state machine; each transaction ends in exactly one event.
 #include <QObject>
 #include <QPointer>
+#include <QByteArray>
 #include <QString>
 #include <array>
 #include <cstdint>
@@ -21,6 +22,7 @@
 
 class QTimer;
 class TCommPort;
+namespace zorp::slave { struct Request; }
 
 namespace zorp {
 // The 32-bit wrapping millisecond tick count used for time-outs. Tests may
@@ -87,6 +89,18 @@ public:
     bool RemoveEcho() const { return FRemoveEcho; }
     void SetRemoveEcho(bool v) { FRemoveEcho = v; }
 
+    // Listening: the standard slave profile. When on, the slave answers as
+    // Modbus devices do: exception 01 for every function it does not serve,
+    // 02 and 04 from the discrete-input and input-register images, 08/00,
+    // 22, 23 and 43/14 besides the designed functions, units 0 and 255 as
+    // its own over TCP, broadcast writes (unit 0) carried out unanswered in
+    // RTU framing, and no answer to a bad CRC. Off: the designed listening mode.
+    bool StandardProfile() const { return FStandardProfile; }
+    void SetStandardProfile(bool v) { FStandardProfile = v; }
+    // Listening, standard profile: the basic objects of Read Device
+    // Identification (vendor name, product code, revision), as Latin-1.
+    void SetDeviceIdentification(const QString& Vendor, const QString& Product, const QString& Revision);
+
     // ---- public, not published -----------------------------------------
     bool Connected() const { return FConnected; }
     void SetConnected(bool v) { FConnected = v; }
@@ -114,6 +128,11 @@ public:
     void Set_MapData(const std::vector<uint16_t>& Data);
     void Get_CoilData(std::vector<bool>& Data) const;
     void Set_CoilData(const std::vector<bool>& Data);
+    // The images that functions 02 and 04 read in the standard profile.
+    void Get_DiscreteData(std::vector<bool>& Data) const;
+    void Set_DiscreteData(const std::vector<bool>& Data);
+    void Get_InputRegData(std::vector<uint16_t>& Data) const;
+    void Set_InputRegData(const std::vector<uint16_t>& Data);
 
     // Writes (armed only while Connected).
     //
@@ -154,6 +173,13 @@ public:
     TOnClientDisconnect OnClientDisconnect;       // Sender: the port object
     TOnSendData OnSendData;                       // exceptions swallowed
     TOnReceiveData OnReceiveData;                 // exceptions swallowed
+    // Listening, beyond the designed events (unset by default): a master's
+    // write carried out (function code, wire address, quantity; after the
+    // designed write event), and a request refused with an exception code,
+    // or (code 0) a connection closed because its Modbus TCP header cannot
+    // be resynchronised.
+    std::function<void(QObject* Sender, uint8_t Function, uint16_t Address, uint16_t Count)> OnSlaveWrite;
+    std::function<void(QObject* Sender, uint8_t Function, uint8_t ExceptionCode)> OnSlaveRefused;
 
     // The port object (tests and tools may set a device path override on it).
     TCommPort* CommPort() const { return FComPort; }
@@ -235,6 +261,12 @@ private:
     void DelimitListening();
     void SendSlaveResponse(uint8_t fc, uint16_t a, uint16_t word);
     void PackCoils(uint16_t a, uint16_t q);
+    // The standard profile's functions beyond the designed ones.
+    // Carries out and answers what only the standard profile serves (02, 04,
+    // 08, 22, 23, 43); returns true when the request was one of those.
+    bool AnswerStandard(const zorp::slave::Request& r, bool answer);
+    // A Modbus TCP header that cannot be resynchronised: the connection goes.
+    void DropBrokenClient();
 
     // Writes.
     bool WaitWithMessages(uint32_t ms);
@@ -295,4 +327,12 @@ private:
     bool FWaitAborted = false; // the event loop was told to quit during a wait
     bool FPortOpenForTests = false; // test seam: treat the port as open
     std::vector<uint8_t> FRxScratch;  // the bytes of the arrival being handled
+
+    // Listening beyond the designed mode.
+    bool FStandardProfile = false;
+    size_t FRequestLength = 0;   // TCP: bytes of the completed request behind its header
+    uint8_t FRequestUnit = 0;    // the unit the request was addressed to
+    std::array<bool, 65536> FDiscreteData{};
+    std::array<uint16_t, 65536> FInputRegData{};
+    std::array<QByteArray, 3> FDeviceIdObjects;
 };
