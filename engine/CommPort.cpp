@@ -138,6 +138,7 @@ void TCommPort::SetOpen(bool value)
                 if (!bind.setAddress(WsBindAddress.trimmed()))
                     throw ECommPortError(QStringLiteral("invalid listening address %1").arg(WsBindAddress).toStdString());
                 side->SetKeepAlive(WsKeepAliveIdle, WsKeepAliveInterval, WsKeepAliveCount);
+                side->SetMaxClients(WsMaxClients);
                 side->OpenServer(bind, port, InSize);
             } else {
                 const uint16_t port = zorp::ResolveTcpPort(WsPort, false);
@@ -458,8 +459,30 @@ QString TCommPort::PeerAddress() const { return FTcp ? FTcp->PeerAddress() : QSt
 
 uint16_t TCommPort::PeerPort() const { return FTcp ? FTcp->PeerPort() : 0; }
 
+void TCommPort::SelectClient(int Client)
+{
+    if (FTcp)
+        FTcp->SelectClient(Client);
+}
+
+void TCommPort::DeliverClient(int client, const char* data, qint64 size)
+{
+    if (!FOpen || size <= 0)
+        return;
+    Raise(OnClientData, this, client, reinterpret_cast<const uint8_t*>(data), int(size));
+}
+
+void TCommPort::ClientClosed(int client)
+{
+    Raise(OnClientClosed, this, client);
+}
+
 void TCommPort::DropClient()
 {
+    if (FTcp && FTcp->Multi()) {
+        FTcp->DropClient();
+        return;
+    }
     if (!FTcp || !FTcp->IsServer() || !FTcp->Established())
         return;
     FIn.resize(0);

@@ -101,6 +101,14 @@ public:
     int WsKeepAliveIdle = 10;
     int WsKeepAliveInterval = 2;
     int WsKeepAliveCount = 3;
+    // Server mode: Modbus TCP masters served at the same time. 1 (the
+    // default): one client at a time, as described above. Above 1, up to
+    // that many clients are connected at once, each a connection of its
+    // own: its received bytes go to OnClientData with the client's number
+    // (never into the receive buffer), PutBlock sends to the client chosen
+    // by SelectClient, and a client that fails is only closed (OnWsDisconnect,
+    // no OnWsError). Further clients are closed at once.
+    int WsMaxClients = 1;
     // Client mode: a connection not established within this many
     // milliseconds is given up and reported like a refused one (OnWsError
     // with QAbstractSocket::SocketTimeoutError). 0 leaves it to the system.
@@ -146,6 +154,9 @@ public:
     // its received bytes not yet taken; OnWsDisconnect follows through the
     // queue and the server goes on listening. Nothing happens otherwise.
     void DropClient();
+    // Several masters at once: the client that PutBlock, PeerAddress,
+    // PeerPort and DropClient refer to (-1: none).
+    void SelectClient(int Client);
     // Local TCP port while listening in server mode (useful with WsPort "0").
     uint16_t ServerPort() const;
     // True while a TCP connection is established (client connected, or in
@@ -159,6 +170,11 @@ public:
     std::function<void(TCommPort*)> OnWsDisconnect;
     std::function<void(TCommPort*, int ErrorCode)> OnWsError;
     std::function<void(TCommPort*, const uint8_t Address[4], bool& Accept)> OnWsAccept;
+    // Several masters at once: bytes received from one client, raised
+    // straight from its socket's notification; and a client closed (after
+    // which its number is never used again).
+    std::function<void(TCommPort*, int Client, const uint8_t* Data, int Size)> OnClientData;
+    std::function<void(TCommPort*, int Client)> OnClientClosed;
 
     // Used by the sides: append received bytes and post the data-available
     // notification; post the link notifications.
@@ -167,6 +183,8 @@ public:
     void PostDisconnect();
     void PostError(int code);
     void PostAccept(const uint8_t address[4]);
+    void DeliverClient(int client, const char* data, qint64 size);
+    void ClientClosed(int client);
 
     // Used by the sides.
     // Room left in the receive buffer.

@@ -157,6 +157,10 @@ TVexaModbus::TVexaModbus(QObject* AOwner) : QObject(AOwner)
             FComPort->OnWsAccept = [this](TCommPort* p, const uint8_t a[4], bool& accept) {
                 try { PortClientAccepted(p, a, accept); } catch (...) { zorp::HandleUnhandledException(std::current_exception()); }
             };
+            FComPort->OnClientData = [this](TCommPort* p, int client, const uint8_t* data, int size) {
+                try { ClientData(p, client, data, size); } catch (...) { zorp::HandleUnhandledException(std::current_exception()); }
+            };
+            FComPort->OnClientClosed = [this](TCommPort*, int client) { ClientClosed(client); };
         } catch (...) {
             AddLog(QStringLiteral("Exception: Nie zainicjowano portu COM !!!"));
         }
@@ -189,6 +193,8 @@ TVexaModbus::~TVexaModbus()
         FComPort->OnWsDisconnect = nullptr;
         FComPort->OnWsError = nullptr;
         FComPort->OnWsAccept = nullptr;
+        FComPort->OnClientData = nullptr;
+        FComPort->OnClientClosed = nullptr;
         try {
             if (FComPort->Open()) FComPort->SetOpen(false);
         } catch (...) {

@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <map>
+#include <memory>
 #include <vector>
 
 #include "ModbusTypes.h"
@@ -100,6 +102,11 @@ public:
     // Listening, standard profile: the basic objects of Read Device
     // Identification (vendor name, product code, revision), as Latin-1.
     void SetDeviceIdentification(const QString& Vendor, const QString& Product, const QString& Revision);
+    // Listening over TCP: masters served at the same time over the one set
+    // of images, each with its own receive buffer and transaction
+    // identifiers (1, the default: one master at a time, as designed).
+    int MaxClients() const { return FMaxClients; }
+    void SetMaxClients(int v) { FMaxClients = v < 1 ? 1 : v; }
 
     // ---- public, not published -----------------------------------------
     bool Connected() const { return FConnected; }
@@ -267,6 +274,10 @@ private:
     bool AnswerStandard(const zorp::slave::Request& r, bool answer);
     // A Modbus TCP header that cannot be resynchronised: the connection goes.
     void DropBrokenClient();
+    // Several masters at once: the bytes of one client, and its end.
+    void ClientData(TCommPort* port, int client, const uint8_t* data, int size);
+    void ServeClient(int client);
+    void ClientClosed(int client);
 
     // Writes.
     bool WaitWithMessages(uint32_t ms);
@@ -335,4 +346,12 @@ private:
     std::array<bool, 65536> FDiscreteData{};
     std::array<uint16_t, 65536> FInputRegData{};
     std::array<QByteArray, 3> FDeviceIdObjects;
+    int FMaxClients = 1;
+    struct ClientState {
+        zorp::ReceiveBuffer buffer;
+        uint32_t lastArrival = 0;
+    };
+    std::map<int, std::unique_ptr<ClientState>> FClientStates;
+    int FServing = -1; // the client whose buffer stands in FBuffer
+    bool FServingClosed = false;
 };

@@ -340,8 +340,10 @@ void TVexaModbus::PortClientAccepted(TCommPort* port, const uint8_t Address[4], 
         FClientIP = QStringLiteral("0.0.0.0");
     FRxCounter = 0;
     FTxCounter = 0;
-    // Bytes a previous client left behind never belong to this one's requests.
-    ResetReceive();
+    // Bytes a previous client left behind never belong to this one's
+    // requests (with several masters at once each has a buffer of its own).
+    if (FServing < 0)
+        ResetReceive();
     if (OnClientConnect) {
         // This runs inside the port object's notification: a handler's
         // exception must not travel on into the event loop.

@@ -41,7 +41,8 @@ TEST(SlaveTool, ReportsClientsAndWritesAndStopsOnSignals)
         {
             slavetest::RawClient c;
             ASSERT_TRUE(c.Connect(slave.Port()));
-            EXPECT_TRUE(slave.WaitForLine("client connected 127.0.0.1"));
+            EXPECT_TRUE(slave.WaitForLineStarting(
+                QStringLiteral("client connected 127.0.0.1:%1").arg(c.Socket().localPort())));
             c.Write(Hex("00 01 00 00 00 06 01 06 00 07 FF FE"));
             EXPECT_EQ(ToHex(c.Read(12)), "00 01 00 00 00 06 01 06 00 07 FF FE");
             c.Write(Hex("00 02 00 00 00 08 01 0F 00 02 00 03 01 05"));
