@@ -15,9 +15,9 @@
 // itself posts. OnTriggerAvail(Count) never announces more bytes than
 // GetChar can deliver.
 //
-// TCP server mode takes one client at a time: a client that connects while
-// another is connected (or is being accepted) is closed at once, without any
-// notification. An accepted client is announced by OnWsAccept and then, when
+// TCP server mode takes one client at a time (WsMaxClients above 1: up to
+// that many, see there): a client that connects while another is connected
+// (or is being accepted) is closed at once, without any notification. An accepted client is announced by OnWsAccept and then, when
 // the handler left Accept true, by OnWsConnect; a refused client is closed.
 //
 // Serial ports: COM n is the device named for n in "comports.ini" beside the
