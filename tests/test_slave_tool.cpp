@@ -92,6 +92,15 @@ TEST(SlaveTool, RefusesBadArgumentsAndBusyPorts)
     EXPECT_EQ(slavetest::RunProgram(slavetest::SlaveToolPath(), {"--tcp", "0", "--registers", "65535=1,2"}, &out), 2);
     EXPECT_EQ(slavetest::RunProgram(slavetest::SlaveToolPath(), {"--tcp", "0", "--coils", "0=2"}, &out), 2);
     EXPECT_EQ(slavetest::RunProgram(slavetest::SlaveToolPath(), {"--serial", "/dev/null", "--parity", "X"}, &out), 2);
+    // The options of the standard slave.
+    for (const QStringList& bad : {QStringList{"--max-clients", "0"}, QStringList{"--max-clients", "x"},
+                                   QStringList{"--device-id", "a,b"}, QStringList{"--device-id", "a,b,c,d"},
+                                   QStringList{"--inputs", "0=70000"}, QStringList{"--discrete", "0=2"},
+                                   QStringList{"--inputs", "65535=1,2"}})
+        EXPECT_EQ(slavetest::RunProgram(slavetest::SlaveToolPath(), QStringList{"--tcp", "0", "--bind", "127.0.0.1"} + bad,
+                                        &out, 5000),
+                  2)
+            << bad.join(' ').toStdString();
 
     QTcpServer busy;
     ASSERT_TRUE(busy.listen(QHostAddress::LocalHost, 0));
