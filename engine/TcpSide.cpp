@@ -456,6 +456,10 @@ void TcpSide::FinishAccept(bool accept)
     // A client that left while it waited for the verdict is not taken.
     if (!accept || FFd >= 0 || PeerHasLeft(fd)) {
         CloseFd(fd);
+        // The owner was told of this client when it accepted it: a client
+        // gone before it was taken is announced as gone too.
+        if (accept && FFd < 0)
+            FPort->PostDisconnect();
         return;
     }
     Attach(fd);

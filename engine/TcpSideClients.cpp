@@ -96,7 +96,9 @@ void TcpSide::FinishAcceptMulti(bool accept)
     if (!c)
         return;
     if (!accept || Gone(c->fd)) {
-        CloseClient(id, false);
+        // Accepted by the owner and gone already: announced as gone.
+        c->accepted = accept;
+        CloseClient(id, accept);
         return;
     }
     c->accepted = true;

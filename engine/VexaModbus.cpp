@@ -413,6 +413,10 @@ void TVexaModbus::UpdateTimer()
         return;
     }
     const bool wait = zorp::states::IsWait(State);
+    // Listening: a completed request's pass is asked for and comes anyway;
+    // starting the timer for it (and stopping it after) would cost more
+    // than answering the request.
+    if (!FTimerRunning && State == msIdleSlave && !FTryDisconnect && (FPassWanted || FPassPosted)) return;
     if (FTimerRunning) {
         // A running timer fires by this wait's time-out at the latest (see
         // TimerTick), and is set for the wait then.
