@@ -137,6 +137,8 @@ void TCommPort::SetOpen(bool value)
                 QHostAddress bind;
                 if (!bind.setAddress(WsBindAddress.trimmed()))
                     throw ECommPortError(QStringLiteral("invalid listening address %1").arg(WsBindAddress).toStdString());
+                side->SetKeepAlive(WsKeepAliveIdle, WsKeepAliveInterval, WsKeepAliveCount);
+                side->SetMaxClients(WsMaxClients);
                 side->OpenServer(bind, port, InSize);
             } else {
                 const uint16_t port = zorp::ResolveTcpPort(WsPort, false);
@@ -460,6 +462,40 @@ QString TCommPort::DevicePathForNumber(int n)
 void TCommPort::SetDevicePathOverride(const QString& path) { FDeviceOverride = path; }
 
 QString TCommPort::PeerAddress() const { return FTcp ? FTcp->PeerAddress() : QString(); }
+
+uint16_t TCommPort::PeerPort() const { return FTcp ? FTcp->PeerPort() : 0; }
+
+void TCommPort::SelectClient(int Client)
+{
+    if (FTcp)
+        FTcp->SelectClient(Client);
+}
+
+void TCommPort::DeliverClient(int client, const char* data, qint64 size)
+{
+    if (!FOpen || size <= 0)
+        return;
+    Raise(OnClientData, this, client, reinterpret_cast<const uint8_t*>(data), int(size));
+}
+
+void TCommPort::ClientClosed(int client)
+{
+    Raise(OnClientClosed, this, client);
+}
+
+void TCommPort::DropClient()
+{
+    if (FTcp && FTcp->Multi()) {
+        FTcp->DropClient();
+        return;
+    }
+    if (!FTcp || !FTcp->IsServer() || !FTcp->Established())
+        return;
+    FIn.resize(0);
+    FInPos = 0;
+    FUnannounced = 0;
+    FTcp->DropClient();
+}
 
 uint16_t TCommPort::ServerPort() const { return FTcp ? FTcp->ServerPort() : 0; }
 

@@ -15,9 +15,9 @@
 // itself posts. OnTriggerAvail(Count) never announces more bytes than
 // GetChar can deliver.
 //
-// TCP server mode takes one client at a time: a client that connects while
-// another is connected (or is being accepted) is closed at once, without any
-// notification. An accepted client is announced by OnWsAccept and then, when
+// TCP server mode takes one client at a time (WsMaxClients above 1: up to
+// that many, see there): a client that connects while another is connected
+// (or is being accepted) is closed at once, without any notification. An accepted client is announced by OnWsAccept and then, when
 // the handler left Accept true, by OnWsConnect; a refused client is closed.
 //
 // Serial ports: COM n is the device named for n in "comports.ini" beside the
@@ -89,8 +89,26 @@ public:
     // Accepted for compatibility; the port object has no reading thread of
     // its own (it is event-driven on its owner's thread).
     int ThreadBoost = 2;
-    // Server mode: the local address to listen on.
-    QString WsBindAddress = QStringLiteral("127.0.0.1");
+    // Server mode: the local address to listen on; every IPv4 interface by
+    // default ("127.0.0.1" keeps the server to this machine).
+    QString WsBindAddress = QStringLiteral("0.0.0.0");
+    // Server mode: TCP keep-alive on every accepted connection, so that a
+    // master that vanished without closing (cable pulled, machine switched
+    // off) is dropped and the next one can be served: the first probe after
+    // WsKeepAliveIdle seconds of silence, then one every WsKeepAliveInterval
+    // seconds, the connection given up after WsKeepAliveCount unanswered
+    // probes. WsKeepAliveIdle 0 leaves keep-alive off.
+    int WsKeepAliveIdle = 10;
+    int WsKeepAliveInterval = 2;
+    int WsKeepAliveCount = 3;
+    // Server mode: Modbus TCP masters served at the same time. 1 (the
+    // default): one client at a time, as described above. Above 1, up to
+    // that many clients are connected at once, each a connection of its
+    // own: its received bytes go to OnClientData with the client's number
+    // (never into the receive buffer), PutBlock sends to the client chosen
+    // by SelectClient, and a client that fails is only closed (OnWsDisconnect,
+    // no OnWsError). Further clients are closed at once.
+    int WsMaxClients = 1;
     // Client mode: a connection not established within this many
     // milliseconds is given up and reported like a refused one (OnWsError
     // with QAbstractSocket::SocketTimeoutError). 0 leaves it to the system.
@@ -133,8 +151,16 @@ public:
     // (an empty text restores the mapping).
     void SetDevicePathOverride(const QString& path);
 
-    // Address of the connected TCP peer (client or accepted client).
+    // Address and port of the connected TCP peer (client or accepted client).
     QString PeerAddress() const;
+    uint16_t PeerPort() const;
+    // Server mode: closes the accepted client's connection at once, dropping
+    // its received bytes not yet taken; OnWsDisconnect follows through the
+    // queue and the server goes on listening. Nothing happens otherwise.
+    void DropClient();
+    // Several masters at once: the client that PutBlock, PeerAddress,
+    // PeerPort and DropClient refer to (-1: none).
+    void SelectClient(int Client);
     // Local TCP port while listening in server mode (useful with WsPort "0").
     uint16_t ServerPort() const;
     // True while a TCP connection is established (client connected, or in
@@ -148,6 +174,11 @@ public:
     std::function<void(TCommPort*)> OnWsDisconnect;
     std::function<void(TCommPort*, int ErrorCode)> OnWsError;
     std::function<void(TCommPort*, const uint8_t Address[4], bool& Accept)> OnWsAccept;
+    // Several masters at once: bytes received from one client, raised
+    // straight from its socket's notification; and a client closed (after
+    // which its number is never used again).
+    std::function<void(TCommPort*, int Client, const uint8_t* Data, int Size)> OnClientData;
+    std::function<void(TCommPort*, int Client)> OnClientClosed;
 
     // Used by the sides: append received bytes and post the data-available
     // notification; post the link notifications.
@@ -156,6 +187,8 @@ public:
     void PostDisconnect();
     void PostError(int code);
     void PostAccept(const uint8_t address[4]);
+    void DeliverClient(int client, const char* data, qint64 size);
+    void ClientClosed(int client);
 
     // Used by the sides.
     // Room left in the receive buffer.

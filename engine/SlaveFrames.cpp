@@ -1,6 +1,10 @@
 #include "SlaveFrames.h"
 
+#include "MbapFraming.h"
 #include "ModbusCRC.h"
+
+#include <algorithm>
+#include <cstdint>
 
 namespace zorp::slave {
 
@@ -51,47 +55,245 @@ Request Refuse(Request r, uint8_t code)
 
 } // namespace
 
+namespace {
+
+// RTU: the length of a request whose layout the function code fixes (CRC
+// included), as far as the bytes present tell; 0 while unknown, and
+// kNoLayout for a function without one.
+constexpr size_t kNoLayout = SIZE_MAX;
+
+size_t RtuLayoutLength(std::span<const uint8_t> body)
+{
+    const uint8_t fc = body[1];
+    if (IsSingleWordFunction(fc) || fc == 2 || fc == 4)
+        return 8;
+    if (IsWriteMultipleFunction(fc))
+        return body.size() > 6 ? 9 + size_t(body[6]) : 0;
+    if (fc == 22)
+        return 10;
+    if (fc == 23)
+        return body.size() > 10 ? 13 + size_t(body[10]) : 0;
+    if (fc == 43)
+        return 7;
+    return kNoLayout;
+}
+
+// RTU, a function without a fixed layout: the first length from 4 on whose
+// CRC matches; kMaxRtuFrame when none does within it; 0 while undecided.
+size_t RtuLengthByCrc(std::span<const uint8_t> body)
+{
+    const size_t limit = std::min(body.size(), kMaxRtuFrame);
+    uint16_t crc = 0xFFFF;
+    // crc covers body[0, n); a frame of n + 2 bytes ends with it.
+    for (size_t n = 0; n + 2 <= limit; ++n) {
+        if (n >= 2 && body[n] == uint8_t(crc) && body[n + 1] == uint8_t(crc >> 8))
+            return n + 2;
+        crc = static_cast<uint16_t>((crc >> 8) ^ ModbusCRCTable[(crc ^ body[n]) & 0xFF]);
+    }
+    return body.size() >= kMaxRtuFrame ? kMaxRtuFrame : 0;
+}
+
+} // namespace
+
 size_t RequestLength(std::span<const uint8_t> body, Framing framing)
 {
     if (body.size() < 2 || (body[1] & 0x80))
         return 0;
     const uint8_t fc = body[1];
-    const size_t tail = framing == Framing::Tcp ? 0 : 2; // the CRC
-    if (IsSingleWordFunction(fc))
-        return 6 + tail;
-    if (IsWriteMultipleFunction(fc))
-        return 7 + (body.size() > 6 ? size_t(body[6]) : 0) + tail;
-    return 6;
+    if (framing == Framing::Tcp) {
+        // Without the header only the layout tells (used by callers that
+        // have no header at hand).
+        if (IsSingleWordFunction(fc))
+            return 6;
+        if (IsWriteMultipleFunction(fc))
+            return 7 + (body.size() > 6 ? size_t(body[6]) : 0);
+        return 6;
+    }
+    const size_t layout = RtuLayoutLength(body);
+    return layout == kNoLayout ? RtuLengthByCrc(body) : layout;
 }
 
 Delimitation DelimitRequest(std::span<const uint8_t> buffer, Framing framing)
 {
     Delimitation d;
-    const size_t base = framing == Framing::Tcp ? kTcpHeaderSize : 0;
-    if (buffer.size() < base + 3)
+    if (framing == Framing::Tcp) {
+        const mbap::Frame f = mbap::Delimit(buffer);
+        if (buffer.size() < mbap::kPrefixSize)
+            return d;
+        if (f.status == mbap::Status::Invalid || f.protocolId != 0) {
+            d.broken = true;
+            return d;
+        }
+        if (buffer.size() < kTcpHeaderSize + 2)
+            return d;
+        d.flagKnown = true;
+        d.isException = (buffer[kTcpHeaderSize + 1] & 0x80) != 0;
+        d.frameLength = f.frameSize;
+        d.complete = f.status == mbap::Status::Complete;
+        return d;
+    }
+    if (buffer.size() < 3)
         return d;
     d.flagKnown = true;
-    d.isException = (buffer[base + 1] & 0x80) != 0;
+    d.isException = (buffer[1] & 0x80) != 0;
     if (d.isException) {
         d.complete = true;
         return d;
     }
-    d.frameLength = base + RequestLength(buffer.subspan(base), framing);
-    d.complete = buffer.size() >= d.frameLength;
+    d.frameLength = RequestLength(buffer, framing);
+    d.complete = d.frameLength > 0 && buffer.size() >= d.frameLength;
     return d;
 }
 
-Request CheckRequest(std::span<const uint8_t> req, Framing framing, uint8_t deviceId)
+namespace {
+
+bool ServedByStandard(uint8_t fc)
+{
+    return IsSingleWordFunction(fc) || IsWriteMultipleFunction(fc) || fc == 2 || fc == 4 || fc == 8 || fc == 22 ||
+           fc == 23 || fc == 43;
+}
+
+bool IsWrite(uint8_t fc) { return fc == 5 || fc == 6 || fc == 15 || fc == 16 || fc == 22 || fc == 102; }
+
+// The standard profile's checks of a request whose unit and CRC were
+// accepted. `body` is the request without CRC, exactly as long as the frame.
+Request CheckStandard(Request r, std::span<const uint8_t> body, bool tcp)
+{
+    if (!ServedByStandard(r.fc))
+        return Refuse(r, kIllegalFunction);
+    const size_t n = body.size();
+    auto fixed = [&](size_t length) { return n == length; };
+    switch (r.fc) {
+    case 1: case 2: case 3: case 4: case 5: case 6: case 102: {
+        if (!fixed(6))
+            return Refuse(r, kIllegalDataValue);
+        r.a = Word(body, 2);
+        r.w = Word(body, 4);
+        if (r.fc <= 4) {
+            const uint16_t limit = (r.fc <= 2) ? kMaxReadCoils : kMaxReadRegisters;
+            if (r.w == 0 || r.w > limit)
+                return Refuse(r, kIllegalDataValue);
+            if (uint32_t(r.a) + r.w > kImageSize)
+                return Refuse(r, kIllegalDataAddress);
+        } else if (r.fc == 5 && r.w != 0xFF00 && r.w != 0x0000) {
+            return Refuse(r, kIllegalDataValue);
+        }
+        break;
+    }
+    case 15: case 16: {
+        if (n < 7)
+            return Refuse(r, kIllegalDataValue);
+        r.a = Word(body, 2);
+        r.w = Word(body, 4);
+        r.bc = body[6];
+        if (n != 7u + r.bc)
+            return Refuse(r, kIllegalDataValue);
+        r.data = body.subspan(7, r.bc);
+        const uint16_t limit = r.fc == 15 ? kMaxWriteCoils : kMaxWriteRegisters;
+        const uint32_t expected = r.fc == 15 ? (uint32_t(r.w) + 7) / 8 : uint32_t(r.w) * 2;
+        if (r.w == 0 || r.w > limit || r.bc != expected)
+            return Refuse(r, kIllegalDataValue);
+        if (uint32_t(r.a) + r.w > kImageSize)
+            return Refuse(r, kIllegalDataAddress);
+        break;
+    }
+    case 22:
+        if (!fixed(8))
+            return Refuse(r, kIllegalDataValue);
+        r.a = Word(body, 2);
+        r.w = Word(body, 4);  // AND mask
+        r.a2 = Word(body, 6); // OR mask
+        break;
+    case 23: {
+        if (n < 11)
+            return Refuse(r, kIllegalDataValue);
+        r.a = Word(body, 2);
+        r.w = Word(body, 4);
+        r.a2 = Word(body, 6);
+        r.w2 = Word(body, 8);
+        r.bc = body[10];
+        if (n != 11u + r.bc)
+            return Refuse(r, kIllegalDataValue);
+        r.data = body.subspan(11, r.bc);
+        if (r.w == 0 || r.w > kMaxReadWriteRead || r.w2 == 0 || r.w2 > kMaxReadWriteWrite || r.bc != 2u * r.w2)
+            return Refuse(r, kIllegalDataValue);
+        if (uint32_t(r.a) + r.w > kImageSize || uint32_t(r.a2) + r.w2 > kImageSize)
+            return Refuse(r, kIllegalDataAddress);
+        break;
+    }
+    case 43:
+        if (n < 3)
+            return Refuse(r, kIllegalDataValue);
+        if (body[2] != kMeiDeviceId)
+            return Refuse(r, kIllegalFunction);
+        if (!fixed(5))
+            return Refuse(r, kIllegalDataValue);
+        r.readCode = body[3];
+        r.objectId = body[4];
+        if (r.readCode < 1 || r.readCode > 4)
+            return Refuse(r, kIllegalDataValue);
+        if (r.readCode == 4 && r.objectId >= kDeviceIdObjects)
+            return Refuse(r, kIllegalDataAddress);
+        break;
+    case 8:
+        if (n < 4)
+            return Refuse(r, kIllegalDataValue);
+        if (Word(body, 2) != 0)
+            return Refuse(r, kIllegalFunction); // only Return Query Data is served
+        r.data = body.subspan(2);
+        break;
+    default:
+        break;
+    }
+    (void)tcp;
+    r.verdict = Verdict::Accepted;
+    return r;
+}
+
+} // namespace
+
+Request CheckRequest(std::span<const uint8_t> req, Framing framing, uint8_t deviceId, Profile profile)
 {
     Request r;
     const bool rtu = framing == Framing::Rtu;
     if (req.size() < 2)
         return r;
+    r.unit = req[0];
+    r.fc = req[1];
+
+    if (profile == Profile::Standard) {
+        bool own = req[0] == deviceId;
+        if (!rtu && (req[0] == 0 || req[0] == 255))
+            own = true;
+        if (rtu && req[0] == 0 && deviceId != 0)
+            r.broadcast = true;
+        if (!own && !r.broadcast) {
+            r.verdict = Verdict::NotForUs;
+            return r;
+        }
+        if (r.fc & 0x80)
+            return r; // an exception frame is no request
+        std::span<const uint8_t> body = req;
+        if (rtu) {
+            const size_t length = RequestLength(req, framing);
+            if (length < 4 || req.size() < length)
+                return r;
+            if (!CrcMatches(req.data(), length - 2)) {
+                r.verdict = Verdict::BadCrcMulti; // no answer on a serial line
+                return r;
+            }
+            body = req.first(length - 2);
+        }
+        r = CheckStandard(r, body, !rtu);
+        if (r.broadcast && (r.verdict != Verdict::Accepted || !IsWrite(r.fc)))
+            r.verdict = Verdict::NotForUs; // a broadcast is never answered; only writes are carried out
+        return r;
+    }
+
     if (req[0] != deviceId) {
         r.verdict = Verdict::NotForUs;
         return r;
     }
-    r.fc = req[1];
     if (IsSingleWordFunction(r.fc)) {
         if (req.size() < (rtu ? 8u : 6u))
             return r;
@@ -117,6 +319,13 @@ Request CheckRequest(std::span<const uint8_t> req, Framing framing, uint8_t devi
             return r;
         r.bc = req[6];
         const size_t length = 7u + r.bc;
+        if (!rtu && req.size() != length) {
+            // The header's length and the byte count disagree: the data
+            // cannot be told from what follows, so nothing is written.
+            r.a = Word(req, 2);
+            r.w = Word(req, 4);
+            return Refuse(r, kIllegalDataValue);
+        }
         if (req.size() < length + (rtu ? 2u : 0u))
             return r;
         if (rtu && !CrcMatches(req.data(), length)) {
@@ -174,14 +383,14 @@ size_t PackCoilBits(std::span<const bool> coils, uint16_t a, uint16_t q, std::sp
 }
 
 size_t BuildReadCoilsAnswer(Framing f, uint8_t d, uint16_t t, std::span<const uint8_t> packed,
-                            std::span<uint8_t> out)
+                            std::span<uint8_t> out, uint8_t fc)
 {
     const size_t body = 3 + packed.size();
     if (packed.size() > 255 || FrameLength(f, body) > out.size())
         return 0;
     uint8_t* p = out.data() + BodyOffset(f);
     p[0] = d;
-    p[1] = 1;
+    p[1] = fc;
     p[2] = static_cast<uint8_t>(packed.size());
     for (size_t i = 0; i < packed.size(); ++i)
         p[3 + i] = packed[i];
@@ -189,14 +398,14 @@ size_t BuildReadCoilsAnswer(Framing f, uint8_t d, uint16_t t, std::span<const ui
 }
 
 size_t BuildReadRegistersAnswer(Framing f, uint8_t d, uint16_t t, std::span<const uint16_t> regs, uint16_t a,
-                                uint16_t w, std::span<uint8_t> out)
+                                uint16_t w, std::span<uint8_t> out, uint8_t fc)
 {
     const size_t body = 3 + 2 * size_t(w);
     if (2 * size_t(w) > 255 || size_t(a) + w > regs.size() || FrameLength(f, body) > out.size())
         return 0;
     uint8_t* p = out.data() + BodyOffset(f);
     p[0] = d;
-    p[1] = 3;
+    p[1] = fc;
     p[2] = static_cast<uint8_t>(2 * w);
     for (size_t k = 0; k < w; ++k)
         PutWord(p + 3 + 2 * k, regs[a + k]);
@@ -224,6 +433,56 @@ size_t BuildExceptionAnswer(Framing f, uint8_t d, uint16_t t, uint8_t fc, uint8_
     p[1] = static_cast<uint8_t>(fc | 0x80);
     p[2] = code;
     return FinishFrame(f, t, out, 3);
+}
+
+size_t BuildAnswer(Framing f, uint16_t t, std::span<const uint8_t> body, std::span<uint8_t> out)
+{
+    if (body.size() < 2 || body.size() > mbap::kMaxLength || FrameLength(f, body.size()) > out.size())
+        return 0;
+    uint8_t* p = out.data() + BodyOffset(f);
+    for (size_t i = 0; i < body.size(); ++i)
+        p[i] = body[i];
+    return FinishFrame(f, t, out, body.size());
+}
+
+size_t BuildDeviceIdAnswer(Framing f, uint8_t d, uint16_t t, uint8_t readCode, uint8_t objectId,
+                           const std::span<const uint8_t> (&objects)[kDeviceIdObjects], std::span<uint8_t> out)
+{
+    // The PDU holds at most 253 bytes: 7 of them before the objects.
+    constexpr size_t kMaxPdu = 253;
+    constexpr size_t kFixed = 7;
+    uint8_t body[1 + kMaxPdu];
+    body[0] = d;
+    body[1] = 43;
+    body[2] = kMeiDeviceId;
+    body[3] = readCode;
+    body[4] = kDeviceIdConformity;
+    body[5] = 0; // more follows
+    body[6] = 0; // next object id
+    body[7] = 0; // number of objects
+    size_t n = 1 + kFixed;
+    const bool individual = readCode == 4;
+    size_t first = objectId < kDeviceIdObjects ? objectId : 0;
+    const size_t last = individual ? first + 1 : kDeviceIdObjects;
+    for (size_t id = first; id < last; ++id) {
+        const size_t room = 1 + kMaxPdu - n;
+        size_t length = objects[id].size();
+        if (2 + length > room) {
+            if (body[7] > 0) {
+                body[5] = 0xFF;
+                body[6] = static_cast<uint8_t>(id);
+                break;
+            }
+            length = room - 2; // a single text longer than the PDU is cut
+        }
+        body[n] = static_cast<uint8_t>(id);
+        body[n + 1] = static_cast<uint8_t>(length);
+        for (size_t i = 0; i < length; ++i)
+            body[n + 2 + i] = objects[id][i];
+        n += 2 + length;
+        ++body[7];
+    }
+    return BuildAnswer(f, t, {body, n}, out);
 }
 
 size_t BuildErrorFrame(uint8_t d, uint8_t code, std::span<uint8_t> out)

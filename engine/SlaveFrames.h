@@ -9,6 +9,22 @@
 // data bytes; RTU with its CRC, Modbus TCP behind the 6-byte MBAP header.
 // Everything else is not answered.
 //
+// Delimitation. A Modbus TCP request is its header plus exactly the bytes
+// its length field announces, whatever the function; a header whose
+// protocol identifier is not 0 or whose length lies outside 2..254 cannot be
+// resynchronised (the connection must be closed). An RTU request has the
+// length of its function's layout; a function without a fixed layout (08, or
+// one the slave does not know) ends at the first length whose CRC matches,
+// so that it is consumed whole.
+//
+// The standard profile (an option, off by default) makes the slave behave as
+// Modbus devices do: exception 01 for every function it does not serve;
+// 02 and 04 from images of their own; 22 (Mask Write Register), 23
+// (Read/Write Multiple Registers, the write first), 43/14 (Read Device
+// Identification, basic objects) and 08/00 (Return Query Data); over TCP
+// units 0 and 255 are its own; in RTU framing a write for unit 0 is a
+// broadcast, carried out and not answered, and a bad CRC gets no answer.
+//
 // Bounds. A request never makes the slave read or write outside its two
 // images (65,536 entries each) or its 512-byte answer buffer. The slave
 // refuses, with a Modbus exception response (RTU: d, fc|0x80, code, CRC;
@@ -40,11 +56,24 @@ constexpr uint16_t kMaxReadCoils = 2000;
 constexpr uint16_t kMaxReadRegisters = 125;
 constexpr uint16_t kMaxWriteCoils = 1968;
 constexpr uint16_t kMaxWriteRegisters = 123;
+constexpr uint16_t kMaxReadWriteRead = 125;  // function 23: registers read
+constexpr uint16_t kMaxReadWriteWrite = 121; // function 23: registers written
+// The largest RTU request: address, 253 bytes of PDU, CRC.
+constexpr size_t kMaxRtuFrame = 256;
+
+// Read Device Identification (43/14): the basic objects and the conformity
+// level announced (basic identification, stream and individual access).
+constexpr uint8_t kMeiDeviceId = 14;
+constexpr size_t kDeviceIdObjects = 3;
+constexpr uint8_t kDeviceIdConformity = 0x81;
+
+enum class Profile { Designed, Standard };
 
 // Second byte of the bad-CRC error frame, and the code it carries.
 constexpr uint8_t kErrorFrameFunction = 0x50;
 constexpr uint8_t kErrorFrameCode = 0x04;
 
+constexpr uint8_t kIllegalFunction = 0x01;
 constexpr uint8_t kIllegalDataAddress = 0x02;
 constexpr uint8_t kIllegalDataValue = 0x03;
 
@@ -55,20 +84,26 @@ struct Delimitation {
     bool isException = false; // bit 7 of the function code
     bool complete = false;    // the buffer holds the whole request
     // Bytes the request occupies from the start of the buffer, header
-    // included in TCP; 0 when it is not known (an exception-flagged frame).
+    // included in TCP; 0 when it is not known (an RTU exception-flagged frame).
     size_t frameLength = 0;
+    // TCP: the header cannot be resynchronised (protocol identifier not 0,
+    // length outside 2..254); nothing else is set.
+    bool broken = false;
 };
 
 // Applies the completion rule to the bytes received so far (TCP: with the
 // MBAP header still in front). A request is complete at
-//   RTU: 8 bytes for 1, 3, 5, 6, 102; byte 6 + 9 for 15, 16; 6 otherwise;
-//   TCP: 12 bytes for 1, 3, 5, 6, 102; byte 12 + 13 for 15, 16; 12 otherwise;
-// and as soon as the exception flag is known and set.
+//   RTU: 8 bytes for 1, 2, 3, 4, 5, 6, 102; byte 6 + 9 for 15, 16; 10 for
+//        22; byte 10 + 13 for 23; 7 for 43; for 08 and unknown functions at
+//        the first length from 4 on whose CRC matches (or at 256 bytes);
+//        as soon as the exception flag is known and set;
+//   TCP: 6 + the header's length field.
 Delimitation DelimitRequest(std::span<const uint8_t> buffer, Framing framing);
 
 // Length of the request that starts `body` (at its device address; TCP with
 // the header removed, so no CRC either), as far as it is known from the bytes
-// present; 0 while the function code is missing or for an exception frame.
+// present; 0 while the function code is missing, for an exception frame, or
+// (RTU) while no CRC has matched for a function without a fixed layout.
 size_t RequestLength(std::span<const uint8_t> body, Framing framing);
 
 // ---- checks -----------------------------------------------------------------
@@ -79,7 +114,7 @@ enum class Verdict {
     BadCrcMulti,  // RTU write multiple with a bad CRC: no answer
     Unsupported,  // another function code, the exception bit, or too short: no answer
     Refused,      // answered with the exception response `exceptionCode`
-    Accepted,     // carry it out and answer
+    Accepted,     // carry it out and answer (not when `broadcast`)
 };
 
 struct Request {
@@ -88,14 +123,24 @@ struct Request {
     uint16_t a = 0;          // wire address = image index
     uint16_t w = 0;          // the single word, or the quantity q of 15 and 16
     uint8_t bc = 0;          // byte count of 15 and 16
-    std::span<const uint8_t> data; // the bc data bytes of 15 and 16
+    std::span<const uint8_t> data; // the bc data bytes of 15, 16, 23; sub-function and data of 08
     uint8_t exceptionCode = 0;
+    uint8_t unit = 0;        // byte 0 as received
+    uint16_t a2 = 0;         // 22: the OR mask (w is the AND mask); 23: the write address
+    uint16_t w2 = 0;         // 23: the write quantity
+    uint8_t readCode = 0;    // 43/14: read device ID code
+    uint8_t objectId = 0;    // 43/14: object id
+    bool broadcast = false;  // RTU unit 0 (standard profile): carry out, never answer
 };
 
 // Checks a complete request in their order. `request` starts at the device
-// address (TCP: the header already removed) and holds at least the bytes
-// DelimitRequest asked for; shorter input is Unsupported, never read past.
-Request CheckRequest(std::span<const uint8_t> request, Framing framing, uint8_t deviceId);
+// address (TCP: the header already removed, and exactly the bytes the
+// header's length announced) and holds at least the bytes DelimitRequest
+// asked for; shorter input is Unsupported, never read past. In TCP a Write
+// Multiple request whose byte count disagrees with the length is refused
+// with exception 03 in both profiles.
+Request CheckRequest(std::span<const uint8_t> request, Framing framing, uint8_t deviceId,
+                     Profile profile = Profile::Designed);
 
 // ---- image access -------------------------------------------------------------
 
@@ -115,12 +160,24 @@ size_t PackCoilBits(std::span<const bool> coils, uint16_t a, uint16_t q, std::sp
 // returns 0 and leaves nothing usable when the frame would not fit. d is the
 // device address, t the transaction identifier repeated in a TCP answer.
 
-// d, 1, m, the m packed bytes (RTU + CRC; TCP behind a header of length m + 3).
+// d, fc, m, the m packed bytes (RTU + CRC; TCP behind a header of length
+// m + 3); fc 1 (coils) or 2 (discrete inputs).
 size_t BuildReadCoilsAnswer(Framing framing, uint8_t d, uint16_t t, std::span<const uint8_t> packed,
-                            std::span<uint8_t> out);
-// d, 3, 2w, regs[a] .. regs[a + w - 1] high byte first.
+                            std::span<uint8_t> out, uint8_t fc = 1);
+// d, fc, 2w, regs[a] .. regs[a + w - 1] high byte first; fc 3, 4 or 23.
 size_t BuildReadRegistersAnswer(Framing framing, uint8_t d, uint16_t t, std::span<const uint16_t> regs,
-                                uint16_t a, uint16_t w, std::span<uint8_t> out);
+                                uint16_t a, uint16_t w, std::span<uint8_t> out, uint8_t fc = 3);
+// Any answer whose body (device address onward, without CRC) is given:
+// the echoes of 22 and 08.
+size_t BuildAnswer(Framing framing, uint16_t t, std::span<const uint8_t> body, std::span<uint8_t> out);
+// The answer to Read Device Identification: d, 43, 14, the read code, the
+// conformity level, more follows, next object id, the number of objects,
+// then id, length, text for each. Stream access (codes 1 to 3) lists the
+// basic objects from objectId on as far as they fit the PDU (more follows
+// 0xFF and the next id when not all do); individual access (code 4) the one
+// object asked for. Texts longer than fits one PDU are cut.
+size_t BuildDeviceIdAnswer(Framing framing, uint8_t d, uint16_t t, uint8_t readCode, uint8_t objectId,
+                           const std::span<const uint8_t> (&objects)[kDeviceIdObjects], std::span<uint8_t> out);
 // d, fc, a, w: the echo of 5, 6, 102 and (with q for w) of 15 and 16.
 size_t BuildEchoAnswer(Framing framing, uint8_t d, uint16_t t, uint8_t fc, uint16_t a, uint16_t w,
                        std::span<uint8_t> out);

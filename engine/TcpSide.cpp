@@ -366,6 +366,7 @@ void TcpSide::Shutdown()
     }
     CloseFd(FPendingFd);
     FPendingFd = -1;
+    CloseAllClients();
     Detach();
     if (FServer) {
         FServer->disconnect(this);
@@ -415,6 +416,23 @@ void TcpSide::ClientLost(int error)
 void TcpSide::Incoming(qintptr descriptor)
 {
     const int fd = int(descriptor);
+    if (Multi()) {
+        uint8_t address[4] = {0, 0, 0, 0};
+        sockaddr_storage peer{};
+        socklen_t length = sizeof peer;
+        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0) {
+            bool ok = false;
+            const quint32 v4 = QHostAddress(reinterpret_cast<const sockaddr*>(&peer)).toIPv4Address(&ok);
+            if (ok) {
+                address[0] = static_cast<uint8_t>(v4 >> 24);
+                address[1] = static_cast<uint8_t>(v4 >> 16);
+                address[2] = static_cast<uint8_t>(v4 >> 8);
+                address[3] = static_cast<uint8_t>(v4);
+            }
+        }
+        IncomingMulti(fd, address);
+        return;
+    }
     // A client that reconnects at once may arrive before its old
     // connection's end was handled: that one is gone, so it ends now and
     // the new client takes its place.
@@ -446,6 +464,10 @@ void TcpSide::Incoming(qintptr descriptor)
 
 void TcpSide::FinishAccept(bool accept)
 {
+    if (Multi()) {
+        FinishAcceptMulti(accept);
+        return;
+    }
     const int fd = FPendingFd;
     FPendingFd = -1;
     if (fd < 0)
@@ -453,26 +475,82 @@ void TcpSide::FinishAccept(bool accept)
     // A client that left while it waited for the verdict is not taken.
     if (!accept || FFd >= 0 || PeerHasLeft(fd)) {
         CloseFd(fd);
+        // The owner was told of this client when it accepted it: a client
+        // gone before it was taken is announced as gone too.
+        if (accept && FFd < 0)
+            FPort->PostDisconnect();
         return;
     }
     Attach(fd);
     FEstablished = true;
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    ConfigureAccepted(fd);
     FPort->PostConnect();
     // Bytes the client sent while it waited for the verdict.
     ReadAvailable();
 }
 
-QString TcpSide::PeerAddress() const
+void TcpSide::SetKeepAlive(int idle, int interval, int count)
 {
-    if (FFd < 0)
-        return {};
+    FKeepIdle = std::max(idle, 0);
+    FKeepInterval = std::max(interval, 1);
+    FKeepCount = std::max(count, 1);
+}
+
+void TcpSide::ConfigureAccepted(int fd) const
+{
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (FKeepIdle > 0) {
+        // A master gone without a close is noticed by the probes going
+        // unanswered; the read then fails and the client is lost as usual.
+        ::setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &one, sizeof one);
+        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &FKeepIdle, sizeof FKeepIdle);
+        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &FKeepInterval, sizeof FKeepInterval);
+        ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &FKeepCount, sizeof FKeepCount);
+    }
+}
+
+void TcpSide::DropClient()
+{
+    if (Multi()) {
+        CloseClient(FActive, true);
+        return;
+    }
+    if (!FServer || FFd < 0)
+        return;
+    FEstablished = false;
+    Detach();
+    FPort->PostDisconnect();
+}
+
+int TcpSide::PeerOf(int fd, uint16_t* port, QString* address) const
+{
+    if (fd < 0)
+        return -1;
     sockaddr_storage peer{};
     socklen_t length = sizeof peer;
-    if (::getpeername(FFd, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
-        return {};
-    return Plain(QHostAddress(reinterpret_cast<const sockaddr*>(&peer))).toString();
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
+        return -1;
+    if (port)
+        *port = ntohs(peer.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6*>(&peer)->sin6_port
+                                                 : reinterpret_cast<const sockaddr_in*>(&peer)->sin_port);
+    if (address)
+        *address = Plain(QHostAddress(reinterpret_cast<const sockaddr*>(&peer))).toString();
+    return 0;
+}
+
+uint16_t TcpSide::PeerPort() const
+{
+    uint16_t port = 0;
+    PeerOf(PeerFd(), &port, nullptr);
+    return port;
+}
+
+QString TcpSide::PeerAddress() const
+{
+    QString address;
+    PeerOf(PeerFd(), nullptr, &address);
+    return address;
 }
 
 uint16_t TcpSide::ServerPort() const
@@ -482,6 +560,8 @@ uint16_t TcpSide::ServerPort() const
 
 qint64 TcpSide::Write(const char* data, qint64 size)
 {
+    if (Multi())
+        return WriteMulti(data, size);
     if (FFd < 0 || FLost)
         return FServer ? 0 : -1;
     if (size <= 0)

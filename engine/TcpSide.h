@@ -9,6 +9,8 @@
 #include <QObject>
 #include <QString>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 class QSocketNotifier;
 class QTcpServer;
@@ -41,7 +43,7 @@ public:
 
     bool IsServer() const { return FServer != nullptr; }
     // A connection is established (client connected, or client accepted).
-    bool Established() const { return FEstablished; }
+    bool Established() const { return Multi() ? !FClients.empty() : FEstablished; }
     QString PeerAddress() const;
     uint16_t ServerPort() const;
 
@@ -61,6 +63,20 @@ public:
     // Server mode: the port object's verdict on the client announced by
     // PostAccept.
     void FinishAccept(bool accept);
+    // Server mode: keep-alive of accepted connections (seconds; idle 0: off).
+    void SetKeepAlive(int idle, int interval, int count);
+    // Server mode: closes the accepted client at once (its unread bytes are
+    // dropped) and posts its disconnection; the server goes on listening.
+    void DropClient();
+    uint16_t PeerPort() const;
+
+    // Server mode, several masters at once (set before OpenServer; 1: one
+    // client at a time). Each accepted client is a connection of its own:
+    // its bytes go to the port's OnClientData, never into the port's
+    // buffer, and Write sends to the client chosen by SelectClient.
+    void SetMaxClients(int n) { FMaxClients = n < 1 ? 1 : n; }
+    bool Multi() const { return FMaxClients > 1; }
+    void SelectClient(int id) { FActive = id; }
 
 private:
     void Incoming(qintptr fd);
@@ -91,6 +107,36 @@ private:
     bool FLost = false;              // client mode: the connection ended, the port closes itself
     bool FHeldBack = false;          // the last read stopped for want of room in the port
     uint64_t FLink = 0;              // bumps with every connection attached or detached
+    // Several masters at once (TcpSideClients.cpp).
+    struct Client {
+        int id = 0;
+        int fd = -1;
+        QSocketNotifier* read = nullptr;
+        QSocketNotifier* write = nullptr;
+        QByteArray out;          // bytes the socket has not taken yet
+        bool accepted = false;   // the accept verdict came: its bytes are read
+    };
+    void CloseAllClients();
+    void IncomingMulti(int fd, const uint8_t address[4]);
+    void FinishAcceptMulti(bool accept);
+    Client* FindClient(int id) const;
+    void ClientReadable(int id);
+    void ClientWritable(int id);
+    void CloseClient(int id, bool announce);
+    qint64 WriteMulti(const char* data, qint64 size);
+    void ConfigureAccepted(int fd) const;
+    int PeerOf(int fd, uint16_t* port, QString* address) const;
+    int PeerFd() const;              // the connection PeerAddress describes
+    std::vector<std::unique_ptr<Client>> FClients;
+    std::vector<int> FAwaiting;      // clients announced, waiting for the accept verdict (in order)
+    int FMaxClients = 1;
+    int FNextClient = 0;
+    int FActive = -1;                // the client Write sends to
+    int FLastAccepted = -1;
+
+    int FKeepIdle = 0;               // server mode: keep-alive of accepted connections
+    int FKeepInterval = 0;
+    int FKeepCount = 0;
 };
 
 } // namespace zorp

@@ -158,6 +158,10 @@ TVexaModbus::TVexaModbus(QObject* AOwner) : QObject(AOwner)
             FComPort->OnWsAccept = [this](TCommPort* p, const uint8_t a[4], bool& accept) {
                 try { PortClientAccepted(p, a, accept); } catch (...) { zorp::HandleUnhandledException(std::current_exception()); }
             };
+            FComPort->OnClientData = [this](TCommPort* p, int client, const uint8_t* data, int size) {
+                try { ClientData(p, client, data, size); } catch (...) { zorp::HandleUnhandledException(std::current_exception()); }
+            };
+            FComPort->OnClientClosed = [this](TCommPort*, int client) { ClientClosed(client); };
         } catch (...) {
             AddLog(QStringLiteral("Exception: Nie zainicjowano portu COM !!!"));
         }
@@ -192,6 +196,8 @@ TVexaModbus::~TVexaModbus()
         FComPort->OnWsDisconnect = nullptr;
         FComPort->OnWsError = nullptr;
         FComPort->OnWsAccept = nullptr;
+        FComPort->OnClientData = nullptr;
+        FComPort->OnClientClosed = nullptr;
         try {
             if (FComPort->Open()) FComPort->SetOpen(false);
         } catch (...) {
@@ -412,6 +418,10 @@ void TVexaModbus::UpdateTimer()
         return;
     }
     const bool wait = zorp::states::IsWait(State);
+    // Listening: a completed request's pass is asked for and comes anyway;
+    // starting the timer for it (and stopping it after) would cost more
+    // than answering the request.
+    if (!FTimerRunning && State == msIdleSlave && !FTryDisconnect && (FPassWanted || FPassPosted)) return;
     if (FTimerRunning) {
         // A running timer fires by this wait's time-out at the latest (see
         // TimerTick), and is set for the wait then.

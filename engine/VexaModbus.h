@@ -9,11 +9,14 @@
 // and arm the state machine; each transaction ends in exactly one event.
 #include <QObject>
 #include <QPointer>
+#include <QByteArray>
 #include <QString>
 #include <array>
 #include <cstdint>
 #include <exception>
 #include <functional>
+#include <map>
+#include <memory>
 #include <vector>
 
 #include "ModbusTypes.h"
@@ -22,6 +25,7 @@
 class QTimer;
 class TCommPort;
 namespace zorp { class LineTimer; }
+namespace zorp::slave { struct Request; }
 
 namespace zorp {
 // The 32-bit wrapping millisecond tick count used for time-outs. Tests may
@@ -88,6 +92,23 @@ public:
     bool RemoveEcho() const { return FRemoveEcho; }
     void SetRemoveEcho(bool v) { FRemoveEcho = v; }
 
+    // Listening: the standard slave profile. When on, the slave answers as
+    // Modbus devices do: exception 01 for every function it does not serve,
+    // 02 and 04 from the discrete-input and input-register images, 08/00,
+    // 22, 23 and 43/14 besides the designed functions, units 0 and 255 as
+    // its own over TCP, broadcast writes (unit 0) carried out unanswered in
+    // RTU framing, and no answer to a bad CRC. Off: the designed listening mode.
+    bool StandardProfile() const { return FStandardProfile; }
+    void SetStandardProfile(bool v) { FStandardProfile = v; }
+    // Listening, standard profile: the basic objects of Read Device
+    // Identification (vendor name, product code, revision), as Latin-1.
+    void SetDeviceIdentification(const QString& Vendor, const QString& Product, const QString& Revision);
+    // Listening over TCP: masters served at the same time over the one set
+    // of images, each with its own receive buffer and transaction
+    // identifiers (1, the default: one master at a time, as designed).
+    int MaxClients() const { return FMaxClients; }
+    void SetMaxClients(int v) { FMaxClients = v < 1 ? 1 : v; }
+
     // ---- public, not published -----------------------------------------
     bool Connected() const { return FConnected; }
     void SetConnected(bool v) { FConnected = v; }
@@ -119,6 +140,11 @@ public:
     void Set_MapData(const std::vector<uint16_t>& Data);
     void Get_CoilData(std::vector<bool>& Data) const;
     void Set_CoilData(const std::vector<bool>& Data);
+    // The images that functions 02 and 04 read in the standard profile.
+    void Get_DiscreteData(std::vector<bool>& Data) const;
+    void Set_DiscreteData(const std::vector<bool>& Data);
+    void Get_InputRegData(std::vector<uint16_t>& Data) const;
+    void Set_InputRegData(const std::vector<uint16_t>& Data);
 
     // Writes (armed only while Connected).
     //
@@ -159,6 +185,13 @@ public:
     TOnClientDisconnect OnClientDisconnect;       // Sender: the port object
     TOnSendData OnSendData;                       // exceptions swallowed
     TOnReceiveData OnReceiveData;                 // exceptions swallowed
+    // Listening, beyond the designed events (unset by default): a master's
+    // write carried out (function code, wire address, quantity; after the
+    // designed write event), and a request refused with an exception code,
+    // or (code 0) a connection closed because its Modbus TCP header cannot
+    // be resynchronised.
+    std::function<void(QObject* Sender, uint8_t Function, uint16_t Address, uint16_t Count)> OnSlaveWrite;
+    std::function<void(QObject* Sender, uint8_t Function, uint8_t ExceptionCode)> OnSlaveRefused;
 
     // The port object (tests and tools may set a device path override on it).
     TCommPort* CommPort() const { return FComPort; }
@@ -256,6 +289,16 @@ private:
     void DelimitListening();
     void SendSlaveResponse(uint8_t fc, uint16_t a, uint16_t word);
     void PackCoils(uint16_t a, uint16_t q);
+    // The standard profile's functions beyond the designed ones.
+    // Carries out and answers what only the standard profile serves (02, 04,
+    // 08, 22, 23, 43); returns true when the request was one of those.
+    bool AnswerStandard(const zorp::slave::Request& r, bool answer);
+    // A Modbus TCP header that cannot be resynchronised: the connection goes.
+    void DropBrokenClient();
+    // Several masters at once: the bytes of one client, and its end.
+    void ClientData(TCommPort* port, int client, const uint8_t* data, int size);
+    void ServeClient(int client);
+    void ClientClosed(int client);
 
     // Writes.
     bool WaitWithMessages(uint32_t ms);
@@ -332,4 +375,20 @@ private:
     bool FEchoPending = false;  // its echo may still be at the head of the received bytes
     uint16_t FResponseByteCount = 0;
     std::vector<uint8_t> FRxScratch;  // the bytes of the arrival being handled
+
+    // Listening beyond the designed mode.
+    bool FStandardProfile = false;
+    size_t FRequestLength = 0;   // TCP: bytes of the completed request behind its header
+    uint8_t FRequestUnit = 0;    // the unit the request was addressed to
+    std::array<bool, 65536> FDiscreteData{};
+    std::array<uint16_t, 65536> FInputRegData{};
+    std::array<QByteArray, 3> FDeviceIdObjects;
+    int FMaxClients = 1;
+    struct ClientState {
+        zorp::ReceiveBuffer buffer;
+        uint32_t lastArrival = 0;
+    };
+    std::map<int, std::unique_ptr<ClientState>> FClientStates;
+    int FServing = -1; // the client whose buffer stands in FBuffer
+    bool FServingClosed = false;
 };

@@ -179,7 +179,13 @@ void TVexaModbus::PortDisconnected(TCommPort* port)
 
 void TVexaModbus::PortError(TCommPort* port, int code)
 {
-    (void)port;
     (void)code; // the kind of socket error does not change what follows
+    // With the standard profile a listener outlives its clients: a master
+    // whose connection was reset or timed out is gone, the next one is served.
+    if (FMode == mbmSlave && FStandardProfile && State == msIdleSlave && port && port->Open() &&
+        FInterfaceType == mbiEthernet) {
+        AddLog(QStringLiteral("Błąd połączenia klienta"));
+        return;
+    }
     SetState(msSystemError);
 }

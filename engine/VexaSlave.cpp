@@ -1,7 +1,7 @@
 // Listening (slave) side of TVexaModbus: delimiting the requests a master
-// sends, answering them from the register and coil images, carrying out its
-// writes, and the TCP client's arrival. The frames themselves are the pure
-// functions of SlaveFrames.h.
+// sends, answering them from the images, carrying out its writes, and the
+// TCP client's arrival. The frames themselves are the pure functions of
+// SlaveFrames.h.
 #include "VexaModbus.h"
 
 #include "CommPort.h"
@@ -17,14 +17,23 @@ zorp::slave::Framing FramingOf(TModbusProtocol p)
     return p == mbpTCP ? zorp::slave::Framing::Tcp : zorp::slave::Framing::Rtu;
 }
 
+// Raises an event of the engine; an unset one is skipped.
+template <typename F, typename... Args> void RaiseIfSet(const F& f, Args&&... args)
+{
+    if (f)
+        f(std::forward<Args>(args)...);
+}
+
 } // namespace
 
 // Runs on every arrival of bytes while listening, after they were appended.
 // While listening FTimeout holds the tick of the last arrival (or of the
-// last reset). Bytes of a partial request that were followed by a silence
-// longer than Timeout will never be completed: they are dropped when the
-// next bytes come, so that a stray byte or a broken request on the line
-// cannot swallow the master's next request.
+// last reset). Requests are delimited by their length (Modbus TCP: the
+// header's length field), so requests that come back to back are taken one
+// after the other. Besides, bytes of a partial request that were followed
+// by a silence longer than Timeout will never be completed: they are
+// dropped when the next bytes come, so that a stray byte or a broken
+// request cannot swallow the master's next request.
 void TVexaModbus::DelimitListening()
 {
     const uint32_t now = zorp::GetTickCount();
@@ -32,13 +41,17 @@ void TVexaModbus::DelimitListening()
     FTimeout = now;
     if (FFrameCompleted)
         return; // a complete request is not examined again; later bytes wait behind it
+    const auto framing = FramingOf(FProtocol);
     if (silence) {
         const size_t chunk = FRxScratch.size(); // the bytes of this arrival
         if (chunk < FBuffer.Size())
             FBuffer.RemoveFront(FBuffer.Size() - chunk);
     }
-    const auto framing = FramingOf(FProtocol);
     const auto d = zorp::slave::DelimitRequest({FBuffer.Data(), FBuffer.Size()}, framing);
+    if (d.broken) {
+        DropBrokenClient();
+        return;
+    }
     if (!d.flagKnown)
         return;
     FIsException = d.isException;
@@ -51,10 +64,30 @@ void TVexaModbus::DelimitListening()
     }
     if (framing == zorp::slave::Framing::Tcp) {
         FLastTransaction_ID = static_cast<uint16_t>((FBuffer[0] << 8) | FBuffer[1]);
+        FRequestLength = d.frameLength - zorp::slave::kTcpHeaderSize;
         FBuffer.RemoveFront(zorp::slave::kTcpHeaderSize);
+    } else {
+        FRequestLength = d.frameLength;
     }
     FFrameCompleted = true;
     SchedulePass();
+}
+
+void TVexaModbus::DropBrokenClient()
+{
+    // The length of what follows is unknown: no later byte of this
+    // connection can be trusted to start a request.
+    AddLog(QStringLiteral("Błędny nagłówek Modbus TCP - rozłączono klienta"));
+    ResetReceive();
+    if (FComPort)
+        FComPort->DropClient();
+    if (OnSlaveRefused) {
+        try {
+            OnSlaveRefused(this, 0, 0);
+        } catch (...) {
+            AddLog(QStringLiteral("Exception: OnSlaveRefused"));
+        }
+    }
 }
 
 void TVexaModbus::ListeningPass()
@@ -64,22 +97,31 @@ void TVexaModbus::ListeningPass()
         FFrameCompleted = false;
         const auto framing = FramingOf(FProtocol);
         const std::span<const uint8_t> buffer{FBuffer.Data(), FBuffer.Size()};
-        const Request r = CheckRequest(buffer, framing, FDeviceID);
+        // The request exactly (TCP: as long as its header said; RTU: as its
+        // layout or CRC said), and the bytes behind it.
+        const size_t length = FRequestLength > 0 && FRequestLength <= buffer.size() ? FRequestLength : buffer.size();
+        const std::span<const uint8_t> request = buffer.first(length);
+        const Profile profile = FStandardProfile ? Profile::Standard : Profile::Designed;
+        const Request r = CheckRequest(request, framing, FDeviceID, profile);
+        FRequestUnit = profile == Profile::Standard ? r.unit : FDeviceID;
 
-        // Modbus TCP is a reliable stream: bytes behind a well-formed request
-        // are the next request (a master may send it without waiting), so
-        // they are kept. On a serial line they are noise and are dropped.
+        // A byte stream (Modbus TCP, or RTU carried over TCP) is reliable:
+        // bytes behind a request are the next request (a master may send it
+        // without waiting), so they are kept. On a serial line they are
+        // noise and are dropped.
         std::vector<uint8_t> next;
-        if (framing == Framing::Tcp && !FIsException) {
-            const size_t length = RequestLength(buffer, Framing::Tcp);
-            if (length > 0 && buffer.size() > length)
-                next.assign(buffer.begin() + static_cast<std::ptrdiff_t>(length), buffer.end());
-        }
+        const bool stream = framing == Framing::Tcp || FInterfaceType == mbiEthernet;
+        if (stream && FRequestLength > 0 && buffer.size() > length)
+            next.assign(buffer.begin() + static_cast<std::ptrdiff_t>(length), buffer.end());
 
         TNotifyEvent* event = nullptr;
+        bool wrote = false;
+        bool refused = false;
+        const bool answer = !r.broadcast;
         switch (r.verdict) {
         case Verdict::Accepted:
             // The image is written first, then the answer is sent, then the event follows.
+            wrote = r.fc == 5 || r.fc == 6 || r.fc == 15 || r.fc == 16 || r.fc == 22 || r.fc == 23 || r.fc == 102;
             switch (r.fc) {
             case 1:
             case 3:
@@ -87,34 +129,36 @@ void TVexaModbus::ListeningPass()
                 break;
             case 5:
                 FCoilData[r.a] = r.w == 0xFF00;
-                SendSlaveResponse(r.fc, r.a, r.w);
+                if (answer) SendSlaveResponse(r.fc, r.a, r.w);
                 event = &OnWriteSingleCoil;
                 break;
             case 6:
                 FMapData[r.a] = r.w;
-                SendSlaveResponse(r.fc, r.a, r.w);
+                if (answer) SendSlaveResponse(r.fc, r.a, r.w);
                 event = &OnWriteSingleReg;
                 break;
             case 102:
                 FMapData[r.a] = r.w;
-                SendSlaveResponse(r.fc, r.a, r.w);
+                if (answer) SendSlaveResponse(r.fc, r.a, r.w);
                 event = &OnWriteSingleSpecialReg;
                 break;
             case 15:
                 WriteCoilBits(FCoilData, r.a, r.w, r.data);
-                SendSlaveResponse(r.fc, r.a, r.w);
+                if (answer) SendSlaveResponse(r.fc, r.a, r.w);
                 event = &OnWriteMultiCoils;
                 break;
             case 16:
                 WriteRegisters(FMapData, r.a, r.w, r.data);
-                SendSlaveResponse(r.fc, r.a, r.w);
+                if (answer) SendSlaveResponse(r.fc, r.a, r.w);
                 event = &OnWriteMultiRegs;
                 break;
             default:
+                AnswerStandard(r, answer);
                 break;
             }
             break;
         case Verdict::Refused:
+            refused = true;
             SendSlaveResponse(static_cast<uint8_t>(r.fc | 0x80), r.a, r.exceptionCode);
             break;
         case Verdict::BadCrcSingle:
@@ -135,8 +179,75 @@ void TVexaModbus::ListeningPass()
         }
         if (event && *event)
             (*event)(this);
+        if (wrote) {
+            if (r.fc == 23)
+                RaiseIfSet(OnSlaveWrite, this, r.fc, r.a2, r.w2);
+            else if (r.fc == 15 || r.fc == 16)
+                RaiseIfSet(OnSlaveWrite, this, r.fc, r.a, r.w);
+            else
+                RaiseIfSet(OnSlaveWrite, this, r.fc, r.a, uint16_t(1));
+        }
+        if (refused)
+            RaiseIfSet(OnSlaveRefused, this, r.fc, r.exceptionCode);
     }
     DisconnectCheck();
+}
+
+bool TVexaModbus::AnswerStandard(const zorp::slave::Request& r, bool answer)
+{
+    using namespace zorp::slave;
+    const auto framing = FramingOf(FProtocol);
+    if (FProtocol != mbpRTU && FProtocol != mbpTCP)
+        answer = false;
+    uint8_t out[kAnswerBufferSize];
+    size_t length = 0;
+    switch (r.fc) {
+    case 2: {
+        uint8_t packed[kMaxReadCoils / 8 + 1];
+        const size_t n = PackCoilBits(FDiscreteData, r.a, r.w, packed);
+        length = BuildReadCoilsAnswer(framing, FRequestUnit, FLastTransaction_ID, {packed, n}, out, 2);
+        break;
+    }
+    case 4:
+        length = BuildReadRegistersAnswer(framing, FRequestUnit, FLastTransaction_ID, FInputRegData, r.a, r.w, out, 4);
+        break;
+    case 8: {
+        uint8_t body[2 + 253];
+        body[0] = FRequestUnit;
+        body[1] = 8;
+        const size_t n = std::min(r.data.size(), sizeof body - 2);
+        std::copy_n(r.data.begin(), n, body + 2);
+        length = BuildAnswer(framing, FLastTransaction_ID, {body, n + 2}, out);
+        break;
+    }
+    case 22: {
+        const uint16_t andMask = r.w;
+        const uint16_t orMask = r.a2;
+        FMapData[r.a] = static_cast<uint16_t>((FMapData[r.a] & andMask) | (orMask & ~andMask));
+        const uint8_t body[8] = {FRequestUnit,          22, uint8_t(r.a >> 8),      uint8_t(r.a),
+                                 uint8_t(andMask >> 8), uint8_t(andMask), uint8_t(orMask >> 8), uint8_t(orMask)};
+        length = BuildAnswer(framing, FLastTransaction_ID, body, out);
+        break;
+    }
+    case 23:
+        WriteRegisters(FMapData, r.a2, r.w2, r.data);
+        length = BuildReadRegistersAnswer(framing, FRequestUnit, FLastTransaction_ID, FMapData, r.a, r.w, out, 23);
+        break;
+    case 43: {
+        const std::span<const uint8_t> objects[kDeviceIdObjects] = {
+            {reinterpret_cast<const uint8_t*>(FDeviceIdObjects[0].constData()), size_t(FDeviceIdObjects[0].size())},
+            {reinterpret_cast<const uint8_t*>(FDeviceIdObjects[1].constData()), size_t(FDeviceIdObjects[1].size())},
+            {reinterpret_cast<const uint8_t*>(FDeviceIdObjects[2].constData()), size_t(FDeviceIdObjects[2].size())},
+        };
+        length = BuildDeviceIdAnswer(framing, FRequestUnit, FLastTransaction_ID, r.readCode, r.objectId, objects, out);
+        break;
+    }
+    default:
+        return false;
+    }
+    if (answer && length > 0)
+        SendFrame(out, static_cast<uint16_t>(length));
+    return true;
 }
 
 void TVexaModbus::SendSlaveResponse(uint8_t fc, uint16_t a, uint16_t word)
@@ -145,32 +256,32 @@ void TVexaModbus::SendSlaveResponse(uint8_t fc, uint16_t a, uint16_t word)
     if (FProtocol != mbpRTU && FProtocol != mbpTCP)
         return;
     const auto framing = FramingOf(FProtocol);
+    const uint8_t d = FRequestUnit;
     uint8_t out[kAnswerBufferSize];
     size_t length = 0;
     switch (fc) {
     case 1:
         FCoilsCount = static_cast<uint8_t>(word);
         PackCoils(a, word);
-        length = BuildReadCoilsAnswer(framing, FDeviceID, FLastTransaction_ID,
-                                      {FByteValues.data(), FByteValues.size()}, out);
+        length = BuildReadCoilsAnswer(framing, d, FLastTransaction_ID, {FByteValues.data(), FByteValues.size()}, out);
         break;
     case 3:
-        length = BuildReadRegistersAnswer(framing, FDeviceID, FLastTransaction_ID, FMapData, a, word, out);
+        length = BuildReadRegistersAnswer(framing, d, FLastTransaction_ID, FMapData, a, word, out);
         break;
     case 5:
     case 6:
     case 15:
     case 16:
     case 102:
-        length = BuildEchoAnswer(framing, FDeviceID, FLastTransaction_ID, fc, a, word, out);
+        length = BuildEchoAnswer(framing, d, FLastTransaction_ID, fc, a, word, out);
         break;
     case kErrorFrameFunction:
         if (framing == Framing::Rtu)
-            length = BuildErrorFrame(FDeviceID, static_cast<uint8_t>(word), out);
+            length = BuildErrorFrame(d, static_cast<uint8_t>(word), out);
         break;
     default:
         if (fc & 0x80)
-            length = BuildExceptionAnswer(framing, FDeviceID, FLastTransaction_ID, static_cast<uint8_t>(fc & 0x7F),
+            length = BuildExceptionAnswer(framing, d, FLastTransaction_ID, static_cast<uint8_t>(fc & 0x7F),
                                           static_cast<uint8_t>(word), out);
         break;
     }
@@ -183,6 +294,37 @@ void TVexaModbus::PackCoils(uint16_t a, uint16_t q)
     FDataCount = static_cast<uint16_t>(q / 8 + (q % 8 ? 1 : 0));
     FByteValues.assign(FDataCount, 0);
     zorp::slave::PackCoilBits(FCoilData, a, q, FByteValues);
+}
+
+void TVexaModbus::SetDeviceIdentification(const QString& Vendor, const QString& Product, const QString& Revision)
+{
+    FDeviceIdObjects = {Vendor.toLatin1(), Product.toLatin1(), Revision.toLatin1()};
+}
+
+void TVexaModbus::Get_DiscreteData(std::vector<bool>& Data) const
+{
+    if (Data.size() > FDiscreteData.size()) return;
+    for (size_t i = 0; i < Data.size(); ++i) Data[i] = FDiscreteData[i];
+}
+
+void TVexaModbus::Set_DiscreteData(const std::vector<bool>& Data)
+{
+    FDiscreteData.fill(false);
+    if (Data.size() > FDiscreteData.size()) return;
+    for (size_t i = 0; i < Data.size(); ++i) FDiscreteData[i] = Data[i];
+}
+
+void TVexaModbus::Get_InputRegData(std::vector<uint16_t>& Data) const
+{
+    if (Data.size() > FInputRegData.size()) return;
+    std::copy_n(FInputRegData.begin(), Data.size(), Data.begin());
+}
+
+void TVexaModbus::Set_InputRegData(const std::vector<uint16_t>& Data)
+{
+    FInputRegData.fill(0);
+    if (Data.size() > FInputRegData.size()) return;
+    std::copy(Data.begin(), Data.end(), FInputRegData.begin());
 }
 
 void TVexaModbus::PortClientAccepted(TCommPort* port, const uint8_t Address[4], bool& Accept)
@@ -198,8 +340,10 @@ void TVexaModbus::PortClientAccepted(TCommPort* port, const uint8_t Address[4], 
         FClientIP = QStringLiteral("0.0.0.0");
     FRxCounter = 0;
     FTxCounter = 0;
-    // Bytes a previous client left behind never belong to this one's requests.
-    ResetReceive();
+    // Bytes a previous client left behind never belong to this one's
+    // requests (with several masters at once each has a buffer of its own).
+    if (FServing < 0)
+        ResetReceive();
     if (OnClientConnect) {
         // This runs inside the port object's notification: a handler's
         // exception must not travel on into the event loop.

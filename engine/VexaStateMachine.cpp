@@ -111,6 +111,7 @@ void TVexaModbus::OpeningPass()
             } else if (FInterfaceType == mbiEthernet) {
                 FComPort->DeviceLayer = dlTcp;
                 FComPort->WsMode = slave ? wsServer : wsClient;
+                FComPort->WsMaxClients = slave && FProtocol == mbpTCP ? FMaxClients : 1;
                 FComPort->WsAddress = FEthIP;
                 FComPort->WsPort = QString::number(FEthPort);
                 // A host that never answers is given up after the time-out,

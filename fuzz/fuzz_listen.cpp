@@ -4,8 +4,10 @@
 // well-formed frame within the answer buffer, and after whatever came
 // before, a silence and one valid read are answered with the image's word.
 //
-// Input: protocol, device, time-out, a probe address, the number of image
-// words to preset (then the words); then chunks as in fuzz_master:
+// Input: flags (bit 0 Modbus TCP, bit 1 the standard profile, bits 2-7 x 5
+// the length of the device identification texts), device, time-out, a
+// probe address, the number of image words to preset (then the words);
+// then chunks as in fuzz_master:
 //   bits 0-4  length - 1 (31: the next byte + 32)
 //   bit 5     run a pass before the chunk arrives
 //   bit 6     run a pass after it
@@ -31,14 +33,16 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 namespace {
 
-void CheckAnswer(const std::vector<uint8_t>& f, bool tcp, uint8_t device)
+void CheckAnswer(const std::vector<uint8_t>& f, bool tcp, bool standard, uint8_t device)
 {
     ZORP_FUZZ_CHECK(f.size() <= zorp::slave::kAnswerBufferSize);
     if (tcp) {
         ZORP_FUZZ_CHECK(f.size() >= 9);
         ZORP_FUZZ_CHECK(f[2] == 0 && f[3] == 0);
         ZORP_FUZZ_CHECK(size_t(f[4] << 8 | f[5]) == f.size() - 6);
-        ZORP_FUZZ_CHECK(f[6] == device);
+        // No Modbus TCP frame carries more than 254 bytes behind its length.
+        ZORP_FUZZ_CHECK(f.size() - 6 <= 254);
+        ZORP_FUZZ_CHECK(f[6] == device || (standard && (f[6] == 0 || f[6] == 255)));
     } else {
         ZORP_FUZZ_CHECK(f.size() >= 5);
         ZORP_FUZZ_CHECK(f[0] == device);
@@ -52,7 +56,9 @@ void CheckAnswer(const std::vector<uint8_t>& f, bool tcp, uint8_t device)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     Reader in{data, size};
-    const bool tcp = in.Byte() & 1;
+    const uint8_t flags = in.Byte();
+    const bool tcp = flags & 1;
+    const bool standard = flags & 2;
     const uint8_t device = in.Byte();
     const uint32_t timeout = 1 + in.Byte() * 4u;
     const uint16_t probe = in.Word();
@@ -63,6 +69,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     e->SetProtocol(tcp ? mbpTCP : mbpRTU);
     e->SetDeviceID(device);
     e->SetTimeout(timeout);
+    e->SetStandardProfile(standard);
+    const QString text(int(flags >> 2) * 5, QLatin1Char('v'));
+    e->SetDeviceIdentification(text, text.left(text.size() / 2), QStringLiteral("1.0"));
     A::SetRawState(*e, msIdleSlave);
     auto frame = [&](std::vector<uint8_t> pdu) {
         if (tcp) {
@@ -96,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         ZORP_FUZZ_CHECK(n > 0);
         const auto* p = static_cast<const uint8_t*>(b);
         sent.emplace_back(p, p + n);
-        CheckAnswer(sent.back(), tcp, device);
+        CheckAnswer(sent.back(), tcp, standard, device);
     };
 
     while (in.More()) {
@@ -113,8 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     // Whatever is pending is answered (or dropped) first: one request per
-    // pass, and a full buffer holds fewer than one per 9 bytes.
-    const size_t most = zorp::ReceiveBuffer::kCapacity / 9 + 1;
+    // pass, and no request is shorter than 3 bytes.
+    const size_t most = zorp::ReceiveBuffer::kCapacity / 3 + 1;
     for (size_t i = 0; i < most && A::FrameCompleted(*e); ++i) A::Pass(*e);
     ZORP_FUZZ_CHECK(!A::FrameCompleted(*e));
 

@@ -103,6 +103,29 @@ def listen():
     bad = rtu([dev, 3, 0, 0, 0, 4])
     bad = bad[:-1] + bytes([bad[-1] ^ 0xFF])
     write("fuzz_listen", "bad_crc_rtu", head(0) + chunks(bad, [len(bad)]))
+    # The standard profile (flags bit 1) and its functions, device texts of
+    # 50 bytes (flags bits 2-7 = 10).
+    standard = [
+        [dev, 2, 0, 0, 0, 20],
+        [dev, 4, 0, 0, 0, 3],
+        [dev, 22, 0, 3, 0xFF, 0, 0, 0x12],
+        [dev, 23, 0, 0, 0, 2, 0, 4, 0, 1, 2, 0xAB, 0xCD],
+        [dev, 43, 14, 1, 0],
+        [dev, 43, 14, 4, 2],
+        [dev, 8, 0, 0, 0x12, 0x34],
+        [dev, 65, 1, 2, 3],
+        [0, 6, 0, 3, 0, 7],
+        [255, 3, 0, 0, 0, 1],
+    ]
+    for i, pdu in enumerate(standard):
+        for proto, frame in ((0, rtu(pdu)), (1, tcp(pdu, 40 + i))):
+            flags = proto | 2 | (10 << 2)
+            write("fuzz_listen", f"std{i}_{'tcp' if proto else 'rtu'}", head(flags) + chunks(frame, [len(frame)]))
+    # Headers that cannot be resynchronised, and a length that lies.
+    write("fuzz_listen", "tcp_protocol_1", head(1) + chunks(bytes([0, 1, 0, 1, 0, 6, dev, 3, 0, 0, 0, 1]), [12]))
+    write("fuzz_listen", "tcp_length_255", head(3) + chunks(bytes([0, 1, 0, 0, 0, 255, dev, 3]), [8]))
+    lying = tcp([dev, 16, 0, 0, 0, 2, 200, 1, 2, 3, 4], 9) + tcp([dev, 3, 0, 0, 0, 1], 10)
+    write("fuzz_listen", "tcp_lying_byte_count", head(3) + chunks(lying, [len(lying)]))
 
 
 def ini():

@@ -33,7 +33,7 @@ log() { echo "bench: $*" >&2; }
 # ---- build ---------------------------------------------------------------
 log "building in $BUILD"
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$BUILD" -j 2 --target engine_bench tester_poll grid_render log_append chart_redraw rtu_line >/dev/null
+cmake --build "$BUILD" -j 2 --target engine_bench tester_poll grid_render log_append chart_redraw rtu_line zorp-slave >/dev/null
 REF="$BUILD/reference"
 mkdir -p "$REF"
 for prog in libmodbus_server libmodbus_client; do
@@ -165,6 +165,34 @@ engine_vs_libmodbus_glib=$(calc "$(echo "$gvl" | median)" 3)
 scale_count_ratio=$(calc "$(echo "$escale" | median)" 3)
 libmodbus_scale_count_ratio=$(calc "$(echo "$lscale" | median)" 3)
 
+# ---- zorp-slave against the reference server -------------------------------
+# The reference libmodbus client reads 10 registers from zorp-slave and from
+# the libmodbus reference server in turn, ROUNDS rounds of three pairs; the
+# figure is the median of the pairs' ratios.
+SLAVE_PORT=$(free_port)
+SLAVE_OUT=$(mktemp)
+"${PIN[@]}" "$BUILD/zorp-slave" --tcp "$SLAVE_PORT" --bind 127.0.0.1 --registers 0=1,2,3,4,5,6,7,8,9,10 \
+    >"$SLAVE_OUT" 2>&1 &
+SLAVE=$!
+trap 'kill "$SLAVE" 2>/dev/null || true; rm -f "$SLAVE_OUT"; cleanup' EXIT
+for _ in $(seq 100); do
+    grep -q "^listening" "$SLAVE_OUT" && break
+    sleep 0.05
+done
+svl=""
+for r in $(seq "$ROUNDS"); do
+    log "zorp-slave round $r of $ROUNDS"
+    for _ in 1 2 3; do
+        s10=$("${PIN[@]}" "$REF/libmodbus_client" "$SLAVE_PORT" 10 "$N" | tps)
+        l10=$(run_libmodbus 10)
+        svl="$svl $(awk "BEGIN {printf \"%.4f\", $s10 / $l10}")"
+    done
+done
+log "zorp-slave/libmodbus server per pair:$svl"
+kill "$SLAVE" 2>/dev/null || true
+wait "$SLAVE" 2>/dev/null || true
+slave_vs_libmodbus=$(calc "$(echo "$svl" | median)" 3)
+
 echo "engine_tps $engine_tps"
 echo "libmodbus_tps $libmodbus_tps"
 echo "engine_vs_libmodbus $engine_vs_libmodbus"
@@ -188,6 +216,7 @@ echo "libmodbus_scale_count_ratio $libmodbus_scale_count_ratio"
 echo "rtu_line_efficiency_9600 $rtu_line_efficiency_9600"
 echo "rtu_line_efficiency_115200 $rtu_line_efficiency_115200"
 echo "rtu_line_short_gaps $((rtu_line_short_gaps_9600 + rtu_line_short_gaps_115200))"
+echo "slave_vs_libmodbus $slave_vs_libmodbus"
 
 # verdict NAME OP LIMIT VALUE [LIMIT-TEXT]
 verdict() {
@@ -196,6 +225,7 @@ verdict() {
     echo "verdict $1 $2 ${5:-$3}: $ok ($4)"
 }
 verdict engine_vs_libmodbus ">=" 1.0 "$engine_vs_libmodbus"
+verdict slave_vs_libmodbus ">=" 1.0 "$slave_vs_libmodbus"
 verdict engine_idle_cpu_pct "<=" 0.5 "$engine_idle_cpu_pct"
 verdict tester_polls_per_s ">=" "$(calc "$engine_tps_100 * 0.75" 1)" "$tester_polls_per_s" "0.75 x engine_tps_100 = $(calc "$engine_tps_100 * 0.75" 1)"
 verdict tester_rss_growth_mb "<=" 5 "$tester_rss_growth_mb"

@@ -235,6 +235,7 @@ TEST(CommPortTcpClient, CloseDiscardsBufferedBytesAndStaleNotifications)
 
     // Bytes announced before a close and reopen are never announced after it.
     port.WsMode = wsServer;
+    port.WsBindAddress = QStringLiteral("127.0.0.1");
     port.WsPort = QStringLiteral("0");
     port.SetOpen(true);
     const int before = rec.triggers;
@@ -307,6 +308,7 @@ TEST(CommPortTcpOpen, ServerPortInUseThrows)
     TCommPort port;
     port.DeviceLayer = dlTcp;
     port.WsMode = wsServer;
+    port.WsBindAddress = QStringLiteral("127.0.0.1");
     port.WsPort = QString::number(taken.serverPort());
     EXPECT_THROW(port.SetOpen(true), ECommPortError);
     EXPECT_FALSE(port.Open());
@@ -319,6 +321,8 @@ struct ServerPort {
     {
         port.DeviceLayer = dlTcp;
         port.WsMode = wsServer;
+        port.WsBindAddress = QStringLiteral("127.0.0.1");
+    port.WsBindAddress = QStringLiteral("127.0.0.1");
         port.WsPort = QStringLiteral("0");
         port.SetOpen(true);
     }

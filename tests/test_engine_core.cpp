@@ -219,6 +219,7 @@ TEST(EngineOpening, ListenSelectsServerModeAndSlaveState)
     e.SetInterfaceType(mbiEthernet);
     e.SetEthIP(QStringLiteral("127.0.0.1"));
     e.SetEthPort(0);
+    e.CommPort()->WsBindAddress = QStringLiteral("127.0.0.1");
     e.CommPort()->SetDevicePathOverride(kNoDevice);
     e.Listen();
     EXPECT_EQ(e.Mode(), mbmSlave);

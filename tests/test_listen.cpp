@@ -66,6 +66,7 @@ struct Listener {
         mdb.SetInterfaceType(mbiEthernet);
         mdb.SetProtocol(protocol);
         mdb.SetEthPort(0);
+        mdb.CommPort()->WsBindAddress = QStringLiteral("127.0.0.1");
         mdb.Listen();
         if (!zorptest::waitUntil([this] { return listening; }, 5000)) return 0;
         return mdb.CommPort()->ServerPort();

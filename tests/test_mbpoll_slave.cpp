@@ -64,8 +64,12 @@ protected:
         ASSERT_EQ(Run(link, {QStringLiteral("-t"), QStringLiteral("0"), QStringLiteral("-r"), QStringLiteral("30"), QStringLiteral("-c"), QStringLiteral("6"), target}, &out), 0);
         EXPECT_EQ(Values(out), (QStringList{"30=1", "31=0", "32=1", "33=1", "34=0", "35=1"}));
 
-        // Input registers are not served: mbpoll times out and fails.
-        EXPECT_NE(Run(link, {QStringLiteral("-t"), QStringLiteral("3"), QStringLiteral("-r"), QStringLiteral("0"), target}, &out), 0);
+        // Input registers (function 4) and discrete inputs (function 2)
+        // come from images of their own.
+        ASSERT_EQ(Run(link, {"-t", "3", "-r", "40", "-c", "3", target}, &out), 0) << out.toStdString();
+        EXPECT_EQ(Values(out), (QStringList{"40=11", "41=12", "42=65535"}));
+        ASSERT_EQ(Run(link, {"-t", "1", "-r", "7", "-c", "4", target}, &out), 0) << out.toStdString();
+        EXPECT_EQ(Values(out), (QStringList{"7=1", "8=0", "9=1", "10=1"}));
 
         EXPECT_TRUE(slave.WaitForLine(QStringLiteral("write registers 10..12 = 7,8,65535")));
         EXPECT_TRUE(slave.WaitForLine(QStringLiteral("write register 20 = 1234")));
@@ -79,11 +83,35 @@ protected:
 
 TEST_F(Mbpoll, ModbusTcp)
 {
-    ASSERT_TRUE(slave.Start({"--tcp", "0", "--bind", "127.0.0.1", "--registers", "100=5,6,7"}));
+    ASSERT_TRUE(slave.Start({"--tcp", "0", "--bind", "127.0.0.1", "--registers", "100=5,6,7", "--inputs",
+                             "40=11,12,65535", "--discrete", "7=1,0,1,1"}));
     WriteAndReadBack({QStringLiteral("-m"), QStringLiteral("tcp"), QStringLiteral("-p"), QString::number(slave.Port())},
                      QStringLiteral("127.0.0.1"));
-    EXPECT_TRUE(slave.Lines().contains("client connected 127.0.0.1"));
+    EXPECT_TRUE(slave.WaitForLineStarting("client connected 127.0.0.1:"));
     EXPECT_TRUE(slave.WaitForLine("client disconnected"));
+}
+
+// The designed listening mode serves no input registers: mbpoll waits out
+// its time-out and fails; a standard slave answers its exception at once.
+TEST_F(Mbpoll, UnservedFunctionByProfile)
+{
+    for (const bool designed : {true, false}) {
+        slavetest::SlaveProcess s;
+        QStringList args = {"--tcp", "0", "--bind", "127.0.0.1", "--registers", "0=1"};
+        if (designed) args << "--designed";
+        ASSERT_TRUE(s.Start(args));
+        QString out;
+        // Function 23 is not offered by mbpoll; use a report-slave-id-free
+        // read of input registers in designed mode, and of an address past
+        // the image in the standard one.
+        const QStringList link = {"-m", "tcp", "-p", QString::number(s.Port())};
+        if (designed) {
+            EXPECT_NE(Run(link, {"-t", "3", "-r", "0", "127.0.0.1"}, &out), 0) << out.toStdString();
+        } else {
+            EXPECT_NE(Run(link, {"-t", "3", "-r", "65535", "-c", "2", "127.0.0.1"}, &out), 0);
+            EXPECT_TRUE(out.contains(QStringLiteral("Illegal data address"), Qt::CaseInsensitive)) << out.toStdString();
+        }
+    }
 }
 
 TEST_F(Mbpoll, RtuOnPseudoTerminal)
@@ -91,7 +119,8 @@ TEST_F(Mbpoll, RtuOnPseudoTerminal)
     ASSERT_TRUE(slavetest::HaveProgram(QStringLiteral("/usr/bin/socat")));
     slavetest::SocatPair pair;
     ASSERT_TRUE(pair.Start());
-    ASSERT_TRUE(slave.Start({"--serial", pair.A(), "--baud", "19200", "--registers", "100=5,6,7"}));
+    ASSERT_TRUE(slave.Start({"--serial", pair.A(), "--baud", "19200", "--registers", "100=5,6,7", "--inputs",
+                             "40=11,12,65535", "--discrete", "7=1,0,1,1"}));
     // Pseudo-terminals take 8N1 only; mbpoll's default parity is even.
     WriteAndReadBack({"-m", "rtu", "-b", "19200", "-P", "none", "-d", "8", "-s", "1"}, pair.B());
 }

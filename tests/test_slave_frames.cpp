@@ -53,10 +53,16 @@ TEST(SlaveDelimit, RtuCompletesByFunction)
     EXPECT_TRUE(DelimitRequest(multi, Framing::Rtu).complete);
     EXPECT_EQ(DelimitRequest(multi, Framing::Rtu).frameLength, 13u);
 
-    // Another function code: 6 bytes; the exception bit: at once.
-    const Bytes fc4 = {0x01, 0x04, 0x00, 0x00, 0x00, 0x01};
-    EXPECT_FALSE(DelimitRequest({fc4.data(), 5}, Framing::Rtu).complete);
+    // Read Input Registers: 8 bytes. A function without a fixed layout
+    // ends where its CRC matches, so that it is consumed whole; the
+    // exception bit: at once.
+    const Bytes fc4 = WithCrc({0x01, 0x04, 0x00, 0x00, 0x00, 0x01});
+    EXPECT_FALSE(DelimitRequest({fc4.data(), 7}, Framing::Rtu).complete);
     EXPECT_TRUE(DelimitRequest(fc4, Framing::Rtu).complete);
+    const Bytes odd = WithCrc({0x01, 0x41, 0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70});
+    for (size_t n = 0; n < odd.size(); ++n)
+        EXPECT_FALSE(DelimitRequest({odd.data(), n}, Framing::Rtu).complete) << n;
+    EXPECT_EQ(DelimitRequest(odd, Framing::Rtu).frameLength, odd.size());
     const Bytes exc = {0x01, 0x83, 0x02};
     const auto d = DelimitRequest(exc, Framing::Rtu);
     EXPECT_TRUE(d.complete);
@@ -66,7 +72,7 @@ TEST(SlaveDelimit, RtuCompletesByFunction)
 TEST(SlaveDelimit, TcpCountsBehindTheHeader)
 {
     const Bytes echo = {0x00, 0x05, 0x00, 0x00, 0x00, 0x06, 0x01, 0x06, 0x00, 0x01, 0x00, 0x03};
-    EXPECT_FALSE(DelimitRequest({echo.data(), 8}, Framing::Tcp).flagKnown);
+    EXPECT_FALSE(DelimitRequest({echo.data(), 7}, Framing::Tcp).flagKnown);
     EXPECT_FALSE(DelimitRequest({echo.data(), 11}, Framing::Tcp).complete);
     EXPECT_TRUE(DelimitRequest(echo, Framing::Tcp).complete);
 
@@ -107,7 +113,11 @@ TEST(SlaveCheck, OrderOfChecks)
     EXPECT_EQ(tcp.w, 3);
     // Truncated input is never read past.
     EXPECT_EQ(CheckRequest(Bytes{0x01}, Framing::Rtu, 1).verdict, Verdict::Unsupported);
-    EXPECT_EQ(CheckRequest(Bytes{0x01, 0x10, 0, 0, 0, 1, 0xFF, 1, 2}, Framing::Tcp, 1).verdict, Verdict::Unsupported);
+    // A TCP write multiple whose byte count runs past the header's length
+    // is refused whole: its data cannot be told from the next request.
+    const auto lying = CheckRequest(Bytes{0x01, 0x10, 0, 0, 0, 1, 0xFF, 1, 2}, Framing::Tcp, 1);
+    EXPECT_EQ(lying.verdict, Verdict::Refused);
+    EXPECT_EQ(lying.exceptionCode, kIllegalDataValue);
 }
 
 TEST(SlaveCheck, RefusesWhatDoesNotFit)

@@ -41,7 +41,8 @@ TEST(SlaveTool, ReportsClientsAndWritesAndStopsOnSignals)
         {
             slavetest::RawClient c;
             ASSERT_TRUE(c.Connect(slave.Port()));
-            EXPECT_TRUE(slave.WaitForLine("client connected 127.0.0.1"));
+            EXPECT_TRUE(slave.WaitForLineStarting(
+                QStringLiteral("client connected 127.0.0.1:%1").arg(c.Socket().localPort())));
             c.Write(Hex("00 01 00 00 00 06 01 06 00 07 FF FE"));
             EXPECT_EQ(ToHex(c.Read(12)), "00 01 00 00 00 06 01 06 00 07 FF FE");
             c.Write(Hex("00 02 00 00 00 08 01 0F 00 02 00 03 01 05"));
@@ -91,6 +92,15 @@ TEST(SlaveTool, RefusesBadArgumentsAndBusyPorts)
     EXPECT_EQ(slavetest::RunProgram(slavetest::SlaveToolPath(), {"--tcp", "0", "--registers", "65535=1,2"}, &out), 2);
     EXPECT_EQ(slavetest::RunProgram(slavetest::SlaveToolPath(), {"--tcp", "0", "--coils", "0=2"}, &out), 2);
     EXPECT_EQ(slavetest::RunProgram(slavetest::SlaveToolPath(), {"--serial", "/dev/null", "--parity", "X"}, &out), 2);
+    // The options of the standard slave.
+    for (const QStringList& bad : {QStringList{"--max-clients", "0"}, QStringList{"--max-clients", "x"},
+                                   QStringList{"--device-id", "a,b"}, QStringList{"--device-id", "a,b,c,d"},
+                                   QStringList{"--inputs", "0=70000"}, QStringList{"--discrete", "0=2"},
+                                   QStringList{"--inputs", "65535=1,2"}})
+        EXPECT_EQ(slavetest::RunProgram(slavetest::SlaveToolPath(), QStringList{"--tcp", "0", "--bind", "127.0.0.1"} + bad,
+                                        &out, 5000),
+                  2)
+            << bad.join(' ').toStdString();
 
     QTcpServer busy;
     ASSERT_TRUE(busy.listen(QHostAddress::LocalHost, 0));

@@ -184,6 +184,15 @@ bool SlaveProcess::WaitForLine(const QString& text, int timeoutMs)
     return zorptest::waitUntil([&] { return Lines().contains(text); }, timeoutMs);
 }
 
+bool SlaveProcess::WaitForLineStarting(const QString& text, int timeoutMs)
+{
+    return zorptest::waitUntil([&] {
+        for (const QString& line : Lines())
+            if (line.startsWith(text)) return true;
+        return false;
+    }, timeoutMs);
+}
+
 int SlaveProcess::Stop(int sig, int timeoutMs)
 {
     if (FProcess.state() == QProcess::NotRunning)

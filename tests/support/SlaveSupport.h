@@ -63,6 +63,8 @@ public:
     // Output lines so far (the event loop is spun to collect them).
     QStringList Lines();
     bool WaitForLine(const QString& text, int timeoutMs = 5000);
+    // A line that starts with text (e.g. "client connected 127.0.0.1:").
+    bool WaitForLineStarting(const QString& text, int timeoutMs = 5000);
     // Sends the signal and waits for the exit; returns the exit code, or -1.
     int Stop(int signal, int timeoutMs = 5000);
     QProcess& Process() { return FProcess; }

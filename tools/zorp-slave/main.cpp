@@ -2,16 +2,22 @@
 //
 //   zorp-slave (--tcp PORT | --rtu-tcp PORT | --serial DEVICE [--baud N]
 //              [--parity N|E|O] [--data-bits N] [--stop-bits N])
-//              [--bind ADDRESS] [--unit N]
+//              [--bind ADDRESS] [--unit N] [--designed] [--max-clients N]
 //              [--registers START=V1,V2,...]... [--coils START=0|1,...]...
+//              [--inputs START=V1,V2,...]... [--discrete START=0|1,...]...
+//              [--device-id VENDOR,PRODUCT,REVISION]
 //
-// It answers functions 1, 3, 5, 6, 15, 16 and 102 for its unit from a
-// register and a coil image (START is the wire address, the image index),
-// prints a line for every client that connects or leaves and for every
-// write it carries out, and runs until SIGINT or SIGTERM. Without
-// --registers it serves a small demonstration image that changes once a
-// second. The first line says where it listens, e.g.
-// "listening on tcp 127.0.0.1:5020"; PORT 0 picks a free port.
+// It answers as a standard Modbus slave for its unit: functions 1 to 6,
+// 8/00, 15, 16, 22, 23, 43/14 and 102 from images of coils, discrete
+// inputs, holding and input registers (START is the wire address, the
+// image index), exception 01 for any other function; --designed restores
+// the engine's designed listening mode (1, 3, 5, 6, 15, 16, 102 only). It
+// prints a line for every client that connects or leaves, every write it
+// carries out and every request it refuses, and runs until SIGINT or
+// SIGTERM. An image given no values serves a small demonstration that
+// changes once a second. The first line says where it listens, e.g.
+// "listening on tcp 127.0.0.1:5020"; PORT 0 picks a free port; it listens
+// on every interface unless --bind names one.
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QSocketNotifier>
@@ -53,7 +59,10 @@ void Say(const QString& line)
     std::fprintf(stderr,
                  "usage: zorp-slave (--tcp PORT | --rtu-tcp PORT | --serial DEVICE [--baud N] [--parity N|E|O]\n"
                  "                  [--data-bits N] [--stop-bits N]) [--bind ADDRESS] [--unit N]\n"
-                 "                  [--registers START=V1,V2,...]... [--coils START=0|1,...]...\n");
+                 "                  [--designed] [--max-clients N]\n"
+                 "                  [--registers START=V1,V2,...]... [--coils START=0|1,...]...\n"
+                 "                  [--inputs START=V1,V2,...]... [--discrete START=0|1,...]...\n"
+                 "                  [--device-id VENDOR,PRODUCT,REVISION]\n");
     std::exit(2);
 }
 
@@ -109,15 +118,19 @@ QString JoinBits(const std::vector<bool>& bits, uint16_t a, uint16_t q)
 // number (1-2, high word first), a sawtooth 0..99 (3), a 32-bit float that
 // swings around 230.0 (4-5, high word first), a text (10-17, two characters
 // per register, first character in the high byte), and a running light on
-// coils 0-7.
+// coils 0-7; input registers 0-9 hold 1000 plus ten times their address,
+// input register 0 the seconds counter; discrete inputs 0-7 show the
+// running light inverted.
 class Demo {
 public:
     explicit Demo(TVexaModbus& mdb) : FMdb(mdb) {}
-    void Start(bool registers, bool coils)
+    void Start(bool registers, bool coils, bool inputs, bool discrete)
     {
         FRegisters = registers;
         FCoils = coils;
-        if (!registers && !coils)
+        FInputs = inputs;
+        FDiscrete = discrete;
+        if (!registers && !coils && !inputs && !discrete)
             return;
         Tick();
         QObject::connect(&FTimer, &QTimer::timeout, [this] { Tick(); });
@@ -151,6 +164,21 @@ private:
                 bits[size_t(i)] = (FSeconds % 8) == uint32_t(i);
             FMdb.Set_CoilData(bits);
         }
+        if (FInputs) {
+            std::vector<uint16_t> regs(65536);
+            FMdb.Get_InputRegData(regs);
+            for (int i = 0; i < 10; ++i)
+                regs[size_t(i)] = static_cast<uint16_t>(1000 + 10 * i);
+            regs[0] = static_cast<uint16_t>(FSeconds);
+            FMdb.Set_InputRegData(regs);
+        }
+        if (FDiscrete) {
+            std::vector<bool> bits(65536);
+            FMdb.Get_DiscreteData(bits);
+            for (int i = 0; i < 8; ++i)
+                bits[size_t(i)] = (FSeconds % 8) != uint32_t(i);
+            FMdb.Set_DiscreteData(bits);
+        }
         ++FSeconds;
     }
 
@@ -159,6 +187,8 @@ private:
     uint32_t FSeconds = 0;
     bool FRegisters = false;
     bool FCoils = false;
+    bool FInputs = false;
+    bool FDiscrete = false;
 };
 
 } // namespace
@@ -184,6 +214,15 @@ int main(int argc, char** argv)
         {QStringLiteral("registers"), QStringLiteral("Register values from wire address START."),
          QStringLiteral("START=V1,V2,...")},
         {QStringLiteral("coils"), QStringLiteral("Coil states from wire address START."), QStringLiteral("START=0|1,...")},
+        {QStringLiteral("inputs"), QStringLiteral("Input register values from wire address START."),
+         QStringLiteral("START=V1,V2,...")},
+        {QStringLiteral("discrete"), QStringLiteral("Discrete input states from wire address START."),
+         QStringLiteral("START=0|1,...")},
+        {QStringLiteral("device-id"), QStringLiteral("Read Device Identification objects."),
+         QStringLiteral("VENDOR,PRODUCT,REVISION")},
+        {QStringLiteral("designed"), QStringLiteral("The engine's designed listening mode instead of a standard slave.")},
+        {QStringLiteral("max-clients"), QStringLiteral("Modbus TCP masters served at the same time (1)."),
+         QStringLiteral("N")},
     });
     p.addHelpOption();
     if (!p.parse(app.arguments()))
@@ -238,20 +277,50 @@ int main(int argc, char** argv)
     if (p.isSet(QStringLiteral("unit")))
         mdb.SetDeviceID(uint8_t(ParseNumber(p.value(QStringLiteral("unit")), 0, 255, "--unit")));
 
+    const bool standard = !p.isSet(QStringLiteral("designed"));
+    mdb.SetStandardProfile(standard);
+    if (p.isSet(QStringLiteral("max-clients"))) {
+        const long n = ParseNumber(p.value(QStringLiteral("max-clients")), 1, 64, "--max-clients");
+        mdb.SetMaxClients(int(n));
+    }
+    {
+        QStringList id = {QStringLiteral("ZORP"), QStringLiteral("zorp-slave"), QStringLiteral("1.0")};
+        if (p.isSet(QStringLiteral("device-id"))) {
+            id = p.value(QStringLiteral("device-id")).split(QLatin1Char(','));
+            if (id.size() != 3)
+                Usage(QStringLiteral("--device-id takes VENDOR,PRODUCT,REVISION"));
+            for (const QString& text : id)
+                if (text.size() > 200 || text.toLatin1() != text.toUtf8())
+                    Usage(QStringLiteral("--device-id texts are plain ASCII of at most 200 characters"));
+        }
+        mdb.SetDeviceIdentification(id[0], id[1], id[2]);
+    }
+
     const QStringList regRuns = p.values(QStringLiteral("registers"));
     const QStringList coilRuns = p.values(QStringLiteral("coils"));
+    const QStringList inputRuns = p.values(QStringLiteral("inputs"));
+    const QStringList discreteRuns = p.values(QStringLiteral("discrete"));
     {
-        std::vector<uint16_t> regs(65536);
-        std::vector<bool> bits(65536);
+        std::vector<uint16_t> regs(65536), inputs(65536);
+        std::vector<bool> bits(65536), discrete(65536);
         for (const QString& run : regRuns)
             ParseRun(run, false, regs, bits);
         for (const QString& run : coilRuns)
             ParseRun(run, true, regs, bits);
+        for (const QString& run : inputRuns)
+            ParseRun(run, false, inputs, discrete);
+        for (const QString& run : discreteRuns)
+            ParseRun(run, true, inputs, discrete);
         mdb.Set_MapData(regs);
         mdb.Set_CoilData(bits);
+        mdb.Set_InputRegData(inputs);
+        mdb.Set_DiscreteData(discrete);
     }
     Demo demo(mdb);
-    demo.Start(regRuns.isEmpty(), regRuns.isEmpty() && coilRuns.isEmpty());
+    // Each image without values of its own serves the demonstration (the
+    // coils only when no registers were given either, as before).
+    demo.Start(regRuns.isEmpty(), regRuns.isEmpty() && coilRuns.isEmpty(), inputRuns.isEmpty(),
+               discreteRuns.isEmpty());
 
     // Signals reach the event loop through a pipe.
     if (::pipe(gSignalPipe) != 0) {
@@ -287,7 +356,17 @@ int main(int argc, char** argv)
         }
         Say(QStringLiteral("listening on %1 %2").arg(linkName, where));
     };
-    mdb.OnClientConnect = [&](QObject*, const QString& ip) { Say(QStringLiteral("client connected %1").arg(ip)); };
+    // Where a request came from: the master's address and port, or the line.
+    auto origin = [&]() -> QString {
+        if (linkName == QLatin1String("serial"))
+            return where;
+        return QStringLiteral("%1:%2").arg(mdb.CommPort()->PeerAddress()).arg(mdb.CommPort()->PeerPort());
+    };
+    mdb.OnClientConnect = [&](QObject*, const QString& ip) {
+        const uint16_t peerPort = mdb.CommPort()->PeerPort();
+        Say(peerPort ? QStringLiteral("client connected %1:%2").arg(ip).arg(peerPort)
+                     : QStringLiteral("client connected %1").arg(ip));
+    };
     mdb.OnClientDisconnect = [&](QObject*) { Say(QStringLiteral("client disconnected")); };
     mdb.OnError = [&](QObject*, int32_t code) {
         if (!announced) {
@@ -306,47 +385,45 @@ int main(int argc, char** argv)
         lastError = code;
         QTimer::singleShot(code == 15 ? 100 : 1000, &app, [&] { mdb.Listen(); });
     };
-    // The answer just sent echoes address and word (quantity) of a write.
-    QByteArray lastSent;
-    mdb.OnSendData = [&](QObject*, const void* block, int32_t size) {
-        lastSent = QByteArray(static_cast<const char*>(block), size);
-    };
-    auto echo = [&](uint16_t& a, uint16_t& w) {
-        const int base = mdb.Protocol() == mbpTCP ? 6 : 0;
-        if (lastSent.size() < base + 6)
-            return false;
-        const auto* b = reinterpret_cast<const uint8_t*>(lastSent.constData()) + base;
-        a = uint16_t((b[2] << 8) | b[3]);
-        w = uint16_t((b[4] << 8) | b[5]);
-        return true;
-    };
-    auto registersWritten = [&](const char* what, bool multiple) {
-        uint16_t a, w;
-        if (!echo(a, w))
-            return;
-        std::vector<uint16_t> regs(65536);
-        mdb.Get_MapData(regs);
-        if (multiple)
-            Say(QStringLiteral("%1 %2..%3 = %4").arg(QLatin1String(what)).arg(a).arg(uint32_t(a) + w - 1).arg(JoinValues(regs, a, w)));
+    mdb.OnSlaveRefused = [&](QObject*, uint8_t fc, uint8_t code) {
+        if (code == 0)
+            Say(QStringLiteral("closed connection of %1: not a Modbus TCP header").arg(origin()));
         else
-            Say(QStringLiteral("%1 %2 = %3").arg(QLatin1String(what)).arg(a).arg(regs[a]));
+            Say(QStringLiteral("refused fc %1 from %2: exception %3")
+                    .arg(fc)
+                    .arg(origin())
+                    .arg(code, 2, 10, QLatin1Char('0')));
     };
-    auto coilsWritten = [&](bool multiple) {
-        uint16_t a, w;
-        if (!echo(a, w))
-            return;
-        std::vector<bool> bits(65536);
-        mdb.Get_CoilData(bits);
-        if (multiple)
-            Say(QStringLiteral("write coils %1..%2 = %3").arg(a).arg(uint32_t(a) + w - 1).arg(JoinBits(bits, a, w)));
-        else
+    mdb.OnSlaveWrite = [&](QObject*, uint8_t fc, uint16_t a, uint16_t q) {
+        const uint32_t last = uint32_t(a) + q - 1;
+        switch (fc) {
+        case 5: {
+            std::vector<bool> bits(size_t(a) + 1);
+            mdb.Get_CoilData(bits);
             Say(QStringLiteral("write coil %1 = %2").arg(a).arg(bits[a] ? 1 : 0));
+            break;
+        }
+        case 15: {
+            std::vector<bool> bits(65536);
+            mdb.Get_CoilData(bits);
+            Say(QStringLiteral("write coils %1..%2 = %3").arg(a).arg(last).arg(JoinBits(bits, a, q)));
+            break;
+        }
+        default: {
+            std::vector<uint16_t> regs(65536);
+            mdb.Get_MapData(regs);
+            const char* what = fc == 102 ? "write special register"
+                               : fc == 22 ? "mask write register"
+                               : (fc == 16 || fc == 23) ? "write registers"
+                                                        : "write register";
+            if (fc == 16 || fc == 23)
+                Say(QStringLiteral("%1 %2..%3 = %4").arg(QLatin1String(what)).arg(a).arg(last).arg(JoinValues(regs, a, q)));
+            else
+                Say(QStringLiteral("%1 %2 = %3").arg(QLatin1String(what)).arg(a).arg(regs[a]));
+            break;
+        }
+        }
     };
-    mdb.OnWriteSingleReg = [&](QObject*) { registersWritten("write register", false); };
-    mdb.OnWriteSingleSpecialReg = [&](QObject*) { registersWritten("write special register", false); };
-    mdb.OnWriteMultiRegs = [&](QObject*) { registersWritten("write registers", true); };
-    mdb.OnWriteSingleCoil = [&](QObject*) { coilsWritten(false); };
-    mdb.OnWriteMultiCoils = [&](QObject*) { coilsWritten(true); };
 
     mdb.Listen();
     const int rc = app.exec();
