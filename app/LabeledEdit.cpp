@@ -3,7 +3,9 @@
 #include <QFocusEvent>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QContextMenuEvent>
 #include <QLabel>
+#include <QMenu>
 
 TLabeledEdit::TLabeledEdit(const QString& caption, QWidget* parent)
     : QLineEdit(parent)
@@ -157,4 +159,16 @@ void TLabeledEdit::PlaceLabel()
         return;
     const int w = FLabel->fontMetrics().horizontalAdvance(FLabel->text()) + 2;
     FLabel->setGeometry(x() - 3 - w, y(), w, height());
+}
+
+void TLabeledEdit::contextMenuEvent(QContextMenuEvent* e)
+{
+    if (!OnContextMenu) {
+        QLineEdit::contextMenuEvent(e);
+        return;
+    }
+    QMenu* menu = createStandardContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    OnContextMenu(menu);
+    menu->popup(e->globalPos());
 }

@@ -6,6 +6,7 @@
 #include <functional>
 
 class QLabel;
+class QMenu;
 
 class TLabeledEdit : public QLineEdit {
     Q_OBJECT
@@ -28,6 +29,10 @@ public:
     // The focus left the box for another control of the same window.
     std::function<void(QObject* Sender)> OnExit;
 
+    // Receives the box's standard context menu (right button) before it
+    // shows, to add entries of its own. Unset: the standard menu alone.
+    std::function<void(QMenu* Menu)> OnContextMenu;
+
     // Runs the OnKeyPress filter on one character; returns the character
     // to insert, or 0 when it is discarded.
     QChar FilterChar(QChar c);
@@ -40,6 +45,7 @@ protected:
     void moveEvent(QMoveEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void changeEvent(QEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
 
 private:
     void PlaceLabel();

@@ -9,6 +9,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
@@ -250,6 +251,12 @@ void TfrmModbusMaster::CreateControls()
     keyPress(leSlaveID, &TfrmModbusMaster::leCOMKeyPress);
     keyPress(leStartAddress, &TfrmModbusMaster::leStartAddressKeyPress);
     keyPress(leLength, &TfrmModbusMaster::leLengthKeyPress);
+    leCOM->OnContextMenu = [this](QMenu* menu) {
+        menu->addSeparator();
+        QAction* a = menu->addAction(QStringLiteral("Serial ports..."));
+        a->setObjectName(QStringLiteral("actSerialPorts"));
+        connect(a, &QAction::triggered, this, [this] { RunGuarded([this] { ShowSerialPorts(); }); });
+    };
     // The speed box is a digits-only box in its own right, also for pasted text.
     leSpeed->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), leSpeed));
 

@@ -141,6 +141,10 @@ public:
     void CheckLinkLost();
     // Panel 0 text for a link lost that way.
     QString LinkLostText() const;
+    // The serial ports found on the machine (Options menu and the COM
+    // field's context menu): the chosen port's COM number goes into leCOM,
+    // a port without one first gets the next free number in "comports.ini".
+    void ShowSerialPorts();
 
     // ---- polling (uMasterPolling.cpp) ---------------------------------------
     void btnReadClick(QObject* Sender);

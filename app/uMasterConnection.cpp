@@ -8,9 +8,11 @@
 #include <QTimer>
 
 #include "AppErrors.h"
+#include "CommPort.h"
 #include "CommLog.h"
 #include "LabeledEdit.h"
 #include "RadioGroup.h"
+#include "SerialPortsDialog.h"
 #include "StatusBar.h"
 #include "VexaModbus.h"
 
@@ -202,4 +204,11 @@ void TfrmModbusMaster::leStartAddressKeyPress(QObject*, QChar& Key)
 void TfrmModbusMaster::leLengthKeyPress(QObject*, QChar& Key)
 {
     filterKey(Key, isDigit);
+}
+
+void TfrmModbusMaster::ShowSerialPorts()
+{
+    const int n = RunSerialPortsDialog(this, TCommPort::ComPortsIniPath(), StrToIntDef(leCOM->text(), 1));
+    if (n > 0)
+        leCOM->setText(QString::number(n));
 }

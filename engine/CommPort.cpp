@@ -4,8 +4,10 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QMetaObject>
+#include <QStandardPaths>
 #include <QStringDecoder>
 #include <QtGlobal>
 
@@ -428,7 +430,15 @@ QString TCommPort::ComPortsIniPath()
 {
     if (!IniPathOverride().isEmpty())
         return IniPathOverride();
-    const QString dir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
+    // The folder the tester keeps "setings.ini" in: one named by
+    // ZORP_CONFIG_DIR, else the program's folder, else (an installed
+    // program, whose folder cannot be written) the per-user one.
+    QString dir = qEnvironmentVariable("ZORP_CONFIG_DIR");
+    if (dir.isEmpty()) {
+        dir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
+        if (!QFileInfo(dir).isWritable())
+            dir = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/ZORP");
+    }
     return QDir(dir).filePath(QStringLiteral("comports.ini"));
 }
 

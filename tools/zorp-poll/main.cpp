@@ -27,6 +27,7 @@
 #include "CommPort.h"
 #include "EventLoop.h"
 #include "ModbusFrames.h"
+#include "SerialPorts.h"
 #include "VexaModbus.h"
 
 namespace {
@@ -446,6 +447,12 @@ int main(int argc, char** argv)
 {
     zorp::UseQtEventDispatcher();
     QCoreApplication app(argc, argv);
+    // --list-ports: the serial ports found, with the COM number of each.
+    if (QCoreApplication::arguments().contains(QStringLiteral("--list-ports"))) {
+        const QString ini = TCommPort::ComPortsIniPath();
+        std::fputs(zorp::FormatSerialPortList(zorp::ListSerialPorts(ini), ini).toLocal8Bit().constData(), stdout);
+        return 0;
+    }
     const Options options = Parse(QCoreApplication::arguments());
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     Poller poller(options);
