@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
+#include <QSet>
 #include <QStringDecoder>
 #include <QStringList>
 
@@ -181,6 +182,7 @@ QMap<int, QString> ReadComPortMap(const QString& iniPath)
         return map;
     const QString text = DecodeIni(f.read(MaxIniBytes));
     bool inSection = false;
+    QSet<int> seen;
     for (QStringView line : QStringView(text).split(u'\n')) {
         line = line.trimmed();
         if (line.isEmpty() || line.startsWith(u';') || line.startsWith(u'#'))
@@ -199,8 +201,11 @@ QMap<int, QString> ReadComPortMap(const QString& iniPath)
         const QStringView key = line.left(eq).trimmed();
         bool ok = false;
         const int n = key.toInt(&ok);
-        if (!ok || n < 1 || n > 65535 || key != QString::number(n) || map.contains(n))
+        if (!ok || n < 1 || n > 65535 || key != QString::number(n) || seen.contains(n))
             continue;
+        // The first entry of a number counts, an empty one too (which
+        // leaves the number its default device).
+        seen.insert(n);
         QStringView value = line.mid(eq + 1).trimmed();
         if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front())
             value = value.mid(1, value.size() - 2);

@@ -274,6 +274,8 @@ INSTANTIATE_TEST_SUITE_P(
                       // Keys the port object would never look up, empty
                       // values and other sections name no number.
                       NextFreeCase{"IgnoredKeys", "[Ports]\n01=/dev/a\n1=\nx=/dev/b\n[Other]\n1=/dev/c\n", {}, 1},
+                      // The first entry of a number counts, even an empty one.
+                      NextFreeCase{"FirstEntryCounts", "[Ports]\n1=\n1=/dev/a\n2=/dev/b\n", {}, 1},
                       NextFreeCase{"CommentsAndBom", "\xEF\xBB\xBF; c\r\n[Ports]\r\n#1=/dev/a\r\n1 = \"/dev/b\"\r\n", {}, 2}),
     [](const ::testing::TestParamInfo<NextFreeCase>& info) { return std::string(info.param.name); });
 
