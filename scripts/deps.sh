@@ -11,6 +11,7 @@ ZORP_PACKAGES=(
   libmodbus-dev mbpoll socat
   xvfb xauth fonts-wine fonts-liberation2 fontconfig
   clang libclang-rt-14-dev
+  desktop-file-utils appstream lintian dpkg-dev fakeroot util-linux
 )
 
 missing=()
