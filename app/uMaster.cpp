@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
@@ -17,6 +18,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QTimer>
+#include <algorithm>
 
 #include "AppErrors.h"
 #include "DesignFonts.h"
@@ -68,11 +70,18 @@ TfrmModbusMaster::TfrmModbusMaster(QWidget* parent)
     setWindowTitle(QStringLiteral("ZORP (Zelvara) v. 1.0.2"));
     setFont(pixelFont(QStringLiteral("Tahoma"), 11));
     paintBackground(this, kBackground);
-    resize(DesignWidth, DesignHeight);
+    CreateMenu();
+    MainMenu->setFixedHeight(MainMenu->sizeHint().height());
+    MainMenu->setGeometry(0, 0, DesignWidth, MainMenu->height());
+    Client = new QWidget(this);
+    Client->setObjectName(QStringLiteral("Client"));
+    Client->setGeometry(0, MenuHeight(), DesignWidth, DesignHeight);
+    paintBackground(Client, kBackground);
+    resize(DesignWidth, DesignHeight + MenuHeight());
     setMinimumSize(480, 360);
     if (const QScreen* s = QGuiApplication::primaryScreen()) {
         const QRect g = s->availableGeometry();
-        move(g.x() + (g.width() - DesignWidth) / 2, g.y() + (g.height() - DesignHeight) / 2);
+        move(g.x() + (g.width() - width()) / 2, g.y() + (g.height() - height()) / 2);
     }
 
     CreateControls();
@@ -160,7 +169,7 @@ void TfrmModbusMaster::CreateControls()
     };
 
     // ---- Settings -----------------------------------------------------------
-    gbSettings = new TGroupBox(QStringLiteral("Settings:"), this);
+    gbSettings = new TGroupBox(QStringLiteral("Settings:"), Client);
     place(gbSettings, "gbSettings", 8, 0, 906, 93);
     rgModbusMode = new TRadioGroup(QStringLiteral("Modbus mode:"),
                                    {QStringLiteral("RTU over Serial"), QStringLiteral("RTU over TCP"), QStringLiteral("TCP")},
@@ -179,7 +188,7 @@ void TfrmModbusMaster::CreateControls()
     btnDisconnect->setEnabled(false);
 
     // ---- Data -----------------------------------------------------------------
-    gbData = new TGroupBox(QStringLiteral("Data:"), this);
+    gbData = new TGroupBox(QStringLiteral("Data:"), Client);
     place(gbData, "gbData", 8, 92, 906, 425);
     paintBackground(gbData, kBackground);
     leSlaveID = edit(gbData, "leSlaveID", "Slave ID:", 64, 24, 65, "1", 3);
@@ -209,14 +218,14 @@ void TfrmModbusMaster::CreateControls()
     btnSaveSettings = button(gbData, "btnSaveSettings", "Save Settings", 337, 392, 88, 25);
 
     // ---- Communication log ------------------------------------------------------
-    gbComm = new TGroupBox(QStringLiteral("Communication Log:"), this);
+    gbComm = new TGroupBox(QStringLiteral("Communication Log:"), Client);
     place(gbComm, "gbComm", 8, 518, 906, 172);
     REComm = new TCommLog(gbComm);
     place(REComm, "REComm", 3, 15, 900, 155);
     REComm->setFont(pixelFont(QStringLiteral("Courier New"), 11));
 
     // ---- Status bar -------------------------------------------------------------
-    sBar = new TStatusBar(this);
+    sBar = new TStatusBar(Client);
     place(sBar, "sBar", 0, DesignHeight - 19, DesignWidth, 19);
     paintBackground(sBar, kBackground);
     sBar->AddPanel(200, Qt::AlignLeft);
@@ -385,6 +394,8 @@ void TfrmModbusMaster::closeEvent(QCloseEvent* e)
 void TfrmModbusMaster::resizeEvent(QResizeEvent* e)
 {
     QWidget::resizeEvent(e);
+    MainMenu->setGeometry(0, 0, width(), MenuHeight());
+    Client->setGeometry(0, MenuHeight(), width(), std::max(0, height() - MenuHeight()));
     LayoutControls();
 }
 
@@ -392,14 +403,14 @@ void TfrmModbusMaster::LayoutControls()
 {
     // Every control keeps the distances of the designed 922 x 712 layout to
     // the edges it is anchored to.
-    const int dw = width() - DesignWidth;
-    const int dh = height() - DesignHeight;
+    const int dw = Client->width() - DesignWidth;
+    const int dh = Client->height() - DesignHeight;
     auto nn = [](int v) { return v < 0 ? 0 : v; };
 
     gbSettings->setGeometry(8, 0, nn(906 + dw), 93);
     gbData->setGeometry(8, 92, nn(906 + dw), nn(425 + dh));
     gbComm->setGeometry(8, 518 + dh, nn(906 + dw), 172);
-    sBar->setGeometry(0, height() - 19, width(), 19);
+    sBar->setGeometry(0, Client->height() - 19, Client->width(), 19);
 
     sgData->setGeometry(14, 64, nn(795 + dw), nn(326 + dh));
     btnRead->move(823 + dw, 64);

@@ -28,6 +28,8 @@ class QTime;
 class QFileDialog;
 class QGroupBox;
 class QLabel;
+class QMenu;
+class QMenuBar;
 class QPainter;
 class QPushButton;
 class QTimer;
@@ -48,6 +50,26 @@ public:
     // Designed client size.
     static constexpr int DesignWidth = 922;
     static constexpr int DesignHeight = 712;
+
+    // ---- menu bar and client area (uMasterMenu.cpp) ---------------------------
+    // The menu bar stands above the designed client area; the client area
+    // keeps the designed 922 x 712 and every designed position, so the window
+    // is taller than designed by the menu bar's height.
+    QMenuBar* MainMenu = nullptr;
+    QWidget* Client = nullptr;
+    QMenu* mnuFile = nullptr;
+    QMenu* mnuView = nullptr;
+    QMenu* mnuOptions = nullptr;
+    QMenu* mnuHelp = nullptr;
+    // One of the four menus by its name ("File", "View", "Options", "Help",
+    // case-insensitive), or nullptr. Other windows and features add their
+    // entries through it without touching the menu code.
+    QMenu* ExtensionMenu(const QString& name) const;
+    // Height of the menu bar: the window is the client area plus this.
+    int MenuHeight() const;
+    // The text of Help > About: the program, its version and its licence.
+    static QString AboutText();
+    void actAboutExecute(QObject* Sender);
 
     // ---- controls ---------------------------------------------------------
     // gbSettings
@@ -145,6 +167,7 @@ public:
     // field's context menu): the chosen port's COM number goes into leCOM,
     // a port without one first gets the next free number in "comports.ini".
     void ShowSerialPorts();
+    QAction* actSerialPorts = nullptr; // Options > Serial ports...
 
     // ---- polling (uMasterPolling.cpp) ---------------------------------------
     void btnReadClick(QObject* Sender);
@@ -202,6 +225,7 @@ protected:
     void resizeEvent(QResizeEvent* e) override;
 
 private:
+    void CreateMenu();
     void CreateControls();
     void WireEngine();
     void LayoutControls();

@@ -53,7 +53,7 @@ TEST_F(BadStoredSettingsTest, EmptyBinaryAndTruncatedFilesGiveDefaultsAndSurvive
         CreateWindow();
         EXPECT_FALSE(W->isMaximized());
         EXPECT_FALSE(W->isMinimized());
-        EXPECT_EQ(W->size(), QSize(922, 712));
+        EXPECT_EQ(W->Client->size(), QSize(922, 712));
         EXPECT_EQ(W->leCOM->text(), "1");
         DestroyWindow();
         EXPECT_TRUE(Boxes.isEmpty()) << Boxes.join('\n').toStdString();

@@ -236,6 +236,21 @@ TEST_F(SerialPortsTest, ComFieldContextMenuKeepsStandardEntriesAndOpensTheList)
     EXPECT_EQ(w->leCOM->text(), QStringLiteral("5"));
 }
 
+TEST_F(SerialPortsTest, OptionsMenuEntryOpensTheList)
+{
+    int opened = 0;
+    SetSerialPortsDialogHook([&](TfrmSerialPorts* d) {
+        ++opened;
+        return d->sgPorts->rowCount() == 3 ? 6 : 0;
+    });
+    ASSERT_NE(w->actSerialPorts, nullptr);
+    EXPECT_EQ(w->actSerialPorts->text(), QStringLiteral("Serial ports..."));
+    EXPECT_TRUE(w->mnuOptions->actions().contains(w->actSerialPorts));
+    w->actSerialPorts->trigger();
+    EXPECT_EQ(opened, 1);
+    EXPECT_EQ(w->leCOM->text(), QStringLiteral("6"));
+}
+
 // The next free number: not named in the file and not the default number
 // of a port the machine has (/dev/ttySk is COM k+1).
 struct NextFreeCase {

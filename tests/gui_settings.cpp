@@ -279,7 +279,7 @@ TEST_F(StoredSettingsTest, FirstStartWritesAllSeventeenKeysAtClose)
     CreateWindow();
     EXPECT_FALSE(W->isMaximized());
     EXPECT_FALSE(W->isMinimized());
-    EXPECT_EQ(W->size(), QSize(922, 712));
+    EXPECT_EQ(W->Client->size(), QSize(922, 712));
     EXPECT_FALSE(QFile::exists(IniPath())); // nothing written while running
     const QRect g = W->geometry();
     DestroyWindow();

@@ -6,6 +6,9 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -124,7 +127,10 @@ TEST_F(WindowStartTest, TitleWindowClosesBeforeTheMainWindowAppears)
 TEST_F(GuiWindowTest, OpensWithTheDesignedDefaults)
 {
     EXPECT_EQ(w->windowTitle(), "ZORP (Zelvara) v. 1.0.2");
-    EXPECT_EQ(w->size(), QSize(922, 712));
+    // The designed client area below the menu bar; the window grows by the menu.
+    EXPECT_EQ(w->Client->geometry(), QRect(0, w->MenuHeight(), 922, 712));
+    EXPECT_EQ(w->size(), QSize(922, 712 + w->MenuHeight()));
+    EXPECT_GT(w->MenuHeight(), 0);
     EXPECT_EQ(w->font().family(), "Tahoma");
     EXPECT_EQ(w->font().pixelSize(), 11);
     EXPECT_EQ(w->palette().color(QPalette::Window), QColor(235, 235, 235));
@@ -276,7 +282,7 @@ TEST_F(GuiWindowTest, OpensWithTheDesignedDefaults)
 
 TEST_F(GuiWindowTest, ControlsKeepTheirAnchorsWhenTheWindowIsResized)
 {
-    w->resize(922 + 200, 712 + 100);
+    w->resize(922 + 200, 712 + 100 + w->MenuHeight());
     QCoreApplication::processEvents();
     EXPECT_EQ(w->gbSettings->geometry(), QRect(8, 0, 1106, 93));
     EXPECT_EQ(w->gbData->geometry(), QRect(8, 92, 1106, 525));
@@ -295,7 +301,7 @@ TEST_F(GuiWindowTest, ControlsKeepTheirAnchorsWhenTheWindowIsResized)
     EXPECT_EQ(w->leSlaveID->geometry(), QRect(64, 24, 65, 21));
 
     // Back to the designed size: the designed layout again.
-    w->resize(922, 712);
+    w->resize(922, 712 + w->MenuHeight());
     QCoreApplication::processEvents();
     EXPECT_EQ(w->gbComm->geometry(), QRect(8, 518, 906, 172));
     EXPECT_EQ(w->sgData->geometry(), QRect(14, 64, 795, 326));
@@ -304,6 +310,35 @@ TEST_F(GuiWindowTest, ControlsKeepTheirAnchorsWhenTheWindowIsResized)
     QCoreApplication::processEvents();
     EXPECT_GE(w->gbData->height(), 0);
     EXPECT_GE(w->sgData->width(), 0);
+}
+
+TEST_F(GuiWindowTest, MenuBarHostsFourMenusAboveTheClientArea)
+{
+    ASSERT_NE(w->MainMenu, nullptr);
+    EXPECT_EQ(w->MainMenu->geometry(), QRect(0, 0, w->width(), w->MenuHeight()));
+    const char* names[] = {"File", "View", "Options", "Help"};
+    const QList<QAction*> top = w->MainMenu->actions();
+    ASSERT_EQ(top.size(), 4);
+    for (int i = 0; i < 4; ++i) {
+        QMenu* m = w->ExtensionMenu(QString::fromLatin1(names[i]));
+        ASSERT_NE(m, nullptr) << names[i];
+        EXPECT_EQ(top[i]->menu(), m);
+        EXPECT_EQ(top[i]->text().remove('&'), names[i]);
+        EXPECT_EQ(w->ExtensionMenu(QString::fromLatin1(names[i]).toLower()), m);
+    }
+    EXPECT_EQ(w->ExtensionMenu("Edit"), nullptr);
+    // Another feature adds its entry through the host.
+    QAction* added = w->ExtensionMenu("View")->addAction("Chart");
+    EXPECT_TRUE(w->mnuView->actions().contains(added));
+
+    EXPECT_TRUE(w->AboutText().contains("1.0.2"));
+    EXPECT_TRUE(w->AboutText().contains("Licence"));
+    w->findChild<QAction*>("actAbout")->trigger();
+    auto* box = w->findChild<QMessageBox*>("AboutBox");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), w->AboutText());
+    box->close();
+    EXPECT_TRUE(boxes.isEmpty());
 }
 
 TEST(StrictConversion, AcceptsOnlyDecimalIntegersWithin32Bits)
