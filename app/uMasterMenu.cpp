@@ -12,7 +12,7 @@
 
 namespace {
 constexpr const char* kVersion = "1.0.2";
-constexpr const char* kLicence = "MIT License";
+constexpr const char* kLicence = "GNU General Public License, version 3 or later (GPL-3.0-or-later)";
 } // namespace
 
 void TfrmModbusMaster::CreateMenu()
