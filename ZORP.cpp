@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tester's entry point: the application, the main window, the message loop.
 #include <QApplication>
 #include <QTimer>

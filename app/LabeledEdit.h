@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TLabeledEdit: a one-line edit box with its caption label on its left and
 // the key hooks the main window uses to filter and react to typing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TfrmSerialPorts: the serial ports found on the machine, with the COM
 // number each maps to, so that a user can reach a USB adapter by name

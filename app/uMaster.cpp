@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Main window: creation, controls and their designed layout, anchoring on
 // resize, engine configuration and wiring, closing.
 #include "uMaster.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TfrmModbusMaster: the tester's main window. It owns every control, the
 // engine object mdb, the one-shot ReadAgainTimer, the save dialog SD and the

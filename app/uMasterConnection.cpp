@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Connection panel: Connect and Disconnect, the engine's link reports, the
 // recovery from a link the transport lost, and the key filters of the
 // window's edit boxes.

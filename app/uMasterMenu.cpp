@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Main window: the menu bar above the designed client area and the entries
 // that are not the concern of a feature file of their own.
 #include "uMaster.h"

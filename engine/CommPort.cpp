@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TCommPort: the port object shared by the serial and TCP sides.
 #include "CommPort.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TCommPort: one byte pipe over a serial device or a TCP socket, chosen by
 // its device layer when it opens. Runs on the thread that owns it (the UI

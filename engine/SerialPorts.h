@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The serial ports found on the machine, with the COM number each maps to
 // through "comports.ini", shared by the tester's port list and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The INI layer on arbitrary files: loading, reading every section and key
 // that the file seems to name, updating one key and saving. A file that did
 // not load must not be replaced; after a save, the file read back gives the

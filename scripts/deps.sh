@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages that the build, the tester and the tests need,
 # when any is missing. Uses sudo when not run as root.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # One command: installs what is missing, builds the tester and starts it.
 # When the slave simulator is part of the build, it is started too, on
 # 127.0.0.1 port 5020 (Modbus TCP), and stopped when the tester closes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A newcomer's first minutes, as the README walks through them: the tester
 // against the real zorp-slave demonstration image on 127.0.0.1, function 03,
 // a row given a type and a description, the layout saved as a profile.

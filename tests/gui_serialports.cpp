@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The serial-port list: ports from the system and from a by-id folder, the
 // COM number of each, the next free number written to "comports.ini" beside
 // "setings.ini", ports the user cannot open, and the COM field's way there.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # scripts/run.sh on a machine without a display: one line that says what is
 # missing and how to run it anyway, exit status 1, and nothing installed,
 # built or started.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zorp-poll --list-ports: the ports behind a by-id folder with their COM
 // numbers from "comports.ini", and the real access check seen by a user
 // who may not open a port (run as "nobody" when the tests run as root).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zorp-poll: a command-line Modbus master on the engine.
 //
 //   zorp-poll (--tcp HOST:PORT | --rtu-tcp HOST:PORT | --serial DEVICE
