@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The windows are designed in Tahoma (and the log in Courier New). Where the
 // system's font configuration does not know Tahoma but a metric-compatible

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TfrmDataEditor: the small modal dialog in which the user picks a row's data
 // type or types its description; ExecuteDataEditor runs it for one cell.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Main window: creation, controls and their designed layout, anchoring on
 // resize, engine configuration and wiring, closing.
 #include "uMaster.h"
@@ -9,6 +10,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
@@ -294,6 +296,12 @@ void TfrmModbusMaster::CreateControls()
     keyPress(leSlaveID, &TfrmModbusMaster::leCOMKeyPress);
     keyPress(leStartAddress, &TfrmModbusMaster::leStartAddressKeyPress);
     keyPress(leLength, &TfrmModbusMaster::leLengthKeyPress);
+    leCOM->OnContextMenu = [this](QMenu* menu) {
+        menu->addSeparator();
+        QAction* a = menu->addAction(QStringLiteral("Serial ports..."));
+        a->setObjectName(QStringLiteral("actSerialPorts"));
+        connect(a, &QAction::triggered, this, [this] { RunGuarded([this] { ShowSerialPorts(); }); });
+    };
     // The speed box is a digits-only box in its own right, also for pasted text.
     leSpeed->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), leSpeed));
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TfrmModbusMaster: the tester's main window. It owns every control, the
 // engine object mdb, the one-shot ReadAgainTimer, the save dialog SD and the
@@ -292,6 +293,11 @@ public:
     void CheckLinkLost();
     // Panel 0 text for a link lost that way.
     QString LinkLostText() const;
+    // The serial ports found on the machine (Options menu and the COM
+    // field's context menu): the chosen port's COM number goes into leCOM,
+    // a port without one first gets the next free number in "comports.ini".
+    void ShowSerialPorts();
+    QAction* actSerialPorts = nullptr; // Options > Serial ports...
 
     // ---- polling (uMasterPolling.cpp) ---------------------------------------
     void btnReadClick(QObject* Sender);

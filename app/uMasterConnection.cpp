@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Connection panel: Connect and Disconnect, the engine's link reports, the
 // recovery from a link the transport lost, and the key filters of the
 // window's edit boxes.
@@ -8,9 +9,11 @@
 #include <QTimer>
 
 #include "AppErrors.h"
+#include "CommPort.h"
 #include "CommLog.h"
 #include "LabeledEdit.h"
 #include "RadioGroup.h"
+#include "SerialPortsDialog.h"
 #include "StatusBar.h"
 #include "VexaModbus.h"
 
@@ -207,4 +210,11 @@ void TfrmModbusMaster::leStartAddressKeyPress(QObject*, QChar& Key)
 void TfrmModbusMaster::leLengthKeyPress(QObject*, QChar& Key)
 {
     filterKey(Key, isDigit);
+}
+
+void TfrmModbusMaster::ShowSerialPorts()
+{
+    const int n = RunSerialPortsDialog(this, TCommPort::ComPortsIniPath(), StrToIntDef(leCOM->text(), 1));
+    if (n > 0)
+        leCOM->setText(QString::number(n));
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The register grid of the main window: addresses, value groups and their
 // colours, cell painting, rendering of responses, and editing of the Data
 // Type and Description cells through the data editor.

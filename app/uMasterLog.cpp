@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Communication log: one time-stamped line per frame sent (red) and per
 // block received (blue).
 #include "uMaster.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Main window: the menu bar above the designed client area and the entries
 // that are not the concern of a feature file of their own.
 #include "uMaster.h"
@@ -16,7 +17,7 @@
 
 namespace {
 constexpr const char* kVersion = "1.0.2";
-constexpr const char* kLicence = "MIT License";
+constexpr const char* kLicence = "GNU General Public License, version 3 or later (GPL-3.0-or-later)";
 } // namespace
 
 void TfrmModbusMaster::CreateMenu()
@@ -95,6 +96,13 @@ void TfrmModbusMaster::CreateMenu()
     QAction* about = mnuHelp->addAction(QStringLiteral("&About..."));
     about->setObjectName(QStringLiteral("actAbout"));
     connect(about, &QAction::triggered, this, [this] { RunGuarded([this] { actAboutExecute(this); }); });
+
+    // Options > Serial ports...: the machine's serial ports by name.
+    actSerialPorts = new QAction(QStringLiteral("Serial ports..."), this);
+    actSerialPorts->setObjectName(QStringLiteral("actSerialPorts"));
+    connect(actSerialPorts, &QAction::triggered, this, [this] { RunGuarded([this] { ShowSerialPorts(); }); });
+    mnuOptions->addSeparator();
+    mnuOptions->addAction(actSerialPorts);
 }
 
 QMenu* TfrmModbusMaster::ExtensionMenu(const QString& name) const

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Main window: the Read operation, the four response handlers, the Real-time
 // cycle, the error counter, and the Start Address and Length fields keeping
 // the grid's rows and addresses in step.

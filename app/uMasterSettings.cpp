@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Main window: settings profiles (grid layouts saved to and loaded from
 // "Settings/<name>.zvst") and the stored window settings "setings.ini".
 #include "uMaster.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TfrmSplash: the title window shown modally while the main window is
 // created. It closes itself when SplashTimer fires.

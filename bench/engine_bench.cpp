@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine as a Modbus TCP master against a server on 127.0.0.1.
 //
 //   engine_bench tps PORT COUNT N [glib]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // needs: app
 // grid_render_us: the time ShowRegisterData takes to render one 100-register
 // response into a shown 100-row grid with typed rows, every cell changing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // needs: app
 // log_append_ratio: the time the communication log (the real control,
 // shown, following its end as the window makes it) takes to append a line

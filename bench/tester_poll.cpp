@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // needs: app
 // The tester window itself (offscreen) polling a Modbus TCP slave on
 // 127.0.0.1 in Real time: function 04, Start Address 1, Length 100, the grid

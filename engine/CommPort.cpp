@@ -1,11 +1,14 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TCommPort: the port object shared by the serial and TCP sides.
 #include "CommPort.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QMetaObject>
+#include <QStandardPaths>
 #include <QStringDecoder>
 #include <QtGlobal>
 
@@ -436,7 +439,15 @@ QString TCommPort::ComPortsIniPath()
 {
     if (!IniPathOverride().isEmpty())
         return IniPathOverride();
-    const QString dir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
+    // The folder the tester keeps "setings.ini" in: one named by
+    // ZORP_CONFIG_DIR, else the program's folder, else (an installed
+    // program, whose folder cannot be written) the per-user one.
+    QString dir = qEnvironmentVariable("ZORP_CONFIG_DIR");
+    if (dir.isEmpty()) {
+        dir = QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QDir::currentPath();
+        if (!QFileInfo(dir).isWritable())
+            dir = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/ZORP");
+    }
     return QDir(dir).filePath(QStringLiteral("comports.ini"));
 }
 

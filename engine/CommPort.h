@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TCommPort: one byte pipe over a serial device or a TCP socket, chosen by
 // its device layer when it opens. Runs on the thread that owns it (the UI
@@ -142,9 +143,11 @@ public:
     // (section "Ports", key n), else /dev/ttyS(n-1).
     QString DevicePath() const;
     static QString DevicePathForNumber(int comNumber);
-    // The "comports.ini" that DevicePathForNumber reads: beside the program
-    // unless SetComPortsIniPath named another file (an empty text restores
-    // the default).
+    // The "comports.ini" that DevicePathForNumber reads: the one
+    // SetComPortsIniPath named (an empty text restores the default), else
+    // the one in the folder named by ZORP_CONFIG_DIR, else the one beside
+    // the program, or in ~/.config/ZORP when the program's folder cannot be
+    // written (an installed program; the tester keeps "setings.ini" there).
     static QString ComPortsIniPath();
     static void SetComPortsIniPath(const QString& path);
     // Tests and tools: use this device path instead of the ComNumber mapping

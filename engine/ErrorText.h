@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // English explanations of the engine's error codes (the codes OnError
 // delivers), for the command-line tools, the tester and the README. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Modbus TCP (MBAP) framing shared by the master and the listening side.
 //

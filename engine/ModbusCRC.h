@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // CRC-16/MODBUS over a constant table, shared by the master and the
 // listening side of the engine.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Master-side Modbus frames: builders, delimitation and response checks.
 #include "ModbusFrames.h"
 

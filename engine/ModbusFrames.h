@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Master-side Modbus frames as small pure functions over byte spans: the
 // request builders (into fixed caller buffers), the response delimitation

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The engine's receive buffer: an in-memory byte stream with a size and a
 // position. It is capped well above the largest Modbus frame so that a peer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Serial side of the port object: a QSerialPort opened by device path with
 // the line settings, read into the port's receive buffer as bytes arrive.

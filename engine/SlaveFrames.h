@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Frames of the listening (slave) side, as pure functions over byte spans:
 // when a received request is complete, which checks it passes and in which

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TCP side of the port object: a non-blocking socket connecting to a slave
 // (client mode), or a QTcpServer taking one client at a time (server mode).

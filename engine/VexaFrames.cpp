@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Master requests: framing, transaction identifiers and handing frames over.
 #include "VexaModbus.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TVexaModbus: construction, properties, link operations and the building
 // blocks shared by the rest of the engine (state, error reports, log lines,
 // the terminal, the tick count and the pass timer).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TVexaModbus: the non-visual Modbus engine. One object owns one link to one
 // slave (or, listening, takes the slave's place): its configuration, the port

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's side of the port object: the receive path and the link
 // handlers.
 #include "VexaModbus.h"

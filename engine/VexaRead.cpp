@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Read operations, decoding of accepted read responses, and the register
 // and coil images.
 #include "VexaModbus.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Listening (slave) side of TVexaModbus: delimiting the requests a master
 // sends, answering them from the images, carrying out its writes, and the
 // TCP client's arrival. The frames themselves are the pure functions of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transaction state machine: one short pass per tick or posted call.
 #include "VexaModbus.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Groups of transaction states and what each wait state expects.
 #include <cstdint>

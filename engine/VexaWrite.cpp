@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Write operations, accepted acknowledgements and the blocking wait of the
 // coil writes.
 #include "VexaModbus.h"

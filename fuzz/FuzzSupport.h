@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Shared pieces of the engine harnesses: one QCoreApplication for the whole
 // run, a clock the input drives, and a reader that splits the input into a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a harness over files instead of under libFuzzer: every argument is a
 // file or a folder of files, each given to the harness once. A broken
 // invariant aborts; otherwise prints how many inputs ran.

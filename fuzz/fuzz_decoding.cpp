@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Value decoding on arbitrary Data [HEX] texts and data types: every type
 // with any texts in its rows, type names of any text, the raw columns of
 // any register and the fixed-point text of any double. Checked: the text

@@ -1,8 +1,12 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The INI layer on arbitrary files: loading, reading every section and key
 // that the file seems to name, updating one key and saving. A file that did
 // not load must not be replaced; after a save, the file read back gives the
 // written key what was read before the save, and every other key what it
 // gave before.
+//
+// The same file read as a "comports.ini" gives the serial-port list the
+// numbers that the port object maps.
 //
 // Input: a control byte (which key to write and where the value comes
 // from), then the file's bytes.
@@ -14,7 +18,9 @@
 #include <unistd.h>
 
 #include "FuzzSupport.h"
+#include "CommPort.h"
 #include "IniFile.h"
+#include "SerialPorts.h"
 
 using namespace zorpfuzz;
 using zorp::TIniFile;
@@ -66,6 +72,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         QFile f(g_path);
         if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return 0;
         f.write(bytes);
+    }
+
+    // The same file as a "comports.ini": the serial-port list's map of COM
+    // numbers agrees with the port object's own lookup of each number.
+    {
+        const QMap<int, QString> ports = zorp::ReadComPortMap(g_path);
+        ZORP_FUZZ_CHECK(ports.size() <= bytes.size());
+        TCommPort::SetComPortsIniPath(g_path);
+        for (auto it = ports.constBegin(); it != ports.constEnd(); ++it) {
+            ZORP_FUZZ_CHECK(it.key() >= 1 && it.key() <= 65535 && !it.value().isEmpty());
+            ZORP_FUZZ_CHECK(TCommPort::DevicePathForNumber(it.key()) == it.value());
+        }
+        const int next = zorp::NextFreeComNumber(ports, {});
+        ZORP_FUZZ_CHECK(next >= 1 && !ports.contains(next));
+        TCommPort::SetComPortsIniPath(QString());
     }
 
     TIniFile ini(g_path);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The listening path: requests of any kind, RTU or Modbus TCP, cut into
 // chunks of any size with passes and silences between them, answered from
 // the register and coil images. Every answer the slave sends must be a

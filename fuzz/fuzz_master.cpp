@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The master's receive path and response checks: one transaction of any
 // kind (every wait state), RTU or TCP, the response stream cut into chunks
 // of any size with passes and clock steps between them, so that time-outs,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the benchmarks (Release) and the C reference on libmodbus, runs every
 # figure on 127.0.0.1 and prints one "NAME VALUE" line per figure, then one
 # verdict line per goal. Expects the packages of scripts/deps.sh (run

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages that the build, the tester and the tests need,
 # when any is missing. Uses sudo when not run as root.
 set -euo pipefail
@@ -12,6 +13,7 @@ ZORP_PACKAGES=(
   xvfb xauth fonts-wine fonts-liberation2 fontconfig
   clang libclang-rt-14-dev
   libqcustomplot-dev libqcustomplot2.1-qt6
+  desktop-file-utils appstream lintian dpkg-dev fakeroot util-linux
 )
 
 missing=()

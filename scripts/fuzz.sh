@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libFuzzer harnesses (clang, AddressSanitizer, UndefinedBehavior-
 # Sanitizer) and runs each for SECONDS (default 60), starting from its seed
 # corpus in fuzz/corpus/. Prints the executions of each harness and exits

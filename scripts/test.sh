@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds ZORP and runs the whole test suite. Installs what is missing first.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Damaged, foreign and hostile settings files: the window falls back to its
 // defaults or shows an error box, never crashes, and the next save damages
 // nothing that was in the file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The connection panel: key filters, field conversions, Connect and
 // Disconnect against real slaves on 127.0.0.1 and a pseudo-terminal, and the
 // way back from a link that broke.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The data editor: opened by left presses on Data Type and Description cells,
 // driven by real key presses and clicks; continuation rows claimed and
 // released by the marking pass.

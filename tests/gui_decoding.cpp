@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Value decoding: the raw register texts and every data type's Value, as pure
 // functions over Data [HEX] texts.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The register grid of the main window: rows and addresses, value groups and
 // their colours, cell painting, and the rendering of register and bit responses.
 #include <gtest/gtest.h>

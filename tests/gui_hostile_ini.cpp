@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Settings files that fuzzing turned up: each case here once changed what a
 // file held after an unrelated key was saved.
 #include "IniFile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The profile-file layer: reading rules, key-by-key update, encodings and
 // line ends of files written elsewhere, atomic replacement, bad files.
 #include "IniFile.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The communication log: line format and colours, following the end, the
 // bounded capacity, selection and copying.
 #include <QApplication>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Keeping the window cheap while it changes fast: repaints paced to one per
 // frame without losing a change, and a full log that still follows its end
 // (or keeps a scrolled-back view in place) as its oldest lines go.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Read operation, the response handlers, the Real-time cycle and the
 // counters against a real Modbus TCP slave (python3-pymodbus) on 127.0.0.1,
 // and the Start Address and Length field rules.

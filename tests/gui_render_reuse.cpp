@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ShowRegisterData rewrites only the rows whose registers changed while
 // nothing else touched the grid. Whatever happens in between (responses with
 // a few changed bytes, other lengths, types edited, rows added or removed,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Settings profiles and the stored window settings, driven through the real
 // main window.
 #include <QCheckBox>

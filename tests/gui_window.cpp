@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up, the title window, the designed layout of the main window and its
 // anchoring, and the error guard.
 #include <QCheckBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port object on a serial line (a pseudo-terminal), and the mapping of
 // COM numbers to devices.
 #include <gtest/gtest.h>

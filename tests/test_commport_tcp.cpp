@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port object over TCP on loopback: client and server mode.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CRC-16/MODBUS: check values, table entries and frame CRCs.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine object: defaults, properties, state texts, log lines and the
 // opening of a link that cannot come up.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How the engine and the port object dispatch work on a real loopback link:
 // a read issued from the read event goes out only after the handler has
 // returned, a throwing handler does not lose the transaction it armed, bytes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine over a real loopback TCP link against a scripted slave: link
 // up and down, transactions end to end, chunked answers, time-outs in real
 // time, a refused connection, a peer that closes, throwing handlers reached

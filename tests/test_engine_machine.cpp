@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transaction state machine driven pass by pass through the test seam,
 // with a replaceable clock: time-outs and retries, checks of complete
 // responses, disconnects, replaced and nested transactions, throwing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Request builders, response delimitation and response checks.
 #include <gtest/gtest.h>
 

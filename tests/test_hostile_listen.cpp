@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine listening on a real loopback socket against masters that
 // misbehave: requests cut short, byte counts larger than the data, address
 // ranges past the images' end, megabytes of garbage, and a thousand clients

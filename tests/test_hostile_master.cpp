@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine as master against slaves that misbehave on a real loopback
 // link: part of a frame and then silence, megabytes of garbage while a
 // transaction waits and while the link idles, answers after the time-out, a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine as master against libmodbus slaves: Modbus TCP and RTU on a
 // serial line (a socat pseudo-terminal pair).
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine as master against pymodbus slaves: Modbus TCP, RTU framing
 // over TCP, and RTU on a serial line (a socat pseudo-terminal pair).
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine in listening mode, in process, over a real pseudo-terminal and
 // real loopback sockets: every answer byte for byte, what is not answered,
 // the order of image, answer and event, refusals, and the TCP client's

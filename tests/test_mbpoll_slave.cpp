@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Independent masters against zorp-slave: mbpoll over Modbus TCP and over
 // RTU on a pseudo-terminal pair, and the pymodbus sync client with RTU
 // framing over TCP. Each writes registers and coils and reads them back.

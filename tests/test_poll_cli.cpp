@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zorp-poll against independent slaves: output format, exit status,
 // argument checking.
 #include <gtest/gtest.h>

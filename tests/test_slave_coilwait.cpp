@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A coil write with Wait true keeps the event loop running while it waits:
 // against a silent slave it returns after its rounds, with the engine still
 // waiting for the acknowledgement; a reply with a wrong function code ends

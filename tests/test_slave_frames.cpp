@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The listening side's frame functions: delimitation, checks in their
 // order, refusals at the images' end and the buffer's limits, and answers
 // byte for byte.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine as master against zorp-slave, end to end, in all three link
 // modes: RTU on a serial line (a socat pty pair), RTU frames over TCP and
 // Modbus TCP. Every write function lands in the slave's image and reads

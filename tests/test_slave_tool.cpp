@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zorp-slave as a program: its first line, the lines for clients and
 // writes, the demonstration image, its exit on SIGINT and SIGTERM, and its
 // refusal of bad arguments or an address it cannot listen on.

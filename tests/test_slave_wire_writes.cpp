@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The master's write frames and their acknowledgements on a real
 // pseudo-terminal, byte for byte, with the test playing the slave.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The Windows-1250 (Central European) single-byte code page, shared by the
 // settings files (single-byte text written on Windows) and the grid's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The data types a grid row can be given, and the pure text functions that
 // render a register into the raw columns and decode a row's Value from the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "FormStorage.h"
 
 #include <QCoreApplication>
@@ -43,7 +44,9 @@ QString ConfigFolder()
         return programFolder;
     // An installed program's folder is read-only: keep the files per user,
     // the way such writes are redirected elsewhere.
-    const QString user = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    // ~/.config/ZORP: the same folder whatever the application's name, so
+    // the command-line tools find the tester's "comports.ini" there.
+    const QString user = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/ZORP");
     QDir().mkpath(user);
     return user;
 }

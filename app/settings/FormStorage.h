@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TFormStorage: the stored window settings of one form. It keeps the form's
 // place, size and state and a list of control values in one section of an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Window placement on Qt: the window's normal rectangle, its minimized and
 // maximized positions, its show state and placement flags, as the stored

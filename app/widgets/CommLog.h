@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TCommLog: the read-only, colour-coded communication log. Lines are only
 // ever appended at the end or all cleared; when the capacity is reached the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TGroupBox: a group box drawn the classic way, its caption set into the top
 // line of an etched frame, so that the children's designed positions (which

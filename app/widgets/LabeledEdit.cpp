@@ -1,9 +1,12 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "LabeledEdit.h"
 
 #include <QFocusEvent>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QContextMenuEvent>
 #include <QLabel>
+#include <QMenu>
 #include <algorithm>
 
 TLabeledEdit::TLabeledEdit(const QString& caption, QWidget* parent)
@@ -179,4 +182,16 @@ void TLabeledEdit::PlaceLabel()
         return;
     const int w = FLabel->fontMetrics().horizontalAdvance(FLabel->text()) + 2;
     FLabel->setGeometry(x() - 3 - w, y(), w, height());
+}
+
+void TLabeledEdit::contextMenuEvent(QContextMenuEvent* e)
+{
+    if (!OnContextMenu) {
+        QLineEdit::contextMenuEvent(e);
+        return;
+    }
+    QMenu* menu = createStandardContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    OnContextMenu(menu);
+    menu->popup(e->globalPos());
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TLabeledEdit: a one-line edit box with its caption label on its left and
 // the key hooks the main window uses to filter and react to typing.
@@ -6,6 +7,7 @@
 #include <functional>
 
 class QLabel;
+class QMenu;
 
 class TLabeledEdit : public QLineEdit {
     Q_OBJECT
@@ -37,6 +39,10 @@ public:
     // The focus left the box for another control of the same window.
     std::function<void(QObject* Sender)> OnExit;
 
+    // Receives the box's standard context menu (right button) before it
+    // shows, to add entries of its own. Unset: the standard menu alone.
+    std::function<void(QMenu* Menu)> OnContextMenu;
+
     // Runs the OnKeyPress filter on one character; returns the character
     // to insert, or 0 when it is discarded.
     QChar FilterChar(QChar c);
@@ -49,6 +55,7 @@ protected:
     void moveEvent(QMoveEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void changeEvent(QEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
 
 private:
     void PlaceLabel();

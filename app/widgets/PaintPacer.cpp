@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TPaintPacer: a window's repaint requests, at most one per frame.
 #include "PaintPacer.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TPaintPacer: paces the repaints of one top-level window to the rate a
 // screen can show. A window whose contents change thousands of times a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TRadioGroup: a captioned group of radio buttons, one per item, stacked in
 // one column; ItemIndex is the selected item or -1 when none is selected.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TStatusBar: a row of text panels of fixed widths along the window's bottom
 // edge; the last panel takes what is left.

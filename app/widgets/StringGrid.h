@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TStringGrid: a string grid with fixed header rows and columns whose every
 // cell is painted by its owner (OnDrawCell). A cell's text belongs to its row

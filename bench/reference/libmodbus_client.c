@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* Reference blocking client on libmodbus: N reads of COUNT holding
  * registers back to back; prints "tps VALUE". Usage:
  * libmodbus_client PORT COUNT N */

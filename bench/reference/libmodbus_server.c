@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* Reference Modbus TCP server on libmodbus for the benchmarks: serves
  * holding and input registers (value = address) and coils on 127.0.0.1,
  * one client at a time, until killed. Usage: libmodbus_server PORT */

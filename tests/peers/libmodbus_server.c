@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* An independent Modbus slave on libmodbus for the interoperability tests.
  *
  *   libmodbus_server tcp [SIZE]           Modbus TCP on 127.0.0.1, a free port

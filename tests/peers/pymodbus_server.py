@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """An independent Modbus slave for the interoperability tests.
 
   pymodbus_server.py tcp|rtu-tcp [UNITS]    listens on 127.0.0.1, a free port

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // White-box access to TVexaModbus for tests and fuzzers: private fields, one
 // state-machine pass, and the receive path after the bytes were taken from

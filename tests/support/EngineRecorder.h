@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Records what an engine reports: events in order, frames sent, log lines
 // (through a memo-like child of the owner) and terminal attachments.

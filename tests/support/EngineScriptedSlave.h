@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A scripted TCP slave on 127.0.0.1 (port chosen by the system): every chunk
 // the master sends is recorded as one request and answered with what the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Header-only helpers for the register grid and data editor tests: grid set-up
 // shortcuts, real mouse presses on cells, and a driver for the modal data

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Header-only (the shared support library has no widgets). Support for the tester's window tests: a window fixture that keeps the
 // title window short, captures error boxes and keeps settings files in a

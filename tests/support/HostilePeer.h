@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Misbehaving peers on 127.0.0.1 for the hostile-peer tests: a slave that the
 // test scripts request by request (answer, part of an answer, a late answer,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // An engine driven as a master against an interoperability peer: connect,
 // then one read at a time, waiting for its event.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Interoperability peers run as child processes: started, awaited until
 // they say they serve, and killed when the test ends.

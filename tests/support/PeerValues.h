@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The images that the interoperability peers (tests/peers/) serve, indexed
 // by wire address. The peers compute the same values.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A raw pseudo-terminal pair for serial tests: the port object opens the
 // slave side by path, the test talks through the master side.

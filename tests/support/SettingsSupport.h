@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Header-only support for the settings, polling and bad-file tests of the
 // tester window: a fixture whose settings folder is a temporary one and whose

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Helpers for the listening-side tests: raw pseudo-terminals, a raw TCP
 // client, the zorp-slave process, socat pty pairs and frames with CRC.

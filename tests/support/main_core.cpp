@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test entry for engine tests: a QCoreApplication so that timers, sockets
 // and queued notifications work as they do in the tester.
 #include <QCoreApplication>

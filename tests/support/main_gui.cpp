@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Test entry for tester tests: a QApplication on the offscreen platform
 // unless the caller chose another one (xvfb for screenshots).
 #include <QApplication>

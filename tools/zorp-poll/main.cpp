@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zorp-poll: a command-line Modbus master on the engine.
 //
 //   zorp-poll (--tcp HOST:PORT | --rtu-tcp HOST:PORT | --serial DEVICE
@@ -32,10 +33,12 @@
 #include <unistd.h>
 #include <vector>
 
+#include "CommPort.h"
 #include "EventLoop.h"
 #include "ModbusFrames.h"
 #include "Poller.h"
 #include "Profile.h"
+#include "SerialPorts.h"
 #include "ValueAliases.h"
 #include "ValueEncoding.h"
 #include "VexaModbus.h"
@@ -482,6 +485,12 @@ int main(int argc, char** argv)
 {
     zorp::UseQtEventDispatcher();
     QCoreApplication app(argc, argv);
+    // --list-ports: the serial ports found, with the COM number of each.
+    if (QCoreApplication::arguments().contains(QStringLiteral("--list-ports"))) {
+        const QString ini = TCommPort::ComPortsIniPath();
+        std::fputs(zorp::FormatSerialPortList(zorp::ListSerialPorts(ini), ini).toLocal8Bit().constData(), stdout);
+        return 0;
+    }
     const Options options = Parse(QCoreApplication::arguments());
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     WatchInterrupts();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zorp-slave: a Modbus slave simulator on the engine's listening mode.
 //
 //   zorp-slave (--tcp PORT | --rtu-tcp PORT | --serial DEVICE [--baud N]
