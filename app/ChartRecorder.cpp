@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The chart's recording: series of decoded Values with a cap on their points.
 #include "ChartRecorder.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The recording behind the chart window: up to MaxSeries series, one per
 // chosen grid row, each a time series of that row's decoded Value. Every

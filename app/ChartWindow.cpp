@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The chart window: QCustomPlot over the recorder's series.
 #include "ChartWindow.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TfrmChart: a separate, resizable, non-modal window that plots the series
 // of a TChartRecorder against the time of day.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TTesterOptions: the tester's own options beyond the designed window. They
 // live in "setings.ini" in a section of their own ([Options]), apart from the

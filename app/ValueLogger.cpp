@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CSV logging of decoded Values, flushed twice a second.
 #include "ValueLogger.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Logging of decoded Values to a CSV file: a header line ("Time", then one
 // column name per logged row), then one line per response: the local time

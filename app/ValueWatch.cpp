@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The chart and the CSV logging of the main window's decoded Values.
 #include "ValueWatch.h"
 

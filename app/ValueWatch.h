@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TValueWatch: the main window's chart and CSV logging of decoded Values.
 // After every response the window renders (TfrmModbusMaster::ValuesShown)

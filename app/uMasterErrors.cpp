@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Main window: why a poll failed. Every engine error is kept with its time,
 // the request it answered and its English meaning; the "Errors:" panel's
 // tooltip lists the last ones, and with View > "Errors in the log" each also

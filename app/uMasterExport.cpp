@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Main window: data out. The log saved as text, the grid exported as CSV,
 // and what a copy of grid cells gives.
 #include "uMaster.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Main window: writes from the grid. The engine has one transaction at a
 // time and a new operation replaces a pending one, so a write asked for while
 // a read is in flight waits for that read's answer, and a Real-time read due

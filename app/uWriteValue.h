@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TfrmWriteValue: the dialog in which the user types a new value for a grid
 // row (a register value of the row's data type, or a coil's 0 or 1). It shows

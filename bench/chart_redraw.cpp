@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // needs: app
 // One redraw of the chart window (900 x 520, offscreen) holding 16 series of
 // 100,000 points each: a sawtooth, sines, a noisy signal and BIT steps, one

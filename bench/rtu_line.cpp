@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Polls of 10 holding registers back to back over the timed virtual serial
 // line (8N1, a slave that answers after t3.5), against the line's physical
 // limit: per poll, the request's and the answer's transmission times plus

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A one-shot timer with sub-millisecond precision for serial line timing.
 #include "LineTimer.h"
 

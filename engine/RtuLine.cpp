@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Timing and framing of RTU on a serial line.
 #include "RtuLine.h"
 

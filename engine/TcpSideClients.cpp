@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TCP side of the port object, server mode with several masters at once:
 // every accepted client is a connection of its own, read and written
 // straight through its socket. Its bytes go to the port's OnClientData with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Listening over Modbus TCP with several masters at once (MaxClients above
 // 1): the port object hands over each client's bytes with its number; each
 // client keeps a receive buffer of its own, which stands in FBuffer while

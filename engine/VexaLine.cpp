@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Serial line timing of the master: RTU on a serial line is delimited by
 // silence, so the engine keeps track of when the line was last busy.
 //

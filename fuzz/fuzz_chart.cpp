@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The chart's recording on arbitrary input: a Value text read as a number,
 // then a stream of points (key steps, values, gaps) into a small ring with
 // drops, and thinning of arbitrary key ranges onto any column count.

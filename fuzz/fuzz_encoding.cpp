@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Typed texts to register words, on arbitrary texts and every data type, and
 // type lookups by name or alias of any text. Checked: a text is either refused
 // with a reason and no words or accepted with exactly the type's rows; an

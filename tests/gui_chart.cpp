@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The chart of decoded Values: recording from the grid's rows, the point
 // cap, pausing, the choice of rows and the [Chart] section of profiles.
 #include <QCheckBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tester's own options and what comes out of it: the [Options] section
 // beside the designed keys, why a poll failed (the Errors panel's tooltip and
 // error lines in the log), the pacing of Real time, the log saved as text,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A profile saved by the tester, read by zorp-poll from the same slave: each
 // typed row prints the Value, type and description the tester's grid shows.
 #include <QComboBox>

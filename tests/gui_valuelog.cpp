@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Logging of decoded Values to CSV: the file rereads exactly, one line per
 // response; a file that fails stops the logging and not the polling; a
 // process killed mid-run leaves every row it flushed, and rows reach the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes from the grid against a real Modbus TCP slave (python3-pymodbus on
 // 127.0.0.1): the write dialog, the words that land in the slave for every
 // kind of data type and byte order, coils, refused values, and writes during

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zorp-poll's typed values, writes, output formats, scan and argument checks
 // against independent slaves (pymodbus, libmodbus) and zorp-slave.
 #include <gtest/gtest.h>

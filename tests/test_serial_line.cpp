@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The master on a timed virtual serial line (TimedLine): the silence before
 // every request, answers behind noise, split answers, an exception whose CRC
 // trails, a local echo, and a second slave on the bus, at 9600 and 115200

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The listening side over a real loopback connection, in Modbus TCP and in
 // RTU framing over TCP, in the designed mode and with the standard profile:
 // every function code followed at once by a read, every header length,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Masters as a slave meets them on real links: several Modbus TCP masters
 // at once over one image (zorp-slave --max-clients), a master that vanished
 // without closing its connection, and broadcast writes on a serial line.

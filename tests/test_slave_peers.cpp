@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Masters that are not ZORP against zorp-slave as a standard slave: a
 // master on libmodbus (Modbus TCP, and RTU on a pseudo-terminal pair) and
 // the pymodbus client (Modbus TCP and RTU framing over TCP), each running

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The standard slave profile's checks and answers as pure functions: the
 // limits of the Modbus application protocol for every function it serves,
 // units 0 and 255, broadcasts, bad CRCs, and Read Device Identification.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The master over Modbus TCP against answers that do not belong to the
 // pending request (late, foreign protocol, two in one segment, stray bytes
 // behind), against a peer that resets the connection, and against a host

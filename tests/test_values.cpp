@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The values library: decoding from register words, the typed text to words
 // encoder, its refusals, and the short type names.
 #include <gtest/gtest.h>

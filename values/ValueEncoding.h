@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The inverse of value decoding: a typed text to the register words that
 // decode back to it under the same data type (type and byte order are one

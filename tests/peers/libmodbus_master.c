@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 /* An independent Modbus master on libmodbus for the slave tests: runs every
  * function of a standard slave once against unit 1 and prints one line per
  * step, "NAME result".

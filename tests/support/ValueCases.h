@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Register words and the Value the tester shows for them under a data type:
 // the tester's own decoding expectations, as words, for the tests of the

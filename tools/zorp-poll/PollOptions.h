@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // zorp-poll's options after parsing, and the layout of the values it prints.
 #include <QString>

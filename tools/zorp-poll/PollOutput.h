@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What zorp-poll prints on stdout for each poll, in one of three formats:
 //   text  reads: "ADDRESS<TAB>HHHH<TAB>DECIMAL" per register without --type,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The poll loop of zorp-poll, and its slave scan: each owns one engine and
 // ends the application with the exit status when it is done.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A settings profile of the tester (".zvst"): what zorp-poll reads of it.
 #include <QString>
