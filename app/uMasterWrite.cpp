@@ -269,6 +269,15 @@ void TfrmModbusMaster::WriteRowValue(int ARow)
     }
     w.Address = address;
     w.Words = encoded.Words;
+    // An 8-bit type is one byte of its register: the other byte keeps what
+    // the last read showed instead of being overwritten with 0.
+    if (type.ByteCount == 1 && (type.Format == TTypeFormat::Signed || type.Format == TTypeFormat::Unsigned)) {
+        const size_t at = size_t(row - 1) * 2;
+        const uint16_t current = uint16_t((ReadData[at] << 8) | ReadData[at + 1]);
+        const uint16_t mask = type.Order[0] == 0 ? 0xFF00 : 0x00FF; // the value's byte
+        const uint16_t valueByte = uint16_t(encoded.Words[0] & 0x00FF);
+        w.Words[0] = uint16_t((current & ~mask) | (mask == 0xFF00 ? uint16_t(valueByte << 8) : valueByte));
+    }
     w.Func = span == 1 && !FOptions.AlwaysUseFunction16 ? 6 : 16;
     w.Description = QStringLiteral("write %1 %2, address %3, %4 as %5")
                         .arg(w.Func, 2, 10, QChar(u'0'))
