@@ -17,6 +17,7 @@
 #include <exception>
 
 #include "SerialSide.h"
+#include "SerialPorts.h"
 #include "TcpSide.h"
 
 namespace {
@@ -25,45 +26,6 @@ QString& IniPathOverride()
 {
     static QString path;
     return path;
-}
-
-// Looks up key `key` of section `section` in a small INI text: names
-// compared without regard to case, blanks around names and values dropped,
-// one pair of matching quotes removed, ';' and '#' lines are comments.
-QString IniValue(const QByteArray& raw, const QString& section, const QString& key)
-{
-    QString text;
-    if (raw.startsWith("\xFF\xFE") || raw.startsWith("\xFE\xFF")) {
-        auto dec = QStringDecoder(raw.startsWith("\xFF\xFE") ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
-        text = dec.decode(raw.mid(2));
-    } else {
-        QByteArray body = raw.startsWith("\xEF\xBB\xBF") ? raw.mid(3) : raw;
-        auto dec = QStringDecoder(QStringDecoder::Utf8);
-        text = dec.decode(body);
-        if (dec.hasError())
-            text = QString::fromLatin1(body);
-    }
-    bool inSection = false;
-    for (QStringView line : QStringView(text).split(u'\n')) {
-        line = line.trimmed();
-        if (line.isEmpty() || line.startsWith(u';') || line.startsWith(u'#'))
-            continue;
-        if (line.startsWith(u'[')) {
-            const qsizetype close = line.indexOf(u']');
-            inSection = close > 0 && line.mid(1, close - 1).trimmed().compare(section, Qt::CaseInsensitive) == 0;
-            continue;
-        }
-        if (!inSection)
-            continue;
-        const qsizetype eq = line.indexOf(u'=');
-        if (eq <= 0 || line.left(eq).trimmed().compare(key, Qt::CaseInsensitive) != 0)
-            continue;
-        QStringView value = line.mid(eq + 1).trimmed();
-        if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front())
-            value = value.mid(1, value.size() - 2);
-        return value.toString();
-    }
-    return {};
 }
 
 } // namespace
@@ -455,14 +417,11 @@ void TCommPort::SetComPortsIniPath(const QString& path) { IniPathOverride() = pa
 
 QString TCommPort::DevicePathForNumber(int n)
 {
-    QFile f(ComPortsIniPath());
-    if (f.open(QIODevice::ReadOnly)) {
-        // A sane INI of port names is small; a huge file is not read.
-        const QByteArray raw = f.read(1 << 20);
-        const QString path = IniValue(raw, QStringLiteral("Ports"), QString::number(n));
-        if (!path.isEmpty())
-            return path;
-    }
+    // The serial-port list reads "comports.ini" with the same function, so
+    // both always agree on what a number means.
+    const QString path = zorp::ReadComPortMap(ComPortsIniPath()).value(n);
+    if (!path.isEmpty())
+        return path;
 #ifdef Q_OS_WIN
     return QStringLiteral("COM%1").arg(n);
 #else

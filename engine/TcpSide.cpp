@@ -414,23 +414,32 @@ void TcpSide::ClientLost(int error)
         FPort->PostSelfClose(error);
 }
 
+namespace {
+// The IPv4 address of a connected socket's peer, 0.0.0.0 when it has none.
+void PeerIPv4(int fd, uint8_t address[4])
+{
+    address[0] = address[1] = address[2] = address[3] = 0;
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0)
+        return;
+    bool ok = false;
+    const quint32 v4 = QHostAddress(reinterpret_cast<const sockaddr*>(&peer)).toIPv4Address(&ok);
+    if (!ok)
+        return;
+    address[0] = static_cast<uint8_t>(v4 >> 24);
+    address[1] = static_cast<uint8_t>(v4 >> 16);
+    address[2] = static_cast<uint8_t>(v4 >> 8);
+    address[3] = static_cast<uint8_t>(v4);
+}
+} // namespace
+
 void TcpSide::Incoming(qintptr descriptor)
 {
     const int fd = int(descriptor);
     if (Multi()) {
-        uint8_t address[4] = {0, 0, 0, 0};
-        sockaddr_storage peer{};
-        socklen_t length = sizeof peer;
-        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0) {
-            bool ok = false;
-            const quint32 v4 = QHostAddress(reinterpret_cast<const sockaddr*>(&peer)).toIPv4Address(&ok);
-            if (ok) {
-                address[0] = static_cast<uint8_t>(v4 >> 24);
-                address[1] = static_cast<uint8_t>(v4 >> 16);
-                address[2] = static_cast<uint8_t>(v4 >> 8);
-                address[3] = static_cast<uint8_t>(v4);
-            }
-        }
+        uint8_t address[4];
+        PeerIPv4(fd, address);
         IncomingMulti(fd, address);
         return;
     }
@@ -447,19 +456,8 @@ void TcpSide::Incoming(qintptr descriptor)
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     ::fcntl(fd, F_SETFD, FD_CLOEXEC);
     FPendingFd = fd;
-    uint8_t address[4] = {0, 0, 0, 0};
-    sockaddr_storage peer{};
-    socklen_t length = sizeof peer;
-    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0) {
-        bool ok = false;
-        const quint32 v4 = QHostAddress(reinterpret_cast<const sockaddr*>(&peer)).toIPv4Address(&ok);
-        if (ok) {
-            address[0] = static_cast<uint8_t>(v4 >> 24);
-            address[1] = static_cast<uint8_t>(v4 >> 16);
-            address[2] = static_cast<uint8_t>(v4 >> 8);
-            address[3] = static_cast<uint8_t>(v4);
-        }
-    }
+    uint8_t address[4];
+    PeerIPv4(fd, address);
     FPort->PostAccept(address);
 }
 
