@@ -409,6 +409,9 @@ bool TVexaModbus::NeedsTimer() const
 void TVexaModbus::UpdateTimer()
 {
     if (!FMainTimer) return;
+    // The common call, once per received block: a wait whose timer runs
+    // already (it fires by the wait's time-out; see TimerTick).
+    if (FTimerRunning && FTimerEnabled && zorp::states::IsWait(State)) return;
     const bool need = FTimerEnabled && NeedsTimer();
     // Only UpdateTimer and TimerTick start, stop and set the timer, and
     // most calls change nothing: restarting it costs more than the rest of
