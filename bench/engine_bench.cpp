@@ -60,7 +60,7 @@ int main(int argc, char** argv)
 
     const int words = tps ? 5 : 4;
     if (argc > words + 1 || (argc == words + 1 && std::strcmp(argv[words], "glib") != 0)) return Usage();
-    if (argc == words) zorp::UseQtEventDispatcher();
+    if (argc == words) zorp::UseToolEventLoop();
     QCoreApplication app(argc, argv);
     TVexaModbus mdb;
     mdb.SetInterfaceType(mbiEthernet);

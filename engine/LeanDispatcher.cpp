@@ -1,0 +1,443 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The event dispatcher of the programs without a window (see LeanDispatcher.h).
+#include "LeanDispatcher.h"
+
+#include <QCoreApplication>
+#include <QMetaMethod>
+#include <QSocketNotifier>
+#include <QTimerEvent>
+
+#include <algorithm>
+#include <climits>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <stdexcept>
+
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace zorp {
+
+namespace {
+
+int64_t NowNs()
+{
+    timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+constexpr int64_t kNsPerMs = 1000000;
+
+// What poll would report to each kind of notifier (Read, Write, Exception).
+constexpr uint32_t kReadyFor[3] = {
+    EPOLLIN | EPOLLHUP | EPOLLERR,
+    EPOLLOUT | EPOLLHUP | EPOLLERR,
+    EPOLLPRI | EPOLLHUP | EPOLLERR,
+};
+constexpr uint32_t kWatchFor[3] = {EPOLLIN, EPOLLOUT, EPOLLPRI};
+
+void Drain(int fd)
+{
+    uint64_t count;
+    while (::read(fd, &count, sizeof count) < 0 && errno == EINTR) {}
+}
+
+} // namespace
+
+LeanDispatcher::LeanDispatcher(QObject* parent) : QAbstractEventDispatcher(parent), FOwner(::pthread_self())
+{
+    FEpoll = ::epoll_create1(EPOLL_CLOEXEC);
+    FWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.fd = FWake;
+    if (FEpoll < 0 || FWake < 0 || ::epoll_ctl(FEpoll, EPOLL_CTL_ADD, FWake, &ev) != 0) {
+        const std::string why = std::strerror(errno);
+        if (FEpoll >= 0) ::close(FEpoll);
+        if (FWake >= 0) ::close(FWake);
+        throw std::runtime_error("event dispatcher: " + why);
+    }
+}
+
+LeanDispatcher::~LeanDispatcher()
+{
+    ::close(FEpoll);
+    ::close(FWake);
+}
+
+// ---- the turn of the loop ----------------------------------------------------
+
+bool LeanDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
+{
+    // A nested loop may leave deferred deletions behind that only an outer
+    // loop may carry out: the turn after it sends the posted events anyway.
+    struct Depth {
+        LeanDispatcher* d;
+        explicit Depth(LeanDispatcher* d) : d(d) { ++d->FDepth; }
+        ~Depth()
+        {
+            if (--d->FDepth > 0)
+                d->FWakeUps.store(1, std::memory_order_release);
+        }
+    } depth{this};
+
+    FInterrupt.store(false, std::memory_order_relaxed);
+    if (FListenersChanged.exchange(false, std::memory_order_acquire)) {
+        FListened[0] = isSignalConnected(QMetaMethod::fromSignal(&QAbstractEventDispatcher::awake));
+        FListened[1] = isSignalConnected(QMetaMethod::fromSignal(&QAbstractEventDispatcher::aboutToBlock));
+    }
+    if (FListened[0])
+        emit awake();
+
+    // Every posted event calls wakeUp: without one since the last turn
+    // there is nothing to send. Every event posted from now on asks for a
+    // wake-up again, so the wait below cannot sleep on one posted while
+    // these are sent.
+    if (FWakeUps.exchange(0, std::memory_order_acq_rel) != 0)
+        QCoreApplication::sendPostedEvents();
+
+    const bool timers = !(flags & QEventLoop::X11ExcludeTimers);
+    const bool sockets = !(flags & QEventLoop::ExcludeSocketNotifiers);
+    const bool canWait = (flags & QEventLoop::WaitForMoreEvents) && !FInterrupt.load(std::memory_order_relaxed)
+                         && FWakeUps.load(std::memory_order_acquire) == 0;
+    if (canWait && FListened[1])
+        emit aboutToBlock();
+    if (FInterrupt.load(std::memory_order_relaxed))
+        return false;
+
+    int activated = Wait(canWait, timers, sockets);
+    if (sockets)
+        activated += ActivateNotifiers();
+    if (timers)
+        activated += ActivateTimers();
+    return activated > 0;
+}
+
+void LeanDispatcher::connectNotify(const QMetaMethod&)
+{
+    // Looked at again by the next turn, once the connection is complete.
+    FListenersChanged.store(true, std::memory_order_release);
+}
+
+void LeanDispatcher::disconnectNotify(const QMetaMethod&)
+{
+    FListenersChanged.store(true, std::memory_order_release);
+}
+
+int LeanDispatcher::Wait(bool canWait, bool timers, bool sockets)
+{
+    // How long to sleep: not at all, until the first timer that may fire is
+    // due, or until something happens.
+    int64_t timeoutNs = -1;
+    if (!canWait || (sockets && FAlways > 0)) {
+        timeoutNs = 0;
+    } else if (timers) {
+        const int64_t due = NextDue();
+        if (due >= 0)
+            timeoutNs = std::max<int64_t>(0, due - NowNs());
+    }
+
+    if (!sockets) {
+        // Only a wake-up may end the wait.
+        pollfd p{FWake, POLLIN, 0};
+        const int ms = timeoutNs < 0 ? -1 : int(std::min<int64_t>((timeoutNs + kNsPerMs - 1) / kNsPerMs, 1 << 30));
+        if (::poll(&p, 1, ms) > 0)
+            Drain(FWake);
+        return 0;
+    }
+
+    epoll_event ready[16];
+    int n;
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 35))
+    // Timers are kept to the nanosecond where the kernel can wait that
+    // precisely, to the next millisecond otherwise.
+    static bool noPwait2 = false;
+    if (!noPwait2) {
+        timespec ts{};
+        if (timeoutNs >= 0) {
+            ts.tv_sec = time_t(timeoutNs / 1000000000);
+            ts.tv_nsec = long(timeoutNs % 1000000000);
+        }
+        n = ::epoll_pwait2(FEpoll, ready, 16, timeoutNs < 0 ? nullptr : &ts, nullptr);
+        if (n < 0 && errno == ENOSYS)
+            noPwait2 = true;
+    }
+    if (noPwait2)
+#endif
+    {
+        const int ms = timeoutNs < 0 ? -1 : int(std::min<int64_t>((timeoutNs + kNsPerMs - 1) / kNsPerMs, 1 << 30));
+        n = ::epoll_wait(FEpoll, ready, 16, ms);
+    }
+    if (n < 0)
+        n = 0; // a signal: the caller turns the loop again
+
+    for (int i = 0; i < n; ++i) {
+        const int fd = ready[i].data.fd;
+        if (fd == FWake) {
+            Drain(FWake);
+            continue;
+        }
+        const Watched* w = FindWatched(fd);
+        if (!w)
+            continue;
+        for (int k = 0; k < 3; ++k) {
+            QSocketNotifier* s = w->notifiers[k];
+            if (s && (ready[i].events & kReadyFor[k]) && std::find(FPending.begin(), FPending.end(), s) == FPending.end())
+                FPending.push_back(s);
+        }
+    }
+    if (FAlways > 0) {
+        for (const Watched& w : FWatched) {
+            if (!w.always)
+                continue;
+            for (QSocketNotifier* s : w.notifiers)
+                if (s && std::find(FPending.begin(), FPending.end(), s) == FPending.end())
+                    FPending.push_back(s);
+        }
+    }
+    return 0;
+}
+
+int LeanDispatcher::ActivateNotifiers()
+{
+    // Taken one at a time from the front: a handler may run a nested loop,
+    // which goes on with the same list, or switch a pending notifier off,
+    // which takes it out.
+    int activated = 0;
+    while (!FPending.empty()) {
+        QSocketNotifier* s = FPending.front();
+        FPending.erase(FPending.begin());
+        QEvent event(QEvent::SockAct);
+        QCoreApplication::sendEvent(s, &event);
+        ++activated;
+    }
+    return activated;
+}
+
+// ---- socket notifiers ----------------------------------------------------------
+
+LeanDispatcher::Watched* LeanDispatcher::FindWatched(int fd)
+{
+    for (Watched& w : FWatched)
+        if (w.fd == fd)
+            return &w;
+    return nullptr;
+}
+
+void LeanDispatcher::UpdateWatch(Watched& w)
+{
+    uint32_t events = 0;
+    for (int k = 0; k < 3; ++k)
+        if (w.notifiers[k])
+            events |= kWatchFor[k];
+    if (!w.always && events != w.events) {
+        epoll_event ev{};
+        ev.events = events;
+        ev.data.fd = w.fd;
+        if (events == 0) {
+            ::epoll_ctl(FEpoll, EPOLL_CTL_DEL, w.fd, &ev);
+        } else {
+            int op = w.events == 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD;
+            int rc = ::epoll_ctl(FEpoll, op, w.fd, &ev);
+            // The descriptor may have been closed and reused behind a
+            // notifier's back (epoll forgets closed descriptors by itself).
+            if (rc != 0 && op == EPOLL_CTL_ADD && errno == EEXIST)
+                rc = ::epoll_ctl(FEpoll, EPOLL_CTL_MOD, w.fd, &ev);
+            else if (rc != 0 && op == EPOLL_CTL_MOD && errno == ENOENT)
+                rc = ::epoll_ctl(FEpoll, EPOLL_CTL_ADD, w.fd, &ev);
+            if (rc != 0 && errno == EPERM) {
+                // A regular file or the like: poll would call it ready.
+                w.always = true;
+                ++FAlways;
+            }
+        }
+    }
+    w.events = events;
+    if (events == 0) {
+        if (w.always)
+            --FAlways;
+        const int fd = w.fd;
+        FWatched.erase(std::find_if(FWatched.begin(), FWatched.end(), [fd](const Watched& x) { return x.fd == fd; }));
+    }
+}
+
+void LeanDispatcher::registerSocketNotifier(QSocketNotifier* notifier)
+{
+    const int fd = int(notifier->socket());
+    const int type = int(notifier->type());
+    if (fd < 0 || type < 0 || type > 2)
+        return;
+    Watched* w = FindWatched(fd);
+    if (!w) {
+        FWatched.emplace_back();
+        w = &FWatched.back();
+        w->fd = fd;
+    }
+    w->notifiers[type] = notifier;
+    UpdateWatch(*w);
+}
+
+void LeanDispatcher::unregisterSocketNotifier(QSocketNotifier* notifier)
+{
+    FPending.erase(std::remove(FPending.begin(), FPending.end(), notifier), FPending.end());
+    const int type = int(notifier->type());
+    Watched* w = FindWatched(int(notifier->socket()));
+    if (!w || type < 0 || type > 2 || w->notifiers[type] != notifier)
+        return;
+    w->notifiers[type] = nullptr;
+    UpdateWatch(*w);
+}
+
+// ---- timers ----------------------------------------------------------------------
+
+LeanDispatcher::Timer* LeanDispatcher::FindTimer(int id)
+{
+    for (Timer& t : FTimers)
+        if (t.id == id)
+            return &t;
+    return nullptr;
+}
+
+int64_t LeanDispatcher::NextDue() const
+{
+    return FNextDue == INT64_MAX ? -1 : FNextDue;
+}
+
+void LeanDispatcher::UpdateNextDue()
+{
+    // A timer whose event is still being delivered cannot fire: it does not
+    // cut a nested loop's wait short.
+    int64_t due = INT64_MAX;
+    for (const Timer& t : FTimers)
+        if (!t.delivering && t.due < due)
+            due = t.due;
+    FNextDue = due;
+}
+
+int LeanDispatcher::ActivateTimers()
+{
+    if (FTimers.empty())
+        return 0;
+    const int64_t now = NowNs();
+    if (now < FNextDue)
+        return 0;
+    const uint64_t turn = ++FTurn;
+    int activated = 0;
+    for (;;) {
+        // The earliest timer that is due and has not fired in this turn;
+        // timers started during the turn wait for the next one.
+        Timer* t = nullptr;
+        for (Timer& x : FTimers)
+            if (!x.delivering && x.turn != turn && x.due <= now && (!t || x.due < t->due))
+                t = &x;
+        if (!t)
+            break;
+        t->turn = turn;
+        // The next time keeps the rhythm; one that has fallen behind starts
+        // afresh from now rather than firing to catch up.
+        const int64_t step = t->interval * kNsPerMs;
+        t->due += step;
+        if (t->due <= now)
+            t->due = now + step;
+        t->delivering = true;
+        UpdateNextDue();
+        const int id = t->id;
+        QObject* object = t->object;
+        struct Delivered {
+            LeanDispatcher* d;
+            int id;
+            ~Delivered()
+            {
+                if (Timer* t = d->FindTimer(id)) {
+                    t->delivering = false;
+                    d->UpdateNextDue();
+                }
+            }
+        } delivered{this, id};
+        QTimerEvent event(id);
+        QCoreApplication::sendEvent(object, &event);
+        ++activated;
+    }
+    return activated;
+}
+
+void LeanDispatcher::registerTimer(int timerId, qint64 interval, Qt::TimerType timerType, QObject* object)
+{
+    if (timerId <= 0 || interval < 0 || !object)
+        return;
+    Timer t;
+    t.id = timerId;
+    t.interval = interval;
+    t.type = timerType;
+    t.object = object;
+    t.due = NowNs() + interval * kNsPerMs;
+    t.turn = FTurn; // started while timers fire: waits for the next turn
+    FTimers.push_back(t);
+    FNextDue = std::min(FNextDue, t.due);
+}
+
+bool LeanDispatcher::unregisterTimer(int timerId)
+{
+    const auto it = std::find_if(FTimers.begin(), FTimers.end(), [timerId](const Timer& t) { return t.id == timerId; });
+    if (it == FTimers.end())
+        return false;
+    FTimers.erase(it);
+    UpdateNextDue();
+    return true;
+}
+
+bool LeanDispatcher::unregisterTimers(QObject* object)
+{
+    const auto before = FTimers.size();
+    FTimers.erase(std::remove_if(FTimers.begin(), FTimers.end(), [object](const Timer& t) { return t.object == object; }),
+                  FTimers.end());
+    UpdateNextDue();
+    return FTimers.size() != before;
+}
+
+QList<QAbstractEventDispatcher::TimerInfo> LeanDispatcher::registeredTimers(QObject* object) const
+{
+    QList<TimerInfo> list;
+    for (const Timer& t : FTimers)
+        if (t.object == object)
+            list.append(TimerInfo(t.id, int(t.interval), t.type));
+    return list;
+}
+
+int LeanDispatcher::remainingTime(int timerId)
+{
+    const Timer* t = FindTimer(timerId);
+    if (!t)
+        return -1;
+    const int64_t left = t->due - NowNs();
+    return left <= 0 ? 0 : int(std::min<int64_t>((left + kNsPerMs - 1) / kNsPerMs, INT32_MAX));
+}
+
+// ---- wake-ups ----------------------------------------------------------------------
+
+void LeanDispatcher::wakeUp()
+{
+    // The first wake-up since the loop last looked is enough. On the loop's
+    // own thread nobody sleeps: the loop sees the flag before it waits.
+    int expected = 0;
+    if (!FWakeUps.compare_exchange_strong(expected, 1, std::memory_order_acq_rel))
+        return;
+    if (::pthread_equal(::pthread_self(), FOwner))
+        return;
+    const uint64_t one = 1;
+    while (::write(FWake, &one, sizeof one) < 0 && errno == EINTR) {}
+}
+
+void LeanDispatcher::interrupt()
+{
+    FInterrupt.store(true, std::memory_order_relaxed);
+    // Another thread's interrupt must end a wait: a wake-up of its own.
+    FWakeUps.store(0, std::memory_order_relaxed);
+    wakeUp();
+}
+
+} // namespace zorp
