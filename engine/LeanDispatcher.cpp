@@ -17,6 +17,7 @@
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 namespace zorp {
@@ -52,13 +53,18 @@ LeanDispatcher::LeanDispatcher(QObject* parent) : QAbstractEventDispatcher(paren
 {
     FEpoll = ::epoll_create1(EPOLL_CLOEXEC);
     FWake = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.fd = FWake;
-    if (FEpoll < 0 || FWake < 0 || ::epoll_ctl(FEpoll, EPOLL_CTL_ADD, FWake, &ev) != 0) {
+    FTimerFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    bool ok = FEpoll >= 0 && FWake >= 0 && FTimerFd >= 0;
+    for (int fd : {FWake, FTimerFd}) {
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.fd = fd;
+        ok = ok && ::epoll_ctl(FEpoll, EPOLL_CTL_ADD, fd, &ev) == 0;
+    }
+    if (!ok) {
         const std::string why = std::strerror(errno);
-        if (FEpoll >= 0) ::close(FEpoll);
-        if (FWake >= 0) ::close(FWake);
+        for (int fd : {FEpoll, FWake, FTimerFd})
+            if (fd >= 0) ::close(fd);
         throw std::runtime_error("event dispatcher: " + why);
     }
 }
@@ -67,6 +73,7 @@ LeanDispatcher::~LeanDispatcher()
 {
     ::close(FEpoll);
     ::close(FWake);
+    ::close(FTimerFd);
 }
 
 // ---- the turn of the loop ----------------------------------------------------
@@ -130,19 +137,12 @@ void LeanDispatcher::disconnectNotify(const QMetaMethod&)
 
 int LeanDispatcher::Wait(bool canWait, bool timers, bool sockets)
 {
-    // How long to sleep: not at all, until the first timer that may fire is
-    // due, or until something happens.
-    int64_t timeoutNs = -1;
-    if (!canWait || (sockets && FAlways > 0)) {
-        timeoutNs = 0;
-    } else if (timers) {
-        const int64_t due = NextDue();
-        if (due >= 0)
-            timeoutNs = std::max<int64_t>(0, due - NowNs());
-    }
-
     if (!sockets) {
-        // Only a wake-up may end the wait.
+        // Only a wake-up or the first timer that may fire ends the wait.
+        int64_t timeoutNs = canWait ? -1 : 0;
+        const int64_t due = NextDue();
+        if (canWait && timers && due >= 0)
+            timeoutNs = std::max<int64_t>(0, due - NowNs());
         pollfd p{FWake, POLLIN, 0};
         const int ms = timeoutNs < 0 ? -1 : int(std::min<int64_t>((timeoutNs + kNsPerMs - 1) / kNsPerMs, 1 << 30));
         if (::poll(&p, 1, ms) > 0)
@@ -150,28 +150,22 @@ int LeanDispatcher::Wait(bool canWait, bool timers, bool sockets)
         return 0;
     }
 
+    // The first timer that may fire is the timerfd's absolute time, set
+    // again only when that changes: a wait with a time-out of its own would
+    // arm and cancel a kernel timer on every turn.
+    const bool sleep = canWait && FAlways == 0;
+    if (sleep && timers && FNextDue != INT64_MAX && FNextDue != FArmedDue) {
+        itimerspec when{};
+        // A zero it_value disarms a timerfd: a time already passed fires at once.
+        const int64_t due = std::max<int64_t>(FNextDue, 1);
+        when.it_value.tv_sec = time_t(due / 1000000000);
+        when.it_value.tv_nsec = long(due % 1000000000);
+        if (::timerfd_settime(FTimerFd, TFD_TIMER_ABSTIME, &when, nullptr) == 0)
+            FArmedDue = FNextDue;
+    }
+
     epoll_event ready[16];
-    int n;
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 35))
-    // Timers are kept to the nanosecond where the kernel can wait that
-    // precisely, to the next millisecond otherwise.
-    static bool noPwait2 = false;
-    if (!noPwait2) {
-        timespec ts{};
-        if (timeoutNs >= 0) {
-            ts.tv_sec = time_t(timeoutNs / 1000000000);
-            ts.tv_nsec = long(timeoutNs % 1000000000);
-        }
-        n = ::epoll_pwait2(FEpoll, ready, 16, timeoutNs < 0 ? nullptr : &ts, nullptr);
-        if (n < 0 && errno == ENOSYS)
-            noPwait2 = true;
-    }
-    if (noPwait2)
-#endif
-    {
-        const int ms = timeoutNs < 0 ? -1 : int(std::min<int64_t>((timeoutNs + kNsPerMs - 1) / kNsPerMs, 1 << 30));
-        n = ::epoll_wait(FEpoll, ready, 16, ms);
-    }
+    int n = ::epoll_wait(FEpoll, ready, 16, sleep ? -1 : 0);
     if (n < 0)
         n = 0; // a signal: the caller turns the loop again
 
@@ -179,6 +173,12 @@ int LeanDispatcher::Wait(bool canWait, bool timers, bool sockets)
         const int fd = ready[i].data.fd;
         if (fd == FWake) {
             Drain(FWake);
+            continue;
+        }
+        if (fd == FTimerFd) {
+            // Fired: the timers that are due follow in this turn.
+            Drain(FTimerFd);
+            FArmedDue = INT64_MAX;
             continue;
         }
         const Watched* w = FindWatched(fd);

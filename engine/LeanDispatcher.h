@@ -11,7 +11,9 @@
 // afresh, and looks each ready one up in that hash again. This dispatcher
 // keeps its descriptors registered with an epoll instance, so a turn is one
 // epoll_wait that reports only what is ready, and it keeps its few timers
-// and notifiers in small arrays.
+// and notifiers in small arrays. The first timer to come is a timerfd in
+// that set, set again only when that time changes, so that a wait arms no
+// kernel timer of its own on every turn.
 //
 // It does what Qt's dispatchers do, in the same order: posted events first,
 // then a wait (none when events were posted meanwhile, the loop was
@@ -89,6 +91,8 @@ private:
 
     int FEpoll = -1;
     int FWake = -1;                  // eventfd: wake-ups from other threads
+    int FTimerFd = -1;               // timerfd: the first timer that may fire
+    int64_t FArmedDue = INT64_MAX;   // the time it is armed for
     pthread_t FOwner;                // the thread the dispatcher serves
     // A wake-up is pending (events were posted); set at first for events
     // posted before the dispatcher was installed.
