@@ -319,9 +319,17 @@ void TCommPort::PostTrigger(uint16_t count)
         const uint16_t n = static_cast<uint16_t>(std::min<int>(count, InBuffUsed()));
         if (n > 0)
             Raise(OnTriggerAvail, this, n);
-        if (gen == FGeneration)
+        // Bytes held back for want of room come in now; anything else is
+        // announced by the device's own notification (a read that finds
+        // nothing would be a system call for nothing).
+        if (gen == FGeneration && SideHoldsBytes())
             PumpSide();
     });
+}
+
+bool TCommPort::SideHoldsBytes() const
+{
+    return (FSerial && FSerial->BytesAvailable() > 0) || (FTcp && FTcp->BytesAvailable() > 0);
 }
 
 void TCommPort::PumpSide()

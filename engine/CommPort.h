@@ -220,6 +220,7 @@ private:
     char* InReserve(qint64 want);
     void PostTrigger(uint16_t count);
     void PumpSide();
+    bool SideHoldsBytes() const; // the device has bytes the buffer had no room for
     template <typename F> void Post(F&& f);
 
     zorp::SerialSide* FSerial = nullptr;

@@ -2,6 +2,8 @@
 // The event dispatcher of the programs without a window (see LeanDispatcher.h).
 #include "LeanDispatcher.h"
 
+#ifdef __linux__
+
 #include <QCoreApplication>
 #include <QMetaMethod>
 #include <QSocketNotifier>
@@ -104,8 +106,16 @@ bool LeanDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
     // there is nothing to send. Every event posted from now on asks for a
     // wake-up again, so the wait below cannot sleep on one posted while
     // these are sent.
-    if (FWakeUps.exchange(0, std::memory_order_acq_rel) != 0)
+    if (FWakeUps.exchange(0, std::memory_order_acq_rel) != 0) {
         QCoreApplication::sendPostedEvents();
+        // Objects deleted later by a direct notifier call (see
+        // DirectNotifier) were marked for this loop level, which Qt leaves
+        // to an explicit request: that call has returned, so they go now.
+        if (FDirectCalls) {
+            FDirectCalls = false;
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        }
+    }
 
     const bool timers = !(flags & QEventLoop::X11ExcludeTimers);
     const bool sockets = !(flags & QEventLoop::ExcludeSocketNotifiers);
@@ -186,17 +196,17 @@ int LeanDispatcher::Wait(bool canWait, bool timers, bool sockets)
             continue;
         for (int k = 0; k < 3; ++k) {
             QSocketNotifier* s = w->notifiers[k];
-            if (s && (ready[i].events & kReadyFor[k]) && std::find(FPending.begin(), FPending.end(), s) == FPending.end())
-                FPending.push_back(s);
+            if (s && (ready[i].events & kReadyFor[k]) && !IsPending(s))
+                FPending.push_back({s, w->direct[k]});
         }
     }
     if (FAlways > 0) {
         for (const Watched& w : FWatched) {
             if (!w.always)
                 continue;
-            for (QSocketNotifier* s : w.notifiers)
-                if (s && std::find(FPending.begin(), FPending.end(), s) == FPending.end())
-                    FPending.push_back(s);
+            for (int k = 0; k < 3; ++k)
+                if (w.notifiers[k] && !IsPending(w.notifiers[k]))
+                    FPending.push_back({w.notifiers[k], w.direct[k]});
         }
     }
     return 0;
@@ -209,16 +219,29 @@ int LeanDispatcher::ActivateNotifiers()
     // which takes it out.
     int activated = 0;
     while (!FPending.empty()) {
-        QSocketNotifier* s = FPending.front();
+        const Pending p = FPending.front();
         FPending.erase(FPending.begin());
-        QEvent event(QEvent::SockAct);
-        QCoreApplication::sendEvent(s, &event);
+        if (p.direct) {
+            FDirectCalls = true;
+            static_cast<DirectNotifier*>(p.notifier)->Activated();
+        } else {
+            QEvent event(QEvent::SockAct);
+            QCoreApplication::sendEvent(p.notifier, &event);
+        }
         ++activated;
     }
     return activated;
 }
 
 // ---- socket notifiers ----------------------------------------------------------
+
+bool LeanDispatcher::IsPending(const QSocketNotifier* s) const
+{
+    for (const Pending& p : FPending)
+        if (p.notifier == s)
+            return true;
+    return false;
+}
 
 LeanDispatcher::Watched* LeanDispatcher::FindWatched(int fd)
 {
@@ -278,12 +301,14 @@ void LeanDispatcher::registerSocketNotifier(QSocketNotifier* notifier)
         w->fd = fd;
     }
     w->notifiers[type] = notifier;
+    w->direct[type] = dynamic_cast<DirectNotifier*>(notifier) != nullptr;
     UpdateWatch(*w);
 }
 
 void LeanDispatcher::unregisterSocketNotifier(QSocketNotifier* notifier)
 {
-    FPending.erase(std::remove(FPending.begin(), FPending.end(), notifier), FPending.end());
+    FPending.erase(std::remove_if(FPending.begin(), FPending.end(), [notifier](const Pending& p) { return p.notifier == notifier; }),
+                   FPending.end());
     const int type = int(notifier->type());
     Watched* w = FindWatched(int(notifier->socket()));
     if (!w || type < 0 || type > 2 || w->notifiers[type] != notifier)
@@ -441,3 +466,5 @@ void LeanDispatcher::interrupt()
 }
 
 } // namespace zorp
+
+#endif // __linux__

@@ -32,9 +32,10 @@
 #include <pthread.h>
 #include <vector>
 
-class QSocketNotifier;
+#include "DirectNotifier.h"
 
 namespace zorp {
+
 
 class LeanDispatcher final : public QAbstractEventDispatcher {
     Q_OBJECT
@@ -67,6 +68,7 @@ private:
     struct Watched {
         int fd = -1;
         QSocketNotifier* notifiers[3] = {nullptr, nullptr, nullptr}; // Read, Write, Exception
+        bool direct[3] = {false, false, false}; // a DirectNotifier
         uint32_t events = 0;  // what epoll watches for it
         bool always = false;  // epoll cannot watch it: always ready
     };
@@ -102,7 +104,13 @@ private:
     bool FListened[2] = {false, false};        // awake, aboutToBlock have receivers
     std::atomic<bool> FInterrupt{false};
     std::vector<Watched> FWatched;
-    std::vector<QSocketNotifier*> FPending; // ready, not yet activated (in order)
+    struct Pending {
+        QSocketNotifier* notifier;
+        bool direct;
+    };
+    bool IsPending(const QSocketNotifier* s) const;
+    std::vector<Pending> FPending;   // ready, not yet activated (in order)
+    bool FDirectCalls = false;       // a DirectNotifier was called since posted events were last sent
     int FAlways = 0;                 // watched entries that are always ready
     std::vector<Timer> FTimers;
     int64_t FNextDue = INT64_MAX;    // the earliest due of a timer that can fire

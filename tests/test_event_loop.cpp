@@ -21,6 +21,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "DirectNotifier.h"
 #include "TestSupport.h"
 
 using zorptest::waitUntil;
@@ -212,4 +213,32 @@ TEST(EventLoop, DeletedLaterInsideANestedLoopGoesAfterIt)
     ASSERT_TRUE(waitUntil([&] { return done; }));
     EXPECT_TRUE(aliveAfterNested) << "deleted inside the nested loop, under its caller's feet";
     EXPECT_TRUE(waitUntil([&] { return watch.isNull(); })) << "never deleted";
+}
+
+TEST(EventLoop, DirectNotifierIsActivatedAndWhatItDeletesLaterGoes)
+{
+    SocketPair p;
+    ASSERT_TRUE(p.ok);
+    struct Reader : zorp::DirectNotifier {
+        using DirectNotifier::DirectNotifier;
+        std::function<void()> fn;
+        void Activated() override { fn(); }
+    } reader(p.fd[0], QSocketNotifier::Read);
+    auto* victim = new QObject;
+    QPointer<QObject> watch(victim);
+    int calls = 0;
+    bool deletedDuringCall = false;
+    reader.fn = [&] {
+        ++calls;
+        char c;
+        while (::read(p.fd[0], &c, 1) > 0) {}
+        victim->deleteLater();
+        deletedDuringCall = watch.isNull();
+        reader.setEnabled(false);
+    };
+    ASSERT_EQ(::write(p.fd[1], "x", 1), 1);
+    ASSERT_TRUE(waitUntil([&] { return calls == 1; }));
+    EXPECT_FALSE(deletedDuringCall);
+    EXPECT_TRUE(waitUntil([&] { return watch.isNull(); })) << "never deleted";
+    EXPECT_EQ(calls, 1);
 }
