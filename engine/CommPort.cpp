@@ -194,7 +194,7 @@ int TCommPort::GetBlock(uint8_t* block, int count)
         FInEnd = 0;
         FInPos = 0;
         // Bytes held back in the device for want of room can come in now.
-        if ((FSerial && FSerial->BytesAvailable() > 0) || (FTcp && FTcp->BytesAvailable() > 0)) {
+        if (SideHoldsBytes()) {
             const uint64_t gen = FGeneration;
             Post([this, gen] {
                 if (gen == FGeneration)
@@ -293,8 +293,7 @@ void TCommPort::DeliverReceived(const char* data, qint64 size)
         Raise(OnTriggerAvail, this, n);
         // More may wait in the device for want of room: fetched later,
         // never from inside this call.
-        if (gen == FGeneration && FOpen && InRoom() > 0 &&
-            ((FSerial && FSerial->BytesAvailable() > 0) || (FTcp && FTcp->BytesAvailable() > 0)))
+        if (gen == FGeneration && FOpen && SideHoldsBytes() && InRoom() > 0)
             Post([this, gen] {
                 if (gen == FGeneration)
                     PumpSide();

@@ -95,7 +95,7 @@ bool LeanDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
     } depth{this};
 
     FInterrupt.store(false, std::memory_order_relaxed);
-    if (FListenersChanged.exchange(false, std::memory_order_acquire)) {
+    if (FListenersChanged.load(std::memory_order_relaxed) && FListenersChanged.exchange(false, std::memory_order_acquire)) {
         FListened[0] = isSignalConnected(QMetaMethod::fromSignal(&QAbstractEventDispatcher::awake));
         FListened[1] = isSignalConnected(QMetaMethod::fromSignal(&QAbstractEventDispatcher::aboutToBlock));
     }
@@ -106,7 +106,7 @@ bool LeanDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
     // there is nothing to send. Every event posted from now on asks for a
     // wake-up again, so the wait below cannot sleep on one posted while
     // these are sent.
-    if (FWakeUps.exchange(0, std::memory_order_acq_rel) != 0) {
+    if (FWakeUps.load(std::memory_order_acquire) != 0 && FWakeUps.exchange(0, std::memory_order_acq_rel) != 0) {
         QCoreApplication::sendPostedEvents();
         // Objects deleted later by a direct notifier call (see
         // DirectNotifier) were marked for this loop level, which Qt leaves
@@ -346,6 +346,11 @@ void LeanDispatcher::UpdateNextDue()
 int LeanDispatcher::ActivateTimers()
 {
     if (FTimers.empty())
+        return 0;
+    // While the timerfd is set for the first timer and has not fired, no
+    // timer is due (one that falls due just now is taken in the next turn,
+    // which the timerfd starts at once): no clock read is needed.
+    if (FArmedDue == FNextDue)
         return 0;
     const int64_t now = NowNs();
     if (now < FNextDue)

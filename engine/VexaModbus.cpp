@@ -410,7 +410,9 @@ bool TVexaModbus::PortIsOpen() const { return FComPort && (FPortOpenForTests || 
 // its own with the usual guard, so the order of passes, events and frames
 // stays the same.
 
-bool TVexaModbus::NeedsTimer() const
+// Inlined into UpdateTimer, its one caller, which runs several times a
+// transaction.
+[[gnu::always_inline]] inline bool TVexaModbus::NeedsTimer() const
 {
     switch (State) {
     case msNone: case msDone: case msReadHoldingRegsSlave:
