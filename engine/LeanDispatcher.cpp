@@ -110,8 +110,10 @@ bool LeanDispatcher::processEvents(QEventLoop::ProcessEventsFlags flags)
         QCoreApplication::sendPostedEvents();
         // Objects deleted later by a direct notifier call (see
         // DirectNotifier) were marked for this loop level, which Qt leaves
-        // to an explicit request: that call has returned, so they go now.
-        if (FDirectCalls) {
+        // to an explicit request. They go once no such call is on the
+        // stack any more: a handler that turns the loop itself (without a
+        // loop of its own) must not lose them under its feet.
+        if (FDirectCalls && FInDirect == 0) {
             FDirectCalls = false;
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         }
@@ -223,6 +225,14 @@ int LeanDispatcher::ActivateNotifiers()
         FPending.erase(FPending.begin());
         if (p.direct) {
             FDirectCalls = true;
+            struct InDirect {
+                int& depth;
+                explicit InDirect(int& d) : depth(d) { ++depth; }
+                ~InDirect()
+                {
+                    --depth;
+                }
+            } inDirect{FInDirect};
             static_cast<DirectNotifier*>(p.notifier)->Activated();
         } else {
             QEvent event(QEvent::SockAct);

@@ -110,7 +110,8 @@ private:
     };
     bool IsPending(const QSocketNotifier* s) const;
     std::vector<Pending> FPending;   // ready, not yet activated (in order)
-    bool FDirectCalls = false;       // a DirectNotifier was called since posted events were last sent
+    bool FDirectCalls = false;       // a DirectNotifier was called since its deletions were last sent
+    int FInDirect = 0;               // DirectNotifier calls on the stack
     int FAlways = 0;                 // watched entries that are always ready
     std::vector<Timer> FTimers;
     int64_t FNextDue = INT64_MAX;    // the earliest due of a timer that can fire
