@@ -9,9 +9,9 @@
 //                                     "idle_cpu_pct VALUE" (CPU time of the
 //                                     process as a share of one core)
 //
-// The program runs on Qt's own event dispatcher, as zorp-poll and zorp-slave
-// do; "glib" as the last word runs it on the GLib one instead, as a program
-// with windows has it.
+// The program runs on the event loop of zorp-poll and zorp-slave (see
+// zorp::UseToolEventLoop); "glib" as the last word runs it on the GLib one
+// instead, as a program with windows has it.
 //
 // Exit code 0 when every read was answered with the expected data (the
 // reference server holds value = address), 1 otherwise.
@@ -60,7 +60,7 @@ int main(int argc, char** argv)
 
     const int words = tps ? 5 : 4;
     if (argc > words + 1 || (argc == words + 1 && std::strcmp(argv[words], "glib") != 0)) return Usage();
-    if (argc == words) zorp::UseQtEventDispatcher();
+    if (argc == words) zorp::UseToolEventLoop();
     QCoreApplication app(argc, argv);
     TVexaModbus mdb;
     mdb.SetInterfaceType(mbiEthernet);

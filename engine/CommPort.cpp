@@ -73,7 +73,7 @@ void TCommPort::SetOpen(bool value)
         return;
 
     ++FGeneration;
-    FIn.resize(0);
+    FInEnd = 0;
     FInPos = 0;
     FUnannounced = 0;
     FSelfClosePosted = false;
@@ -135,7 +135,7 @@ void TCommPort::Close()
     const bool tcpEnded = FTcp && (FTcp->Established() || FTcp->IsServer());
     FOpen = false;
     ++FGeneration;
-    FIn.resize(0);
+    FInEnd = 0;
     FInPos = 0;
     FUnannounced = 0;
     FSelfClosePosted = false;
@@ -185,16 +185,16 @@ uint8_t TCommPort::GetChar()
 
 int TCommPort::GetBlock(uint8_t* block, int count)
 {
-    if (!block || count <= 0 || FInPos >= FIn.size())
+    if (!block || count <= 0 || FInPos >= FInEnd)
         return 0;
-    const qsizetype n = std::min<qsizetype>(count, FIn.size() - FInPos);
-    std::memcpy(block, FIn.constData() + FInPos, size_t(n));
+    const qsizetype n = std::min<qsizetype>(count, FInEnd - FInPos);
+    std::memcpy(block, FIn.get() + FInPos, size_t(n));
     FInPos += n;
-    if (FInPos == FIn.size()) {
-        FIn.resize(0);
+    if (FInPos == FInEnd) {
+        FInEnd = 0;
         FInPos = 0;
         // Bytes held back in the device for want of room can come in now.
-        if ((FSerial && FSerial->BytesAvailable() > 0) || (FTcp && FTcp->BytesAvailable() > 0)) {
+        if (SideHoldsBytes()) {
             const uint64_t gen = FGeneration;
             Post([this, gen] {
                 if (gen == FGeneration)
@@ -205,7 +205,7 @@ int TCommPort::GetBlock(uint8_t* block, int count)
     return static_cast<int>(n);
 }
 
-int TCommPort::InBuffUsed() const { return static_cast<int>(FIn.size() - FInPos); }
+int TCommPort::InBuffUsed() const { return static_cast<int>(FInEnd - FInPos); }
 
 bool TCommPort::InputWaiting() const
 {
@@ -219,21 +219,36 @@ qint64 TCommPort::InRoom() const
     return std::max<qint64>(0, cap - InBuffUsed());
 }
 
-char* TCommPort::BeginIn(qint64 want)
+char* TCommPort::InReserve(qint64 want)
 {
-    if (FInPos > 0 && FInPos * 2 >= FIn.size()) {
-        FIn.remove(0, FInPos);
+    want = std::max<qint64>(want, 0);
+    // The bytes not taken yet move to the front once they are the smaller
+    // part, or when the room behind them is too small.
+    if (FInPos > 0 && (FInPos * 2 >= FInEnd || FInEnd + want > FInCapacity)) {
+        std::memmove(FIn.get(), FIn.get() + FInPos, size_t(FInEnd - FInPos));
+        FInEnd -= FInPos;
         FInPos = 0;
     }
-    const qsizetype old = FIn.size();
-    FIn.resize(old + std::max<qint64>(want, 0));
-    return FIn.data() + old;
+    if (FInEnd + want > FInCapacity) {
+        const qsizetype capacity = std::max<qsizetype>(FInEnd + want, 2 * FInCapacity);
+        std::unique_ptr<char[]> grown(new char[size_t(capacity)]);
+        if (FInEnd > 0)
+            std::memcpy(grown.get(), FIn.get(), size_t(FInEnd));
+        FIn = std::move(grown);
+        FInCapacity = capacity;
+    }
+    return FIn.get() + FInEnd;
+}
+
+char* TCommPort::BeginIn(qint64 want)
+{
+    return InReserve(want);
 }
 
 void TCommPort::FinishIn(qint64 want, qint64 got, bool fromReadyRead)
 {
     got = std::clamp<qint64>(got, 0, std::max<qint64>(want, 0));
-    FIn.resize(FIn.size() - (std::max<qint64>(want, 0) - got));
+    FInEnd += got;
     if (got <= 0 || !FOpen)
         return;
     FUnannounced += got;
@@ -262,11 +277,8 @@ void TCommPort::DeliverReceived(const char* data, qint64 size)
     if (!FOpen)
         return;
     if (data && size > 0) {
-        if (FInPos > 0 && FInPos * 2 >= FIn.size()) {
-            FIn.remove(0, FInPos);
-            FInPos = 0;
-        }
-        FIn.append(data, size);
+        std::memcpy(InReserve(size), data, size_t(size));
+        FInEnd += size;
         FUnannounced += size;
     }
     if (FUnannounced < std::max(CommNotificationLevel, 1))
@@ -281,8 +293,7 @@ void TCommPort::DeliverReceived(const char* data, qint64 size)
         Raise(OnTriggerAvail, this, n);
         // More may wait in the device for want of room: fetched later,
         // never from inside this call.
-        if (gen == FGeneration && FOpen && InRoom() > 0 &&
-            ((FSerial && FSerial->BytesAvailable() > 0) || (FTcp && FTcp->BytesAvailable() > 0)))
+        if (gen == FGeneration && FOpen && SideHoldsBytes() && InRoom() > 0)
             Post([this, gen] {
                 if (gen == FGeneration)
                     PumpSide();
@@ -307,9 +318,17 @@ void TCommPort::PostTrigger(uint16_t count)
         const uint16_t n = static_cast<uint16_t>(std::min<int>(count, InBuffUsed()));
         if (n > 0)
             Raise(OnTriggerAvail, this, n);
-        if (gen == FGeneration)
+        // Bytes held back for want of room come in now; anything else is
+        // announced by the device's own notification (a read that finds
+        // nothing would be a system call for nothing).
+        if (gen == FGeneration && SideHoldsBytes())
             PumpSide();
     });
+}
+
+bool TCommPort::SideHoldsBytes() const
+{
+    return (FSerial && FSerial->BytesAvailable() > 0) || (FTcp && FTcp->BytesAvailable() > 0);
 }
 
 void TCommPort::PumpSide()
@@ -461,7 +480,7 @@ void TCommPort::DropClient()
     }
     if (!FTcp || !FTcp->IsServer() || !FTcp->Established())
         return;
-    FIn.resize(0);
+    FInEnd = 0;
     FInPos = 0;
     FUnannounced = 0;
     FTcp->DropClient();

@@ -216,13 +216,20 @@ public:
 
 private:
     void Close();
+    // Room for want more received bytes behind those waiting; returns where they go.
+    char* InReserve(qint64 want);
     void PostTrigger(uint16_t count);
     void PumpSide();
+    bool SideHoldsBytes() const; // the device has bytes the buffer had no room for
     template <typename F> void Post(F&& f);
 
     zorp::SerialSide* FSerial = nullptr;
     zorp::TcpSide* FTcp = nullptr;
-    QByteArray FIn;        // received, not yet taken
+    // Received, not yet taken: bytes [FInPos, FInEnd) of FIn, which holds
+    // FInCapacity bytes (no byte of it is set before it is received).
+    std::unique_ptr<char[]> FIn;
+    qsizetype FInCapacity = 0;
+    qsizetype FInEnd = 0;
     qsizetype FInPos = 0;  // next byte to take
     qint64 FUnannounced = 0; // received bytes not yet announced by OnTriggerAvail
     bool FOpen = false;

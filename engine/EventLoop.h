@@ -13,4 +13,11 @@ namespace zorp {
 // explicit QT_NO_GLIB in the environment is left as it is.
 void UseQtEventDispatcher();
 
+// The event loop of the command-line tools: on Linux the engine's own lean
+// dispatcher (LeanDispatcher.h), whose turn costs a fraction of Qt's own;
+// elsewhere, or when it cannot be set up, Qt's own (UseQtEventDispatcher).
+// ZORP_EVENT_LOOP=qt in the environment chooses Qt's own, ZORP_EVENT_LOOP=glib
+// the GLib one. Call it before the application object exists.
+void UseToolEventLoop();
+
 } // namespace zorp

@@ -29,6 +29,7 @@
 #include <unistd.h>
 
 #include "CommPort.h"
+#include "DirectNotifier.h"
 
 namespace zorp {
 
@@ -107,22 +108,17 @@ void CloseFd(int fd)
 // notification event, without the two signal emissions of QSocketNotifier:
 // on a connection that carries one frame each way per transaction, they
 // cost more than the engine's own work on the frame.
-class Watch : public QSocketNotifier {
+class Watch : public DirectNotifier {
 public:
     using Handler = void (TcpSide::*)();
     Watch(int fd, Type type, TcpSide* side, Handler handler)
-        : QSocketNotifier(qintptr(fd), type, side), FSide(side), FHandler(handler) {}
+        : DirectNotifier(qintptr(fd), type, side), FSide(side), FHandler(handler) {}
     // No more calls, also from inside the one that runs.
     void Forget() { FSide = nullptr; }
-
-protected:
-    bool event(QEvent* e) override
+    void Activated() override
     {
-        if (e->type() != QEvent::SockAct && e->type() != QEvent::SockClose)
-            return QSocketNotifier::event(e);
         if (FSide)
             (FSide->*FHandler)();
-        return true;
     }
 
 private:

@@ -32,7 +32,7 @@ void TVexaModbus::ClientData(TCommPort* port, int client, const uint8_t* data, i
         QMetaObject::invokeMethod(this, [this, client] { ServeClient(client); }, Qt::QueuedConnection);
         return;
     }
-    FRxScratch.assign(data, data + size);
+    FRxChunk = size_t(size);
     FServing = client;
     FServingClosed = false;
     struct Restore {

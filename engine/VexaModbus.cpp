@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <ctime>
 
 #include "CommPort.h"
 #include "LineTimer.h"
@@ -31,14 +32,33 @@ std::function<void(std::exception_ptr)>& UnhandledHandler()
 }
 } // namespace
 
+namespace {
+// Set while a replacement source is installed: the common call then costs a
+// test and a clock read, read several times per transaction.
+bool gTickSourceSet = false;
+} // namespace
+
 uint32_t GetTickCount()
 {
-    if (auto& s = TickSource()) return s();
+    if (gTickSourceSet) {
+        if (auto& s = TickSource()) return s();
+    }
+#ifdef CLOCK_MONOTONIC
+    // The clock steady_clock reads on Linux, without the library call.
+    timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint32_t>(uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u);
+#else
     using namespace std::chrono;
     return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+#endif
 }
 
-void SetTickCountSource(std::function<uint32_t()> source) { TickSource() = std::move(source); }
+void SetTickCountSource(std::function<uint32_t()> source)
+{
+    gTickSourceSet = static_cast<bool>(source);
+    TickSource() = std::move(source);
+}
 
 void SetUnhandledExceptionHandler(std::function<void(std::exception_ptr)> handler)
 {
@@ -390,7 +410,9 @@ bool TVexaModbus::PortIsOpen() const { return FComPort && (FPortOpenForTests || 
 // its own with the usual guard, so the order of passes, events and frames
 // stays the same.
 
-bool TVexaModbus::NeedsTimer() const
+// Inlined into UpdateTimer, its one caller, which runs several times a
+// transaction.
+[[gnu::always_inline]] inline bool TVexaModbus::NeedsTimer() const
 {
     switch (State) {
     case msNone: case msDone: case msReadHoldingRegsSlave:

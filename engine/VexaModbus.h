@@ -375,7 +375,7 @@ private:
     std::vector<uint8_t> FLastRequest; // the request sent last (RemoveEcho)
     bool FEchoPending = false;  // its echo may still be at the head of the received bytes
     uint16_t FResponseByteCount = 0;
-    std::vector<uint8_t> FRxScratch;  // the bytes of the arrival being handled
+    size_t FRxChunk = 0;  // the number of bytes of the arrival being handled
 
     // Listening beyond the designed mode.
     bool FStandardProfile = false;

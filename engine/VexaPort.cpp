@@ -36,7 +36,7 @@ void TVexaModbus::ReceiveBlock(const uint8_t* block, int count)
 {
     if (!block || count <= 0) return;
     FRxCounter += count;
-    FRxScratch.assign(block, block + count);
+    FRxChunk = size_t(count);
     LineReceived(FBuffer.Size(), size_t(count));
     // Stored before the handler runs: a handler that runs the event loop can
     // bring later bytes in, and those must land behind these.

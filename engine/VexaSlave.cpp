@@ -44,7 +44,7 @@ void TVexaModbus::DelimitListening()
         return; // a complete request is not examined again; later bytes wait behind it
     const auto framing = FramingOf(FProtocol);
     if (silence) {
-        const size_t chunk = FRxScratch.size(); // the bytes of this arrival
+        const size_t chunk = FRxChunk; // the bytes of this arrival
         if (chunk < FBuffer.Size())
             FBuffer.RemoveFront(FBuffer.Size() - chunk);
     }

@@ -483,7 +483,7 @@ char ParityLetter(TParity p)
 
 int main(int argc, char** argv)
 {
-    zorp::UseQtEventDispatcher();
+    zorp::UseToolEventLoop();
     QCoreApplication app(argc, argv);
     // --list-ports: the serial ports found, with the COM number of each.
     if (QCoreApplication::arguments().contains(QStringLiteral("--list-ports"))) {

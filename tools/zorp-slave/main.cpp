@@ -196,7 +196,7 @@ private:
 
 int main(int argc, char** argv)
 {
-    zorp::UseQtEventDispatcher();
+    zorp::UseToolEventLoop();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zorp-slave"));
 
