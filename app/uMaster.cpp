@@ -413,9 +413,7 @@ void TfrmModbusMaster::ShowCounters()
             buf[n++] = u'-';
         while (d)
             buf[n++] = digits[--d];
-        const QStringView text(buf, n);
-        if (sBar->PanelText(panel) != text)
-            sBar->SetPanelText(panel, text.toString());
+        sBar->SetPanelText(panel, QStringView(buf, n));
     };
     show(1, "Polls: ", FPolls);
     show(2, "Responses: ", FResponses);

@@ -17,12 +17,70 @@
 // width at character positions (the log's font is fixed-pitch), preferring a
 // break after a blank; a line's row count is cached and recomputed only when
 // the width or the font changes. The view scrolls in wrapped rows.
+//
+// A line of bytes (AppendBytes) keeps its head and its bytes as they came
+// and is put into words only when shown or asked for: a response line reads
+// five characters per byte, and storing them would take ten times the
+// memory. A slot reused for a new line keeps its byte storage, so that a
+// full log appends without allocating.
 class TCommLog::Impl {
 public:
+    static constexpr int HeadMax = 32;
+    // Byte storage kept in a reused slot up to this size; larger blocks are
+    // rare and give theirs back.
+    static constexpr size_t KeepBytes = 1024;
     struct Line {
-        QString Text;
+        QString Text;                 // a text line
+        std::vector<uint8_t> Bytes;   // a line of bytes: shown as "[XX] " each, after Head
+        char16_t Head[HeadMax] = {};
+        int HeadLen = 0;
+        bool IsBytes = false;
         QRgb Color = 0;
         int Rows = 1;
+
+        int Length() const { return IsBytes ? HeadLen + 5 * int(Bytes.size()) : int(Text.size()); }
+        char16_t CharAt(int i) const
+        {
+            if (!IsBytes) return Text[i].unicode();
+            if (i < HeadLen) return Head[i];
+            static const char hex[] = "0123456789ABCDEF";
+            const int k = i - HeadLen;
+            const uint8_t b = Bytes[size_t(k / 5)];
+            switch (k % 5) {
+            case 0: return u'[';
+            case 1: return char16_t(hex[b >> 4]);
+            case 2: return char16_t(hex[b & 0x0F]);
+            case 3: return u']';
+            default: return u' ';
+            }
+        }
+        // The line's text.
+        QString Str() const
+        {
+            if (!IsBytes) return Text;
+            static const char hex[] = "0123456789ABCDEF";
+            QString s(Length(), Qt::Uninitialized);
+            char16_t* p = reinterpret_cast<char16_t*>(s.data());
+            std::copy(Head, Head + HeadLen, p);
+            p += HeadLen;
+            for (uint8_t b : Bytes) {
+                *p++ = u'[';
+                *p++ = char16_t(hex[b >> 4]);
+                *p++ = char16_t(hex[b & 0x0F]);
+                *p++ = u']';
+                *p++ = u' ';
+            }
+            return s;
+        }
+        // Empties the slot; byte storage of the usual size stays for reuse.
+        void Release()
+        {
+            Text = QString();
+            if (Bytes.capacity() > KeepBytes) std::vector<uint8_t>().swap(Bytes);
+            else Bytes.clear();
+            IsBytes = false;
+            HeadLen = 0;
+        }
     };
     struct Pos {
         int64_t Seq = -1; // absolute line number (never reused)
@@ -58,44 +116,33 @@ public:
     int VisibleRows() const { return qMax(1, TextRect().height() / LineH); }
 
     // Row starts of a wrapped line: the character index at which each row begins.
-    void RowStarts(const QString& s, std::vector<int>& out) const
+    void RowStarts(const Line& l, std::vector<int>& out) const
     {
         out.clear();
         out.push_back(0);
-        const int n = static_cast<int>(s.size());
+        const int n = l.Length();
         int start = 0;
         while (n - start > CharsPerRow) {
-            int brk = start + CharsPerRow;
-            // Break after the last blank of the row when there is one.
-            for (int k = brk; k > start; --k) {
-                if (s[k - 1] == u' ') {
-                    brk = k;
-                    break;
-                }
-            }
-            start = brk;
+            start = RowBreak(l, start);
             out.push_back(start);
         }
     }
-    int RowsOf(const QString& s) const
+    int RowsOf(const Line& l) const
     {
-        const int n = static_cast<int>(s.size());
-        if (n <= CharsPerRow)
-            return 1;
+        const int n = l.Length();
         int rows = 1;
-        int start = 0;
-        while (n - start > CharsPerRow) {
-            int brk = start + CharsPerRow;
-            for (int k = brk; k > start; --k) {
-                if (s[k - 1] == u' ') {
-                    brk = k;
-                    break;
-                }
-            }
-            start = brk;
-            ++rows;
-        }
+        for (int start = 0; n - start > CharsPerRow; ++rows)
+            start = RowBreak(l, start);
         return rows;
+    }
+    // Where the row after the one starting at start begins: after its last
+    // blank when it has one.
+    int RowBreak(const Line& l, int start) const
+    {
+        const int brk = start + CharsPerRow;
+        for (int k = brk; k > start; --k)
+            if (l.CharAt(k - 1) == u' ') return k;
+        return brk;
     }
 
     void UpdateMetrics()
@@ -109,7 +156,7 @@ public:
             TotalRows = 0;
             for (int i = 0; i < Count; ++i) {
                 Line& l = At(i);
-                l.Rows = RowsOf(l.Text);
+                l.Rows = RowsOf(l);
                 TotalRows += l.Rows;
             }
         }
@@ -133,7 +180,7 @@ public:
         Line& l = At(0);
         TotalRows -= l.Rows;
         const int dropped = l.Rows;
-        l.Text = QString();
+        l.Release();
         Head = (Head + 1) % Capacity;
         --Count;
         ++FirstSeq;
@@ -188,15 +235,15 @@ public:
         if (v < 0)
             return {FirstSeq, 0};
         if (v >= TotalRows)
-            return {FirstSeq + Count - 1, static_cast<int>(At(Count - 1).Text.size())};
+            return {FirstSeq + Count - 1, At(Count - 1).Length()};
         int line = 0, row = 0;
         LocateRow(v, line, row);
-        const QString& s = At(line).Text;
+        const Line& l = At(line);
         std::vector<int> starts;
-        RowStarts(s, starts);
+        RowStarts(l, starts);
         const int rowStart = starts[static_cast<size_t>(row)];
         const int rowEnd = row + 1 < static_cast<int>(starts.size()) ? starts[static_cast<size_t>(row) + 1]
-                                                                     : static_cast<int>(s.size());
+                                                                     : l.Length();
         int ch = rowStart + std::max(0, (p.x() - tr.left() + CharW / 2) / CharW);
         ch = std::min(ch, rowEnd);
         return {FirstSeq + line, ch};
@@ -212,7 +259,7 @@ public:
             const int i = static_cast<int>(s - FirstSeq);
             if (i < 0 || i >= Count)
                 continue;
-            const QString& t = At(i).Text;
+            const QString t = At(i).Str();
             const int from = s == a.Seq ? std::min<int>(a.Ch, t.size()) : 0;
             const int to = s == b.Seq ? std::min<int>(b.Ch, t.size()) : static_cast<int>(t.size());
             out += t.mid(from, to - from);
@@ -244,7 +291,7 @@ TCommLog::~TCommLog()
 void TCommLog::Clear()
 {
     for (int i = 0; i < d->Count; ++i)
-        d->At(i).Text = QString();
+        d->At(i).Release();
     d->FirstSeq += d->Count;
     d->Head = 0;
     d->Count = 0;
@@ -261,9 +308,38 @@ void TCommLog::AppendLine(const QString& text, const QColor& color)
     if (d->Count == d->Capacity)
         d->DropOldest();
     Impl::Line& l = d->Ring[static_cast<size_t>((d->Head + d->Count) % d->Capacity)];
+    l.Release();
     l.Text = text;
+    FinishAppend(color);
+}
+
+void TCommLog::AppendBytes(QStringView head, const uint8_t* bytes, int size, const QColor& color)
+{
+    if (!bytes || size < 0)
+        size = 0;
+    if (d->Count == d->Capacity)
+        d->DropOldest();
+    Impl::Line& l = d->Ring[static_cast<size_t>((d->Head + d->Count) % d->Capacity)];
+    l.Release();
+    l.IsBytes = true;
+    l.Bytes.assign(bytes, bytes + size);
+    if (head.size() <= Impl::HeadMax) {
+        l.HeadLen = int(head.size());
+        std::copy(head.utf16(), head.utf16() + head.size(), l.Head);
+    } else {
+        // A head longer than a time stamp: kept as a text line.
+        l.Text = head.toString() + l.Str();
+        l.Bytes.clear();
+        l.IsBytes = false;
+    }
+    FinishAppend(color);
+}
+
+void TCommLog::FinishAppend(const QColor& color)
+{
+    Impl::Line& l = d->Ring[static_cast<size_t>((d->Head + d->Count) % d->Capacity)];
     l.Color = color.rgb();
-    l.Rows = d->RowsOf(text);
+    l.Rows = d->RowsOf(l);
     ++d->Count;
     d->TotalRows += l.Rows;
     d->UpdateBar(false);
@@ -279,7 +355,7 @@ int TCommLog::LineCount() const
 
 QString TCommLog::LineText(int i) const
 {
-    return (i >= 0 && i < d->Count) ? d->At(i).Text : QString();
+    return (i >= 0 && i < d->Count) ? d->At(i).Str() : QString();
 }
 
 QColor TCommLog::LineColor(int i) const
@@ -293,7 +369,7 @@ QString TCommLog::Text() const
     for (int i = 0; i < d->Count; ++i) {
         if (i)
             out += QLatin1Char('\n');
-        out += d->At(i).Text;
+        out += d->At(i).Str();
     }
     return out;
 }
@@ -340,7 +416,7 @@ void TCommLog::SelectAll()
     if (d->Count == 0)
         return;
     d->Anchor = {d->FirstSeq, 0};
-    d->Cursor = {d->FirstSeq + d->Count - 1, static_cast<int>(d->At(d->Count - 1).Text.size())};
+    d->Cursor = {d->FirstSeq + d->Count - 1, d->At(d->Count - 1).Length()};
     update();
 }
 
@@ -367,13 +443,14 @@ void TCommLog::paintEvent(QPaintEvent*)
     int y = tr.top();
     for (int drawn = 0; drawn < vis && line < d->Count;) {
         const Impl::Line& l = d->At(line);
-        d->RowStarts(l.Text, starts);
+        d->RowStarts(l, starts);
+        const QString text = l.Str();
         const int64_t seq = d->FirstSeq + line;
         for (; row < static_cast<int>(starts.size()) && drawn < vis; ++row, ++drawn, y += d->LineH) {
             const int s = starts[static_cast<size_t>(row)];
             const int e = row + 1 < static_cast<int>(starts.size()) ? starts[static_cast<size_t>(row) + 1]
-                                                                    : static_cast<int>(l.Text.size());
-            const QString part = l.Text.mid(s, e - s);
+                                                                    : static_cast<int>(text.size());
+            const QString part = text.mid(s, e - s);
             p.setPen(QColor::fromRgb(l.Color));
             p.drawText(tr.left(), y + fm.ascent(), part);
             if (hasSel && seq >= selA.Seq && seq <= selB.Seq) {
@@ -383,7 +460,7 @@ void TCommLog::paintEvent(QPaintEvent*)
                     const QRect r(tr.left() + (from - s) * d->CharW, y, (to - from) * d->CharW, d->LineH);
                     p.fillRect(r, hl);
                     p.setPen(hlText);
-                    p.drawText(r.left(), y + fm.ascent(), l.Text.mid(from, to - from));
+                    p.drawText(r.left(), y + fm.ascent(), text.mid(from, to - from));
                 }
             }
         }

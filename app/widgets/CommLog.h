@@ -6,6 +6,8 @@
 // an append costs the same whether the log is empty or full.
 #include <QColor>
 #include <QString>
+#include <QStringView>
+#include <cstdint>
 #include <QWidget>
 #include <functional>
 
@@ -20,6 +22,11 @@ public:
 
     void Clear();
     void AppendLine(const QString& text, const QColor& color);
+    // Appends the line head followed by "[XX] " for every byte (two
+    // upper-case hexadecimal digits and a blank after the bracket). The
+    // bytes are kept as they are and put into words when the line is shown
+    // or read, so that a full log of long response lines stays small.
+    void AppendBytes(QStringView head, const uint8_t* bytes, int size, const QColor& color);
 
     int LineCount() const;
     // Line i, 0 being the oldest kept line.
@@ -57,5 +64,7 @@ protected:
     void contextMenuEvent(QContextMenuEvent* e) override;
 
 private:
+    // Completes the line just written into the next slot.
+    void FinishAppend(const QColor& color);
     Impl* d;
 };

@@ -5,6 +5,7 @@
 #include <QHelpEvent>
 #include <QPainter>
 #include <QToolTip>
+#include <algorithm>
 #include <QStyleOption>
 
 TStatusBar::TStatusBar(QWidget* parent)
@@ -43,6 +44,22 @@ void TStatusBar::SetPanelText(int i, const QString& text)
     if (p.Text == text)
         return;
     p.Text = text;
+    update(PanelRect(i));
+}
+
+void TStatusBar::SetPanelText(int i, QStringView text)
+{
+    if (i < 0 || i >= PanelCount())
+        return;
+    auto& p = FPanels[static_cast<size_t>(i)];
+    if (QStringView(p.Text) == text)
+        return;
+    if (p.Text.isDetached() && p.Text.capacity() >= text.size()) {
+        p.Text.resize(text.size());
+        std::copy(text.begin(), text.end(), p.Text.begin());
+    } else {
+        p.Text = text.toString();
+    }
     update(PanelRect(i));
 }
 

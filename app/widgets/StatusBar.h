@@ -3,6 +3,7 @@
 // TStatusBar: a row of text panels of fixed widths along the window's bottom
 // edge; the last panel takes what is left.
 #include <QString>
+#include <QStringView>
 #include <QWidget>
 #include <vector>
 
@@ -20,6 +21,9 @@ public:
     QString PanelText(int i) const;
     // Out-of-range indices are ignored.
     void SetPanelText(int i, const QString& text);
+    // The same from a view: the panel's own storage takes the characters
+    // when it can, so that a counter ticking in a panel allocates nothing.
+    void SetPanelText(int i, QStringView text);
     // The tooltip shown over panel i (empty: none).
     QString PanelHint(int i) const;
     void SetPanelHint(int i, const QString& hint);
