@@ -234,6 +234,7 @@ void TfrmModbusMaster::CreateControls()
     cbFunc->addItems({QStringLiteral("01: Read Coil Status"), QStringLiteral("02: Read Input Status"),
                       QStringLiteral("03: Read Holding Registers"), QStringLiteral("04: Read Input Registers")});
     cbFunc->setCurrentIndex(2);
+    connect(cbFunc, &QComboBox::currentTextChanged, this, [this] { FFuncChoice = -2; });
     paintInput(cbFunc);
     leStartAddress = edit(gbData, "leStartAddress", "Start Address:", 496, 24, 65, "1", 5);
     leLength = edit(gbData, "leLength", "Length:", 648, 24, 65, "1", 3);

@@ -6,6 +6,7 @@
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
@@ -104,6 +105,18 @@ public:
     int LineH = 13;
     Pos Anchor, Cursor;
     bool Selecting = false;
+    // A repaint of the whole control is asked for and has not come yet.
+    bool RepaintPending = false;
+
+    // Asks for the control to be painted again, once until it is: lines
+    // arrive thousands of times between two paints.
+    void Repaint()
+    {
+        if (RepaintPending)
+            return;
+        RepaintPending = true;
+        q->update();
+    }
 
     Line& At(int i) { return Ring[static_cast<size_t>((Head + i) % Capacity)]; }
     const Line& At(int i) const { return Ring[static_cast<size_t>((Head + i) % Capacity)]; }
@@ -276,7 +289,7 @@ TCommLog::TCommLog(QWidget* parent)
     d->Ring.resize(static_cast<size_t>(d->Capacity));
     d->Bar = new QScrollBar(Qt::Vertical, this);
     d->Bar->setRange(0, 0);
-    connect(d->Bar, &QScrollBar::valueChanged, this, [this](int) { update(); });
+    connect(d->Bar, &QScrollBar::valueChanged, this, [this](int) { d->Repaint(); });
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::IBeamCursor);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -343,7 +356,7 @@ void TCommLog::FinishAppend(const QColor& color)
     ++d->Count;
     d->TotalRows += l.Rows;
     d->UpdateBar(false);
-    update();
+    d->Repaint();
     if (OnChange)
         OnChange(this);
 }
@@ -420,8 +433,10 @@ void TCommLog::SelectAll()
     update();
 }
 
-void TCommLog::paintEvent(QPaintEvent*)
+void TCommLog::paintEvent(QPaintEvent* e)
 {
+    if (e->rect().contains(rect()))
+        d->RepaintPending = false;
     QPainter p(this);
     p.fillRect(rect(), Qt::white);
     p.setPen(palette().color(QPalette::Mid));

@@ -3,6 +3,7 @@
 
 #include <QCursor>
 #include <QHelpEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QToolTip>
 #include <algorithm>
@@ -44,7 +45,7 @@ void TStatusBar::SetPanelText(int i, const QString& text)
     if (p.Text == text)
         return;
     p.Text = text;
-    update(PanelRect(i));
+    RepaintPanel(i);
 }
 
 void TStatusBar::SetPanelText(int i, QStringView text)
@@ -60,6 +61,17 @@ void TStatusBar::SetPanelText(int i, QStringView text)
     } else {
         p.Text = text.toString();
     }
+    RepaintPanel(i);
+}
+
+void TStatusBar::RepaintPanel(int i)
+{
+    // A counter changes thousands of times between two paints: one request
+    // until the panel is painted is enough.
+    const uint64_t bit = i < 64 ? uint64_t(1) << i : 0;
+    if (FPendingPanels & bit)
+        return;
+    FPendingPanels |= bit;
     update(PanelRect(i));
 }
 
@@ -79,8 +91,11 @@ QSize TStatusBar::sizeHint() const
     return QSize(400, 19);
 }
 
-void TStatusBar::paintEvent(QPaintEvent*)
+void TStatusBar::paintEvent(QPaintEvent* e)
 {
+    for (int i = 0; i < PanelCount() && i < 64; ++i)
+        if (e->rect().contains(PanelRect(i)))
+            FPendingPanels &= ~(uint64_t(1) << i);
     QPainter p(this);
     const QColor dark = palette().color(QPalette::Mid);
     const QColor light = palette().color(QPalette::Light);

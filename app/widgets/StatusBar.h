@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringView>
 #include <QWidget>
+#include <cstdint>
 #include <vector>
 
 class TStatusBar : public QWidget {
@@ -39,6 +40,10 @@ protected:
     void paintEvent(QPaintEvent* e) override;
 
 private:
+    // Asks for panel i to be painted again, unless that is asked already.
+    void RepaintPanel(int i);
+    // Panels asked to be painted again and not painted since (bit i: panel i).
+    uint64_t FPendingPanels = 0;
     struct Panel {
         int Width;
         Qt::Alignment Alignment;
