@@ -156,7 +156,11 @@ void TfrmChart::SeriesChanged()
 
 void TfrmChart::DataAdded()
 {
-    if (Paused()) return;
+    // A redraw on its way comes no later than this one would: its interval
+    // follows the last redraw's time, which only a redraw changes, and the
+    // other redraws are asked for sooner. Asking the timer how long it has
+    // left, thousands of times a second, would cost more than the points.
+    if (Paused() || FRedrawTimer->isActive()) return;
     ScheduleRedraw(int(std::clamp(FLastRedrawMs * kRedrawShare, double(kMinRedrawIntervalMs),
                                   double(kMaxRedrawIntervalMs))));
 }

@@ -4,13 +4,16 @@
 // (or keeps a scrolled-back view in place) as its oldest lines go.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QWidget>
+#include <functional>
 #include <gtest/gtest.h>
 
 #include "CommLog.h"
 #include "PaintPacer.h"
+#include "StatusBar.h"
 #include "TestSupport.h"
 
 using zorptest::spin;
@@ -95,4 +98,72 @@ TEST(CommLogCapacity, AFullLogFollowsItsEndOrKeepsAScrolledBackView)
     for (int i = 200; i < 210; ++i) log.AppendLine(QStringLiteral("line %1").arg(i), Qt::blue);
     EXPECT_FALSE(log.AtEnd());
     EXPECT_EQ(log.LineText(bar->value()), QStringLiteral("line %1").arg(firstShown));
+}
+
+namespace {
+
+// What a widget is about to paint, noted when its paint event arrives.
+class PaintProbe : public QObject {
+public:
+    std::function<void()> OnPaint;
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::Paint) {
+            ++paints;
+            if (OnPaint) OnPaint();
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+TEST(RepaintRequests, EveryBatchOfChangesReachesTheScreenWithTheNewestState)
+{
+    // The log and the status bar ask for one repaint until they are painted:
+    // a change made after a paint must ask again.
+    QWidget top;
+    top.resize(500, 200);
+    auto* log = new TCommLog(&top);
+    log->setGeometry(0, 0, 500, 150);
+    auto* bar = new TStatusBar(&top);
+    bar->setGeometry(0, 160, 500, 20);
+    bar->AddPanel(120, Qt::AlignLeft);
+    bar->AddPanel(120, Qt::AlignLeft);
+    QString logShown, barShown;
+    PaintProbe logProbe, barProbe;
+    logProbe.OnPaint = [&] { logShown = log->LineText(log->LineCount() - 1); };
+    barProbe.OnPaint = [&] { barShown = bar->PanelText(1); };
+    log->installEventFilter(&logProbe);
+    bar->installEventFilter(&barProbe);
+    top.show();
+    ASSERT_TRUE(waitUntil([&] { return logProbe.paints > 0 && barProbe.paints > 0; }));
+
+    const QString head = QStringLiteral("01-02-2025 10:00:00.000: ");
+    int n = 0;
+    for (int batch = 0; batch < 4; ++batch) {
+        for (int i = 0; i < 50; ++i, ++n) {
+            const uint8_t b[] = {uint8_t(n), uint8_t(n >> 8)};
+            log->AppendBytes(head, b, 2, Qt::blue);
+            const QString text = QStringLiteral("Polls: %1").arg(n);
+            bar->SetPanelText(1, QStringView(text));
+        }
+        const QString lastLine = head + QStringLiteral("[%1] [%2] ")
+                                            .arg(uint8_t(n - 1), 2, 16, QLatin1Char('0'))
+                                            .arg(uint8_t((n - 1) >> 8), 2, 16, QLatin1Char('0'))
+                                            .toUpper();
+        EXPECT_EQ(log->LineText(log->LineCount() - 1), lastLine);
+        ASSERT_TRUE(waitUntil([&] { return logShown == lastLine && barShown == QStringLiteral("Polls: %1").arg(n - 1); }))
+            << "batch " << batch << ": the log showed " << logShown.toStdString() << ", the bar "
+            << barShown.toStdString();
+    }
+    // A head longer than a time stamp keeps the same text.
+    const QString longHead(40, u'x');
+    const uint8_t b[] = {0xAB};
+    log->AppendBytes(longHead, b, 1, Qt::red);
+    EXPECT_EQ(log->LineText(log->LineCount() - 1), longHead + QStringLiteral("[AB] "));
+    EXPECT_EQ(log->Text().count(u'\n'), log->LineCount() - 1);
 }
