@@ -167,3 +167,44 @@ TEST(RepaintRequests, EveryBatchOfChangesReachesTheScreenWithTheNewestState)
     EXPECT_EQ(log->LineText(log->LineCount() - 1), longHead + QStringLiteral("[AB] "));
     EXPECT_EQ(log->Text().count(u'\n'), log->LineCount() - 1);
 }
+
+TEST(CommLogRows, ARowDrawnFromItsImageLooksAsTheTextDrawnDirectly)
+{
+    // A line of 60 bytes wraps; its second row is drawn from the row images.
+    TCommLog log;
+    log.resize(400, 120);
+    log.setFont(QFont(QStringLiteral("Courier New"), 9));
+    std::vector<uint8_t> bytes(60);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i * 37);
+    log.AppendBytes(QStringLiteral("01-02-2025 10:00:00.000: "), bytes.data(), int(bytes.size()), QColor(0, 0, 255));
+    log.show();
+    ASSERT_TRUE(waitUntil([&] { return log.isVisible(); }));
+    for (int pass = 0; pass < 2; ++pass) { // drawn into the cache, then from it
+        const QImage shot = log.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        // The same rows drawn directly, as the control lays them out.
+        QImage ref(shot.size(), QImage::Format_RGB32);
+        ref.fill(Qt::white);
+        const QFontMetrics fm(log.font());
+        const QString text = log.LineText(0);
+        const int perRow = (log.width() - 2 - 2 - log.findChild<QScrollBar*>()->width() - 1) / fm.horizontalAdvance(u'0');
+        int start = 0, y = 1;
+        QPainter p(&ref);
+        p.setFont(log.font());
+        p.setPen(QColor(0, 0, 255));
+        while (start < text.size() && y + fm.lineSpacing() <= shot.height() - 1) {
+            int brk = std::min<int>(int(text.size()), start + perRow);
+            if (brk < text.size())
+                while (brk > start && text[brk - 1] != u' ') --brk;
+            p.drawText(3, y + fm.ascent(), text.mid(start, brk - start));
+            // Compare the row's text area, left of the scroll bar.
+            const QRect r(3, y, perRow * fm.horizontalAdvance(u'0'), fm.lineSpacing());
+            const QImage row = shot.copy(r);
+            EXPECT_EQ(row, ref.copy(r)) << "pass " << pass << ", row at " << y;
+            QImage white(row.size(), row.format());
+            white.fill(Qt::white);
+            EXPECT_NE(row, white) << "the row shows nothing";
+            start = brk;
+            y += fm.lineSpacing();
+        }
+    }
+}

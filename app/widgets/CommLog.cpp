@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QImage>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPaintEvent>
@@ -107,6 +108,57 @@ public:
     bool Selecting = false;
     // A repaint of the whole control is asked for and has not come yet.
     bool RepaintPending = false;
+
+    // Rows drawn into images, by their text and colour. Rows after the
+    // first of a line hold bytes only (the time stamp is in the first), and
+    // in a polling run the same ones come again and again: the bytes of an
+    // answer that did not change. Copying a row's image costs a fraction of
+    // drawing its glyphs.
+    struct CachedRow {
+        QString Text;
+        QRgb Color = 0;
+        QImage Image;
+        int64_t Used = 0;
+    };
+    static constexpr size_t RowCacheSize = 48;
+    std::vector<CachedRow> RowCache;
+    int64_t PaintCount = 0;
+
+    const QImage& RowImage(QStringView text, QRgb color, const QFont& font, qreal dpr)
+    {
+        for (CachedRow& c : RowCache) {
+            if (c.Color == color && QStringView(c.Text) == text && c.Image.devicePixelRatio() == dpr) {
+                c.Used = PaintCount;
+                return c.Image;
+            }
+        }
+        CachedRow* slot = nullptr;
+        if (RowCache.size() < RowCacheSize) {
+            slot = &RowCache.emplace_back();
+        } else {
+            slot = &*std::min_element(RowCache.begin(), RowCache.end(),
+                                      [](const CachedRow& a, const CachedRow& b) { return a.Used < b.Used; });
+        }
+        slot->Text = text.toString();
+        slot->Color = color;
+        slot->Used = PaintCount;
+        // One character more than the text: a glyph may reach a little
+        // beyond its cell.
+        const QSize size((int(text.size()) + 1) * CharW, LineH);
+        // Opaque, as the window's backing store is, so that the glyphs are
+        // drawn alike in both.
+        QImage img(size * dpr, QImage::Format_RGB32);
+        img.setDevicePixelRatio(dpr);
+        img.fill(Qt::white);
+        {
+            QPainter ip(&img);
+            ip.setFont(font);
+            ip.setPen(QColor::fromRgb(color));
+            ip.drawText(0, QFontMetrics(font).ascent(), text.toString());
+        }
+        slot->Image = std::move(img);
+        return slot->Image;
+    }
 
     // Asks for the control to be painted again, once until it is: lines
     // arrive thousands of times between two paints.
@@ -437,6 +489,8 @@ void TCommLog::paintEvent(QPaintEvent* e)
 {
     if (e->rect().contains(rect()))
         d->RepaintPending = false;
+    ++d->PaintCount;
+    const qreal dpr = devicePixelRatioF();
     QPainter p(this);
     p.fillRect(rect(), Qt::white);
     p.setPen(palette().color(QPalette::Mid));
@@ -465,9 +519,12 @@ void TCommLog::paintEvent(QPaintEvent* e)
             const int s = starts[static_cast<size_t>(row)];
             const int e = row + 1 < static_cast<int>(starts.size()) ? starts[static_cast<size_t>(row) + 1]
                                                                     : static_cast<int>(text.size());
-            const QString part = text.mid(s, e - s);
-            p.setPen(QColor::fromRgb(l.Color));
-            p.drawText(tr.left(), y + fm.ascent(), part);
+            if (row > 0) {
+                p.drawImage(tr.left(), y, d->RowImage(QStringView(text).mid(s, e - s), l.Color, font(), dpr));
+            } else {
+                p.setPen(QColor::fromRgb(l.Color));
+                p.drawText(tr.left(), y + fm.ascent(), text.mid(s, e - s));
+            }
             if (hasSel && seq >= selA.Seq && seq <= selB.Seq) {
                 const int from = std::max(s, seq == selA.Seq ? selA.Ch : 0);
                 const int to = std::min(e, seq == selB.Seq ? selB.Ch : e);
@@ -497,6 +554,7 @@ void TCommLog::changeEvent(QEvent* e)
     QWidget::changeEvent(e);
     if (e->type() == QEvent::FontChange) {
         d->CharsPerRow = -1; // force rewrapping
+        d->RowCache.clear();
         d->UpdateMetrics();
         d->UpdateBar(false);
         update();
