@@ -67,12 +67,14 @@ QStringView LogHead(const QDate& d, const QTime& t, char16_t (&buf)[kHeadMax])
         *p++ = char16_t(u'0' + v / 10);
         *p++ = char16_t(u'0' + v % 10);
     };
-    two(d.day());
+    // One conversion of the day number into its parts, not one per part.
+    int y = 0, m = 0, day = 0;
+    d.getDate(&y, &m, &day);
+    two(day);
     *p++ = u'-';
-    two(d.month());
+    two(m);
     *p++ = u'-';
     // Four digits for every year a clock shows; others as they come.
-    const int y = d.year();
     if (y >= 0 && y <= 9999) {
         for (int i = 3, v = y; i >= 0; --i, v /= 10)
             p[i] = char16_t(u'0' + v % 10);
