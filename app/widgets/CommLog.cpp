@@ -233,6 +233,11 @@ public:
         const int64_t maxTop = std::max<int64_t>(0, TotalRows - vis);
         const int m = static_cast<int>(std::min<int64_t>(maxTop, INT32_MAX));
         const bool wasAtEnd = Bar->value() >= Bar->maximum();
+        // Most calls find the bar as it should be (a second call for the
+        // same line): a slider's setters are not free.
+        if (Bar->minimum() == 0 && Bar->maximum() == m && Bar->pageStep() == vis && Bar->singleStep() == 1 &&
+            (!(toEnd || wasAtEnd) || Bar->value() == m))
+            return;
         Bar->setRange(0, m);
         Bar->setPageStep(vis);
         Bar->setSingleStep(1);
