@@ -159,6 +159,10 @@ TEST(RepaintRequests, EveryBatchOfChangesReachesTheScreenWithTheNewestState)
         ASSERT_TRUE(waitUntil([&] { return logShown == lastLine && barShown == QStringLiteral("Polls: %1").arg(n - 1); }))
             << "batch " << batch << ": the log showed " << logShown.toStdString() << ", the bar "
             << barShown.toStdString();
+        // The scroll bar painted with it follows the end too.
+        const QScrollBar* sb = log->findChild<QScrollBar*>();
+        EXPECT_GT(sb->maximum(), 0);
+        EXPECT_EQ(sb->value(), sb->maximum());
     }
     // A head longer than a time stamp keeps the same text.
     const QString longHead(40, u'x');

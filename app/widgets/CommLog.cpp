@@ -13,6 +13,7 @@
 #include <QStyle>
 #include <QWheelEvent>
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 // Lines live in a ring of fixed capacity. Each line is wrapped to the view's
@@ -245,6 +246,33 @@ public:
             Bar->setValue(m);
     }
 
+    // The scroll bar is brought up to date when it is looked at (before the
+    // window paints, at the user's scrolling, AtEnd) rather than at every
+    // line: thousands of lines come between two paints, and a slider's
+    // setters with their signals cost more than a line.
+    bool BarStale = false;
+    bool BarToEnd = false;   // a scroll to the end is asked for
+    int64_t BarDropped = 0;  // rows gone from the top since the bar was updated
+    void MarkBar(bool toEnd)
+    {
+        BarStale = true;
+        BarToEnd = BarToEnd || toEnd;
+    }
+    void SyncBar()
+    {
+        if (!BarStale)
+            return;
+        BarStale = false;
+        const bool toEnd = std::exchange(BarToEnd, false);
+        const int64_t dropped = std::exchange(BarDropped, 0);
+        // Keep the rows in view where they were when the top went away; a
+        // view that follows the end stays at the end (UpdateBar keeps it
+        // there), without a detour through another position.
+        if (dropped > 0 && Bar->value() > 0 && Bar->value() < Bar->maximum())
+            Bar->setValue(int(std::max<int64_t>(0, Bar->value() - dropped)));
+        UpdateBar(toEnd);
+    }
+
     void DropOldest()
     {
         Line& l = At(0);
@@ -254,11 +282,8 @@ public:
         Head = (Head + 1) % Capacity;
         --Count;
         ++FirstSeq;
-        // Keep the rows in view where they were when the top went away; a
-        // view that follows the end stays at the end (UpdateBar keeps it
-        // there), without a detour through another position.
-        if (Bar->value() > 0 && Bar->value() < Bar->maximum())
-            Bar->setValue(std::max(0, Bar->value() - dropped));
+        BarDropped += dropped;
+        BarStale = true;
         if (Anchor.Seq >= 0 && Anchor.Seq < FirstSeq)
             Anchor = {FirstSeq, 0};
         if (Cursor.Seq >= 0 && Cursor.Seq < FirstSeq)
@@ -353,6 +378,27 @@ TCommLog::TCommLog(QWidget* parent)
     d->UpdateMetrics();
 }
 
+bool TCommLog::eventFilter(QObject* watched, QEvent* e)
+{
+    // The window is about to paint what changed: the bar too, in the same pass.
+    if (watched == FWatchedWindow && e->type() == QEvent::UpdateRequest)
+        d->SyncBar();
+    return false;
+}
+
+void TCommLog::showEvent(QShowEvent* e)
+{
+    QWidget::showEvent(e);
+    QWidget* w = window();
+    if (w != FWatchedWindow) {
+        if (FWatchedWindow)
+            FWatchedWindow->removeEventFilter(this);
+        FWatchedWindow = w;
+        if (w != this)
+            w->installEventFilter(this);
+    }
+}
+
 TCommLog::~TCommLog()
 {
     delete d;
@@ -367,6 +413,8 @@ void TCommLog::Clear()
     d->Count = 0;
     d->TotalRows = 0;
     d->Anchor = d->Cursor = {};
+    d->BarStale = d->BarToEnd = false;
+    d->BarDropped = 0;
     d->UpdateBar(true);
     update();
     if (OnChange)
@@ -412,7 +460,7 @@ void TCommLog::FinishAppend(const QColor& color)
     l.Rows = d->RowsOf(l);
     ++d->Count;
     d->TotalRows += l.Rows;
-    d->UpdateBar(false);
+    d->MarkBar(false);
     d->Repaint();
     if (OnChange)
         OnChange(this);
@@ -462,18 +510,20 @@ void TCommLog::SetMaxLines(int n)
     d->Ring = std::move(ring);
     d->Head = 0;
     d->Capacity = n;
-    d->UpdateBar(false);
+    d->MarkBar(false);
+    d->SyncBar();
     update();
 }
 
 bool TCommLog::AtEnd() const
 {
+    d->SyncBar();
     return d->Bar->value() >= d->Bar->maximum();
 }
 
 void TCommLog::ScrollToEnd()
 {
-    d->UpdateBar(true);
+    d->MarkBar(true);
 }
 
 QString TCommLog::SelectedText() const
@@ -495,6 +545,7 @@ void TCommLog::paintEvent(QPaintEvent* e)
     if (e->rect().contains(rect()))
         d->RepaintPending = false;
     ++d->PaintCount;
+    d->SyncBar();
     const qreal dpr = devicePixelRatioF();
     QPainter p(this);
     p.fillRect(rect(), Qt::white);
@@ -550,6 +601,7 @@ void TCommLog::resizeEvent(QResizeEvent*)
 {
     const int bw = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     d->Bar->setGeometry(width() - 1 - bw, 1, bw, qMax(0, height() - 2));
+    d->SyncBar();
     d->UpdateMetrics();
     d->UpdateBar(false);
 }
@@ -560,6 +612,7 @@ void TCommLog::changeEvent(QEvent* e)
     if (e->type() == QEvent::FontChange) {
         d->CharsPerRow = -1; // force rewrapping
         d->RowCache.clear();
+        d->SyncBar();
         d->UpdateMetrics();
         d->UpdateBar(false);
         update();
@@ -570,6 +623,7 @@ void TCommLog::mousePressEvent(QMouseEvent* e)
 {
     if (e->button() != Qt::LeftButton)
         return;
+    d->SyncBar();
     const Impl::Pos p = d->PosAt(e->position().toPoint());
     if (e->modifiers() & Qt::ShiftModifier && d->Anchor.Seq >= 0)
         d->Cursor = p;
@@ -583,6 +637,7 @@ void TCommLog::mouseMoveEvent(QMouseEvent* e)
 {
     if (!d->Selecting)
         return;
+    d->SyncBar();
     const QPoint pt = e->position().toPoint();
     const QRect tr = d->TextRect();
     if (pt.y() < tr.top())
@@ -602,6 +657,7 @@ void TCommLog::mouseReleaseEvent(QMouseEvent* e)
 void TCommLog::wheelEvent(QWheelEvent* e)
 {
     const int steps = e->angleDelta().y() / 40; // three rows per notch
+    d->SyncBar();
     d->Bar->setValue(d->Bar->value() - steps);
     e->accept();
 }
@@ -618,6 +674,7 @@ void TCommLog::keyPressEvent(QKeyEvent* e)
         SelectAll();
         return;
     }
+    d->SyncBar();
     switch (e->key()) {
     case Qt::Key_Up: d->Bar->setValue(d->Bar->value() - 1); return;
     case Qt::Key_Down: d->Bar->setValue(d->Bar->value() + 1); return;

@@ -5,6 +5,7 @@
 // oldest line goes first, so memory stays bounded in a long polling run and
 // an append costs the same whether the log is empty or full.
 #include <QColor>
+#include <QPointer>
 #include <QString>
 #include <QStringView>
 #include <cstdint>
@@ -53,6 +54,8 @@ public:
     class Impl;
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void changeEvent(QEvent* e) override;
@@ -67,4 +70,5 @@ private:
     // Completes the line just written into the next slot.
     void FinishAppend(const QColor& color);
     Impl* d;
+    QPointer<QWidget> FWatchedWindow; // the window whose paints bring the scroll bar up to date
 };
