@@ -32,23 +32,26 @@ public:
     // Byte storage kept in a reused slot up to this size; larger blocks are
     // rare and give theirs back.
     static constexpr size_t KeepBytes = 1024;
+    // One line in 64 bytes: the ring of a full log is read at every append.
     struct Line {
         QString Text;                 // a text line
-        std::vector<uint8_t> Bytes;   // a line of bytes: shown as "[XX] " each, after Head
-        char16_t Head[HeadMax] = {};
-        int HeadLen = 0;
-        bool IsBytes = false;
+        // A line of bytes: the head's characters (each below 256), then the
+        // bytes, shown as "[XX] " each.
+        std::vector<uint8_t> Bytes;
         QRgb Color = 0;
         int Rows = 1;
+        uint8_t HeadLen = 0;
+        bool IsBytes = false;
 
-        int Length() const { return IsBytes ? HeadLen + 5 * int(Bytes.size()) : int(Text.size()); }
+        int DataSize() const { return int(Bytes.size()) - HeadLen; }
+        int Length() const { return IsBytes ? HeadLen + 5 * DataSize() : int(Text.size()); }
         char16_t CharAt(int i) const
         {
             if (!IsBytes) return Text[i].unicode();
-            if (i < HeadLen) return Head[i];
+            if (i < HeadLen) return Bytes[size_t(i)];
             static const char hex[] = "0123456789ABCDEF";
             const int k = i - HeadLen;
-            const uint8_t b = Bytes[size_t(k / 5)];
+            const uint8_t b = Bytes[size_t(HeadLen + k / 5)];
             switch (k % 5) {
             case 0: return u'[';
             case 1: return char16_t(hex[b >> 4]);
@@ -64,9 +67,10 @@ public:
             static const char hex[] = "0123456789ABCDEF";
             QString s(Length(), Qt::Uninitialized);
             char16_t* p = reinterpret_cast<char16_t*>(s.data());
-            std::copy(Head, Head + HeadLen, p);
-            p += HeadLen;
-            for (uint8_t b : Bytes) {
+            for (int i = 0; i < HeadLen; ++i)
+                *p++ = Bytes[size_t(i)];
+            for (size_t i = HeadLen; i < Bytes.size(); ++i) {
+                const uint8_t b = Bytes[i];
                 *p++ = u'[';
                 *p++ = char16_t(hex[b >> 4]);
                 *p++ = char16_t(hex[b & 0x0F]);
@@ -440,12 +444,17 @@ void TCommLog::AppendBytes(QStringView head, const uint8_t* bytes, int size, con
     Impl::Line& l = d->Ring[static_cast<size_t>((d->Head + d->Count) % d->Capacity)];
     l.Release();
     l.IsBytes = true;
-    l.Bytes.assign(bytes, bytes + size);
-    if (head.size() <= Impl::HeadMax) {
-        l.HeadLen = int(head.size());
-        std::copy(head.utf16(), head.utf16() + head.size(), l.Head);
+    bool narrow = head.size() <= Impl::HeadMax;
+    for (qsizetype i = 0; i < head.size() && narrow; ++i)
+        narrow = head[i].unicode() < 256;
+    if (narrow) {
+        l.HeadLen = uint8_t(head.size());
+        for (QChar c : head)
+            l.Bytes.push_back(uint8_t(c.unicode()));
+        l.Bytes.insert(l.Bytes.end(), bytes, bytes + size);
     } else {
-        // A head longer than a time stamp: kept as a text line.
+        // A head longer than a time stamp or beyond Latin-1: kept as a text line.
+        l.Bytes.assign(bytes, bytes + size);
         l.Text = head.toString() + l.Str();
         l.Bytes.clear();
         l.IsBytes = false;
