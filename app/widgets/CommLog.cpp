@@ -13,6 +13,7 @@
 #include <QStyle>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -449,9 +450,12 @@ void TCommLog::AppendBytes(QStringView head, const uint8_t* bytes, int size, con
         narrow = head[i].unicode() < 256;
     if (narrow) {
         l.HeadLen = uint8_t(head.size());
+        l.Bytes.resize(size_t(head.size()) + size_t(size));
+        uint8_t* p = l.Bytes.data();
         for (QChar c : head)
-            l.Bytes.push_back(uint8_t(c.unicode()));
-        l.Bytes.insert(l.Bytes.end(), bytes, bytes + size);
+            *p++ = uint8_t(c.unicode());
+        if (size > 0)
+            std::memcpy(p, bytes, size_t(size));
     } else {
         // A head longer than a time stamp or beyond Latin-1: kept as a text line.
         l.Bytes.assign(bytes, bytes + size);
