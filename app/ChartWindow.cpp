@@ -21,8 +21,10 @@ namespace {
 
 constexpr int kMinRedrawIntervalMs = 200;
 constexpr int kMaxRedrawIntervalMs = 2000;
-// A redraw may take at most about one part in this many of the time.
-constexpr double kRedrawShare = 25;
+// A redraw may take at most about one part in this many of the time: in a
+// fast Real-time run every part of the processor the chart takes is one the
+// polling does not have.
+constexpr double kRedrawShare = 50;
 constexpr int kInteractionRedrawMs = 30;
 
 QString NumberText(double v) { return QString::number(v, 'g', 8); }
