@@ -174,9 +174,12 @@ TEST(RepaintRequests, EveryBatchOfChangesReachesTheScreenWithTheNewestState)
 
 TEST(CommLogRows, ARowDrawnFromItsImageLooksAsTheTextDrawnDirectly)
 {
-    // A line of 60 bytes wraps; its second row is drawn from the row images.
+    // A line of 60 bytes wraps; its rows after the first are drawn from the
+    // row images. Widths that break it at each place of a "[XX] " group.
+    for (const int width : {400, 352, 529, 360, 367, 374, 381, 446}) {
+    SCOPED_TRACE(width);
     TCommLog log;
-    log.resize(400, 120);
+    log.resize(width, 120);
     log.setFont(QFont(QStringLiteral("Courier New"), 9));
     std::vector<uint8_t> bytes(60);
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i * 37);
@@ -210,5 +213,6 @@ TEST(CommLogRows, ARowDrawnFromItsImageLooksAsTheTextDrawnDirectly)
             start = brk;
             y += fm.lineSpacing();
         }
+    }
     }
 }

@@ -211,6 +211,14 @@ public:
     int RowBreak(const Line& l, int start) const
     {
         const int brk = start + CharsPerRow;
+        if (l.IsBytes && brk - 1 >= l.HeadLen) {
+            // In the bytes' part every fifth character is a blank ("[XX] "):
+            // the last one up to the row's end is found without a search.
+            const int j = brk - 1 - l.HeadLen;
+            const int blank = j - (j + 1) % 5;
+            if (blank >= 0)
+                return l.HeadLen + blank >= start ? l.HeadLen + blank + 1 : brk;
+        }
         for (int k = brk; k > start; --k)
             if (l.CharAt(k - 1) == u' ') return k;
         return brk;
