@@ -191,12 +191,18 @@ void TChartRecorder::Thinned(int i, double KeyFrom, double KeyTo, int Pixels, QV
     if (i1 < n) ++i1;
     if (i1 <= i0) return;
     const qsizetype count = i1 - i0;
-    const qsizetype pixels = std::max(1, Pixels);
+    // The columns the points lie in: the Pixels columns span KeyFrom to
+    // KeyTo, and the points may fill only a part of that (a redraw asks for
+    // the view and as much again on either side).
+    qsizetype pixels = std::max(1, Pixels);
     if (count <= 4 * pixels) {
         Out.reserve(count);
         for (qsizetype k = i0; k < i1; ++k) Out.append(b[int(k)]);
         return;
     }
+    const double span = KeyTo - KeyFrom, covered = b[int(i1 - 1)].key - b[int(i0)].key;
+    if (span > 0 && covered >= 0 && covered < span)
+        pixels = std::max<qsizetype>(1, qsizetype(std::ceil(double(pixels) * covered / span)));
     // Runs of raw points, at most Run long.
     auto raw = [&](qsizetype from, qsizetype to, qsizetype run) {
         for (qsizetype k = from; k < to; k += run) {

@@ -121,8 +121,9 @@ public:
     // Points of series i for drawing the keys [KeyFrom, KeyTo] on Pixels
     // columns: the points themselves (and one beyond each end) when they
     // are few, else the minimum and maximum of each run of points so short
-    // that a column holds one or two runs. Keys in order; every extreme of
-    // the range and every gap (NaN) is kept.
+    // that a column holds one or two runs. Only the columns that the
+    // points' keys reach count. Keys in order; every extreme of the range
+    // and every gap (NaN) is kept.
     static constexpr int BlockSize = 64;
     void Thinned(int i, double KeyFrom, double KeyTo, int Pixels, QVector<QCPGraphData>& Out) const;
     // The smallest and largest number that series i keeps; false when none.

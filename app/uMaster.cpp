@@ -234,6 +234,7 @@ void TfrmModbusMaster::CreateControls()
     cbFunc->addItems({QStringLiteral("01: Read Coil Status"), QStringLiteral("02: Read Input Status"),
                       QStringLiteral("03: Read Holding Registers"), QStringLiteral("04: Read Input Registers")});
     cbFunc->setCurrentIndex(2);
+    connect(cbFunc, &QComboBox::currentTextChanged, this, [this] { FFuncChoice = -2; });
     paintInput(cbFunc);
     leStartAddress = edit(gbData, "leStartAddress", "Start Address:", 496, 24, 65, "1", 5);
     leLength = edit(gbData, "leLength", "Length:", 648, 24, 65, "1", 3);
@@ -359,7 +360,12 @@ void TfrmModbusMaster::WireEngine()
     };
     // Not a designed event: it lets the window notice a link the transport
     // lost without a disconnect report (see CheckLinkLost).
-    mdb->OnChangeState = [this](QObject* s) { RunGuarded([&] { mdbChangeState(s); }); };
+    // Raised several times a poll; only a return to msNone while the window
+    // shows a link needs the handler.
+    mdb->OnChangeState = [this](QObject* s) {
+        if (FLinkUp && mdb->GetState() == msNone)
+            RunGuarded([&] { mdbChangeState(s); });
+    };
 }
 
 void TfrmModbusMaster::FormCreate(QObject*)
@@ -377,6 +383,8 @@ void TfrmModbusMaster::FormCreate(QObject*)
     sBar->SetPanelText(1, QStringLiteral("Polls: 0"));
     sBar->SetPanelText(2, QStringLiteral("Responses: 0"));
     sBar->SetPanelText(3, QStringLiteral("Errors: 0"));
+    for (auto& shown : FCountersShown)
+        shown = 0;
 }
 
 void TfrmModbusMaster::SetupGridHeader()
@@ -398,6 +406,12 @@ void TfrmModbusMaster::ShowCounters()
     // Each text is put together on the stack and compared with what its panel
     // shows: a poll changes one counter, and only that panel gets a new text.
     auto show = [this](int panel, const char* label, int32_t value) {
+        // A counter that did not move since its panel was given it keeps
+        // its text.
+        std::optional<int32_t>& shown = FCountersShown[panel - 1];
+        if (shown == value)
+            return;
+        shown = value;
         char16_t buf[40];
         int n = 0;
         for (const char* c = label; *c; ++c)
@@ -413,9 +427,7 @@ void TfrmModbusMaster::ShowCounters()
             buf[n++] = u'-';
         while (d)
             buf[n++] = digits[--d];
-        const QStringView text(buf, n);
-        if (sBar->PanelText(panel) != text)
-            sBar->SetPanelText(panel, text.toString());
+        sBar->SetPanelText(panel, QStringView(buf, n));
     };
     show(1, "Polls: ", FPolls);
     show(2, "Responses: ", FResponses);

@@ -235,7 +235,12 @@ public:
     TFormStorage* frmStorage = nullptr;
 
     // ---- fields -------------------------------------------------------------
+    // Which of the four read functions cbFunc's text names (0 to 3, -1:
+    // none); -2 until the text is looked at after a change.
+    int FFuncChoice = -2;
     int32_t FPolls = 0;
+    // The counters as their panels show them (ShowCounters).
+    std::optional<int32_t> FCountersShown[3];
     int32_t FResponses = 0;
     int32_t FErrors = 0;
     std::vector<uint8_t> ReadData;

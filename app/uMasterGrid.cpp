@@ -173,6 +173,9 @@ void TfrmModbusMaster::ShowRegisterData()
     // full rendering would write.
     const bool incremental = FRendered.Valid && FRendered.Rows == rows && FRendered.Data.size() == bytes &&
                              FRendered.TextVersion == g->TextVersion();
+    // The same bytes again (a slave whose values stand still): every row
+    // already shows them.
+    if (incremental && ReadData == FRendered.Data) return;
     auto changed = [&](int row) {
         const size_t k = size_t(row - 1);
         if (!incremental) return true;

@@ -5,7 +5,7 @@
 
 #include <QDateTime>
 #include <QLocale>
-#include <cstring>
+#include <algorithm>
 #include <limits>
 
 #include "CommLog.h"
@@ -56,77 +56,80 @@ QString TfrmModbusMaster::FormatLogLine(const QDateTime& when, const uint8_t* Bl
     return FormatLogLine(when.date(), when.time(), Block, Size);
 }
 
+namespace {
+// The head of a log line, "dd-mm-yyyy hh:nn:ss.zzz: ", written into buf.
+constexpr int kHeadMax = 40;
+QStringView LogHead(const QDate& d, const QTime& t, char16_t (&buf)[kHeadMax])
+{
+    const QChar sep = timeSeparator();
+    char16_t* p = buf;
+    auto two = [&p](int v) {
+        *p++ = char16_t(u'0' + v / 10);
+        *p++ = char16_t(u'0' + v % 10);
+    };
+    // One conversion of the day number into its parts, not one per part.
+    int y = 0, m = 0, day = 0;
+    d.getDate(&y, &m, &day);
+    two(day);
+    *p++ = u'-';
+    two(m);
+    *p++ = u'-';
+    // Four digits for every year a clock shows; others as they come.
+    if (y >= 0 && y <= 9999) {
+        for (int i = 3, v = y; i >= 0; --i, v /= 10)
+            p[i] = char16_t(u'0' + v % 10);
+        p += 4;
+    } else {
+        const QString year = QString::number(y).rightJustified(4, u'0');
+        for (QChar c : year)
+            *p++ = c.unicode();
+    }
+    *p++ = u' ';
+    two(t.hour());
+    *p++ = sep.unicode();
+    two(t.minute());
+    *p++ = sep.unicode();
+    two(t.second());
+    *p++ = u'.';
+    const int ms = t.msec();
+    *p++ = char16_t(u'0' + ms / 100);
+    two(ms % 100);
+    *p++ = u':';
+    *p++ = u' ';
+    return QStringView(buf, p - buf);
+}
+} // namespace
+
 QString TfrmModbusMaster::FormatLogLine(const QDate& d, const QTime& t, const uint8_t* Block, int32_t Size)
 {
     static const char hex[] = "0123456789ABCDEF";
     if (!Block || Size < 0)
         Size = 0;
-    const QChar sep = timeSeparator();
-    // Four digits for every year a clock shows; others as they come.
-    const int y = d.year();
-    char16_t yearDigits[4];
-    QString yearText;
-    QStringView year;
-    if (y >= 0 && y <= 9999) {
-        for (int i = 3, v = y; i >= 0; --i, v /= 10)
-            yearDigits[i] = char16_t(u'0' + v % 10);
-        year = QStringView(yearDigits, 4);
-    } else {
-        yearText = QString::number(y).rightJustified(4, u'0');
-        year = yearText;
-    }
+    char16_t buf[kHeadMax];
+    const QStringView head = LogHead(d, t, buf);
     // Written straight into storage of the final length: a response line
     // has five characters per byte, hundreds of them.
-    QString s(year.size() + 21 + 5 * qsizetype(Size), Qt::Uninitialized);
-    QChar* p = s.data();
-    auto two = [&p](int v) {
-        *p++ = QChar(u'0' + v / 10);
-        *p++ = QChar(u'0' + v % 10);
-    };
-    two(d.day());
-    *p++ = u'-';
-    two(d.month());
-    *p++ = u'-';
-    for (QChar c : year)
-        *p++ = c;
-    *p++ = u' ';
-    two(t.hour());
-    *p++ = sep;
-    two(t.minute());
-    *p++ = sep;
-    two(t.second());
-    *p++ = u'.';
-    const int ms = t.msec();
-    *p++ = QChar(u'0' + ms / 100);
-    two(ms % 100);
-    *p++ = u':';
-    *p++ = u' ';
-    // "[XX] " for every byte value, made once: a response line is mostly these.
-    struct ByteTexts {
-        char16_t t[256][5];
-        ByteTexts()
-        {
-            for (int b = 0; b < 256; ++b) {
-                t[b][0] = u'[';
-                t[b][1] = char16_t(hex[b >> 4]);
-                t[b][2] = char16_t(hex[b & 0x0F]);
-                t[b][3] = u']';
-                t[b][4] = u' ';
-            }
-        }
-    };
-    static const ByteTexts texts;
-    for (int32_t i = 0; i < Size; ++i, p += 5)
-        std::memcpy(p, texts.t[Block[i]], sizeof texts.t[0]);
+    QString s(head.size() + 5 * qsizetype(Size), Qt::Uninitialized);
+    char16_t* p = reinterpret_cast<char16_t*>(s.data());
+    p = std::copy(head.utf16(), head.utf16() + head.size(), p);
+    for (int32_t i = 0; i < Size; ++i) {
+        *p++ = u'[';
+        *p++ = char16_t(hex[Block[i] >> 4]);
+        *p++ = char16_t(hex[Block[i] & 0x0F]);
+        *p++ = u']';
+        *p++ = u' ';
+    }
     return s;
 }
 
+// The log keeps the bytes of a line and writes them out when it shows them.
 void TfrmModbusMaster::mdbSendData(QObject*, const void* Block, int32_t Size)
 {
     QDate day;
     QTime time;
     LocalNow(day, time);
-    REComm->AppendLine(FormatLogLine(day, time, static_cast<const uint8_t*>(Block), Size), QColor(255, 0, 0));
+    char16_t buf[kHeadMax];
+    REComm->AppendBytes(LogHead(day, time, buf), static_cast<const uint8_t*>(Block), Size, QColor(255, 0, 0));
 }
 
 void TfrmModbusMaster::mdbReceiveData(QObject*, const uint8_t* Block, int32_t Size)
@@ -134,7 +137,8 @@ void TfrmModbusMaster::mdbReceiveData(QObject*, const uint8_t* Block, int32_t Si
     QDate day;
     QTime time;
     LocalNow(day, time);
-    REComm->AppendLine(FormatLogLine(day, time, Block, Size), QColor(0, 0, 255));
+    char16_t buf[kHeadMax];
+    REComm->AppendBytes(LogHead(day, time, buf), Block, Size, QColor(0, 0, 255));
 }
 
 void TfrmModbusMaster::RECommChange(QObject*)

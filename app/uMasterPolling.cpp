@@ -65,40 +65,47 @@ void TfrmModbusMaster::btnReadClick(QObject*)
     ++FPolls;
     ShowCounters();
 
-    const QString func = cbFunc->currentText();
-    for (int i = 0; i < 4; ++i) {
-        if (func != kFuncTexts[i])
-            continue;
-        const int count = StrToInt(leLength->text());
-        const int address = StrToInt(leStartAddress->text());
-        // Refused rather than cut to the low bits, which would read other
-        // items than the ones asked for.
-        if (count < 0 || count > kMaxCount)
-            throw EAppError(QStringLiteral("Length %1 is out of range (0 to %2)").arg(count).arg(kMaxCount));
-        if (address < 0 || address > kMaxAddress)
-            throw EAppError(
-                QStringLiteral("Start Address %1 is out of range (0 to %2)").arg(address).arg(kMaxAddress));
-        const auto a = static_cast<uint16_t>(address);
-        const auto n = static_cast<uint8_t>(count);
-        FInFlight = TInFlight::Read;
-        FInFlightFunc = i + 1;
-        FReadAddress = address;
-        FReadCount = count;
-        switch (i) {
-        case 0:
-            mdb->ReadCoils(a, n);
-            break;
-        case 1:
-            mdb->ReadDiscreteInputs(a, n);
-            break;
-        case 2:
-            mdb->ReadHoldingRegs(a, n);
-            break;
-        default:
-            mdb->ReadInputRegs(a, n);
-            break;
-        }
+    // The function the text of cbFunc names: looked up again only when the
+    // text changed (the combo box tells), not on every poll.
+    if (FFuncChoice < -1) {
+        const QString func = cbFunc->currentText();
+        FFuncChoice = -1;
+        for (int i = 0; i < 4 && FFuncChoice < 0; ++i)
+            if (func == kFuncTexts[i])
+                FFuncChoice = i;
+    }
+    // No item chosen: the poll is counted, nothing is sent.
+    const int i = FFuncChoice;
+    if (i < 0)
         return;
+    const int count = StrToInt(leLength->text());
+    const int address = StrToInt(leStartAddress->text());
+    // Refused rather than cut to the low bits, which would read other
+    // items than the ones asked for.
+    if (count < 0 || count > kMaxCount)
+        throw EAppError(QStringLiteral("Length %1 is out of range (0 to %2)").arg(count).arg(kMaxCount));
+    if (address < 0 || address > kMaxAddress)
+        throw EAppError(
+            QStringLiteral("Start Address %1 is out of range (0 to %2)").arg(address).arg(kMaxAddress));
+    const auto a = static_cast<uint16_t>(address);
+    const auto n = static_cast<uint8_t>(count);
+    FInFlight = TInFlight::Read;
+    FInFlightFunc = i + 1;
+    FReadAddress = address;
+    FReadCount = count;
+    switch (i) {
+    case 0:
+        mdb->ReadCoils(a, n);
+        break;
+    case 1:
+        mdb->ReadDiscreteInputs(a, n);
+        break;
+    case 2:
+        mdb->ReadHoldingRegs(a, n);
+        break;
+    default:
+        mdb->ReadInputRegs(a, n);
+        break;
     }
 }
 

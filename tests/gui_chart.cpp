@@ -245,6 +245,15 @@ TEST(ChartRecorderTest, ThinnedPointsKeepEveryColumnsExtremesAndGaps)
             }
         }
     }
+    // A redraw asks for the view and as much again on either side, on three
+    // times the columns: points that fill only the view are thinned as for
+    // the view alone.
+    QVector<QCPGraphData> wide, view;
+    const double span = last - first;
+    rec.Thinned(0, first - span, last + span, 3 * 900, wide);
+    rec.Thinned(0, first, last, 900, view);
+    ASSERT_EQ(wide.size(), view.size());
+    for (qsizetype k = 0; k < view.size(); ++k) EXPECT_EQ(wide[k].key, view[k].key);
 }
 
 TEST_F(ChartTest, SeriesFollowTheValuesOfEveryNumericTypeClass)

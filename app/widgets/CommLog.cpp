@@ -4,25 +4,91 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QImage>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cstring>
+#include <utility>
 #include <vector>
 
 // Lines live in a ring of fixed capacity. Each line is wrapped to the view's
 // width at character positions (the log's font is fixed-pitch), preferring a
 // break after a blank; a line's row count is cached and recomputed only when
 // the width or the font changes. The view scrolls in wrapped rows.
+//
+// A line of bytes (AppendBytes) keeps its head and its bytes as they came
+// and is put into words only when shown or asked for: a response line reads
+// five characters per byte, and storing them would take ten times the
+// memory. A slot reused for a new line keeps its byte storage, so that a
+// full log appends without allocating.
 class TCommLog::Impl {
 public:
+    static constexpr int HeadMax = 32;
+    // Byte storage kept in a reused slot up to this size; larger blocks are
+    // rare and give theirs back.
+    static constexpr size_t KeepBytes = 1024;
+    // One line in 64 bytes: the ring of a full log is read at every append.
     struct Line {
-        QString Text;
+        QString Text;                 // a text line
+        // A line of bytes: the head's characters (each below 256), then the
+        // bytes, shown as "[XX] " each.
+        std::vector<uint8_t> Bytes;
         QRgb Color = 0;
         int Rows = 1;
+        uint8_t HeadLen = 0;
+        bool IsBytes = false;
+
+        int DataSize() const { return int(Bytes.size()) - HeadLen; }
+        int Length() const { return IsBytes ? HeadLen + 5 * DataSize() : int(Text.size()); }
+        char16_t CharAt(int i) const
+        {
+            if (!IsBytes) return Text[i].unicode();
+            if (i < HeadLen) return Bytes[size_t(i)];
+            static const char hex[] = "0123456789ABCDEF";
+            const int k = i - HeadLen;
+            const uint8_t b = Bytes[size_t(HeadLen + k / 5)];
+            switch (k % 5) {
+            case 0: return u'[';
+            case 1: return char16_t(hex[b >> 4]);
+            case 2: return char16_t(hex[b & 0x0F]);
+            case 3: return u']';
+            default: return u' ';
+            }
+        }
+        // The line's text.
+        QString Str() const
+        {
+            if (!IsBytes) return Text;
+            static const char hex[] = "0123456789ABCDEF";
+            QString s(Length(), Qt::Uninitialized);
+            char16_t* p = reinterpret_cast<char16_t*>(s.data());
+            for (int i = 0; i < HeadLen; ++i)
+                *p++ = Bytes[size_t(i)];
+            for (size_t i = HeadLen; i < Bytes.size(); ++i) {
+                const uint8_t b = Bytes[i];
+                *p++ = u'[';
+                *p++ = char16_t(hex[b >> 4]);
+                *p++ = char16_t(hex[b & 0x0F]);
+                *p++ = u']';
+                *p++ = u' ';
+            }
+            return s;
+        }
+        // Empties the slot; byte storage of the usual size stays for reuse.
+        void Release()
+        {
+            Text = QString();
+            if (Bytes.capacity() > KeepBytes) std::vector<uint8_t>().swap(Bytes);
+            else Bytes.clear();
+            IsBytes = false;
+            HeadLen = 0;
+        }
     };
     struct Pos {
         int64_t Seq = -1; // absolute line number (never reused)
@@ -46,6 +112,69 @@ public:
     int LineH = 13;
     Pos Anchor, Cursor;
     bool Selecting = false;
+    // A repaint of the whole control is asked for and has not come yet.
+    bool RepaintPending = false;
+
+    // Rows drawn into images, by their text and colour. Rows after the
+    // first of a line hold bytes only (the time stamp is in the first), and
+    // in a polling run the same ones come again and again: the bytes of an
+    // answer that did not change. Copying a row's image costs a fraction of
+    // drawing its glyphs.
+    struct CachedRow {
+        QString Text;
+        QRgb Color = 0;
+        QImage Image;
+        int64_t Used = 0;
+    };
+    static constexpr size_t RowCacheSize = 48;
+    std::vector<CachedRow> RowCache;
+    int64_t PaintCount = 0;
+
+    const QImage& RowImage(QStringView text, QRgb color, const QFont& font, qreal dpr)
+    {
+        for (CachedRow& c : RowCache) {
+            if (c.Color == color && QStringView(c.Text) == text && c.Image.devicePixelRatio() == dpr) {
+                c.Used = PaintCount;
+                return c.Image;
+            }
+        }
+        CachedRow* slot = nullptr;
+        if (RowCache.size() < RowCacheSize) {
+            slot = &RowCache.emplace_back();
+        } else {
+            slot = &*std::min_element(RowCache.begin(), RowCache.end(),
+                                      [](const CachedRow& a, const CachedRow& b) { return a.Used < b.Used; });
+        }
+        slot->Text = text.toString();
+        slot->Color = color;
+        slot->Used = PaintCount;
+        // One character more than the text: a glyph may reach a little
+        // beyond its cell.
+        const QSize size((int(text.size()) + 1) * CharW, LineH);
+        // Opaque, as the window's backing store is, so that the glyphs are
+        // drawn alike in both.
+        QImage img(size * dpr, QImage::Format_RGB32);
+        img.setDevicePixelRatio(dpr);
+        img.fill(Qt::white);
+        {
+            QPainter ip(&img);
+            ip.setFont(font);
+            ip.setPen(QColor::fromRgb(color));
+            ip.drawText(0, QFontMetrics(font).ascent(), text.toString());
+        }
+        slot->Image = std::move(img);
+        return slot->Image;
+    }
+
+    // Asks for the control to be painted again, once until it is: lines
+    // arrive thousands of times between two paints.
+    void Repaint()
+    {
+        if (RepaintPending)
+            return;
+        RepaintPending = true;
+        q->update();
+    }
 
     Line& At(int i) { return Ring[static_cast<size_t>((Head + i) % Capacity)]; }
     const Line& At(int i) const { return Ring[static_cast<size_t>((Head + i) % Capacity)]; }
@@ -58,44 +187,41 @@ public:
     int VisibleRows() const { return qMax(1, TextRect().height() / LineH); }
 
     // Row starts of a wrapped line: the character index at which each row begins.
-    void RowStarts(const QString& s, std::vector<int>& out) const
+    void RowStarts(const Line& l, std::vector<int>& out) const
     {
         out.clear();
         out.push_back(0);
-        const int n = static_cast<int>(s.size());
+        const int n = l.Length();
         int start = 0;
         while (n - start > CharsPerRow) {
-            int brk = start + CharsPerRow;
-            // Break after the last blank of the row when there is one.
-            for (int k = brk; k > start; --k) {
-                if (s[k - 1] == u' ') {
-                    brk = k;
-                    break;
-                }
-            }
-            start = brk;
+            start = RowBreak(l, start);
             out.push_back(start);
         }
     }
-    int RowsOf(const QString& s) const
+    int RowsOf(const Line& l) const
     {
-        const int n = static_cast<int>(s.size());
-        if (n <= CharsPerRow)
-            return 1;
+        const int n = l.Length();
         int rows = 1;
-        int start = 0;
-        while (n - start > CharsPerRow) {
-            int brk = start + CharsPerRow;
-            for (int k = brk; k > start; --k) {
-                if (s[k - 1] == u' ') {
-                    brk = k;
-                    break;
-                }
-            }
-            start = brk;
-            ++rows;
-        }
+        for (int start = 0; n - start > CharsPerRow; ++rows)
+            start = RowBreak(l, start);
         return rows;
+    }
+    // Where the row after the one starting at start begins: after its last
+    // blank when it has one.
+    int RowBreak(const Line& l, int start) const
+    {
+        const int brk = start + CharsPerRow;
+        if (l.IsBytes && brk - 1 >= l.HeadLen) {
+            // In the bytes' part every fifth character is a blank ("[XX] "):
+            // the last one up to the row's end is found without a search.
+            const int j = brk - 1 - l.HeadLen;
+            const int blank = j - (j + 1) % 5;
+            if (blank >= 0)
+                return l.HeadLen + blank >= start ? l.HeadLen + blank + 1 : brk;
+        }
+        for (int k = brk; k > start; --k)
+            if (l.CharAt(k - 1) == u' ') return k;
+        return brk;
     }
 
     void UpdateMetrics()
@@ -109,7 +235,7 @@ public:
             TotalRows = 0;
             for (int i = 0; i < Count; ++i) {
                 Line& l = At(i);
-                l.Rows = RowsOf(l.Text);
+                l.Rows = RowsOf(l);
                 TotalRows += l.Rows;
             }
         }
@@ -121,6 +247,11 @@ public:
         const int64_t maxTop = std::max<int64_t>(0, TotalRows - vis);
         const int m = static_cast<int>(std::min<int64_t>(maxTop, INT32_MAX));
         const bool wasAtEnd = Bar->value() >= Bar->maximum();
+        // Most calls find the bar as it should be (a second call for the
+        // same line): a slider's setters are not free.
+        if (Bar->minimum() == 0 && Bar->maximum() == m && Bar->pageStep() == vis && Bar->singleStep() == 1 &&
+            (!(toEnd || wasAtEnd) || Bar->value() == m))
+            return;
         Bar->setRange(0, m);
         Bar->setPageStep(vis);
         Bar->setSingleStep(1);
@@ -128,20 +259,44 @@ public:
             Bar->setValue(m);
     }
 
+    // The scroll bar is brought up to date when it is looked at (before the
+    // window paints, at the user's scrolling, AtEnd) rather than at every
+    // line: thousands of lines come between two paints, and a slider's
+    // setters with their signals cost more than a line.
+    bool BarStale = false;
+    bool BarToEnd = false;   // a scroll to the end is asked for
+    int64_t BarDropped = 0;  // rows gone from the top since the bar was updated
+    void MarkBar(bool toEnd)
+    {
+        BarStale = true;
+        BarToEnd = BarToEnd || toEnd;
+    }
+    void SyncBar()
+    {
+        if (!BarStale)
+            return;
+        BarStale = false;
+        const bool toEnd = std::exchange(BarToEnd, false);
+        const int64_t dropped = std::exchange(BarDropped, 0);
+        // Keep the rows in view where they were when the top went away; a
+        // view that follows the end stays at the end (UpdateBar keeps it
+        // there), without a detour through another position.
+        if (dropped > 0 && Bar->value() > 0 && Bar->value() < Bar->maximum())
+            Bar->setValue(int(std::max<int64_t>(0, Bar->value() - dropped)));
+        UpdateBar(toEnd);
+    }
+
     void DropOldest()
     {
         Line& l = At(0);
         TotalRows -= l.Rows;
         const int dropped = l.Rows;
-        l.Text = QString();
+        l.Release();
         Head = (Head + 1) % Capacity;
         --Count;
         ++FirstSeq;
-        // Keep the rows in view where they were when the top went away; a
-        // view that follows the end stays at the end (UpdateBar keeps it
-        // there), without a detour through another position.
-        if (Bar->value() > 0 && Bar->value() < Bar->maximum())
-            Bar->setValue(std::max(0, Bar->value() - dropped));
+        BarDropped += dropped;
+        BarStale = true;
         if (Anchor.Seq >= 0 && Anchor.Seq < FirstSeq)
             Anchor = {FirstSeq, 0};
         if (Cursor.Seq >= 0 && Cursor.Seq < FirstSeq)
@@ -188,15 +343,15 @@ public:
         if (v < 0)
             return {FirstSeq, 0};
         if (v >= TotalRows)
-            return {FirstSeq + Count - 1, static_cast<int>(At(Count - 1).Text.size())};
+            return {FirstSeq + Count - 1, At(Count - 1).Length()};
         int line = 0, row = 0;
         LocateRow(v, line, row);
-        const QString& s = At(line).Text;
+        const Line& l = At(line);
         std::vector<int> starts;
-        RowStarts(s, starts);
+        RowStarts(l, starts);
         const int rowStart = starts[static_cast<size_t>(row)];
         const int rowEnd = row + 1 < static_cast<int>(starts.size()) ? starts[static_cast<size_t>(row) + 1]
-                                                                     : static_cast<int>(s.size());
+                                                                     : l.Length();
         int ch = rowStart + std::max(0, (p.x() - tr.left() + CharW / 2) / CharW);
         ch = std::min(ch, rowEnd);
         return {FirstSeq + line, ch};
@@ -212,7 +367,7 @@ public:
             const int i = static_cast<int>(s - FirstSeq);
             if (i < 0 || i >= Count)
                 continue;
-            const QString& t = At(i).Text;
+            const QString t = At(i).Str();
             const int from = s == a.Seq ? std::min<int>(a.Ch, t.size()) : 0;
             const int to = s == b.Seq ? std::min<int>(b.Ch, t.size()) : static_cast<int>(t.size());
             out += t.mid(from, to - from);
@@ -229,11 +384,32 @@ TCommLog::TCommLog(QWidget* parent)
     d->Ring.resize(static_cast<size_t>(d->Capacity));
     d->Bar = new QScrollBar(Qt::Vertical, this);
     d->Bar->setRange(0, 0);
-    connect(d->Bar, &QScrollBar::valueChanged, this, [this](int) { update(); });
+    connect(d->Bar, &QScrollBar::valueChanged, this, [this](int) { d->Repaint(); });
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::IBeamCursor);
     setAttribute(Qt::WA_OpaquePaintEvent);
     d->UpdateMetrics();
+}
+
+bool TCommLog::eventFilter(QObject* watched, QEvent* e)
+{
+    // The window is about to paint what changed: the bar too, in the same pass.
+    if (watched == FWatchedWindow && e->type() == QEvent::UpdateRequest)
+        d->SyncBar();
+    return false;
+}
+
+void TCommLog::showEvent(QShowEvent* e)
+{
+    QWidget::showEvent(e);
+    QWidget* w = window();
+    if (w != FWatchedWindow) {
+        if (FWatchedWindow)
+            FWatchedWindow->removeEventFilter(this);
+        FWatchedWindow = w;
+        if (w != this)
+            w->installEventFilter(this);
+    }
 }
 
 TCommLog::~TCommLog()
@@ -244,12 +420,14 @@ TCommLog::~TCommLog()
 void TCommLog::Clear()
 {
     for (int i = 0; i < d->Count; ++i)
-        d->At(i).Text = QString();
+        d->At(i).Release();
     d->FirstSeq += d->Count;
     d->Head = 0;
     d->Count = 0;
     d->TotalRows = 0;
     d->Anchor = d->Cursor = {};
+    d->BarStale = d->BarToEnd = false;
+    d->BarDropped = 0;
     d->UpdateBar(true);
     update();
     if (OnChange)
@@ -261,13 +439,50 @@ void TCommLog::AppendLine(const QString& text, const QColor& color)
     if (d->Count == d->Capacity)
         d->DropOldest();
     Impl::Line& l = d->Ring[static_cast<size_t>((d->Head + d->Count) % d->Capacity)];
+    l.Release();
     l.Text = text;
+    FinishAppend(color);
+}
+
+void TCommLog::AppendBytes(QStringView head, const uint8_t* bytes, int size, const QColor& color)
+{
+    if (!bytes || size < 0)
+        size = 0;
+    if (d->Count == d->Capacity)
+        d->DropOldest();
+    Impl::Line& l = d->Ring[static_cast<size_t>((d->Head + d->Count) % d->Capacity)];
+    l.Release();
+    l.IsBytes = true;
+    bool narrow = head.size() <= Impl::HeadMax;
+    for (qsizetype i = 0; i < head.size() && narrow; ++i)
+        narrow = head[i].unicode() < 256;
+    if (narrow) {
+        l.HeadLen = uint8_t(head.size());
+        l.Bytes.resize(size_t(head.size()) + size_t(size));
+        uint8_t* p = l.Bytes.data();
+        for (QChar c : head)
+            *p++ = uint8_t(c.unicode());
+        if (size > 0)
+            std::memcpy(p, bytes, size_t(size));
+    } else {
+        // A head longer than a time stamp or beyond Latin-1: kept as a text line.
+        l.Bytes.assign(bytes, bytes + size);
+        l.Text = head.toString() + l.Str();
+        l.Bytes.clear();
+        l.IsBytes = false;
+    }
+    FinishAppend(color);
+}
+
+void TCommLog::FinishAppend(const QColor& color)
+{
+    Impl::Line& l = d->Ring[static_cast<size_t>((d->Head + d->Count) % d->Capacity)];
     l.Color = color.rgb();
-    l.Rows = d->RowsOf(text);
+    l.Rows = d->RowsOf(l);
     ++d->Count;
     d->TotalRows += l.Rows;
-    d->UpdateBar(false);
-    update();
+    d->MarkBar(false);
+    d->Repaint();
     if (OnChange)
         OnChange(this);
 }
@@ -279,7 +494,7 @@ int TCommLog::LineCount() const
 
 QString TCommLog::LineText(int i) const
 {
-    return (i >= 0 && i < d->Count) ? d->At(i).Text : QString();
+    return (i >= 0 && i < d->Count) ? d->At(i).Str() : QString();
 }
 
 QColor TCommLog::LineColor(int i) const
@@ -293,7 +508,7 @@ QString TCommLog::Text() const
     for (int i = 0; i < d->Count; ++i) {
         if (i)
             out += QLatin1Char('\n');
-        out += d->At(i).Text;
+        out += d->At(i).Str();
     }
     return out;
 }
@@ -316,18 +531,20 @@ void TCommLog::SetMaxLines(int n)
     d->Ring = std::move(ring);
     d->Head = 0;
     d->Capacity = n;
-    d->UpdateBar(false);
+    d->MarkBar(false);
+    d->SyncBar();
     update();
 }
 
 bool TCommLog::AtEnd() const
 {
+    d->SyncBar();
     return d->Bar->value() >= d->Bar->maximum();
 }
 
 void TCommLog::ScrollToEnd()
 {
-    d->UpdateBar(true);
+    d->MarkBar(true);
 }
 
 QString TCommLog::SelectedText() const
@@ -340,12 +557,17 @@ void TCommLog::SelectAll()
     if (d->Count == 0)
         return;
     d->Anchor = {d->FirstSeq, 0};
-    d->Cursor = {d->FirstSeq + d->Count - 1, static_cast<int>(d->At(d->Count - 1).Text.size())};
+    d->Cursor = {d->FirstSeq + d->Count - 1, d->At(d->Count - 1).Length()};
     update();
 }
 
-void TCommLog::paintEvent(QPaintEvent*)
+void TCommLog::paintEvent(QPaintEvent* e)
 {
+    if (e->rect().contains(rect()))
+        d->RepaintPending = false;
+    ++d->PaintCount;
+    d->SyncBar();
+    const qreal dpr = devicePixelRatioF();
     QPainter p(this);
     p.fillRect(rect(), Qt::white);
     p.setPen(palette().color(QPalette::Mid));
@@ -367,15 +589,19 @@ void TCommLog::paintEvent(QPaintEvent*)
     int y = tr.top();
     for (int drawn = 0; drawn < vis && line < d->Count;) {
         const Impl::Line& l = d->At(line);
-        d->RowStarts(l.Text, starts);
+        d->RowStarts(l, starts);
+        const QString text = l.Str();
         const int64_t seq = d->FirstSeq + line;
         for (; row < static_cast<int>(starts.size()) && drawn < vis; ++row, ++drawn, y += d->LineH) {
             const int s = starts[static_cast<size_t>(row)];
             const int e = row + 1 < static_cast<int>(starts.size()) ? starts[static_cast<size_t>(row) + 1]
-                                                                    : static_cast<int>(l.Text.size());
-            const QString part = l.Text.mid(s, e - s);
-            p.setPen(QColor::fromRgb(l.Color));
-            p.drawText(tr.left(), y + fm.ascent(), part);
+                                                                    : static_cast<int>(text.size());
+            if (row > 0) {
+                p.drawImage(tr.left(), y, d->RowImage(QStringView(text).mid(s, e - s), l.Color, font(), dpr));
+            } else {
+                p.setPen(QColor::fromRgb(l.Color));
+                p.drawText(tr.left(), y + fm.ascent(), text.mid(s, e - s));
+            }
             if (hasSel && seq >= selA.Seq && seq <= selB.Seq) {
                 const int from = std::max(s, seq == selA.Seq ? selA.Ch : 0);
                 const int to = std::min(e, seq == selB.Seq ? selB.Ch : e);
@@ -383,7 +609,7 @@ void TCommLog::paintEvent(QPaintEvent*)
                     const QRect r(tr.left() + (from - s) * d->CharW, y, (to - from) * d->CharW, d->LineH);
                     p.fillRect(r, hl);
                     p.setPen(hlText);
-                    p.drawText(r.left(), y + fm.ascent(), l.Text.mid(from, to - from));
+                    p.drawText(r.left(), y + fm.ascent(), text.mid(from, to - from));
                 }
             }
         }
@@ -396,6 +622,7 @@ void TCommLog::resizeEvent(QResizeEvent*)
 {
     const int bw = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     d->Bar->setGeometry(width() - 1 - bw, 1, bw, qMax(0, height() - 2));
+    d->SyncBar();
     d->UpdateMetrics();
     d->UpdateBar(false);
 }
@@ -405,6 +632,8 @@ void TCommLog::changeEvent(QEvent* e)
     QWidget::changeEvent(e);
     if (e->type() == QEvent::FontChange) {
         d->CharsPerRow = -1; // force rewrapping
+        d->RowCache.clear();
+        d->SyncBar();
         d->UpdateMetrics();
         d->UpdateBar(false);
         update();
@@ -415,6 +644,7 @@ void TCommLog::mousePressEvent(QMouseEvent* e)
 {
     if (e->button() != Qt::LeftButton)
         return;
+    d->SyncBar();
     const Impl::Pos p = d->PosAt(e->position().toPoint());
     if (e->modifiers() & Qt::ShiftModifier && d->Anchor.Seq >= 0)
         d->Cursor = p;
@@ -428,6 +658,7 @@ void TCommLog::mouseMoveEvent(QMouseEvent* e)
 {
     if (!d->Selecting)
         return;
+    d->SyncBar();
     const QPoint pt = e->position().toPoint();
     const QRect tr = d->TextRect();
     if (pt.y() < tr.top())
@@ -447,6 +678,7 @@ void TCommLog::mouseReleaseEvent(QMouseEvent* e)
 void TCommLog::wheelEvent(QWheelEvent* e)
 {
     const int steps = e->angleDelta().y() / 40; // three rows per notch
+    d->SyncBar();
     d->Bar->setValue(d->Bar->value() - steps);
     e->accept();
 }
@@ -463,6 +695,7 @@ void TCommLog::keyPressEvent(QKeyEvent* e)
         SelectAll();
         return;
     }
+    d->SyncBar();
     switch (e->key()) {
     case Qt::Key_Up: d->Bar->setValue(d->Bar->value() - 1); return;
     case Qt::Key_Down: d->Bar->setValue(d->Bar->value() + 1); return;

@@ -5,7 +5,10 @@
 // oldest line goes first, so memory stays bounded in a long polling run and
 // an append costs the same whether the log is empty or full.
 #include <QColor>
+#include <QPointer>
 #include <QString>
+#include <QStringView>
+#include <cstdint>
 #include <QWidget>
 #include <functional>
 
@@ -20,6 +23,11 @@ public:
 
     void Clear();
     void AppendLine(const QString& text, const QColor& color);
+    // Appends the line head followed by "[XX] " for every byte (two
+    // upper-case hexadecimal digits and a blank after the bracket). The
+    // bytes are kept as they are and put into words when the line is shown
+    // or read, so that a full log of long response lines stays small.
+    void AppendBytes(QStringView head, const uint8_t* bytes, int size, const QColor& color);
 
     int LineCount() const;
     // Line i, 0 being the oldest kept line.
@@ -46,6 +54,8 @@ public:
     class Impl;
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     void changeEvent(QEvent* e) override;
@@ -57,5 +67,8 @@ protected:
     void contextMenuEvent(QContextMenuEvent* e) override;
 
 private:
+    // Completes the line just written into the next slot.
+    void FinishAppend(const QColor& color);
     Impl* d;
+    QPointer<QWidget> FWatchedWindow; // the window whose paints bring the scroll bar up to date
 };

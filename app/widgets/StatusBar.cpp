@@ -3,8 +3,10 @@
 
 #include <QCursor>
 #include <QHelpEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QToolTip>
+#include <algorithm>
 #include <QStyleOption>
 
 TStatusBar::TStatusBar(QWidget* parent)
@@ -43,6 +45,33 @@ void TStatusBar::SetPanelText(int i, const QString& text)
     if (p.Text == text)
         return;
     p.Text = text;
+    RepaintPanel(i);
+}
+
+void TStatusBar::SetPanelText(int i, QStringView text)
+{
+    if (i < 0 || i >= PanelCount())
+        return;
+    auto& p = FPanels[static_cast<size_t>(i)];
+    if (QStringView(p.Text) == text)
+        return;
+    if (p.Text.isDetached() && p.Text.capacity() >= text.size()) {
+        p.Text.resize(text.size());
+        std::copy(text.begin(), text.end(), p.Text.begin());
+    } else {
+        p.Text = text.toString();
+    }
+    RepaintPanel(i);
+}
+
+void TStatusBar::RepaintPanel(int i)
+{
+    // A counter changes thousands of times between two paints: one request
+    // until the panel is painted is enough.
+    const uint64_t bit = i < 64 ? uint64_t(1) << i : 0;
+    if (FPendingPanels & bit)
+        return;
+    FPendingPanels |= bit;
     update(PanelRect(i));
 }
 
@@ -62,8 +91,11 @@ QSize TStatusBar::sizeHint() const
     return QSize(400, 19);
 }
 
-void TStatusBar::paintEvent(QPaintEvent*)
+void TStatusBar::paintEvent(QPaintEvent* e)
 {
+    for (int i = 0; i < PanelCount() && i < 64; ++i)
+        if (e->rect().contains(PanelRect(i)))
+            FPendingPanels &= ~(uint64_t(1) << i);
     QPainter p(this);
     const QColor dark = palette().color(QPalette::Mid);
     const QColor light = palette().color(QPalette::Light);

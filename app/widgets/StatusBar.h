@@ -3,7 +3,9 @@
 // TStatusBar: a row of text panels of fixed widths along the window's bottom
 // edge; the last panel takes what is left.
 #include <QString>
+#include <QStringView>
 #include <QWidget>
+#include <cstdint>
 #include <vector>
 
 class TStatusBar : public QWidget {
@@ -20,6 +22,9 @@ public:
     QString PanelText(int i) const;
     // Out-of-range indices are ignored.
     void SetPanelText(int i, const QString& text);
+    // The same from a view: the panel's own storage takes the characters
+    // when it can, so that a counter ticking in a panel allocates nothing.
+    void SetPanelText(int i, QStringView text);
     // The tooltip shown over panel i (empty: none).
     QString PanelHint(int i) const;
     void SetPanelHint(int i, const QString& hint);
@@ -35,6 +40,10 @@ protected:
     void paintEvent(QPaintEvent* e) override;
 
 private:
+    // Asks for panel i to be painted again, unless that is asked already.
+    void RepaintPanel(int i);
+    // Panels asked to be painted again and not painted since (bit i: panel i).
+    uint64_t FPendingPanels = 0;
     struct Panel {
         int Width;
         Qt::Alignment Alignment;
