@@ -139,7 +139,9 @@ log "grid rendering"
 grid_render_us=$("${PIN[@]}" "$B/grid_render" 2> >(grep -v XDG_RUNTIME_DIR >&2) | awk '/^grid_render_us /{print $2}')
 
 log "log appends"
-log_append_ratio=$("${PIN[@]}" "$B/log_append" 2> >(grep -v XDG_RUNTIME_DIR >&2) | awk '/^log_append_ratio /{print $2}')
+LOG_APPEND_OUT=$("${PIN[@]}" "$B/log_append" 2> >(grep -v XDG_RUNTIME_DIR >&2))
+log_append_ratio=$(echo "$LOG_APPEND_OUT" | awk '/^log_append_ratio /{print $2}')
+log_append_text_ratio=$(echo "$LOG_APPEND_OUT" | awk '/^log_append_text_ratio /{print $2}')
 
 # RTU on the timed virtual serial line: polls of 10 registers back to back
 # against the line's physical limit, the median of ROUNDS runs. Not pinned:
@@ -212,6 +214,7 @@ echo "chart_redraw_ms $chart_redraw_ms"
 echo "chart_redraw_empty_ms $chart_redraw_empty_ms"
 echo "grid_render_us $grid_render_us"
 echo "log_append_ratio $log_append_ratio"
+echo "log_append_text_ratio $log_append_text_ratio"
 echo "scale_count_ratio $scale_count_ratio"
 echo "libmodbus_scale_count_ratio $libmodbus_scale_count_ratio"
 echo "rtu_line_efficiency_9600 $rtu_line_efficiency_9600"
