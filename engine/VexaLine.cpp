@@ -19,6 +19,13 @@
 //   is found even when the judgement of the noise has not run yet (a busy
 //   machine can delay a timer as much as it delays the bytes).
 //
+// - Listening on a serial line, the answer to a request addressed to the
+//   engine goes out only once the line has been quiet for t3.5 after the
+//   request's last byte, as a frame must be preceded by that silence: a
+//   master's two-wire adapter needs the time to release the bus, and a
+//   master that delimits by silence would take an earlier answer as part
+//   of its own request. Requests for other units are handled at once.
+//
 // RTU over TCP has no line, and nothing here applies to it.
 #include "VexaModbus.h"
 
@@ -67,9 +74,30 @@ void TVexaModbus::LineOpened()
     }
 }
 
+bool TVexaModbus::ListenerLineTimed() const
+{
+    if (FMode != mbmSlave || FInterfaceType != mbiRS485 || zorp::IsTcpFraming(FProtocol)) return false;
+    if (FLineTimingForTests) return true;
+    return FComPort && FComPort->Open() && FComPort->DeviceLayer == dlSerial;
+}
+
 bool TVexaModbus::LineBusy()
 {
     if (!LineTimed()) return false;
+    return HoldForQuiet();
+}
+
+bool TVexaModbus::AnswerMustWait()
+{
+    // Only a request that is answered waits: one for another unit (or a
+    // broadcast) is taken at once, so that it cannot hold up the master's
+    // next request behind it.
+    if (!ListenerLineTimed() || FBuffer.Size() == 0 || FBuffer[0] != FDeviceID) return false;
+    return HoldForQuiet();
+}
+
+bool TVexaModbus::HoldForQuiet()
+{
     const int64_t now = zorp::LineClockNs();
     int64_t due = FLineQuietFrom + FSilenceNs;
     // Bytes the event loop has not brought in yet were on the line: look
@@ -103,6 +131,12 @@ void TVexaModbus::LineSent(size_t length)
 
 void TVexaModbus::LineReceived(size_t sizeBefore, size_t count)
 {
+    if (ListenerLineTimed()) {
+        const int64_t now = zorp::LineClockNs();
+        FLastRxNs = now;
+        FLineQuietFrom = std::max(FLineQuietFrom, now);
+        return;
+    }
     if (!LineTimed()) return;
     const int64_t now = zorp::LineClockNs();
     // The block's first byte began no later than its characters' time

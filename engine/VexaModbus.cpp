@@ -420,7 +420,8 @@ bool TVexaModbus::PortIsOpen() const { return FComPort && (FPortOpenForTests || 
     case msIdle:
         return FTryDisconnect;
     case msIdleSlave:
-        return FTryDisconnect || FFrameCompleted;
+        // An answer held back for the line's quiet has a timer of its own.
+        return FTryDisconnect || (FFrameCompleted && !FLineWaiting);
     default:
         // A request held back for the line's quiet has a timer of its own.
         if (FLineWaiting && zorp::states::IsRequest(State)) return FTryDisconnect;

@@ -277,6 +277,9 @@ private:
     bool LineTimed() const;
     void LineOpened();
     bool LineBusy();            // request pass: true while t3.5 of quiet is still to come
+    bool ListenerLineTimed() const; // listening on a serial line: answers wait for the line's quiet
+    bool AnswerMustWait();      // listening pass: true while t3.5 of quiet is still to come
+    bool HoldForQuiet();        // arms the request timer unless the line has been quiet for t3.5
     void LineSent(size_t length);
     void LineReceived(size_t sizeBefore, size_t count);
     void DelimitLine();
@@ -370,7 +373,7 @@ private:
     std::vector<size_t> FFrameStarts; // offsets in FBuffer whose bytes followed a silence of t3.5
     zorp::LineTimer* FRequestTimer = nullptr; // the request pass waiting for t3.5 of quiet
     zorp::LineTimer* FSilenceTimer = nullptr; // the silence that ends what was received
-    bool FLineWaiting = false;  // a request pass is held back until the line has been quiet
+    bool FLineWaiting = false;  // a request pass (or a listening pass) is held back until the line has been quiet
 
     std::vector<uint8_t> FLastRequest; // the request sent last (RemoveEcho)
     bool FEchoPending = false;  // its echo may still be at the head of the received bytes

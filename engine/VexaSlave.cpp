@@ -94,6 +94,12 @@ void TVexaModbus::DropBrokenClient()
 void TVexaModbus::ListeningPass()
 {
     using namespace zorp::slave;
+    // On a serial line the answer waits for t3.5 of quiet after the
+    // request; the pass comes again when it has passed.
+    if (FFrameCompleted && AnswerMustWait()) {
+        DisconnectCheck();
+        return;
+    }
     if (FFrameCompleted) {
         FFrameCompleted = false;
         const auto framing = FramingOf(FProtocol);

@@ -261,6 +261,68 @@ TEST_P(SerialLine, FarEndScenesNeverSpoilTheNextPoll)
     }
 }
 
+// The engine listening at the far end of the line answers the engine
+// polling at the near end: every answer starts only after t3.5 of quiet
+// behind the request, and the polls made at once from each answer still
+// get theirs.
+TEST_P(SerialLine, ListeningEngineAnswersAfterTheSilence)
+{
+    QObject slaveOwner;
+    auto* slave = new TVexaModbus(&slaveOwner);
+    slave->SetInterfaceType(mbiRS485);
+    slave->SetProtocol(mbpRTU);
+    slave->SetComSpeed(GetParam());
+    slave->SetDeviceID(1);
+    slave->CommPort()->SetDevicePathOverride(QString::fromStdString(line->farDevicePath()));
+    std::vector<uint16_t> image(200);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = uint16_t(i + 1);
+    slave->Set_MapData(image);
+    int writes = 0;
+    slave->OnWriteSingleReg = [&](QObject*) { ++writes; };
+    slave->Listen();
+    ASSERT_TRUE(waitUntil([&] { return slave->GetState() == msIdleSlave; }));
+    Up();
+
+    const int polls = GetParam() > 19200 ? 30 : 10;
+    std::string expected;
+    for (int k = 1; k <= polls; ++k) expected += "regs " + std::to_string(k) + "; ";
+    expected += "wrote; regs 4660; ";
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        ASSERT_TRUE(waitUntil([&] { return line->quiet(); }));
+        line->clearRecord();
+        outcomes.clear();
+        int next = 1;
+        e->OnReadHoldingRegs = [&](QObject*, uint8_t, uint16_t, uint16_t, const Bytes& d) {
+            outcomes.push_back("regs " + std::to_string(d[0] << 8 | d[1]));
+            if (++next <= polls) e->ReadHoldingRegs(uint16_t(next), 10);
+            else if (next == polls + 1) e->WriteSingleReg(100, 0x1234);
+        };
+        e->OnWriteSingleReg = [&](QObject*) {
+            outcomes.push_back("wrote");
+            e->ReadHoldingRegs(100, 1);
+        };
+        e->OnError = [&](QObject*, int32_t code) { outcomes.push_back("error " + std::to_string(code)); };
+        e->ReadHoldingRegs(1, 10);
+        waitUntil([&] { return outcomes.size() >= size_t(polls + 2) || (!outcomes.empty() && outcomes.back()[0] == 'e'); },
+                  20000);
+        if (Outcomes() != expected && RelayWasLate()) continue;
+        EXPECT_EQ(Outcomes(), expected);
+        EXPECT_EQ(writes, 1);
+        // The silence on the line before the first byte of every answer.
+        std::vector<zorptest::WireByte> r = line->record();
+        std::stable_sort(r.begin(), r.end(), [](const auto& x, const auto& y) { return x.start < y.start; });
+        std::vector<int64_t> gaps;
+        for (size_t i = 1; i < r.size(); ++i)
+            if (r[i].dir == zorptest::WireByte::ToMaster && r[i - 1].dir == zorptest::WireByte::FromMaster)
+                gaps.push_back(r[i].start - r[i - 1].end);
+        ASSERT_EQ(gaps.size(), size_t(polls + 2));
+        EXPECT_GE(*std::min_element(gaps.begin(), gaps.end()), t35 - kToleranceNs);
+        ExpectQuietBeforeEveryRequest();
+        return;
+    }
+    GTEST_SKIP() << "the machine was too busy to run the line's relay on time";
+}
+
 INSTANTIATE_TEST_SUITE_P(Bauds, SerialLine, ::testing::Values(9600, 115200), BaudName);
 
 } // namespace
