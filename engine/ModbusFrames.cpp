@@ -207,9 +207,10 @@ CheckResult CheckAckResponse(const uint8_t* buf, size_t size, bool tcp, bool isE
     CheckResult r;
     if (CheckCommon(buf, size, isException, device, ResponseKind::Ack, r)) return r;
     if (size < (tcp ? 6u : 8u)) return r;
-    // The echoed wire address plus one is compared with the 1-based address
-    // as plain integers: wire address 0xFFFF never matches address 0.
-    if (uint32_t(Be16(buf + 2)) + 1u != uint32_t(address) || Be16(buf + 4) != word) return Report(5);
+    // The echo carries the wire address the request carried: the 1-based
+    // address less one, so that address 0 (65536) went out as 0xFFFF and
+    // its echo is taken as the acknowledgement it is.
+    if (Be16(buf + 2) != uint16_t(address - 1u) || Be16(buf + 4) != word) return Report(5);
     if (!tcp && !CrcMatches(buf, 6)) return Report(5);
     if (buf[1] != fc) return Report(10);
     r.verdict = Verdict::Accept;

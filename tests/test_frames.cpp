@@ -233,9 +233,10 @@ TEST(ResponseChecks, Acknowledgements)
     bad[7] ^= 1;
     EXPECT_EQ(CheckAckResponse(bad.data(), 8, false, false, 1, 6, 1, 3).code, 5);
     EXPECT_EQ(CheckAckResponse(ack.data(), 8, false, false, 1, 16, 1, 3).code, 10);
-    // Address 0 is sent as FF FF, and its echo never matches.
+    // Address 0 is sent as FF FF, and its echo is the acknowledgement.
     const auto wrap = WithCrc(Hex("01 06 FF FF 00 03"));
-    EXPECT_EQ(CheckAckResponse(wrap.data(), 8, false, false, 1, 6, 0, 3).code, 5);
+    EXPECT_EQ(CheckAckResponse(wrap.data(), 8, false, false, 1, 6, 0, 3).verdict, Verdict::Accept);
+    EXPECT_EQ(CheckAckResponse(wrap.data(), 8, false, false, 1, 6, 1, 3).code, 5);
     const auto last = WithCrc(Hex("01 06 FF FE 00 03"));
     EXPECT_EQ(CheckAckResponse(last.data(), 8, false, false, 1, 6, 0xFFFF, 3).verdict, Verdict::Accept);
     // Frames from the examples.
