@@ -238,6 +238,9 @@ public:
     // Which of the four read functions cbFunc's text names (0 to 3, -1:
     // none); -2 until the text is looked at after a change.
     int FFuncChoice = -2;
+    // Length and Start Address as read from their fields; read again only
+    // after the field's text changed.
+    std::optional<int> FReadCountField, FReadAddressField;
     int32_t FPolls = 0;
     // The counters as their panels show them (ShowCounters).
     std::optional<int32_t> FCountersShown[3];

@@ -78,8 +78,12 @@ void TfrmModbusMaster::btnReadClick(QObject*)
     const int i = FFuncChoice;
     if (i < 0)
         return;
-    const int count = StrToInt(leLength->text());
-    const int address = StrToInt(leStartAddress->text());
+    if (!FReadCountField)
+        FReadCountField = StrToInt(leLength->text());
+    if (!FReadAddressField)
+        FReadAddressField = StrToInt(leStartAddress->text());
+    const int count = *FReadCountField;
+    const int address = *FReadAddressField;
     // Refused rather than cut to the low bits, which would read other
     // items than the ones asked for.
     if (count < 0 || count > kMaxCount)

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "CommLog.h"
+#include "GlyphText.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -83,7 +84,7 @@ public:
         // Empties the slot; byte storage of the usual size stays for reuse.
         void Release()
         {
-            Text = QString();
+            if (!Text.isNull()) Text = QString();
             if (Bytes.capacity() > KeepBytes) std::vector<uint8_t>().swap(Bytes);
             else Bytes.clear();
             IsBytes = false;
@@ -126,6 +127,8 @@ public:
         QImage Image;
         int64_t Used = 0;
     };
+    // Rows drawn without shaping where the font allows.
+    TGlyphText Glyphs;
     static constexpr size_t RowCacheSize = 48;
     std::vector<CachedRow> RowCache;
     int64_t PaintCount = 0;
@@ -160,7 +163,8 @@ public:
             QPainter ip(&img);
             ip.setFont(font);
             ip.setPen(QColor::fromRgb(color));
-            ip.drawText(0, QFontMetrics(font).ascent(), text.toString());
+            if (!Glyphs.Draw(ip, 0, QFontMetrics(font).ascent(), text))
+                ip.drawText(0, QFontMetrics(font).ascent(), text.toString());
         }
         slot->Image = std::move(img);
         return slot->Image;
@@ -173,7 +177,9 @@ public:
         if (RepaintPending)
             return;
         RepaintPending = true;
-        q->update();
+        // The text only: the frame does not change, and a request for the
+        // whole control would paint the scroll bar on it too.
+        q->update(TextRect());
     }
 
     Line& At(int i) { return Ring[static_cast<size_t>((Head + i) % Capacity)]; }
@@ -201,6 +207,18 @@ public:
     int RowsOf(const Line& l) const
     {
         const int n = l.Length();
+        if (n <= CharsPerRow)
+            return 1;
+        if (l.IsBytes && CharsPerRow >= l.HeadLen + 5) {
+            // The first row ends after the last whole "[XX] " that fits, and
+            // every row after it starts at a byte and holds as many whole
+            // bytes as fit (RowBreak's rule, counted instead of walked).
+            const int j = CharsPerRow - 1 - l.HeadLen;
+            const int firstEnd = l.HeadLen + j - (j + 1) % 5 + 1;
+            const int left = (n - firstEnd) / 5;
+            const int perRow = CharsPerRow / 5;
+            return 1 + (left + perRow - 1) / perRow;
+        }
         int rows = 1;
         for (int start = 0; n - start > CharsPerRow; ++rows)
             start = RowBreak(l, start);
@@ -446,6 +464,20 @@ void TCommLog::AppendLine(const QString& text, const QColor& color)
 
 void TCommLog::AppendBytes(QStringView head, const uint8_t* bytes, int size, const QColor& color)
 {
+    // The head's characters as bytes, when each fits in one (a time stamp).
+    uint8_t narrow[Impl::HeadMax];
+    const qsizetype headLen = head.size();
+    bool isNarrow = headLen <= Impl::HeadMax;
+    for (qsizetype i = 0; i < headLen && isNarrow; ++i) {
+        const char16_t c = head[i].unicode();
+        narrow[i] = uint8_t(c);
+        isNarrow = c < 256;
+    }
+    if (isNarrow) {
+        AppendNarrow(narrow, int(headLen), bytes, size, color);
+        return;
+    }
+    // A head longer than a time stamp or beyond Latin-1: kept as a text line.
     if (!bytes || size < 0)
         size = 0;
     if (d->Count == d->Capacity)
@@ -453,24 +485,35 @@ void TCommLog::AppendBytes(QStringView head, const uint8_t* bytes, int size, con
     Impl::Line& l = d->Ring[static_cast<size_t>((d->Head + d->Count) % d->Capacity)];
     l.Release();
     l.IsBytes = true;
-    bool narrow = head.size() <= Impl::HeadMax;
-    for (qsizetype i = 0; i < head.size() && narrow; ++i)
-        narrow = head[i].unicode() < 256;
-    if (narrow) {
-        l.HeadLen = uint8_t(head.size());
-        l.Bytes.resize(size_t(head.size()) + size_t(size));
-        uint8_t* p = l.Bytes.data();
-        for (QChar c : head)
-            *p++ = uint8_t(c.unicode());
-        if (size > 0)
-            std::memcpy(p, bytes, size_t(size));
-    } else {
-        // A head longer than a time stamp or beyond Latin-1: kept as a text line.
-        l.Bytes.assign(bytes, bytes + size);
-        l.Text = head.toString() + l.Str();
-        l.Bytes.clear();
-        l.IsBytes = false;
-    }
+    l.Bytes.assign(bytes, bytes + size);
+    l.Text = head.toString() + l.Str();
+    l.Bytes.clear();
+    l.IsBytes = false;
+    FinishAppend(color);
+}
+
+void TCommLog::AppendBytes(QLatin1StringView head, const uint8_t* bytes, int size, const QColor& color)
+{
+    if (head.size() <= Impl::HeadMax)
+        AppendNarrow(reinterpret_cast<const uint8_t*>(head.data()), int(head.size()), bytes, size, color);
+    else
+        AppendBytes(QStringView(QString(head)), bytes, size, color);
+}
+
+void TCommLog::AppendNarrow(const uint8_t* head, int headLen, const uint8_t* bytes, int size, const QColor& color)
+{
+    if (!bytes || size < 0)
+        size = 0;
+    if (d->Count == d->Capacity)
+        d->DropOldest();
+    Impl::Line& l = d->Ring[static_cast<size_t>((d->Head + d->Count) % d->Capacity)];
+    l.Release();
+    l.IsBytes = true;
+    l.HeadLen = uint8_t(headLen);
+    // Copied into the slot's kept storage: no allocation and no clearing of
+    // what is written over at once.
+    l.Bytes.insert(l.Bytes.end(), head, head + headLen);
+    l.Bytes.insert(l.Bytes.end(), bytes, bytes + size);
     FinishAppend(color);
 }
 
@@ -563,19 +606,29 @@ void TCommLog::SelectAll()
 
 void TCommLog::paintEvent(QPaintEvent* e)
 {
-    if (e->rect().contains(rect()))
+    if (e->rect().contains(d->TextRect()))
         d->RepaintPending = false;
     ++d->PaintCount;
     d->SyncBar();
     const qreal dpr = devicePixelRatioF();
     QPainter p(this);
-    p.fillRect(rect(), Qt::white);
-    p.setPen(palette().color(QPalette::Mid));
-    p.drawRect(rect().adjusted(0, 0, -1, -1));
     const QRect tr = d->TextRect();
+    p.fillRect(rect(), Qt::white);
+    // The frame, when the paint reaches it (a new line repaints the text
+    // only): four one-pixel fills, which is what a one-pixel pen's outline
+    // of the control covers, without stroking a path.
+    if (!tr.contains(e->rect())) {
+        const QColor mid = palette().color(QPalette::Mid);
+        const int w = width(), h = height();
+        p.fillRect(0, 0, w, 1, mid);
+        p.fillRect(0, h - 1, w, 1, mid);
+        p.fillRect(0, 0, 1, h, mid);
+        p.fillRect(w - 1, 0, 1, h, mid);
+    }
     p.setClipRect(tr);
     p.setFont(font());
     const QFontMetrics fm(font());
+    d->Glyphs.SetFont(font());
     const int vis = d->VisibleRows() + 1;
     const int64_t top = d->Bar->value();
     int line = 0, row = 0;
@@ -600,7 +653,8 @@ void TCommLog::paintEvent(QPaintEvent* e)
                 p.drawImage(tr.left(), y, d->RowImage(QStringView(text).mid(s, e - s), l.Color, font(), dpr));
             } else {
                 p.setPen(QColor::fromRgb(l.Color));
-                p.drawText(tr.left(), y + fm.ascent(), text.mid(s, e - s));
+                if (!d->Glyphs.Draw(p, tr.left(), y + fm.ascent(), QStringView(text).mid(s, e - s)))
+                    p.drawText(tr.left(), y + fm.ascent(), text.mid(s, e - s));
             }
             if (hasSel && seq >= selA.Seq && seq <= selB.Seq) {
                 const int from = std::max(s, seq == selA.Seq ? selA.Ch : 0);
