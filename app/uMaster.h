@@ -270,6 +270,10 @@ public:
     // their own.
     std::function<void(zorp::TIniFile& Ini)> OnProfileSave;
     std::function<void(const zorp::TIniFile& Ini)> OnProfileLoad;
+    // Called after each response has been rendered into the grid, before
+    // ValuesShown is emitted: a plain call for the window's own value watch,
+    // which a signal's dispatch would cost several times over at every poll.
+    std::function<void()> OnValuesShown;
 
     // Whether the window shows the connected state (set by mdbConnect,
     // cleared by mdbDisconnect and by the lost-link recovery).
@@ -356,6 +360,8 @@ public:
     // ---- helpers -------------------------------------------------------------
     // Panels 1 to 3 from the three counters.
     void ShowCounters();
+    // Tells OnValuesShown and emits ValuesShown.
+    void NotifyValuesShown();
 
     // The smallest client size at which no control overlaps another and the
     // grid shows at least three rows.

@@ -169,7 +169,7 @@ void TfrmModbusMaster::mdbReadCoils(QObject*, uint8_t, uint16_t Addr, uint16_t, 
     ShowCounters();
     ReadDataBool = Data;
     ShowBitData();
-    emit ValuesShown();
+    NotifyValuesShown();
     if (!StartPendingWrite(1))
         ContinueCycle(1);
 }
@@ -191,7 +191,7 @@ void TfrmModbusMaster::mdbReadDiscreteInputs(QObject*, uint8_t, uint16_t Addr, u
             ReadDataBool[k] = (Data[byte] >> (k % 8)) & 1;
     }
     ShowBitData();
-    emit ValuesShown();
+    NotifyValuesShown();
     if (!StartPendingWrite(2))
         ContinueCycle(2);
 }
@@ -205,7 +205,7 @@ void TfrmModbusMaster::mdbReadHoldingRegs(QObject*, uint8_t, uint16_t Addr, uint
     ShowCounters();
     ReadData = Data;
     ShowRegisterData();
-    emit ValuesShown();
+    NotifyValuesShown();
     if (!StartPendingWrite(3))
         ContinueCycle(3);
 }
@@ -219,9 +219,16 @@ void TfrmModbusMaster::mdbReadInputRegs(QObject*, uint8_t, uint16_t Addr, uint16
     ShowCounters();
     ReadData = Data;
     ShowRegisterData();
-    emit ValuesShown();
+    NotifyValuesShown();
     if (!StartPendingWrite(4))
         ContinueCycle(4);
+}
+
+void TfrmModbusMaster::NotifyValuesShown()
+{
+    if (OnValuesShown)
+        OnValuesShown();
+    emit ValuesShown();
 }
 
 void TfrmModbusMaster::ReadAgainTimerTimer(QObject*)

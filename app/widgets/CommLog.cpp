@@ -15,6 +15,7 @@
 #include <QWheelEvent>
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -34,12 +35,40 @@ public:
     // Byte storage kept in a reused slot up to this size; larger blocks are
     // rare and give theirs back.
     static constexpr size_t KeepBytes = 1024;
+    // A line's bytes: the storage stays with a reused slot and is written
+    // over without being cleared first.
+    class ByteStore {
+    public:
+        size_t size() const { return Size; }
+        size_t capacity() const { return Cap; }
+        uint8_t operator[](size_t i) const { return P[i]; }
+        void clear() { Size = 0; }
+        void release()
+        {
+            P.reset();
+            Size = Cap = 0;
+        }
+        // Room for n bytes, returned to be written; what was held is gone.
+        uint8_t* Overwrite(size_t n)
+        {
+            if (n > Cap) {
+                P.reset(new uint8_t[n]);
+                Cap = n;
+            }
+            Size = n;
+            return P.get();
+        }
+
+    private:
+        std::unique_ptr<uint8_t[]> P;
+        size_t Size = 0, Cap = 0;
+    };
     // One line in 64 bytes: the ring of a full log is read at every append.
     struct Line {
         QString Text;                 // a text line
         // A line of bytes: the head's characters (each below 256), then the
         // bytes, shown as "[XX] " each.
-        std::vector<uint8_t> Bytes;
+        ByteStore Bytes;
         QRgb Color = 0;
         int Rows = 1;
         uint8_t HeadLen = 0;
@@ -85,7 +114,7 @@ public:
         void Release()
         {
             if (!Text.isNull()) Text = QString();
-            if (Bytes.capacity() > KeepBytes) std::vector<uint8_t>().swap(Bytes);
+            if (Bytes.capacity() > KeepBytes) Bytes.release();
             else Bytes.clear();
             IsBytes = false;
             HeadLen = 0;
@@ -485,7 +514,8 @@ void TCommLog::AppendBytes(QStringView head, const uint8_t* bytes, int size, con
     Impl::Line& l = d->Ring[static_cast<size_t>((d->Head + d->Count) % d->Capacity)];
     l.Release();
     l.IsBytes = true;
-    l.Bytes.assign(bytes, bytes + size);
+    if (size > 0)
+        std::memcpy(l.Bytes.Overwrite(size_t(size)), bytes, size_t(size));
     l.Text = head.toString() + l.Str();
     l.Bytes.clear();
     l.IsBytes = false;
@@ -512,8 +542,11 @@ void TCommLog::AppendNarrow(const uint8_t* head, int headLen, const uint8_t* byt
     l.HeadLen = uint8_t(headLen);
     // Copied into the slot's kept storage: no allocation and no clearing of
     // what is written over at once.
-    l.Bytes.insert(l.Bytes.end(), head, head + headLen);
-    l.Bytes.insert(l.Bytes.end(), bytes, bytes + size);
+    uint8_t* p = l.Bytes.Overwrite(size_t(headLen) + size_t(size));
+    if (headLen > 0)
+        std::memcpy(p, head, size_t(headLen));
+    if (size > 0)
+        std::memcpy(p + headLen, bytes, size_t(size));
     FinishAppend(color);
 }
 
