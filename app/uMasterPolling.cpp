@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QMetaMethod>
 #include <QTimer>
 #include <algorithm>
 #include <exception>
@@ -228,7 +229,10 @@ void TfrmModbusMaster::NotifyValuesShown()
 {
     if (OnValuesShown)
         OnValuesShown();
-    emit ValuesShown();
+    // Emitting costs even without receivers: only when someone listens.
+    static const QMetaMethod signal = QMetaMethod::fromSignal(&TfrmModbusMaster::ValuesShown);
+    if (isSignalConnected(signal))
+        emit ValuesShown();
 }
 
 void TfrmModbusMaster::ReadAgainTimerTimer(QObject*)

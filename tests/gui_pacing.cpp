@@ -290,3 +290,41 @@ TEST(GlyphText, ARowDrawnWithoutShapingLooksAsTheTextDrawnDirectly)
     QPainter p(&img);
     EXPECT_FALSE(glyphs.Draw(p, 0, 20, QStringLiteral("Wi 0")));
 }
+
+TEST(StatusBarPanels, LookAsTheirFramesAndTextsDrawnWithAPen)
+{
+    // Panels filled in by text and by number, against the same drawn with
+    // lines and drawText.
+    TStatusBar bar;
+    bar.resize(420, 19);
+    for (int w : {120, 90, 110, 60}) bar.AddPanel(w, w == 90 ? Qt::AlignRight : Qt::AlignLeft);
+    bar.SetPanelText(0, QStringLiteral("Connected to: 127.0.0.1:502"));
+    bar.SetPanelNumber(1, QLatin1StringView("Polls: "), 123456);
+    bar.SetPanelNumber(2, QLatin1StringView("Errors: "), -7);
+    EXPECT_EQ(bar.PanelText(1), QStringLiteral("Polls: 123456"));
+    EXPECT_EQ(bar.PanelText(2), QStringLiteral("Errors: -7"));
+    const QImage shot = bar.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QImage ref(shot.size(), QImage::Format_RGB32);
+    ref.fill(bar.palette().color(QPalette::Window));
+    QPainter p(&ref);
+    p.setFont(bar.font());
+    for (int i = 0; i < bar.PanelCount(); ++i) {
+        const QRect r = bar.PanelRect(i).adjusted(0, 2, -2, 0);
+        p.setPen(bar.palette().color(QPalette::Mid));
+        p.drawLine(r.topLeft(), r.topRight());
+        p.drawLine(r.topLeft(), r.bottomLeft());
+        p.setPen(bar.palette().color(QPalette::Light));
+        p.drawLine(r.bottomLeft(), r.bottomRight());
+        p.drawLine(r.topRight(), r.bottomRight());
+        p.setPen(bar.palette().color(QPalette::WindowText));
+        p.drawText(r.adjusted(3, 0, -3, 0), int(bar.PanelAlignment(i) | Qt::AlignVCenter) | Qt::TextSingleLine,
+                   bar.PanelText(i));
+    }
+    p.end();
+    EXPECT_EQ(shot, ref);
+    // Text again after a number, and a number after text.
+    bar.SetPanelText(1, QStringLiteral("Polls: 0"));
+    EXPECT_EQ(bar.PanelText(1), QStringLiteral("Polls: 0"));
+    bar.SetPanelNumber(0, QLatin1StringView("Polls: "), 0);
+    EXPECT_EQ(bar.PanelText(0), QStringLiteral("Polls: 0"));
+}
