@@ -42,6 +42,7 @@ public:
         size_t size() const { return Size; }
         size_t capacity() const { return Cap; }
         uint8_t operator[](size_t i) const { return P[i]; }
+        const uint8_t* data() const { return P.get(); }
         void clear() { Size = 0; }
         void release()
         {
@@ -350,6 +351,30 @@ public:
             Cursor = {FirstSeq, 0};
     }
 
+    // The emptied slot the next line goes into; in a full log the oldest
+    // line goes first. Slots that appends a few lines later will reuse are
+    // fetched ahead: in a full log they were last written a whole ring ago
+    // and come from main memory, line and bytes alike (the line sixteen
+    // appends ahead, the bytes of the one eight ahead, whose line is in by
+    // then).
+    Line& NextSlot()
+    {
+        if (Count == Capacity)
+            DropOldest();
+        const size_t at = static_cast<size_t>((Head + Count) % Capacity);
+        Line& l = Ring[at];
+#if defined(__GNUC__)
+        const size_t cap = static_cast<size_t>(Capacity);
+        __builtin_prefetch(&Ring[(at + 16) % cap], 1);
+        const Line& next = Ring[(at + 8) % cap];
+        const uint8_t* bytes = next.Bytes.data();
+        for (size_t k = 0; k < next.Bytes.size(); k += 64)
+            __builtin_prefetch(bytes + k, 1);
+#endif
+        l.Release();
+        return l;
+    }
+
     // The line index and row within it of visual row v (0 = the first row).
     bool LocateRow(int64_t v, int& line, int& rowInLine) const
     {
@@ -483,10 +508,7 @@ void TCommLog::Clear()
 
 void TCommLog::AppendLine(const QString& text, const QColor& color)
 {
-    if (d->Count == d->Capacity)
-        d->DropOldest();
-    Impl::Line& l = d->Ring[static_cast<size_t>((d->Head + d->Count) % d->Capacity)];
-    l.Release();
+    Impl::Line& l = d->NextSlot();
     l.Text = text;
     FinishAppend(color);
 }
@@ -509,10 +531,7 @@ void TCommLog::AppendBytes(QStringView head, const uint8_t* bytes, int size, con
     // A head longer than a time stamp or beyond Latin-1: kept as a text line.
     if (!bytes || size < 0)
         size = 0;
-    if (d->Count == d->Capacity)
-        d->DropOldest();
-    Impl::Line& l = d->Ring[static_cast<size_t>((d->Head + d->Count) % d->Capacity)];
-    l.Release();
+    Impl::Line& l = d->NextSlot();
     l.IsBytes = true;
     if (size > 0)
         std::memcpy(l.Bytes.Overwrite(size_t(size)), bytes, size_t(size));
@@ -534,10 +553,7 @@ void TCommLog::AppendNarrow(const uint8_t* head, int headLen, const uint8_t* byt
 {
     if (!bytes || size < 0)
         size = 0;
-    if (d->Count == d->Capacity)
-        d->DropOldest();
-    Impl::Line& l = d->Ring[static_cast<size_t>((d->Head + d->Count) % d->Capacity)];
-    l.Release();
+    Impl::Line& l = d->NextSlot();
     l.IsBytes = true;
     l.HeadLen = uint8_t(headLen);
     // Copied into the slot's kept storage: no allocation and no clearing of
