@@ -14,6 +14,7 @@
 #include <QStyle>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -154,6 +155,7 @@ public:
     struct CachedRow {
         QString Text;
         QRgb Color = 0;
+        qreal StartX = 0;
         QImage Image;
         int64_t Used = 0;
     };
@@ -163,10 +165,13 @@ public:
     std::vector<CachedRow> RowCache;
     int64_t PaintCount = 0;
 
-    const QImage& RowImage(QStringView text, QRgb color, const QFont& font, qreal dpr)
+    // The image of a row's text whose first glyph lies startX (0 to 1)
+    // pixels right of the image's left edge.
+    const QImage& RowImage(QStringView text, QRgb color, const QFont& font, qreal dpr, qreal startX = 0)
     {
         for (CachedRow& c : RowCache) {
-            if (c.Color == color && QStringView(c.Text) == text && c.Image.devicePixelRatio() == dpr) {
+            if (c.Color == color && c.StartX == startX && QStringView(c.Text) == text &&
+                c.Image.devicePixelRatio() == dpr) {
                 c.Used = PaintCount;
                 return c.Image;
             }
@@ -180,10 +185,11 @@ public:
         }
         slot->Text = text.toString();
         slot->Color = color;
+        slot->StartX = startX;
         slot->Used = PaintCount;
         // One character more than the text: a glyph may reach a little
         // beyond its cell.
-        const QSize size((int(text.size()) + 1) * CharW, LineH);
+        const QSize size((int(text.size()) + 1) * CharW + 1, LineH);
         // Opaque, as the window's backing store is, so that the glyphs are
         // drawn alike in both.
         QImage img(size * dpr, QImage::Format_RGB32);
@@ -193,8 +199,8 @@ public:
             QPainter ip(&img);
             ip.setFont(font);
             ip.setPen(QColor::fromRgb(color));
-            if (!Glyphs.Draw(ip, 0, QFontMetrics(font).ascent(), text))
-                ip.drawText(0, QFontMetrics(font).ascent(), text.toString());
+            if (!Glyphs.Draw(ip, startX, QFontMetrics(font).ascent(), text))
+                ip.drawText(QPointF(startX, QFontMetrics(font).ascent()), text.toString());
         }
         slot->Image = std::move(img);
         return slot->Image;
@@ -702,8 +708,23 @@ void TCommLog::paintEvent(QPaintEvent* e)
                 p.drawImage(tr.left(), y, d->RowImage(QStringView(text).mid(s, e - s), l.Color, font(), dpr));
             } else {
                 p.setPen(QColor::fromRgb(l.Color));
-                if (!d->Glyphs.Draw(p, tr.left(), y + fm.ascent(), QStringView(text).mid(s, e - s)))
+                const QStringView rowText = QStringView(text).mid(s, e - s);
+                // The first row of a line of bytes changes with every line
+                // in its head and in the first two bytes (a time stamp and a
+                // transaction number); what follows mostly comes again. The
+                // head and those bytes are drawn, the rest is taken from a
+                // row image whose glyphs sit where they would in the row.
+                const int split = l.IsBytes ? l.HeadLen + 2 * 5 : 0;
+                qreal splitX = 0;
+                if (split > 0 && split < rowText.size() && rowText[split - 1] == u' ' &&
+                    d->Glyphs.Width(rowText.left(split), splitX) &&
+                    d->Glyphs.Draw(p, tr.left(), y + fm.ascent(), rowText.left(split))) {
+                    const qreal whole = std::floor(splitX);
+                    p.drawImage(QPointF(tr.left() + whole, y),
+                                d->RowImage(rowText.mid(split), l.Color, font(), dpr, splitX - whole));
+                } else if (!d->Glyphs.Draw(p, tr.left(), y + fm.ascent(), rowText)) {
                     p.drawText(tr.left(), y + fm.ascent(), text.mid(s, e - s));
+                }
             }
             if (hasSel && seq >= selA.Seq && seq <= selB.Seq) {
                 const int from = std::max(s, seq == selA.Seq ? selA.Ch : 0);

@@ -62,3 +62,17 @@ bool TGlyphText::Draw(QPainter& p, qreal x, qreal y, QStringView text)
     p.drawGlyphRun(QPointF(x, y), FRun);
     return true;
 }
+
+bool TGlyphText::Width(QStringView text, qreal& width)
+{
+    if (!FUsable)
+        return false;
+    qreal at = 0;
+    for (QChar ch : text) {
+        if (!Ready(ch.unicode()))
+            return false;
+        at += FAdvance[ch.unicode()];
+    }
+    width = at;
+    return true;
+}

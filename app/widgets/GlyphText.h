@@ -26,6 +26,8 @@ public:
     // beyond Latin-1 or without a glyph of the font's own, or a font that is
     // not fixed-pitch.
     bool Draw(QPainter& p, qreal x, qreal y, QStringView text);
+    // The advance of text drawn so; false when Draw would not draw it.
+    bool Width(QStringView text, qreal& width);
 
 private:
     // Whether c has a glyph of its own, looking it up on first use.
