@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "CommLog.h"
+#include "ByteStore.h"
 #include "GlyphText.h"
 
 #include <QApplication>
@@ -36,41 +37,12 @@ public:
     // Byte storage kept in a reused slot up to this size; larger blocks are
     // rare and give theirs back.
     static constexpr size_t KeepBytes = 1024;
-    // A line's bytes: the storage stays with a reused slot and is written
-    // over without being cleared first.
-    class ByteStore {
-    public:
-        size_t size() const { return Size; }
-        size_t capacity() const { return Cap; }
-        uint8_t operator[](size_t i) const { return P[i]; }
-        const uint8_t* data() const { return P.get(); }
-        void clear() { Size = 0; }
-        void release()
-        {
-            P.reset();
-            Size = Cap = 0;
-        }
-        // Room for n bytes, returned to be written; what was held is gone.
-        uint8_t* Overwrite(size_t n)
-        {
-            if (n > Cap) {
-                P.reset(new uint8_t[n]);
-                Cap = n;
-            }
-            Size = n;
-            return P.get();
-        }
-
-    private:
-        std::unique_ptr<uint8_t[]> P;
-        size_t Size = 0, Cap = 0;
-    };
     // One line in 64 bytes: the ring of a full log is read at every append.
     struct Line {
         QString Text;                 // a text line
         // A line of bytes: the head's characters (each below 256), then the
         // bytes, shown as "[XX] " each.
-        ByteStore Bytes;
+        TByteStore Bytes;
         QRgb Color = 0;
         int Rows = 1;
         uint8_t HeadLen = 0;
