@@ -89,23 +89,24 @@ void ShowErrorBox(const QString& text)
     QMessageBox::critical(QApplication::activeWindow(), AppTitle(), text, QMessageBox::Ok);
 }
 
-bool RunGuarded(const std::function<void()>& body)
+QString HandledErrorMessage()
 {
-    QString message;
     try {
-        body();
-        return true;
+        throw;
     } catch (const EAppError& e) {
-        message = e.Message();
+        return e.Message();
     } catch (const std::exception& e) {
-        message = QString::fromLocal8Bit(e.what());
+        return QString::fromLocal8Bit(e.what());
     } catch (...) {
-        message = QStringLiteral("Unknown error");
+        return QStringLiteral("Unknown error");
     }
+}
+
+void ShowGuardedError(const QString& message)
+{
     // The box runs a nested event loop; it must not throw out of here either.
     try {
         ShowErrorBox(withFullStop(message));
     } catch (...) {
     }
-    return false;
 }

@@ -42,9 +42,30 @@ int StrToIntDef(const QString& s, int def);
 // The program's name, used as the title of its message boxes.
 QString AppTitle();
 
+// The message of the exception being handled (to be called from a catch
+// block): an EAppError's or any other std::exception's, "Unknown error" for
+// anything else.
+QString HandledErrorMessage();
+// Shows message with a full stop in the error box; nothing escapes from it.
+void ShowGuardedError(const QString& message);
+
 // Runs body; an EAppError, any other std::exception or anything else thrown
 // is caught and reported with ShowErrorBox. Returns false when body threw.
-bool RunGuarded(const std::function<void()>& body);
+// Takes the callable as it is: wrapping it into a std::function would
+// allocate at every event of a polling cycle.
+template <class Body>
+bool RunGuarded(Body&& body)
+{
+    QString message;
+    try {
+        body();
+        return true;
+    } catch (...) {
+        message = HandledErrorMessage();
+    }
+    ShowGuardedError(message);
+    return false;
+}
 
 // Shows text (as given) in a modal error box with an OK button, titled
 // AppTitle(). When a hook is set, the hook receives (title, text) instead and

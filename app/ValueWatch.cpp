@@ -8,6 +8,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
+#include <QPointer>
 #include <QStringList>
 #include <QTimer>
 #include <vector>
@@ -69,7 +70,10 @@ TValueWatch::TValueWatch(TfrmModbusMaster* Owner) : QObject(Owner), FOwner(Owner
     }
     if (QMenu* view = Owner->ExtensionMenu(QStringLiteral("View"))) view->addAction(actChart);
 
-    connect(Owner, &TfrmModbusMaster::ValuesShown, this, [this] { RunGuarded([this] { ResponseShown(); }); });
+    Owner->OnValuesShown = [self = QPointer<TValueWatch>(this)] {
+        if (self)
+            RunGuarded([&self] { self->ResponseShown(); });
+    };
     Owner->OnProfileSave = [this](zorp::TIniFile& ini) { SaveProfile(ini); };
     Owner->OnProfileLoad = [this](const zorp::TIniFile& ini) { LoadProfile(ini); };
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // TValueWatch: the main window's chart and CSV logging of decoded Values.
-// After every response the window renders (TfrmModbusMaster::ValuesShown)
+// After every response the window renders (TfrmModbusMaster::OnValuesShown)
 // it takes the Value texts of the chosen rows from the grid: the recorder
 // adds a point to each series and the logger writes one line.
 //

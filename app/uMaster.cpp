@@ -238,6 +238,8 @@ void TfrmModbusMaster::CreateControls()
     paintInput(cbFunc);
     leStartAddress = edit(gbData, "leStartAddress", "Start Address:", 496, 24, 65, "1", 5);
     leLength = edit(gbData, "leLength", "Length:", 648, 24, 65, "1", 3);
+    connect(leStartAddress, &QLineEdit::textChanged, this, [this] { FReadAddressField.reset(); });
+    connect(leLength, &QLineEdit::textChanged, this, [this] { FReadCountField.reset(); });
     sgData = new TStringGrid(gbData);
     place(sgData, "sgData", 14, 64, 795, 326);
     sgData->SetColCount(9);
@@ -403,35 +405,18 @@ void TfrmModbusMaster::SetupGridHeader()
 
 void TfrmModbusMaster::ShowCounters()
 {
-    // Each text is put together on the stack and compared with what its panel
-    // shows: a poll changes one counter, and only that panel gets a new text.
-    auto show = [this](int panel, const char* label, int32_t value) {
-        // A counter that did not move since its panel was given it keeps
-        // its text.
+    // A poll moves one counter; only its panel is told, and the panel puts
+    // its text together when it is painted.
+    auto show = [this](int panel, QLatin1StringView label, int32_t value) {
         std::optional<int32_t>& shown = FCountersShown[panel - 1];
         if (shown == value)
             return;
         shown = value;
-        char16_t buf[40];
-        int n = 0;
-        for (const char* c = label; *c; ++c)
-            buf[n++] = char16_t(*c);
-        char16_t digits[12];
-        int d = 0;
-        uint32_t v = value < 0 ? 0u - uint32_t(value) : uint32_t(value);
-        do {
-            digits[d++] = char16_t(u'0' + v % 10);
-            v /= 10;
-        } while (v);
-        if (value < 0)
-            buf[n++] = u'-';
-        while (d)
-            buf[n++] = digits[--d];
-        sBar->SetPanelText(panel, QStringView(buf, n));
+        sBar->SetPanelNumber(panel, label, value);
     };
-    show(1, "Polls: ", FPolls);
-    show(2, "Responses: ", FResponses);
-    show(3, "Errors: ", FErrors);
+    show(1, QLatin1StringView("Polls: "), FPolls);
+    show(2, QLatin1StringView("Responses: "), FResponses);
+    show(3, QLatin1StringView("Errors: "), FErrors);
 }
 
 void TfrmModbusMaster::showEvent(QShowEvent* e)

@@ -238,6 +238,9 @@ public:
     // Which of the four read functions cbFunc's text names (0 to 3, -1:
     // none); -2 until the text is looked at after a change.
     int FFuncChoice = -2;
+    // Length and Start Address as read from their fields; read again only
+    // after the field's text changed.
+    std::optional<int> FReadCountField, FReadAddressField;
     int32_t FPolls = 0;
     // The counters as their panels show them (ShowCounters).
     std::optional<int32_t> FCountersShown[3];
@@ -267,6 +270,10 @@ public:
     // their own.
     std::function<void(zorp::TIniFile& Ini)> OnProfileSave;
     std::function<void(const zorp::TIniFile& Ini)> OnProfileLoad;
+    // Called after each response has been rendered into the grid, before
+    // ValuesShown is emitted: a plain call for the window's own value watch,
+    // which a signal's dispatch would cost several times over at every poll.
+    std::function<void()> OnValuesShown;
 
     // Whether the window shows the connected state (set by mdbConnect,
     // cleared by mdbDisconnect and by the lost-link recovery).
@@ -353,6 +360,8 @@ public:
     // ---- helpers -------------------------------------------------------------
     // Panels 1 to 3 from the three counters.
     void ShowCounters();
+    // Tells OnValuesShown and emits ValuesShown.
+    void NotifyValuesShown();
 
     // The smallest client size at which no control overlaps another and the
     // grid shows at least three rows.

@@ -29,16 +29,15 @@ QChar timeSeparator()
     return sep;
 }
 
-// The local date and time now, as QDateTime::currentDateTime gives them.
+// The local date and time at ms since the epoch, as QDateTime gives them.
 // Converting to local time is the costly part, and local time only ever
 // jumps at a whole second: it is done once a second, the milliseconds are
 // added to it.
-void LocalNow(QDate& day, QTime& time)
+void LocalNow(qint64 ms, QDate& day, QTime& time)
 {
     static qint64 cachedSecond = std::numeric_limits<qint64>::min();
     static QDate cachedDay;
     static QTime cachedTime;
-    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
     const qint64 second = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
     if (second != cachedSecond) {
         const QDateTime local = QDateTime::fromMSecsSinceEpoch(second * 1000);
@@ -122,23 +121,56 @@ QString TfrmModbusMaster::FormatLogLine(const QDate& d, const QTime& t, const ui
     return s;
 }
 
+namespace {
+// The head of a log line for the time now. Lines come by hundreds within one
+// millisecond while polling: the local date and time and the head's text are
+// made again only when the clock's millisecond changes; everything else
+// reads the clock and compares. The head is kept as Latin-1 too, which the
+// log takes as it is.
+struct TLogHeadNow {
+    qint64 Ms = std::numeric_limits<qint64>::min();
+    char16_t Head[kHeadMax];
+    char Latin1[kHeadMax];
+    qsizetype Len = 0;
+    bool IsLatin1 = false;
+
+    void Update()
+    {
+        const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+        if (ms == Ms)
+            return;
+        QDate day;
+        QTime time;
+        LocalNow(ms, day, time);
+        Len = LogHead(day, time, Head).size();
+        IsLatin1 = true;
+        for (qsizetype i = 0; i < Len; ++i) {
+            Latin1[i] = char(Head[i]);
+            IsLatin1 = IsLatin1 && Head[i] < 256;
+        }
+        Ms = ms;
+    }
+    void Append(TCommLog* log, const uint8_t* block, int32_t size, const QColor& color)
+    {
+        Update();
+        if (IsLatin1)
+            log->AppendBytes(QLatin1StringView(Latin1, Len), block, size, color);
+        else
+            log->AppendBytes(QStringView(Head, Len), block, size, color);
+    }
+};
+TLogHeadNow logHeadNow;
+} // namespace
+
 // The log keeps the bytes of a line and writes them out when it shows them.
 void TfrmModbusMaster::mdbSendData(QObject*, const void* Block, int32_t Size)
 {
-    QDate day;
-    QTime time;
-    LocalNow(day, time);
-    char16_t buf[kHeadMax];
-    REComm->AppendBytes(LogHead(day, time, buf), static_cast<const uint8_t*>(Block), Size, QColor(255, 0, 0));
+    logHeadNow.Append(REComm, static_cast<const uint8_t*>(Block), Size, QColor(255, 0, 0));
 }
 
 void TfrmModbusMaster::mdbReceiveData(QObject*, const uint8_t* Block, int32_t Size)
 {
-    QDate day;
-    QTime time;
-    LocalNow(day, time);
-    char16_t buf[kHeadMax];
-    REComm->AppendBytes(LogHead(day, time, buf), Block, Size, QColor(0, 0, 255));
+    logHeadNow.Append(REComm, Block, Size, QColor(0, 0, 255));
 }
 
 void TfrmModbusMaster::RECommChange(QObject*)

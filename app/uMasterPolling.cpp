@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QMetaMethod>
 #include <QTimer>
 #include <algorithm>
 #include <exception>
@@ -78,8 +79,12 @@ void TfrmModbusMaster::btnReadClick(QObject*)
     const int i = FFuncChoice;
     if (i < 0)
         return;
-    const int count = StrToInt(leLength->text());
-    const int address = StrToInt(leStartAddress->text());
+    if (!FReadCountField)
+        FReadCountField = StrToInt(leLength->text());
+    if (!FReadAddressField)
+        FReadAddressField = StrToInt(leStartAddress->text());
+    const int count = *FReadCountField;
+    const int address = *FReadAddressField;
     // Refused rather than cut to the low bits, which would read other
     // items than the ones asked for.
     if (count < 0 || count > kMaxCount)
@@ -165,7 +170,7 @@ void TfrmModbusMaster::mdbReadCoils(QObject*, uint8_t, uint16_t Addr, uint16_t, 
     ShowCounters();
     ReadDataBool = Data;
     ShowBitData();
-    emit ValuesShown();
+    NotifyValuesShown();
     if (!StartPendingWrite(1))
         ContinueCycle(1);
 }
@@ -187,7 +192,7 @@ void TfrmModbusMaster::mdbReadDiscreteInputs(QObject*, uint8_t, uint16_t Addr, u
             ReadDataBool[k] = (Data[byte] >> (k % 8)) & 1;
     }
     ShowBitData();
-    emit ValuesShown();
+    NotifyValuesShown();
     if (!StartPendingWrite(2))
         ContinueCycle(2);
 }
@@ -201,7 +206,7 @@ void TfrmModbusMaster::mdbReadHoldingRegs(QObject*, uint8_t, uint16_t Addr, uint
     ShowCounters();
     ReadData = Data;
     ShowRegisterData();
-    emit ValuesShown();
+    NotifyValuesShown();
     if (!StartPendingWrite(3))
         ContinueCycle(3);
 }
@@ -215,9 +220,19 @@ void TfrmModbusMaster::mdbReadInputRegs(QObject*, uint8_t, uint16_t Addr, uint16
     ShowCounters();
     ReadData = Data;
     ShowRegisterData();
-    emit ValuesShown();
+    NotifyValuesShown();
     if (!StartPendingWrite(4))
         ContinueCycle(4);
+}
+
+void TfrmModbusMaster::NotifyValuesShown()
+{
+    if (OnValuesShown)
+        OnValuesShown();
+    // Emitting costs even without receivers: only when someone listens.
+    static const QMetaMethod signal = QMetaMethod::fromSignal(&TfrmModbusMaster::ValuesShown);
+    if (isSignalConnected(signal))
+        emit ValuesShown();
 }
 
 void TfrmModbusMaster::ReadAgainTimerTimer(QObject*)

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "CommLog.h"
+#include "GlyphText.h"
 #include "PaintPacer.h"
 #include "StatusBar.h"
 #include "TestSupport.h"
@@ -174,45 +175,156 @@ TEST(RepaintRequests, EveryBatchOfChangesReachesTheScreenWithTheNewestState)
 
 TEST(CommLogRows, ARowDrawnFromItsImageLooksAsTheTextDrawnDirectly)
 {
-    // A line of 60 bytes wraps; its rows after the first are drawn from the
-    // row images. Widths that break it at each place of a "[XX] " group.
+    // A request line and a line of 60 bytes, which wraps; rows are composed
+    // from character cells or taken from row images. Every row must look as
+    // drawText draws it. Widths that break the long line at each place of a
+    // "[XX] " group, the window's log font and a point-sized one.
+    QFont pixel(QStringLiteral("Courier New"));
+    pixel.setPixelSize(11);
+    const QFont fonts[] = {QFont(QStringLiteral("Courier New"), 9), pixel};
+    for (const QFont& font : fonts)
     for (const int width : {400, 352, 529, 360, 367, 374, 381, 446}) {
     SCOPED_TRACE(width);
+    SCOPED_TRACE(font.toString().toStdString());
     TCommLog log;
     log.resize(width, 120);
-    log.setFont(QFont(QStringLiteral("Courier New"), 9));
+    log.setFont(font);
     std::vector<uint8_t> bytes(60);
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(i * 37);
-    log.AppendBytes(QStringLiteral("01-02-2025 10:00:00.000: "), bytes.data(), int(bytes.size()), QColor(0, 0, 255));
+    const uint8_t request[] = {0x00, 0x01, 0x00, 0x00, 0x00, 0x06, 0x01, 0x04, 0x00, 0x00, 0x00, 0x64};
+    const QColor colors[] = {QColor(255, 0, 0), QColor(0, 0, 255)};
+    log.AppendBytes(QLatin1StringView("01-02-2025 10:00:00.000: "), request, int(sizeof request), colors[0]);
+    log.AppendBytes(QStringLiteral("01-02-2025 10:00:00.001: "), bytes.data(), int(bytes.size()), colors[1]);
     log.show();
     ASSERT_TRUE(waitUntil([&] { return log.isVisible(); }));
+    const QFontMetrics fm(log.font());
+    const int perRow = (log.width() - 2 - 2 - log.findChild<QScrollBar*>()->width() - 1) / fm.horizontalAdvance(u'0');
+    // The rows of line i as the control breaks them: after the last blank
+    // that fits.
+    auto rowsOf = [&](const QString& text) {
+        std::vector<QString> rows;
+        for (int start = 0; start < text.size();) {
+            int brk = std::min<int>(int(text.size()), start + perRow);
+            if (brk < text.size())
+                while (brk > start && text[brk - 1] != u' ') --brk;
+            rows.push_back(text.mid(start, brk - start));
+            start = brk;
+        }
+        return rows;
+    };
+    const std::vector<QString> rows[] = {rowsOf(log.LineText(0)), rowsOf(log.LineText(1))};
+    // The scroll bar counts the rows so: at the top it reaches the last one.
+    const int visible = std::max(1, (log.height() - 2) / fm.lineSpacing());
+    EXPECT_EQ(log.findChild<QScrollBar*>()->maximum(), std::max<int>(0, int(rows[0].size() + rows[1].size()) - visible));
+    log.findChild<QScrollBar*>()->setValue(0);
     for (int pass = 0; pass < 2; ++pass) { // drawn into the cache, then from it
         const QImage shot = log.grab().toImage().convertToFormat(QImage::Format_RGB32);
         // The same rows drawn directly, as the control lays them out.
         QImage ref(shot.size(), QImage::Format_RGB32);
         ref.fill(Qt::white);
-        const QFontMetrics fm(log.font());
-        const QString text = log.LineText(0);
-        const int perRow = (log.width() - 2 - 2 - log.findChild<QScrollBar*>()->width() - 1) / fm.horizontalAdvance(u'0');
-        int start = 0, y = 1;
         QPainter p(&ref);
         p.setFont(log.font());
-        p.setPen(QColor(0, 0, 255));
-        while (start < text.size() && y + fm.lineSpacing() <= shot.height() - 1) {
-            int brk = std::min<int>(int(text.size()), start + perRow);
-            if (brk < text.size())
-                while (brk > start && text[brk - 1] != u' ') --brk;
-            p.drawText(3, y + fm.ascent(), text.mid(start, brk - start));
-            // Compare the row's text area, left of the scroll bar.
-            const QRect r(3, y, perRow * fm.horizontalAdvance(u'0'), fm.lineSpacing());
-            const QImage row = shot.copy(r);
-            EXPECT_EQ(row, ref.copy(r)) << "pass " << pass << ", row at " << y;
-            QImage white(row.size(), row.format());
-            white.fill(Qt::white);
-            EXPECT_NE(row, white) << "the row shows nothing";
-            start = brk;
-            y += fm.lineSpacing();
+        int y = 1;
+        // The frame around it.
+        p.setPen(log.palette().color(QPalette::Mid));
+        p.drawRect(log.rect().adjusted(0, 0, -1, -1));
+        for (const QRect edge : {QRect(0, 0, shot.width(), 1), QRect(0, shot.height() - 1, shot.width(), 1),
+                                 QRect(0, 0, 1, shot.height()), QRect(shot.width() - 1, 0, 1, shot.height())})
+            EXPECT_EQ(shot.copy(edge), ref.copy(edge)) << "the frame, pass " << pass;
+        for (int line = 0; line < 2; ++line) {
+            p.setPen(colors[line]);
+            for (const QString& row : rows[line]) {
+                if (y + fm.lineSpacing() > shot.height() - 1) break;
+                p.drawText(3, y + fm.ascent(), row);
+                // Compare the row's text area, left of the scroll bar.
+                const QRect r(3, y, perRow * fm.horizontalAdvance(u'0'), fm.lineSpacing());
+                const QImage got = shot.copy(r);
+                EXPECT_EQ(got, ref.copy(r)) << "pass " << pass << ", row at " << y;
+                QImage white(got.size(), got.format());
+                white.fill(Qt::white);
+                EXPECT_NE(got, white) << "the row shows nothing";
+                y += fm.lineSpacing();
+            }
         }
     }
     }
+}
+
+TEST(GlyphText, ARowDrawnWithoutShapingLooksAsTheTextDrawnDirectly)
+{
+    // The log's fonts draw rows of its characters from their glyphs; a
+    // character beyond Latin-1 or a proportional face leaves the row to
+    // drawText.
+    QFont pixel(QStringLiteral("Courier New"));
+    pixel.setPixelSize(11);
+    const QString row = QStringLiteral("09-12-2026 19:05:34.123: [0F] [A5] [00] [FF] (-) error 4");
+    for (const QFont& font : {pixel, QFont(QStringLiteral("Courier New"), 9)}) {
+        SCOPED_TRACE(font.toString().toStdString());
+        const QFontMetrics fm(font);
+        TGlyphText glyphs;
+        glyphs.SetFont(font);
+        for (const QColor color : {QColor(255, 0, 0), QColor(0, 0, 255)}) {
+            QImage got(fm.horizontalAdvance(row) + 8, fm.lineSpacing() + 2, QImage::Format_RGB32);
+            got.fill(Qt::white);
+            QImage ref = got;
+            for (QImage* img : {&got, &ref}) {
+                QPainter p(img);
+                p.setFont(font);
+                p.setPen(color);
+                if (img == &got)
+                    ASSERT_TRUE(glyphs.Draw(p, 3, 1 + fm.ascent(), row));
+                else
+                    p.drawText(3, 1 + fm.ascent(), row);
+            }
+            EXPECT_EQ(got, ref) << color.name().toStdString();
+        }
+        QImage img(200, 40, QImage::Format_RGB32);
+        QPainter p(&img);
+        EXPECT_FALSE(glyphs.Draw(p, 0, 20, QStringLiteral("[0F] \u20AC")));
+    }
+    QFont tahoma(QStringLiteral("Tahoma"));
+    tahoma.setPixelSize(11);
+    TGlyphText glyphs;
+    glyphs.SetFont(tahoma);
+    QImage img(200, 40, QImage::Format_RGB32);
+    QPainter p(&img);
+    EXPECT_FALSE(glyphs.Draw(p, 0, 20, QStringLiteral("Wi 0")));
+}
+
+TEST(StatusBarPanels, LookAsTheirFramesAndTextsDrawnWithAPen)
+{
+    // Panels filled in by text and by number, against the same drawn with
+    // lines and drawText.
+    TStatusBar bar;
+    bar.resize(420, 19);
+    for (int w : {120, 90, 110, 60}) bar.AddPanel(w, w == 90 ? Qt::AlignRight : Qt::AlignLeft);
+    bar.SetPanelText(0, QStringLiteral("Connected to: 127.0.0.1:502"));
+    bar.SetPanelNumber(1, QLatin1StringView("Polls: "), 123456);
+    bar.SetPanelNumber(2, QLatin1StringView("Errors: "), -7);
+    EXPECT_EQ(bar.PanelText(1), QStringLiteral("Polls: 123456"));
+    EXPECT_EQ(bar.PanelText(2), QStringLiteral("Errors: -7"));
+    const QImage shot = bar.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QImage ref(shot.size(), QImage::Format_RGB32);
+    ref.fill(bar.palette().color(QPalette::Window));
+    QPainter p(&ref);
+    p.setFont(bar.font());
+    for (int i = 0; i < bar.PanelCount(); ++i) {
+        const QRect r = bar.PanelRect(i).adjusted(0, 2, -2, 0);
+        p.setPen(bar.palette().color(QPalette::Mid));
+        p.drawLine(r.topLeft(), r.topRight());
+        p.drawLine(r.topLeft(), r.bottomLeft());
+        p.setPen(bar.palette().color(QPalette::Light));
+        p.drawLine(r.bottomLeft(), r.bottomRight());
+        p.drawLine(r.topRight(), r.bottomRight());
+        p.setPen(bar.palette().color(QPalette::WindowText));
+        p.drawText(r.adjusted(3, 0, -3, 0), int(bar.PanelAlignment(i) | Qt::AlignVCenter) | Qt::TextSingleLine,
+                   bar.PanelText(i));
+    }
+    p.end();
+    EXPECT_EQ(shot, ref);
+    // Text again after a number, and a number after text.
+    bar.SetPanelText(1, QStringLiteral("Polls: 0"));
+    EXPECT_EQ(bar.PanelText(1), QStringLiteral("Polls: 0"));
+    bar.SetPanelNumber(0, QLatin1StringView("Polls: "), 0);
+    EXPECT_EQ(bar.PanelText(0), QStringLiteral("Polls: 0"));
 }

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "CommLog.h"
+#include "ByteStore.h"
+#include "GlyphText.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -13,7 +15,9 @@
 #include <QStyle>
 #include <QWheelEvent>
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -38,7 +42,7 @@ public:
         QString Text;                 // a text line
         // A line of bytes: the head's characters (each below 256), then the
         // bytes, shown as "[XX] " each.
-        std::vector<uint8_t> Bytes;
+        TByteStore Bytes;
         QRgb Color = 0;
         int Rows = 1;
         uint8_t HeadLen = 0;
@@ -83,8 +87,8 @@ public:
         // Empties the slot; byte storage of the usual size stays for reuse.
         void Release()
         {
-            Text = QString();
-            if (Bytes.capacity() > KeepBytes) std::vector<uint8_t>().swap(Bytes);
+            if (!Text.isNull()) Text = QString();
+            if (Bytes.capacity() > KeepBytes) Bytes.release();
             else Bytes.clear();
             IsBytes = false;
             HeadLen = 0;
@@ -123,17 +127,23 @@ public:
     struct CachedRow {
         QString Text;
         QRgb Color = 0;
+        qreal StartX = 0;
         QImage Image;
         int64_t Used = 0;
     };
+    // Rows drawn without shaping where the font allows.
+    TGlyphText Glyphs;
     static constexpr size_t RowCacheSize = 48;
     std::vector<CachedRow> RowCache;
     int64_t PaintCount = 0;
 
-    const QImage& RowImage(QStringView text, QRgb color, const QFont& font, qreal dpr)
+    // The image of a row's text whose first glyph lies startX (0 to 1)
+    // pixels right of the image's left edge.
+    const QImage& RowImage(QStringView text, QRgb color, const QFont& font, qreal dpr, qreal startX = 0)
     {
         for (CachedRow& c : RowCache) {
-            if (c.Color == color && QStringView(c.Text) == text && c.Image.devicePixelRatio() == dpr) {
+            if (c.Color == color && c.StartX == startX && QStringView(c.Text) == text &&
+                c.Image.devicePixelRatio() == dpr) {
                 c.Used = PaintCount;
                 return c.Image;
             }
@@ -147,10 +157,11 @@ public:
         }
         slot->Text = text.toString();
         slot->Color = color;
+        slot->StartX = startX;
         slot->Used = PaintCount;
         // One character more than the text: a glyph may reach a little
         // beyond its cell.
-        const QSize size((int(text.size()) + 1) * CharW, LineH);
+        const QSize size((int(text.size()) + 1) * CharW + 1, LineH);
         // Opaque, as the window's backing store is, so that the glyphs are
         // drawn alike in both.
         QImage img(size * dpr, QImage::Format_RGB32);
@@ -160,7 +171,8 @@ public:
             QPainter ip(&img);
             ip.setFont(font);
             ip.setPen(QColor::fromRgb(color));
-            ip.drawText(0, QFontMetrics(font).ascent(), text.toString());
+            if (!Glyphs.Draw(ip, startX, QFontMetrics(font).ascent(), text))
+                ip.drawText(QPointF(startX, QFontMetrics(font).ascent()), text.toString());
         }
         slot->Image = std::move(img);
         return slot->Image;
@@ -173,7 +185,9 @@ public:
         if (RepaintPending)
             return;
         RepaintPending = true;
-        q->update();
+        // The text only: the frame does not change, and a request for the
+        // whole control would paint the scroll bar on it too.
+        q->update(TextRect());
     }
 
     Line& At(int i) { return Ring[static_cast<size_t>((Head + i) % Capacity)]; }
@@ -201,6 +215,18 @@ public:
     int RowsOf(const Line& l) const
     {
         const int n = l.Length();
+        if (n <= CharsPerRow)
+            return 1;
+        if (l.IsBytes && CharsPerRow >= l.HeadLen + 5) {
+            // The first row ends after the last whole "[XX] " that fits, and
+            // every row after it starts at a byte and holds as many whole
+            // bytes as fit (RowBreak's rule, counted instead of walked).
+            const int j = CharsPerRow - 1 - l.HeadLen;
+            const int firstEnd = l.HeadLen + j - (j + 1) % 5 + 1;
+            const int left = (n - firstEnd) / 5;
+            const int perRow = CharsPerRow / 5;
+            return 1 + (left + perRow - 1) / perRow;
+        }
         int rows = 1;
         for (int start = 0; n - start > CharsPerRow; ++rows)
             start = RowBreak(l, start);
@@ -301,6 +327,30 @@ public:
             Anchor = {FirstSeq, 0};
         if (Cursor.Seq >= 0 && Cursor.Seq < FirstSeq)
             Cursor = {FirstSeq, 0};
+    }
+
+    // The emptied slot the next line goes into; in a full log the oldest
+    // line goes first. Slots that appends a few lines later will reuse are
+    // fetched ahead: in a full log they were last written a whole ring ago
+    // and come from main memory, line and bytes alike (the line sixteen
+    // appends ahead, the bytes of the one eight ahead, whose line is in by
+    // then).
+    Line& NextSlot()
+    {
+        if (Count == Capacity)
+            DropOldest();
+        const size_t at = static_cast<size_t>((Head + Count) % Capacity);
+        Line& l = Ring[at];
+#if defined(__GNUC__)
+        const size_t cap = static_cast<size_t>(Capacity);
+        __builtin_prefetch(&Ring[(at + 16) % cap], 1);
+        const Line& next = Ring[(at + 8) % cap];
+        const uint8_t* bytes = next.Bytes.data();
+        for (size_t k = 0; k < next.Bytes.size(); k += 64)
+            __builtin_prefetch(bytes + k, 1);
+#endif
+        l.Release();
+        return l;
     }
 
     // The line index and row within it of visual row v (0 = the first row).
@@ -436,41 +486,61 @@ void TCommLog::Clear()
 
 void TCommLog::AppendLine(const QString& text, const QColor& color)
 {
-    if (d->Count == d->Capacity)
-        d->DropOldest();
-    Impl::Line& l = d->Ring[static_cast<size_t>((d->Head + d->Count) % d->Capacity)];
-    l.Release();
+    Impl::Line& l = d->NextSlot();
     l.Text = text;
     FinishAppend(color);
 }
 
 void TCommLog::AppendBytes(QStringView head, const uint8_t* bytes, int size, const QColor& color)
 {
+    // The head's characters as bytes, when each fits in one (a time stamp).
+    uint8_t narrow[Impl::HeadMax];
+    const qsizetype headLen = head.size();
+    bool isNarrow = headLen <= Impl::HeadMax;
+    for (qsizetype i = 0; i < headLen && isNarrow; ++i) {
+        const char16_t c = head[i].unicode();
+        narrow[i] = uint8_t(c);
+        isNarrow = c < 256;
+    }
+    if (isNarrow) {
+        AppendNarrow(narrow, int(headLen), bytes, size, color);
+        return;
+    }
+    // A head longer than a time stamp or beyond Latin-1: kept as a text line.
     if (!bytes || size < 0)
         size = 0;
-    if (d->Count == d->Capacity)
-        d->DropOldest();
-    Impl::Line& l = d->Ring[static_cast<size_t>((d->Head + d->Count) % d->Capacity)];
-    l.Release();
+    Impl::Line& l = d->NextSlot();
     l.IsBytes = true;
-    bool narrow = head.size() <= Impl::HeadMax;
-    for (qsizetype i = 0; i < head.size() && narrow; ++i)
-        narrow = head[i].unicode() < 256;
-    if (narrow) {
-        l.HeadLen = uint8_t(head.size());
-        l.Bytes.resize(size_t(head.size()) + size_t(size));
-        uint8_t* p = l.Bytes.data();
-        for (QChar c : head)
-            *p++ = uint8_t(c.unicode());
-        if (size > 0)
-            std::memcpy(p, bytes, size_t(size));
-    } else {
-        // A head longer than a time stamp or beyond Latin-1: kept as a text line.
-        l.Bytes.assign(bytes, bytes + size);
-        l.Text = head.toString() + l.Str();
-        l.Bytes.clear();
-        l.IsBytes = false;
-    }
+    if (size > 0)
+        std::memcpy(l.Bytes.Overwrite(size_t(size)), bytes, size_t(size));
+    l.Text = head.toString() + l.Str();
+    l.Bytes.clear();
+    l.IsBytes = false;
+    FinishAppend(color);
+}
+
+void TCommLog::AppendBytes(QLatin1StringView head, const uint8_t* bytes, int size, const QColor& color)
+{
+    if (head.size() <= Impl::HeadMax)
+        AppendNarrow(reinterpret_cast<const uint8_t*>(head.data()), int(head.size()), bytes, size, color);
+    else
+        AppendBytes(QStringView(QString(head)), bytes, size, color);
+}
+
+void TCommLog::AppendNarrow(const uint8_t* head, int headLen, const uint8_t* bytes, int size, const QColor& color)
+{
+    if (!bytes || size < 0)
+        size = 0;
+    Impl::Line& l = d->NextSlot();
+    l.IsBytes = true;
+    l.HeadLen = uint8_t(headLen);
+    // Copied into the slot's kept storage: no allocation and no clearing of
+    // what is written over at once.
+    uint8_t* p = l.Bytes.Overwrite(size_t(headLen) + size_t(size));
+    if (headLen > 0)
+        std::memcpy(p, head, size_t(headLen));
+    if (size > 0)
+        std::memcpy(p + headLen, bytes, size_t(size));
     FinishAppend(color);
 }
 
@@ -563,19 +633,29 @@ void TCommLog::SelectAll()
 
 void TCommLog::paintEvent(QPaintEvent* e)
 {
-    if (e->rect().contains(rect()))
+    if (e->rect().contains(d->TextRect()))
         d->RepaintPending = false;
     ++d->PaintCount;
     d->SyncBar();
     const qreal dpr = devicePixelRatioF();
     QPainter p(this);
-    p.fillRect(rect(), Qt::white);
-    p.setPen(palette().color(QPalette::Mid));
-    p.drawRect(rect().adjusted(0, 0, -1, -1));
     const QRect tr = d->TextRect();
+    p.fillRect(rect(), Qt::white);
+    // The frame, when the paint reaches it (a new line repaints the text
+    // only): four one-pixel fills, which is what a one-pixel pen's outline
+    // of the control covers, without stroking a path.
+    if (!tr.contains(e->rect())) {
+        const QColor mid = palette().color(QPalette::Mid);
+        const int w = width(), h = height();
+        p.fillRect(0, 0, w, 1, mid);
+        p.fillRect(0, h - 1, w, 1, mid);
+        p.fillRect(0, 0, 1, h, mid);
+        p.fillRect(w - 1, 0, 1, h, mid);
+    }
     p.setClipRect(tr);
     p.setFont(font());
     const QFontMetrics fm(font());
+    d->Glyphs.SetFont(font());
     const int vis = d->VisibleRows() + 1;
     const int64_t top = d->Bar->value();
     int line = 0, row = 0;
@@ -600,7 +680,23 @@ void TCommLog::paintEvent(QPaintEvent* e)
                 p.drawImage(tr.left(), y, d->RowImage(QStringView(text).mid(s, e - s), l.Color, font(), dpr));
             } else {
                 p.setPen(QColor::fromRgb(l.Color));
-                p.drawText(tr.left(), y + fm.ascent(), text.mid(s, e - s));
+                const QStringView rowText = QStringView(text).mid(s, e - s);
+                // The first row of a line of bytes changes with every line
+                // in its head and in the first two bytes (a time stamp and a
+                // transaction number); what follows mostly comes again. The
+                // head and those bytes are drawn, the rest is taken from a
+                // row image whose glyphs sit where they would in the row.
+                const int split = l.IsBytes ? l.HeadLen + 2 * 5 : 0;
+                qreal splitX = 0;
+                if (split > 0 && split < rowText.size() && rowText[split - 1] == u' ' &&
+                    d->Glyphs.Width(rowText.left(split), splitX) &&
+                    d->Glyphs.Draw(p, tr.left(), y + fm.ascent(), rowText.left(split))) {
+                    const qreal whole = std::floor(splitX);
+                    p.drawImage(QPointF(tr.left() + whole, y),
+                                d->RowImage(rowText.mid(split), l.Color, font(), dpr, splitX - whole));
+                } else if (!d->Glyphs.Draw(p, tr.left(), y + fm.ascent(), rowText)) {
+                    p.drawText(tr.left(), y + fm.ascent(), text.mid(s, e - s));
+                }
             }
             if (hasSel && seq >= selA.Seq && seq <= selB.Seq) {
                 const int from = std::max(s, seq == selA.Seq ? selA.Ch : 0);

@@ -28,6 +28,8 @@ public:
     // bytes are kept as they are and put into words when the line is shown
     // or read, so that a full log of long response lines stays small.
     void AppendBytes(QStringView head, const uint8_t* bytes, int size, const QColor& color);
+    // The same for a head of Latin-1 characters (a time stamp), taken as it is.
+    void AppendBytes(QLatin1StringView head, const uint8_t* bytes, int size, const QColor& color);
 
     int LineCount() const;
     // Line i, 0 being the oldest kept line.
@@ -67,6 +69,8 @@ protected:
     void contextMenuEvent(QContextMenuEvent* e) override;
 
 private:
+    // Appends a line of bytes whose head is Latin-1 of at most Impl::HeadMax characters.
+    void AppendNarrow(const uint8_t* head, int headLen, const uint8_t* bytes, int size, const QColor& color);
     // Completes the line just written into the next slot.
     void FinishAppend(const QColor& color);
     Impl* d;

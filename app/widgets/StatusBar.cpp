@@ -32,9 +32,14 @@ Qt::Alignment TStatusBar::PanelAlignment(int i) const
     return (i >= 0 && i < PanelCount()) ? FPanels[static_cast<size_t>(i)].Alignment : Qt::AlignLeft;
 }
 
+QString TStatusBar::TextOf(const Panel& p) const
+{
+    return p.HasNumber ? p.Text + QString::number(p.Number) : p.Text;
+}
+
 QString TStatusBar::PanelText(int i) const
 {
-    return (i >= 0 && i < PanelCount()) ? FPanels[static_cast<size_t>(i)].Text : QString();
+    return (i >= 0 && i < PanelCount()) ? TextOf(FPanels[static_cast<size_t>(i)]) : QString();
 }
 
 void TStatusBar::SetPanelText(int i, const QString& text)
@@ -42,9 +47,26 @@ void TStatusBar::SetPanelText(int i, const QString& text)
     if (i < 0 || i >= PanelCount())
         return;
     auto& p = FPanels[static_cast<size_t>(i)];
-    if (p.Text == text)
+    if (!p.HasNumber && p.Text == text)
         return;
+    p.HasNumber = false;
     p.Text = text;
+    RepaintPanel(i);
+}
+
+void TStatusBar::SetPanelNumber(int i, QLatin1StringView label, int32_t value)
+{
+    if (i < 0 || i >= PanelCount())
+        return;
+    auto& p = FPanels[static_cast<size_t>(i)];
+    const bool sameLabel = p.HasNumber && p.Text == label;
+    if (sameLabel && p.Number == value)
+        return;
+    if (!sameLabel) {
+        p.Text = label;
+        p.HasNumber = true;
+    }
+    p.Number = value;
     RepaintPanel(i);
 }
 
@@ -53,8 +75,9 @@ void TStatusBar::SetPanelText(int i, QStringView text)
     if (i < 0 || i >= PanelCount())
         return;
     auto& p = FPanels[static_cast<size_t>(i)];
-    if (QStringView(p.Text) == text)
+    if (!p.HasNumber && QStringView(p.Text) == text)
         return;
+    p.HasNumber = false;
     if (p.Text.isDetached() && p.Text.capacity() >= text.size()) {
         p.Text.resize(text.size());
         std::copy(text.begin(), text.end(), p.Text.begin());
@@ -100,18 +123,21 @@ void TStatusBar::paintEvent(QPaintEvent* e)
     const QColor dark = palette().color(QPalette::Mid);
     const QColor light = palette().color(QPalette::Light);
     for (int i = 0; i < PanelCount(); ++i) {
+        // Panels outside the region to paint would be clipped away whole:
+        // a ticking counter repaints its own panel only.
+        if (!e->region().intersects(PanelRect(i)))
+            continue;
         const QRect r = PanelRect(i).adjusted(0, 2, -2, 0);
-        // A sunken frame per panel.
-        p.setPen(dark);
-        p.drawLine(r.topLeft(), r.topRight());
-        p.drawLine(r.topLeft(), r.bottomLeft());
-        p.setPen(light);
-        p.drawLine(r.bottomLeft(), r.bottomRight());
-        p.drawLine(r.topRight(), r.bottomRight());
+        // A sunken frame per panel: one-pixel lines, filled rather than
+        // stroked (the same pixels for a cost of a fraction).
+        p.fillRect(r.left(), r.top(), r.width(), 1, dark);
+        p.fillRect(r.left(), r.top(), 1, r.height(), dark);
+        p.fillRect(r.left(), r.bottom(), r.width(), 1, light);
+        p.fillRect(r.right(), r.top(), 1, r.height(), light);
         p.setPen(palette().color(QPalette::WindowText));
         const auto& panel = FPanels[static_cast<size_t>(i)];
         p.drawText(r.adjusted(3, 0, -3, 0), static_cast<int>(panel.Alignment | Qt::AlignVCenter) | Qt::TextSingleLine,
-                   panel.Text);
+                   TextOf(panel));
     }
 }
 

@@ -25,6 +25,10 @@ public:
     // The same from a view: the panel's own storage takes the characters
     // when it can, so that a counter ticking in a panel allocates nothing.
     void SetPanelText(int i, QStringView text);
+    // Panel i shows label followed by value in decimal. The text is put
+    // together when the panel is painted or read: a counter that moves
+    // thousands of times between two paints costs a comparison per move.
+    void SetPanelNumber(int i, QLatin1StringView label, int32_t value);
     // The tooltip shown over panel i (empty: none).
     QString PanelHint(int i) const;
     void SetPanelHint(int i, const QString& hint);
@@ -47,8 +51,11 @@ private:
     struct Panel {
         int Width;
         Qt::Alignment Alignment;
-        QString Text;
+        QString Text;   // the text, or the label of a number
         QString Hint;
+        bool HasNumber = false;
+        int32_t Number = 0;
     };
+    QString TextOf(const Panel& p) const;
     std::vector<Panel> FPanels;
 };
