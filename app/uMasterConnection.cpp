@@ -63,7 +63,11 @@ void TfrmModbusMaster::btnConnectClick(QObject*)
     case 0: {
         mdb->SetInterfaceType(mbiRS485);
         mdb->SetProtocol(mbpRTU);
-        mdb->SetComNumber(StrToIntDef(leCOM->text(), 1));
+        const int com = StrToIntDef(leCOM->text(), 1);
+        // The low bits of a larger number would open another port.
+        if (com < 1 || com > 65535)
+            throw EAppError(QStringLiteral("COM %1 is out of range 1..65535").arg(com));
+        mdb->SetComNumber(com);
         const QString parity = leParity->text();
         if (parity == QLatin1String("E"))
             mdb->SetParity(pEven);

@@ -79,6 +79,8 @@ void TCommPort::SetOpen(bool value)
     FSelfClosePosted = false;
 
     if (DeviceLayer == dlSerial) {
+        if (FDeviceOverride.isEmpty() && (ComNumber < 1 || ComNumber > 65535))
+            throw ECommPortError(QStringLiteral("COM %1 is out of range 1..65535").arg(ComNumber).toStdString());
         zorp::SerialSettings s;
         s.Path = DevicePath();
         s.Baud = Baud;
@@ -104,6 +106,7 @@ void TCommPort::SetOpen(bool value)
                     throw ECommPortError(QStringLiteral("invalid listening address %1").arg(WsBindAddress).toStdString());
                 side->SetKeepAlive(WsKeepAliveIdle, WsKeepAliveInterval, WsKeepAliveCount);
                 side->SetMaxClients(WsMaxClients);
+                side->SetIdleAfter(WsIdleAfter);
                 side->OpenServer(bind, port, InSize);
             } else {
                 const uint16_t port = zorp::ResolveTcpPort(WsPort, false);
@@ -387,6 +390,15 @@ void TCommPort::PostAccept(const uint8_t address[4])
         }
         if (gen == FGeneration && FTcp)
             FTcp->FinishAccept(accept);
+    });
+}
+
+void TCommPort::PostFull(const QString& peer, bool replaced)
+{
+    const uint64_t gen = FGeneration;
+    Post([this, gen, peer, replaced] {
+        if (gen == FGeneration)
+            Raise(OnWsFull, this, peer, replaced);
     });
 }
 

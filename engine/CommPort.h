@@ -18,7 +18,8 @@
 //
 // TCP server mode takes one client at a time (WsMaxClients above 1: up to
 // that many, see there): a client that connects while another is connected
-// (or is being accepted) is closed at once, without any notification. An accepted client is announced by OnWsAccept and then, when
+// (or is being accepted) takes the place of an idle one, or is closed at
+// once (see WsIdleAfter; OnWsFull tells). An accepted client is announced by OnWsAccept and then, when
 // the handler left Accept true, by OnWsConnect; a refused client is closed.
 //
 // Serial ports: COM n is the device named for n in "comports.ini" beside the
@@ -68,7 +69,9 @@ public:
     // OnTriggerAvail comes once at least this many received bytes are
     // waiting unannounced (values below 1 count as 1).
     int CommNotificationLevel = 1;
-    uint16_t ComNumber = 1;
+    // Serial port number, 1 to 65535; opening with any other number fails
+    // (it is never cut to the low bits, which would name another port).
+    int32_t ComNumber = 1;
     int32_t Baud = 9600;
     TParity Parity = pNone;
     uint16_t DataBits = 8;   // 5 to 8
@@ -110,6 +113,13 @@ public:
     // by SelectClient, and a client that fails is only closed (OnWsDisconnect,
     // no OnWsError). Further clients are closed at once.
     int WsMaxClients = 1;
+    // Server mode, when every place is taken (WsMaxClients) and a further
+    // master connects: the connection idle longest (nothing received for at
+    // least WsIdleAfter milliseconds) is closed to make room, as Modbus TCP
+    // servers do; when none is idle that long, the newcomer is closed.
+    // Either way OnWsFull tells which connection went. WsIdleAfter below 0:
+    // newcomers are always closed (no connection is replaced).
+    int WsIdleAfter = 1000;
     // Client mode: a connection not established within this many
     // milliseconds is given up and reported like a refused one (OnWsError
     // with QAbstractSocket::SocketTimeoutError). 0 leaves it to the system.
@@ -182,6 +192,10 @@ public:
     // which its number is never used again).
     std::function<void(TCommPort*, int Client, const uint8_t* Data, int Size)> OnClientData;
     std::function<void(TCommPort*, int Client)> OnClientClosed;
+    // Server mode, all places taken: Peer ("address:port") was closed, the
+    // oldest idle connection to take a new master (Replaced) or the new
+    // master itself, refused for want of an idle one. Not used by the engine.
+    std::function<void(TCommPort*, const QString& Peer, bool Replaced)> OnWsFull;
 
     // Used by the sides: append received bytes and post the data-available
     // notification; post the link notifications.
@@ -192,6 +206,7 @@ public:
     void PostAccept(const uint8_t address[4]);
     void DeliverClient(int client, const char* data, qint64 size);
     void ClientClosed(int client);
+    void PostFull(const QString& peer, bool replaced);
 
     // Used by the sides.
     // Room left in the receive buffer.

@@ -14,7 +14,8 @@ const char* ErrorMeaning(int32_t code);
 
 // The meaning with the figures that explain it, for codes where they do:
 // error 4 and 5 (no valid answer or acknowledgement after maxRepeat + 1
-// tries with the given time-out). Other codes give ErrorMeaning.
+// tries with the given time-out), 24 and 25 (exception 05 or 06 still after
+// those tries). Other codes give ErrorMeaning.
 std::string ExplainError(int32_t code, uint16_t maxRepeat, uint32_t timeoutMs);
 
 // "error N: <ExplainError>".

@@ -152,8 +152,15 @@ int32_t ExceptionReportCode(uint8_t exceptionCode, ResponseKind kind)
     case 2: return 21;
     case 3: return 22;
     case 4: return kind == ResponseKind::Read ? 23 : 30;
+    case 0x0A: return 26;
+    case 0x0B: return 27;
     default: return 0;
     }
+}
+
+int32_t RetriedExceptionCode(uint8_t exceptionCode)
+{
+    return exceptionCode == 5 ? 24 : exceptionCode == 6 ? 25 : 0;
 }
 
 namespace {
@@ -177,7 +184,12 @@ bool CheckCommon(const uint8_t* buf, size_t size, bool isException, uint8_t devi
         if (size < 3) { out = CheckResult{}; return true; }
         const int32_t code = ExceptionReportCode(buf[2], kind);
         if (code) out = Report(code, true);
-        else { out = CheckResult{}; out.verdict = Verdict::Ignore; out.resetFirst = true; }
+        else {
+            out = CheckResult{};
+            out.verdict = Verdict::Ignore;
+            out.resetFirst = true;
+            out.code = RetriedExceptionCode(buf[2]);
+        }
         return true;
     }
     return false;
@@ -228,10 +240,15 @@ const char* ErrorMessage(int32_t code)
     case 9: return "Nieprawidłowy adres urządzenia. (DeviceID)";
     case 10: return "Nieprawidłowy kod funkcji";
     case 16: return "Połączenie zostało utracone.";
+    case 17: return "Error: Adres 0 to rozgłoszenie - odczyt niemożliwy !!!";
     case 20: return "Modbus exception: Nieznany kod funkcji";
     case 21: return "Modbus exception: Zbyt duża ilość rejestrów do odczytania";
     case 22: return "Modbus exception: Nieprawidłowy adres początkowy lub końcowy";
     case 23: return "Modbus exception: Nie można odczytać danych";
+    case 24: return "Modbus exception: Urządzenie przyjęło żądanie, przetwarzanie trwa";
+    case 25: return "Modbus exception: Urządzenie zajęte";
+    case 26: return "Modbus exception: Brama nie ma drogi do urządzenia";
+    case 27: return "Modbus exception: Urządzenie za bramą nie odpowiada";
     case 30: return "Modbus exception: Nie można zapisać danych";
     default: return nullptr;
     }

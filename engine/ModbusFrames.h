@@ -87,7 +87,7 @@ enum class Verdict {
     Wait,    // not decidable yet: leave the buffer alone, look again later
     Accept,  // valid; for reads the data are [dataOffset, dataOffset + dataLength)
     Report,  // report error code (resetFirst: empty the receive buffer first)
-    Ignore   // exception code outside 1..4: empty the buffer, report nothing
+    Ignore   // exception code without a report now: empty the buffer, report nothing
 };
 struct CheckResult {
     Verdict verdict = Verdict::Wait;
@@ -103,8 +103,15 @@ CheckResult CheckReadResponse(const uint8_t* buf, size_t size, bool tcp, bool is
 CheckResult CheckAckResponse(const uint8_t* buf, size_t size, bool tcp, bool isException,
                              uint8_t device, uint8_t fc, uint16_t address, uint16_t word);
 
-// Error code for a Modbus exception code (0: not reported).
+// Error code for a Modbus exception code reported at once (0: not reported).
+// Gateways answer 0A (no path to the target) and 0B (the target did not
+// answer) after trying themselves: a retry would only repeat that.
 int32_t ExceptionReportCode(uint8_t exceptionCode, ResponseKind kind);
+// Error code for an exception code that asks the master to try again later
+// (05 acknowledge, 06 busy): the request is retried after the time-out as
+// usual, and this code is reported when no retry is left (0: none). The
+// Ignore verdict carries it in its code.
+int32_t RetriedExceptionCode(uint8_t exceptionCode);
 
 // The log message written with an error report, UTF-8; nullptr for codes
 // that write none (15) and unknown codes.

@@ -216,6 +216,21 @@ QMap<int, QString> ReadComPortMap(const QString& iniPath)
     return map;
 }
 
+int ComNumberOfName(const QString& name)
+{
+    if (name.size() < 4 || !name.startsWith(QLatin1String("COM"), Qt::CaseInsensitive))
+        return 0;
+    qint64 n = 0;
+    for (qsizetype i = 3; i < name.size(); ++i) {
+        const QChar c = name[i];
+        if (c < u'0' || c > u'9')
+            return 0;
+        if (n <= 65535)
+            n = n * 10 + (c.unicode() - u'0');
+    }
+    return n >= 1 && n <= 65535 ? int(n) : -1;
+}
+
 QString DeviceForComNumber(const QMap<int, QString>& map, int comNumber)
 {
     const auto it = map.constFind(comNumber);

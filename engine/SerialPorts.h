@@ -59,6 +59,11 @@ PortAccess CheckPortAccess(const QString& device);
 // Keys that are not numbers from 1 to 65535 and empty values are left out.
 QMap<int, QString> ReadComPortMap(const QString& iniPath);
 
+// A serial port named by its number, "COMn" (any case, n in decimal digits):
+// n when it is 1 to 65535, -1 for any other number (which names no port and
+// must not be cut to one that does), 0 when the text is no such name.
+int ComNumberOfName(const QString& name);
+
 // The device a COM number maps to under a given map.
 QString DeviceForComNumber(const QMap<int, QString>& map, int comNumber);
 

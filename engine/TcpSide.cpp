@@ -444,8 +444,14 @@ void TcpSide::Incoming(qintptr descriptor)
     // the new client takes its place.
     if (FFd >= 0 && FPendingFd < 0 && PeerHasLeft(FFd))
         ClientLost(QAbstractSocket::RemoteHostClosedError);
+    if (FFd >= 0 && FPendingFd < 0 && IdleSince(FLastRx)) {
+        // One client at a time, and it has been silent: it makes room.
+        FPort->PostFull(PeerText(FFd), true);
+        DropClient();
+    }
     if (FFd >= 0 || FPendingFd >= 0) {
         // One client at a time: a second one is closed at once.
+        FPort->PostFull(PeerText(fd), false);
         CloseFd(fd);
         return;
     }
@@ -478,6 +484,7 @@ void TcpSide::FinishAccept(bool accept)
     }
     Attach(fd);
     FEstablished = true;
+    FLastRx = TcpClockMs();
     ConfigureAccepted(fd);
     FPort->PostConnect();
     // Bytes the client sent while it waited for the verdict.
@@ -532,6 +539,20 @@ int TcpSide::PeerOf(int fd, uint16_t* port, QString* address) const
     if (address)
         *address = Plain(QHostAddress(reinterpret_cast<const sockaddr*>(&peer))).toString();
     return 0;
+}
+
+QString TcpSide::PeerText(int fd) const
+{
+    uint16_t port = 0;
+    QString address;
+    if (PeerOf(fd, &port, &address) != 0)
+        return QStringLiteral("?");
+    return QStringLiteral("%1:%2").arg(address).arg(port);
+}
+
+bool TcpSide::IdleSince(int64_t lastRx) const
+{
+    return FIdleAfter >= 0 && TcpClockMs() - lastRx >= FIdleAfter;
 }
 
 uint16_t TcpSide::PeerPort() const
@@ -630,8 +651,10 @@ qint64 TcpSide::ReadStep(qint64 want, bool fromReadyRead, int& error)
     while (got < 0 && errno == EINTR);
     const int err = errno;
     FPort->FinishIn(want, std::max<ssize_t>(got, 0), fromReadyRead);
-    if (got > 0)
+    if (got > 0) {
+        FLastRx = TcpClockMs();
         return got;
+    }
     if (got < 0 && (err == EAGAIN || err == EWOULDBLOCK))
         return 0;
     error = got == 0 ? int(QAbstractSocket::RemoteHostClosedError) : ConnectionErrorFor(err, FServer != nullptr);

@@ -9,6 +9,7 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -19,6 +20,13 @@ class QTimer;
 class TCommPort;
 
 namespace zorp {
+
+// Milliseconds of the monotonic clock: how long a server's connections were silent.
+inline int64_t TcpClockMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 // Port text: a decimal number or a service name of /etc/services. Throws
 // ECommPortError when it names no port (0 only when allowZero).
@@ -78,6 +86,9 @@ public:
     void SetMaxClients(int n) { FMaxClients = n < 1 ? 1 : n; }
     bool Multi() const { return FMaxClients > 1; }
     void SelectClient(int id) { FActive = id; }
+    // Server mode: a connection silent this long (ms) gives its place to a
+    // newcomer when all are taken (below 0: never).
+    void SetIdleAfter(int ms) { FIdleAfter = ms; }
 
 private:
     void Incoming(qintptr fd);
@@ -116,6 +127,7 @@ private:
         QSocketNotifier* write = nullptr;
         QByteArray out;          // bytes the socket has not taken yet
         bool accepted = false;   // the accept verdict came: its bytes are read
+        int64_t lastRx = 0;      // when it last sent (or connected)
     };
     void CloseAllClients();
     void IncomingMulti(int fd, const uint8_t address[4]);
@@ -128,6 +140,10 @@ private:
     void ConfigureAccepted(int fd) const;
     int PeerOf(int fd, uint16_t* port, QString* address) const;
     int PeerFd() const;              // the connection PeerAddress describes
+    QString PeerText(int fd) const;  // "address:port" of a connection's peer
+    bool IdleSince(int64_t lastRx) const; // silent for FIdleAfter since lastRx
+    int64_t FLastRx = 0;             // single client: when it last sent (or was taken)
+    int FIdleAfter = 1000;
     std::vector<std::unique_ptr<Client>> FClients;
     std::vector<int> FAwaiting;      // clients announced, waiting for the accept verdict (in order)
     int FMaxClients = 1;

@@ -66,15 +66,27 @@ int TcpSide::PeerFd() const
 void TcpSide::IncomingMulti(int fd, const uint8_t address[4])
 {
     if (FClients.size() >= size_t(FMaxClients)) {
-        // As many masters as allowed are served: a further one is closed at once.
-        ::close(fd);
-        return;
+        // As many masters as allowed are served: the one silent longest
+        // makes room if it has been silent long enough, else the newcomer
+        // is closed at once.
+        const Client* oldest = nullptr;
+        for (const auto& c : FClients)
+            if (c->accepted && IdleSince(c->lastRx) && (!oldest || c->lastRx < oldest->lastRx))
+                oldest = c.get();
+        if (!oldest) {
+            FPort->PostFull(PeerText(fd), false);
+            ::close(fd);
+            return;
+        }
+        FPort->PostFull(PeerText(oldest->fd), true);
+        CloseClient(oldest->id, true);
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     ::fcntl(fd, F_SETFD, FD_CLOEXEC);
     auto c = std::make_unique<Client>();
     c->id = ++FNextClient;
     c->fd = fd;
+    c->lastRx = TcpClockMs();
     const int id = c->id;
     c->read = new QSocketNotifier(qintptr(fd), QSocketNotifier::Read, this);
     c->write = new QSocketNotifier(qintptr(fd), QSocketNotifier::Write, this);
@@ -122,6 +134,7 @@ void TcpSide::ClientReadable(int id)
         got = ::recv(c->fd, block, sizeof block, MSG_DONTWAIT);
     while (got < 0 && errno == EINTR);
     if (got > 0) {
+        c->lastRx = TcpClockMs();
         FPort->DeliverClient(id, block, got);
         return;
     }

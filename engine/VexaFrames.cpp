@@ -3,6 +3,7 @@
 #include "VexaModbus.h"
 
 #include "CommPort.h"
+#include "EngineLife.h"
 #include "ModbusFrames.h"
 
 uint16_t TVexaModbus::NextTransactionID()
@@ -16,18 +17,15 @@ int TVexaModbus::SendFrame(const uint8_t* block, uint16_t length)
     FTxCounter += length;
     if (FMode == mbmMaster) {
         LineSent(length);
-        if (FRemoveEcho) {
+        // Only a serial line can hear its own transmission.
+        if (FRemoveEcho && FInterfaceType == mbiRS485 && !zorp::IsTcpFraming(FProtocol)) {
             FLastRequest.assign(block, block + length);
             FEchoPending = true;
+            FEchoHeld = false;
         }
     }
-    if (OnSendData) {
-        try {
-            OnSendData(this, block, length);
-        } catch (...) {
-            // a failing log handler must not keep the frame off the wire
-        }
-    }
+    // A failing log handler must not keep the frame off the wire.
+    RaiseSwallowed(OnSendData, this, block, length);
     return FComPort ? FComPort->PutBlock(block, length) : -1;
 }
 

@@ -15,6 +15,7 @@
 #include <ctime>
 
 #include "CommPort.h"
+#include "EngineLife.h"
 #include "LineTimer.h"
 #include "VexaStates.h"
 
@@ -167,20 +168,14 @@ TVexaModbus::TVexaModbus(QObject* AOwner) : QObject(AOwner)
             // Notifications arrive from the event loop: nothing may escape them.
             FComPort->OnPortOpen = [this](TCommPort* p) { PortOpened(p); };
             FComPort->OnTriggerAvail = [this](TCommPort* p, uint16_t n) { DataNotification(p, n); };
-            FComPort->OnWsConnect = [this](TCommPort* p) {
-                try { PortConnected(p); } catch (...) { zorp::HandleUnhandledException(std::current_exception()); }
-            };
-            FComPort->OnWsDisconnect = [this](TCommPort* p) {
-                try { PortDisconnected(p); } catch (...) { zorp::HandleUnhandledException(std::current_exception()); }
-            };
-            FComPort->OnWsError = [this](TCommPort* p, int code) {
-                try { PortError(p, code); } catch (...) { zorp::HandleUnhandledException(std::current_exception()); }
-            };
+            FComPort->OnWsConnect = [this](TCommPort* p) { zorp::CallFromLoop([&] { PortConnected(p); }); };
+            FComPort->OnWsDisconnect = [this](TCommPort* p) { zorp::CallFromLoop([&] { PortDisconnected(p); }); };
+            FComPort->OnWsError = [this](TCommPort* p, int code) { zorp::CallFromLoop([&] { PortError(p, code); }); };
             FComPort->OnWsAccept = [this](TCommPort* p, const uint8_t a[4], bool& accept) {
-                try { PortClientAccepted(p, a, accept); } catch (...) { zorp::HandleUnhandledException(std::current_exception()); }
+                zorp::CallFromLoop([&] { PortClientAccepted(p, a, accept); });
             };
             FComPort->OnClientData = [this](TCommPort* p, int client, const uint8_t* data, int size) {
-                try { ClientData(p, client, data, size); } catch (...) { zorp::HandleUnhandledException(std::current_exception()); }
+                zorp::CallFromLoop([&] { ClientData(p, client, data, size); });
             };
             FComPort->OnClientClosed = [this](TCommPort*, int client) { ClientClosed(client); };
         } catch (...) {
@@ -200,13 +195,33 @@ TVexaModbus::TVexaModbus(QObject* AOwner) : QObject(AOwner)
 
 TVexaModbus::~TVexaModbus()
 {
+    // Destroyed by a handler of one of its own events: the frames on the
+    // stack learn of it, and what may be running below them goes later.
+    const bool inUse = FLife != nullptr;
+    for (LifeFrame* f = FLife; f; f = f->outer) f->dead = true;
+    FLife = nullptr;
+    auto retire = [inUse](QObject* o) {
+        if (!o) return;
+        if (!inUse) {
+            delete o;
+            return;
+        }
+        o->setParent(nullptr);
+        o->deleteLater();
+    };
+
     FData.clear();
     FTimerEnabled = false;
     if (FMainTimer) FMainTimer->stop();
     FTimerRunning = false;
-    if (FRequestTimer) FRequestTimer->OnDue = nullptr;
-    if (FSilenceTimer) FSilenceTimer->OnDue = nullptr;
-    delete FMainTimer;
+    for (zorp::LineTimer* t : {FRequestTimer, FSilenceTimer}) {
+        if (!t) continue;
+        t->Cancel(); // a due time already signalled finds it disarmed
+        if (!inUse) t->OnDue = nullptr;
+        retire(t);
+    }
+    FRequestTimer = FSilenceTimer = nullptr;
+    retire(FMainTimer);
     FMainTimer = nullptr;
     FBuffer.Clear();
     if (FComPort) {
@@ -223,7 +238,7 @@ TVexaModbus::~TVexaModbus()
             if (FComPort->Open()) FComPort->SetOpen(false);
         } catch (...) {
         }
-        delete FComPort;
+        retire(FComPort);
         FComPort = nullptr;
     }
 }
@@ -234,7 +249,8 @@ int32_t TVexaModbus::GetComNumber() const { return FComPort ? FComPort->ComNumbe
 
 void TVexaModbus::SetComNumber(int32_t Value)
 {
-    if (FComPort && Value != FComPort->ComNumber) FComPort->ComNumber = static_cast<uint16_t>(Value);
+    // Kept whole: a number outside 1..65535 makes the opening fail (error 1).
+    if (FComPort) FComPort->ComNumber = Value;
 }
 
 namespace {
@@ -297,7 +313,12 @@ void TVexaModbus::Connect()
     FLastTransaction_ID = 0;
     FMode = mbmMaster;
     FTimerEnabled = true;
-    SetState(msInit);
+    FBroadcast = false;
+    try {
+        SetState(msInit);
+    } catch (const zorp::EngineGone&) {
+        return;
+    }
     // InMainLoop is owned by the running pass's guard: it is only ever set
     // while a pass is on the stack, so there is nothing stale to clear here.
     FValueType = vtNone;
@@ -318,7 +339,11 @@ void TVexaModbus::Listen()
     FLastTransaction_ID = 0;
     FMode = mbmSlave;
     FTimerEnabled = true;
-    SetState(msInitSlave);
+    try {
+        SetState(msInitSlave);
+    } catch (const zorp::EngineGone&) {
+        return;
+    }
     FIsException = false;
     FTryDisconnect = false;
     UpdateTimer();
@@ -340,23 +365,29 @@ void TVexaModbus::SetState(TMachineStates s)
     State = s;
     if (ActsAtOnce(s)) SchedulePass();
     if (!InMainLoop) UpdateTimer();
-    if (OnChangeState) OnChangeState(this);
+    Raise(OnChangeState, this);
     // The line is only built when there is a log to take it.
     if (Memo) AddLog(QStringLiteral("Status: ") + GetStateStr(s));
 }
 
-void TVexaModbus::Arm(TMachineStates request, uint16_t address, uint16_t dataCount)
+bool TVexaModbus::Arm(TMachineStates request, uint16_t address, uint16_t dataCount)
 {
     FMemAddress = address;
     FDataCount = dataCount;
     FCounterTry = 0;
-    SetState(request);
+    FRetriedError = 0;
+    try {
+        SetState(request);
+    } catch (const zorp::EngineGone&) {
+        return false;
+    }
+    return true;
 }
 
 void TVexaModbus::ReportError(int32_t code)
 {
     FValueType = vtNone;
-    if (OnError) OnError(this, code);
+    Raise(OnError, this, code);
 }
 
 void TVexaModbus::AddLog(const QString& text)
@@ -467,7 +498,8 @@ void TVexaModbus::StartTimer(bool tick)
         // after it takes it; a wait that was renewed meanwhile (a retry, an
         // exception code without a report) is set again at that tick.
         const uint32_t elapsed = zorp::GetTickCount() - FTimeout;
-        const uint32_t left = elapsed > FFixedTimeout ? 0 : FFixedTimeout - elapsed;
+        const uint32_t limit = WaitLimit();
+        const uint32_t left = elapsed > limit ? 0 : limit - elapsed;
         interval = int(std::min<uint32_t>(left, 3600u * 1000u)) + 1;
     }
     FTimerTick = tick;
@@ -478,7 +510,7 @@ void TVexaModbus::StartTimer(bool tick)
 
 void TVexaModbus::TimerTick()
 {
-    MainTimerTimer();
+    if (!MainTimerTimer()) return;
     if (!FMainTimer || !FTimerRunning || InMainLoop) return;
     const bool wait = zorp::states::IsWait(State);
     if (wait || !FTimerTick) StartTimer(!wait);
@@ -530,11 +562,12 @@ bool TVexaModbus::FinishDispatch(bool outer, bool mayRunPass, std::exception_ptr
     return runNow;
 }
 
-void TVexaModbus::MainTimerTimer()
+bool TVexaModbus::MainTimerTimer()
 {
     // A pass is on the stack (a handler it raised runs the event loop): this
     // tick finds the machine busy and changes nothing.
-    if (InMainLoop) return;
+    if (InMainLoop) return true;
+    LifeFrame life(this);
     // Called from the event loop (timer tick, posted pass, or the end of a
     // data notification): a handler's exception ends the pass here and goes
     // no further.
@@ -550,10 +583,14 @@ void TVexaModbus::MainTimerTimer()
         FDeferPasses = true;
         try {
             StateMachine();
+        } catch (const zorp::EngineGone&) {
+            return false;
         } catch (...) {
             failure = std::current_exception();
         }
-        if (!FinishDispatch(outer, round == 0 && zorp::states::IsRequest(State), failure)) return;
+        const bool again = FinishDispatch(outer, round == 0 && zorp::states::IsRequest(State), failure);
+        if (life.dead) return false; // the failure's hook destroyed the engine
+        if (!again) return true;
     }
 }
 
@@ -567,10 +604,14 @@ void TVexaModbus::DataNotification(TCommPort* port, uint16_t Count)
     const bool outer = FDeferPasses;
     std::exception_ptr failure;
     FDeferPasses = true;
+    LifeFrame life(this);
     try {
         PortDataAvailable(port, Count);
+    } catch (const zorp::EngineGone&) {
+        return;
     } catch (...) {
         failure = std::current_exception();
     }
-    if (FinishDispatch(outer, true, failure)) MainTimerTimer();
+    const bool runNow = FinishDispatch(outer, true, failure);
+    if (!life.dead && runNow) MainTimerTimer();
 }

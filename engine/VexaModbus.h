@@ -49,7 +49,11 @@ class TVexaModbus : public QObject {
 public:
     // Create(AOwner): the owner (QObject parent) destroys the engine.
     explicit TVexaModbus(QObject* AOwner = nullptr);
-    // Destroy.
+    // Destroy. Safe anywhere, also inside a handler of one of the engine's
+    // own events (delete the engine, or its owner): the engine checks its
+    // liveness after every event it raises and returns at once when it was
+    // destroyed, touching nothing of itself; its port object and timers,
+    // which may be on the stack then, are deleted later from the event loop.
     ~TVexaModbus() override;
 
     // ---- published properties -------------------------------------------
@@ -89,9 +93,20 @@ public:
     // ---- extensions (off by default) -------------------------------------
     // Two-wire adapters hear their own transmission: when on, an exact copy
     // of the request at the head of the received bytes is dropped before the
-    // answer is delimited.
+    // answer is delimited. Applies to RTU on a serial line only (nothing
+    // else has an echo). A single write (05, 06, 102) is acknowledged by a
+    // copy of itself: when only one copy comes within the time-out, it is
+    // taken as the acknowledgement, and the write is never sent again for
+    // want of a second one.
     bool RemoveEcho() const { return FRemoveEcho; }
     void SetRemoveEcho(bool v) { FRemoveEcho = v; }
+
+    // Broadcast (DeviceID 0): a write is sent once, never answered, and
+    // done (its write event) once this turnaround delay in milliseconds has
+    // passed, giving the slaves the time to carry it out before the next
+    // request; a read is not sent and reports error 17.
+    uint32_t BroadcastDelay() const { return FBroadcastDelay; }
+    void SetBroadcastDelay(uint32_t ms) { FBroadcastDelay = ms; }
 
     // Listening: the standard slave profile. When on, the slave answers as
     // Modbus devices do: exception 01 for every function it does not serve,
@@ -104,9 +119,11 @@ public:
     // Listening, standard profile: the basic objects of Read Device
     // Identification (vendor name, product code, revision), as Latin-1.
     void SetDeviceIdentification(const QString& Vendor, const QString& Product, const QString& Revision);
-    // Listening over TCP: masters served at the same time over the one set
-    // of images, each with its own receive buffer and transaction
-    // identifiers (1, the default: one master at a time, as designed).
+    // Listening over TCP (Modbus TCP or RTU over TCP): masters served at
+    // the same time over the one set of images, each with its own receive
+    // buffer (and transaction identifiers) (1, the default: one master at a
+    // time, as designed). When all places are taken, a newcomer takes the
+    // place of the connection silent longest (TCommPort::WsIdleAfter).
     int MaxClients() const { return FMaxClients; }
     void SetMaxClients(int v) { FMaxClients = v < 1 ? 1 : v; }
 
@@ -214,11 +231,12 @@ private:
     // ---- building blocks --------------------------------------------------
     void SetState(TMachineStates s);
     // Arms a transaction: its address and count (or value), no retries yet, then the request state.
-    void Arm(TMachineStates request, uint16_t address, uint16_t dataCount);
+    // False when a handler of OnChangeState destroyed the engine.
+    bool Arm(TMachineStates request, uint16_t address, uint16_t dataCount);
     void ReportError(int32_t code);
     void AddLog(const QString& text);
     void AttachTerminal();
-    void MainTimerTimer();
+    bool MainTimerTimer();     // false when a handler destroyed the engine
     void TimerTick();          // FMainTimer's tick: a pass, then the timer set for the state it left
     void StartTimer(bool tick);
     void StateMachine();
@@ -250,6 +268,8 @@ private:
     void RequestPass();
     void WaitPass();
     void ClosingPass();
+    void BroadcastWait(uint32_t elapsed);
+    uint32_t WaitLimit() const { return FBroadcast ? FBroadcastDelay : FFixedTimeout; }
     void SystemErrorPass();
     void ListeningPass();
     void DisconnectCheck();
@@ -272,6 +292,9 @@ private:
     // Drops an exact copy of the request at the head of FBuffer (RemoveEcho);
     // false while the bytes so far may still be the start of that copy.
     bool StripEcho();
+    // At the time-out: the copy of a single write kept aside by StripEcho
+    // becomes the acknowledgement (true when there was one).
+    bool TakeHeldEcho();
 
     // Serial line timing (RTU on a serial line, see VexaLine.cpp).
     bool LineTimed() const;
@@ -299,10 +322,20 @@ private:
     bool AnswerStandard(const zorp::slave::Request& r, bool answer);
     // A Modbus TCP header that cannot be resynchronised: the connection goes.
     void DropBrokenClient();
-    // Several masters at once: the bytes of one client, and its end.
+    // Several masters at once: the bytes of one client, and its end. Bytes
+    // that come while a handler of a request runs the event loop wait in
+    // the client's state and are served after it (ServeWaiting).
     void ClientData(TCommPort* port, int client, const uint8_t* data, int size);
-    void ServeClient(int client);
+    void ServeBytes(int client, const uint8_t* data, int size);
+    void ServeWaiting();
     void ClientClosed(int client);
+
+    // Events and the engine's liveness (EngineLife.h): every event is raised
+    // through Raise, which throws zorp::EngineGone when the handler has
+    // destroyed the engine; RaiseSwallowed drops the handler's own failures.
+    struct LifeFrame;
+    template <typename Ev, typename... A> void Raise(const Ev& ev, A&&... args);
+    template <typename Ev, typename... A> void RaiseSwallowed(const Ev& ev, A&&... args);
 
     // Writes.
     bool WaitWithMessages(uint32_t ms);
@@ -349,9 +382,13 @@ private:
     std::vector<uint16_t> FDataValues;
     std::vector<uint8_t> FByteValues;
     uint16_t FCounterTry = 0;
+    bool FBroadcast = false;   // the pending write goes to unit 0: nothing answers it
+    uint32_t FBroadcastDelay = 100;
+    int32_t FRetriedError = 0; // a retried exception's error (05, 06): reported instead of 4
     uint32_t FTimeout = 0;
     bool FIsException = false;
 
+    LifeFrame* FLife = nullptr; // innermost liveness frame on the stack (EngineLife.h)
     bool FPassPosted = false;  // an early pass is queued
     bool FDeferPasses = false; // a dispatch of the engine runs: early passes wait for its end
     bool FPassWanted = false;  // an early pass was asked for during that dispatch
@@ -377,6 +414,7 @@ private:
 
     std::vector<uint8_t> FLastRequest; // the request sent last (RemoveEcho)
     bool FEchoPending = false;  // its echo may still be at the head of the received bytes
+    bool FEchoHeld = false;     // a copy of a single write was taken as its echo: the acknowledgement if no other comes
     uint16_t FResponseByteCount = 0;
     size_t FRxChunk = 0;  // the number of bytes of the arrival being handled
 
@@ -391,8 +429,10 @@ private:
     struct ClientState {
         zorp::ReceiveBuffer buffer;
         uint32_t lastArrival = 0;
+        std::vector<uint8_t> waiting; // came while another request's handler ran
     };
     std::map<int, std::unique_ptr<ClientState>> FClientStates;
+    std::vector<int> FWaitingOrder; // clients with waiting bytes, in order of arrival
     int FServing = -1; // the client whose buffer stands in FBuffer
     bool FServingClosed = false;
 };

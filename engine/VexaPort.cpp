@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "CommPort.h"
+#include "EngineLife.h"
 #include "MbapFraming.h"
 #include "ModbusFrames.h"
 #include "VexaStates.h"
@@ -41,13 +42,8 @@ void TVexaModbus::ReceiveBlock(const uint8_t* block, int count)
     // Stored before the handler runs: a handler that runs the event loop can
     // bring later bytes in, and those must land behind these.
     FBuffer.Write(block, size_t(count));
-    if (OnReceiveData) {
-        try {
-            OnReceiveData(this, block, count);
-        } catch (...) {
-            // the bytes are kept whatever the log handler does
-        }
-    }
+    // The bytes are kept whatever the log handler does.
+    RaiseSwallowed(OnReceiveData, this, block, count);
     if (FFrameCompleted) return; // a complete frame is not examined again
     if (State == msIdleSlave) DelimitListening();
     else if (StripEcho()) DelimitMaster();
@@ -113,8 +109,25 @@ bool TVexaModbus::StripEcho()
     }
     if (size < FLastRequest.size()) return false; // more of the echo to come
     FEchoPending = false;
+    // A single write's acknowledgement is byte for byte its request: the
+    // first copy is the echo only if another one follows. It is kept aside,
+    // and taken as the acknowledgement if the wait ends without another
+    // (TakeHeldEcho), so that a line without an echo never repeats a write.
+    FEchoHeld = zorp::states::IsAckWait(State) && FLastRequest.size() == 8;
     DropFront(FLastRequest.size());
     return FBuffer.Size() > 0;
+}
+
+bool TVexaModbus::TakeHeldEcho()
+{
+    if (!FEchoHeld || FFrameCompleted) return false;
+    FEchoHeld = false;
+    FBuffer.Clear();
+    FFrameStarts.clear();
+    FBuffer.Write(FLastRequest.data(), FLastRequest.size());
+    FIsException = false;
+    FFrameCompleted = true;
+    return true;
 }
 
 namespace {
@@ -126,6 +139,8 @@ void DuringOpening(bool opening, std::exception_ptr& keep, F&& f)
     if (!opening) { f(); return; }
     try {
         f();
+    } catch (const zorp::EngineGone&) {
+        throw;
     } catch (...) {
         if (!keep) keep = std::current_exception();
     }
@@ -142,12 +157,12 @@ void TVexaModbus::PortOpened(TCommPort* port)
             FConnected = true;
             AddLog(QStringLiteral("Zestawiono połączenie RS485"));
             SetState(msIdle);
-            if (OnConnect) OnConnect(this);
+            Raise(OnConnect, this);
         } else {
             if (FInterfaceType == mbiRS485) AddLog(QStringLiteral("Nasłuch RS485 aktywny"));
             else if (FInterfaceType == mbiEthernet) AddLog(QStringLiteral("Nasłuch TCP/IP aktywny"));
             SetState(msIdleSlave);
-            if (OnListen) OnListen(this);
+            Raise(OnListen, this);
         }
     });
 }
@@ -160,12 +175,12 @@ void TVexaModbus::PortConnected(TCommPort* port)
         FConnected = true;
         AddLog(QStringLiteral("Zestawiono połączenie TCP/IP"));
         SetState(msIdle);
-        if (OnConnect) OnConnect(this);
+        Raise(OnConnect, this);
     } else {
         if (FInterfaceType == mbiRS485) AddLog(QStringLiteral("Nasłuch RS485 aktywny"));
         else if (FInterfaceType == mbiEthernet) AddLog(QStringLiteral("Nasłuch TCP/IP aktywny"));
         SetState(msIdleSlave);
-        if (OnListen) OnListen(this);
+        Raise(OnListen, this);
     }
 }
 
@@ -173,8 +188,12 @@ void TVexaModbus::PortDisconnected(TCommPort* port)
 {
     AddLog(QStringLiteral("Rozłączono"));
     if (FMode == mbmSlave) {
-        if (OnClientDisconnect) OnClientDisconnect(port);
+        Raise(OnClientDisconnect, port);
         FClientIP.clear();
+    } else if (zorp::states::IsWait(State)) {
+        // A transaction waits for an answer that cannot come: its pass ends it.
+        SchedulePass();
+        if (!InMainLoop) UpdateTimer();
     }
 }
 

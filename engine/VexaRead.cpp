@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "EngineLife.h"
 #include "ModbusFrames.h"
 
 void TVexaModbus::ReadCoils(uint16_t Address, uint8_t Count)
@@ -63,21 +64,20 @@ void TVexaModbus::AcceptRead()
         // Coils for which the response carries no bit read as False.
         const std::vector<bool> coils = zorp::UnpackBits(data.data(), data.size(), FCoilsCount);
         FCoilsCount = 0;
-        if (OnReadCoils) OnReadCoils(this, FDeviceID, FMemAddress, static_cast<uint16_t>(coils.size()), coils);
+        Raise(OnReadCoils, this, FDeviceID, FMemAddress, static_cast<uint16_t>(coils.size()), coils);
         break;
     }
     case msWaitForReadDiscreteInputs:
-        if (OnReadDiscreteInputs) OnReadDiscreteInputs(this, FDeviceID, FMemAddress, FDataCount, data);
+        Raise(OnReadDiscreteInputs, this, FDeviceID, FMemAddress, FDataCount, data);
         break;
     case msWaitForReadHoldingRegs:
-        if (FValueType == vtNone && OnReadHoldingRegs) OnReadHoldingRegs(this, FDeviceID, FMemAddress, FDataCount, data);
+        if (FValueType == vtNone) Raise(OnReadHoldingRegs, this, FDeviceID, FMemAddress, FDataCount, data);
         break;
     case msWaitForReadInputRegs:
-        if (FValueType == vtNone && OnReadInputRegs) OnReadInputRegs(this, FDeviceID, FMemAddress, FDataCount, data);
+        if (FValueType == vtNone) Raise(OnReadInputRegs, this, FDeviceID, FMemAddress, FDataCount, data);
         break;
     case msWaitForReadFileRecord:
-        if (FValueType == vtNone && OnReadFileRecord)
-            OnReadFileRecord(this, FDeviceID, FFileNumber, FMemAddress, FDataCount, data);
+        if (FValueType == vtNone) Raise(OnReadFileRecord, this, FDeviceID, FFileNumber, FMemAddress, FDataCount, data);
         break;
     default:
         break;

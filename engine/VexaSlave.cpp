@@ -6,6 +6,7 @@
 #include "VexaModbus.h"
 
 #include "CommPort.h"
+#include "EngineLife.h"
 #include "SlaveFrames.h"
 
 #include <vector>
@@ -16,13 +17,6 @@ zorp::slave::Framing FramingOf(TModbusProtocol p)
 {
     // Only Modbus TCP carries a header; every other protocol is received as RTU.
     return p == mbpTCP ? zorp::slave::Framing::Tcp : zorp::slave::Framing::Rtu;
-}
-
-// Raises an event of the engine; an unset one is skipped.
-template <typename F, typename... Args> void RaiseIfSet(const F& f, Args&&... args)
-{
-    if (f)
-        f(std::forward<Args>(args)...);
 }
 
 } // namespace
@@ -82,12 +76,12 @@ void TVexaModbus::DropBrokenClient()
     ResetReceive();
     if (FComPort)
         FComPort->DropClient();
-    if (OnSlaveRefused) {
-        try {
-            OnSlaveRefused(this, 0, 0);
-        } catch (...) {
-            AddLog(QStringLiteral("Exception: OnSlaveRefused"));
-        }
+    try {
+        Raise(OnSlaveRefused, this, uint8_t(0), uint8_t(0));
+    } catch (const zorp::EngineGone&) {
+        throw;
+    } catch (...) {
+        AddLog(QStringLiteral("Exception: OnSlaveRefused"));
     }
 }
 
@@ -184,18 +178,18 @@ void TVexaModbus::ListeningPass()
             FBuffer.Write(next.data(), next.size());
             DelimitListening();
         }
-        if (event && *event)
-            (*event)(this);
+        if (event)
+            Raise(*event, this);
         if (wrote) {
             if (r.fc == 23)
-                RaiseIfSet(OnSlaveWrite, this, r.fc, r.a2, r.w2);
+                Raise(OnSlaveWrite, this, r.fc, r.a2, r.w2);
             else if (r.fc == 15 || r.fc == 16)
-                RaiseIfSet(OnSlaveWrite, this, r.fc, r.a, r.w);
+                Raise(OnSlaveWrite, this, r.fc, r.a, r.w);
             else
-                RaiseIfSet(OnSlaveWrite, this, r.fc, r.a, uint16_t(1));
+                Raise(OnSlaveWrite, this, r.fc, r.a, uint16_t(1));
         }
         if (refused)
-            RaiseIfSet(OnSlaveRefused, this, r.fc, r.exceptionCode);
+            Raise(OnSlaveRefused, this, r.fc, r.exceptionCode);
     }
     DisconnectCheck();
 }
@@ -351,13 +345,13 @@ void TVexaModbus::PortClientAccepted(TCommPort* port, const uint8_t Address[4], 
     // requests (with several masters at once each has a buffer of its own).
     if (FServing < 0)
         ResetReceive();
-    if (OnClientConnect) {
-        // This runs inside the port object's notification: a handler's
-        // exception must not travel on into the event loop.
-        try {
-            OnClientConnect(port, FClientIP);
-        } catch (...) {
-            AddLog(QStringLiteral("Exception: OnClientConnect"));
-        }
+    // This runs inside the port object's notification: a handler's
+    // exception must not travel on into the event loop.
+    try {
+        Raise(OnClientConnect, port, FClientIP);
+    } catch (const zorp::EngineGone&) {
+        throw;
+    } catch (...) {
+        AddLog(QStringLiteral("Exception: OnClientConnect"));
     }
 }

@@ -7,28 +7,12 @@
 #include <functional>
 
 #include "CommPort.h"
+#include "EngineLife.h"
 #include "LineTimer.h"
 #include "ModbusFrames.h"
 #include "VexaStates.h"
 
 using namespace zorp::states;
-
-namespace {
-
-// Clears the pass guard however the pass ends (a handler may throw), and
-// lets the timer follow the state the pass left behind.
-template <typename F> struct PassGuard {
-    bool& flag;
-    F atEnd;
-    ~PassGuard()
-    {
-        flag = false;
-        try { atEnd(); } catch (...) {}
-    }
-};
-template <typename F> PassGuard(bool&, F) -> PassGuard<F>;
-
-} // namespace
 
 void TVexaModbus::ResetReceive()
 {
@@ -37,6 +21,7 @@ void TVexaModbus::ResetReceive()
     FFrameCompleted = false;
     FFrameStarts.clear();
     FEchoPending = false;
+    FEchoHeld = false;
     if (FSilenceTimer) FSilenceTimer->Cancel();
 }
 
@@ -57,7 +42,20 @@ void TVexaModbus::StateMachine()
 {
     if (InMainLoop) return;
     InMainLoop = true;
-    PassGuard guard{InMainLoop, [this] { UpdateTimer(); }};
+    // Clears the pass guard however the pass ends (a handler may throw), and
+    // lets the timer follow the state the pass left behind; a handler that
+    // destroyed the engine leaves nothing to clear.
+    LifeFrame life(this);
+    struct PassGuard {
+        TVexaModbus* e;
+        const LifeFrame& life;
+        ~PassGuard()
+        {
+            if (life.dead) return;
+            e->InMainLoop = false;
+            try { e->UpdateTimer(); } catch (...) {}
+        }
+    } guard{this, life};
 
     switch (State) {
     case msNone:
@@ -112,7 +110,7 @@ void TVexaModbus::OpeningPass()
             } else if (FInterfaceType == mbiEthernet) {
                 FComPort->DeviceLayer = dlTcp;
                 FComPort->WsMode = slave ? wsServer : wsClient;
-                FComPort->WsMaxClients = slave && FProtocol == mbpTCP ? FMaxClients : 1;
+                FComPort->WsMaxClients = slave ? FMaxClients : 1;
                 FComPort->WsAddress = FEthIP;
                 FComPort->WsPort = QString::number(FEthPort);
                 // A host that never answers is given up after the time-out,
@@ -131,11 +129,15 @@ void TVexaModbus::OpeningPass()
             FOpeningException = nullptr;
             try {
                 FComPort->SetOpen(true);
+            } catch (const zorp::EngineGone&) {
+                throw;
             } catch (...) {
                 FOpening = false;
                 throw;
             }
             FOpening = false;
+        } catch (const zorp::EngineGone&) {
+            throw;
         } catch (...) {
             failed = true;
         }
@@ -163,6 +165,14 @@ void TVexaModbus::RequestPass()
     }
     ResetReceive();
     const TMachineStates request = State;
+    // Unit 0 is the broadcast address: every slave carries out a write sent
+    // to it and none answers, so a read can never be answered.
+    FBroadcast = FDeviceID == 0 && IsAckWait(WaitOf(request));
+    if (FDeviceID == 0 && !FBroadcast && FConnected && PortIsOpen()) {
+        Fail(17, msIdle);
+        DisconnectCheck();
+        return;
+    }
     if (FConnected && PortIsOpen()) {
         switch (request) {
         case msReadCoils:
@@ -219,9 +229,22 @@ void TVexaModbus::WaitPass()
     const TMachineStates wait = State;
     const bool read = IsReadWait(wait);
     const uint32_t elapsed = zorp::GetTickCount() - FTimeout; // wraps correctly
+    if (FBroadcast) {
+        BroadcastWait(elapsed);
+        return;
+    }
     const bool timedOut = elapsed > FFixedTimeout;
+    // The one copy of a single write that came was its acknowledgement.
+    if (timedOut) TakeHeldEcho();
 
     bool takeTimeout = !FFrameCompleted && timedOut;
+    if (!FFrameCompleted && !PortIsOpen()) {
+        // The peer closed the connection (the port closed itself): no answer
+        // can come any more, so the transaction ends now as a lost link.
+        Fail(16, msDisconnect);
+        DisconnectCheck();
+        return;
+    }
     if (FFrameCompleted) {
         const bool tcp = zorp::IsTcpFraming(FProtocol);
         const uint8_t fc = FunctionOf(wait);
@@ -238,7 +261,10 @@ void TVexaModbus::WaitPass()
             takeTimeout = timedOut;
             break;
         case zorp::Verdict::Ignore:
-            // An exception code without a report: keep waiting, time-out afresh.
+            // An exception code without a report now: keep waiting, time-out
+            // afresh. Busy (06) and acknowledge (05) are what the transaction
+            // ends in should no retry be left.
+            if (r.code) FRetriedError = r.code;
             ResetReceive();
             break;
         case zorp::Verdict::Report:
@@ -260,9 +286,23 @@ void TVexaModbus::WaitPass()
             ++FCounterTry;
             SetState(RequestOf(wait));
         } else {
-            Fail(4, msIdle);
+            Fail(FRetriedError ? FRetriedError : 4, msIdle);
         }
     }
+    DisconnectCheck();
+}
+
+void TVexaModbus::BroadcastWait(uint32_t elapsed)
+{
+    // Nothing answers a broadcast: whatever arrives (an echo, another
+    // master's traffic) is dropped, and once the slaves have had the
+    // turnaround delay to carry the write out, it is done.
+    if (FFrameCompleted || FBuffer.Size()) {
+        FBuffer.Clear();
+        FFrameCompleted = false;
+        FFrameStarts.clear();
+    }
+    if (elapsed > FBroadcastDelay) AcceptAck();
     DisconnectCheck();
 }
 
@@ -280,7 +320,7 @@ void TVexaModbus::ClosingPass()
     FValueType = vtNone;
     AddLog(QStringLiteral("Rozłączenie"));
     FConnected = false;
-    if (OnDisconnect) OnDisconnect(this);
+    Raise(OnDisconnect, this);
 }
 
 void TVexaModbus::SystemErrorPass()

@@ -25,6 +25,24 @@ inline TMachineStates RequestOf(TMachineStates wait)
     }
 }
 
+// Wait state of each request state.
+inline TMachineStates WaitOf(TMachineStates request)
+{
+    switch (request) {
+    case msReadCoils: return msWaitForReadCoils;
+    case msReadDiscreteInputs: return msWaitForReadDiscreteInputs;
+    case msReadHoldingRegs: return msWaitForReadHoldingRegs;
+    case msReadInputRegs: return msWaitForReadInputRegs;
+    case msWriteSingleReg: return msWaitForWriteSingleReg;
+    case msWriteMultiRegs: return msWaitForWriteMultiRegs;
+    case msWriteSingleCoil: return msWaitForWriteSingleCoil;
+    case msWriteMultiCoils: return msWaitForWriteMultiCoils;
+    case msReadFileRecord: return msWaitForReadFileRecord;
+    case msWriteSingleSpecialReg: return msWaitForWriteSingleSpecialReg;
+    default: return request;
+    }
+}
+
 // States whose pass sends a request and moves to its wait state.
 inline bool IsRequest(TMachineStates s)
 {

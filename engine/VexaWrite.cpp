@@ -9,14 +9,14 @@
 #include <QTimer>
 
 #include "CommPort.h"
+#include "EngineLife.h"
 #include "ModbusFrames.h"
 
 void TVexaModbus::WriteSingleCoil(uint16_t Address, bool Value, bool Wait)
 {
     if (!FConnected) return;
     FSendConfirm = false;
-    Arm(msWriteSingleCoil, Address, Value ? 0xFF00 : 0x0000);
-    if (Wait) WaitForCoilConfirm();
+    if (Arm(msWriteSingleCoil, Address, Value ? 0xFF00 : 0x0000) && Wait) WaitForCoilConfirm();
 }
 
 void TVexaModbus::SetSingleRelay(uint8_t RelayNo, bool State)
@@ -55,8 +55,7 @@ bool TVexaModbus::WriteMultiCoils(uint16_t Address, uint16_t Count, const std::v
     FSendConfirm = false;
     FCoilsCount = static_cast<uint8_t>(Count);
     FByteValues = zorp::PackBits(Values, Count);
-    Arm(msWriteMultiCoils, Address, static_cast<uint16_t>((Count + 7) / 8));
-    if (Wait) WaitForCoilConfirm();
+    if (Arm(msWriteMultiCoils, Address, static_cast<uint16_t>((Count + 7) / 8)) && Wait) WaitForCoilConfirm();
     return true;
 }
 
@@ -68,20 +67,20 @@ void TVexaModbus::AcceptAck()
     switch (wait) {
     case msWaitForWriteSingleCoil:
         FSendConfirm = true;
-        if (OnWriteSingleCoil) OnWriteSingleCoil(this);
+        Raise(OnWriteSingleCoil, this);
         break;
     case msWaitForWriteMultiCoils:
         FSendConfirm = true;
-        if (OnWriteMultiCoils) OnWriteMultiCoils(this);
+        Raise(OnWriteMultiCoils, this);
         break;
     case msWaitForWriteSingleReg:
-        if (OnWriteSingleReg) OnWriteSingleReg(this);
+        Raise(OnWriteSingleReg, this);
         break;
     case msWaitForWriteMultiRegs:
-        if (OnWriteMultiRegs) OnWriteMultiRegs(this);
+        Raise(OnWriteMultiRegs, this);
         break;
     case msWaitForWriteSingleSpecialReg:
-        if (OnWriteSingleSpecialReg) OnWriteSingleSpecialReg(this);
+        Raise(OnWriteSingleSpecialReg, this);
         break;
     default:
         break;

@@ -8,6 +8,7 @@
 #include "CommPort.h"
 #include "ErrorText.h"
 #include "ModbusFrames.h"
+#include "SerialPorts.h"
 #include "VexaModbus.h"
 
 namespace {
@@ -71,10 +72,9 @@ void ConfigureEngine(TVexaModbus& m, const Options& o)
         m.SetInterfaceType(mbiRS485);
         m.SetProtocol(mbpRTU);
         const QString dev = QString::fromStdString(o.device);
-        bool isNumber = false;
-        const int n = dev.startsWith(QLatin1String("COM"), Qt::CaseInsensitive) ? dev.mid(3).toInt(&isNumber) : 0;
-        if (isNumber && n >= 1 && n <= 65535 && dev.mid(3).at(0).isDigit())
-            m.SetComNumber(n);
+        const int n = zorp::ComNumberOfName(dev);
+        if (n != 0)
+            m.SetComNumber(n); // out of range (-1): the opening fails
         else if (m.CommPort())
             m.CommPort()->SetDevicePathOverride(dev);
         m.SetComSpeed(static_cast<int32_t>(o.baud));

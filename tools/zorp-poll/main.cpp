@@ -314,6 +314,8 @@ Options Parse(const QStringList& args)
             o.device = next();
             if (o.device.empty())
                 Usage("empty device");
+            if (zorp::ComNumberOfName(QString::fromStdString(o.device)) < 0)
+                Usage("serial port " + o.device + " is out of range COM1..COM65535");
         } else if (arg == "--baud") {
             o.baud = Number(next(), 1, 100000000, "baud rate");
         } else if (arg == "--parity") {

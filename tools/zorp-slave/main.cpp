@@ -34,6 +34,7 @@
 
 #include "CommPort.h"
 #include "EventLoop.h"
+#include "SerialPorts.h"
 #include "VexaModbus.h"
 
 namespace {
@@ -222,7 +223,8 @@ int main(int argc, char** argv)
         {QStringLiteral("device-id"), QStringLiteral("Read Device Identification objects."),
          QStringLiteral("VENDOR,PRODUCT,REVISION")},
         {QStringLiteral("designed"), QStringLiteral("The engine's designed listening mode instead of a standard slave.")},
-        {QStringLiteral("max-clients"), QStringLiteral("Modbus TCP masters served at the same time (1)."),
+        {QStringLiteral("max-clients"), QStringLiteral("TCP masters served at the same time (1); when all are "
+                                                       "taken, a new one replaces the one idle longest."),
          QStringLiteral("N")},
     });
     p.addHelpOption();
@@ -247,7 +249,14 @@ int main(int argc, char** argv)
         const QString device = p.value(QStringLiteral("serial"));
         mdb.SetInterfaceType(mbiRS485);
         mdb.SetProtocol(mbpRTU);
-        mdb.CommPort()->SetDevicePathOverride(device);
+        // COMn names a port as the tester and zorp-poll do (see "comports.ini").
+        const int com = zorp::ComNumberOfName(device);
+        if (com < 0)
+            Usage(QStringLiteral("serial port %1 is out of range COM1..COM65535").arg(device));
+        if (com > 0)
+            mdb.SetComNumber(com);
+        else
+            mdb.CommPort()->SetDevicePathOverride(device);
         mdb.SetComSpeed(int32_t(ParseNumber(p.value(QStringLiteral("baud")).isEmpty() ? QStringLiteral("9600")
                                                                                        : p.value(QStringLiteral("baud")),
                                             1, 4000000, "--baud")));
@@ -369,6 +378,10 @@ int main(int argc, char** argv)
                      : QStringLiteral("client connected %1").arg(ip));
     };
     mdb.OnClientDisconnect = [&](QObject*) { Say(QStringLiteral("client disconnected")); };
+    mdb.CommPort()->OnWsFull = [&](TCommPort*, const QString& peer, bool replaced) {
+        Say(replaced ? QStringLiteral("closed idle connection of %1 to take a new master").arg(peer)
+                     : QStringLiteral("refused connection of %1: every place is taken and none idle").arg(peer));
+    };
     mdb.OnError = [&](QObject*, int32_t code) {
         if (!announced) {
             const QString target = linkName == QLatin1String("serial")
