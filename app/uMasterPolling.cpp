@@ -57,6 +57,9 @@ void TfrmModbusMaster::btnReadClick(QObject*)
 {
     if (!mdb->Connected())
         return;
+    // Every slave carries out a write to unit 0 and none answers it.
+    if (mdb->DeviceID() == 0)
+        throw EAppError(QStringLiteral("Slave ID 0 is the broadcast address: it can be written to, but not read"));
     // A write is in flight: the engine would drop it for the read, so the
     // read follows its answer instead.
     if (FInFlight == TInFlight::Write) {

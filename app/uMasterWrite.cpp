@@ -122,9 +122,10 @@ void TfrmModbusMaster::mdbWriteFinished(bool ok)
         return;
     }
     // Outside Real time one read shows what the write changed, when the grid
-    // shows the table written and the function box still asks for it.
+    // shows the table written and the function box still asks for it (a
+    // broadcast, to Slave ID 0, cannot be read back).
     const int table = func == 5 || func == 15 ? 1 : 3;
-    if (ok && FShownFunc == table && cbFunc->currentIndex() == table - 1)
+    if (ok && mdb->DeviceID() != 0 && FShownFunc == table && cbFunc->currentIndex() == table - 1)
         QTimer::singleShot(0, this, [this] { RunGuarded([this] { btnReadClick(this); }); });
 }
 

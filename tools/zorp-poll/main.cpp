@@ -414,6 +414,9 @@ Options Parse(const QStringList& args)
         WriteChecks(writeText, given.count, o);
     else if (o.function >= 5)
         Usage("function " + std::to_string(o.function) + " writes: give the values with --write");
+    if (o.function <= 4 && o.unit == 0)
+        Usage("unit 0 is the broadcast address: every slave carries out a write to it and none answers, "
+              "so it cannot be read");
     if (o.count < 0)
         Usage("--count is required");
     const bool registers = o.function == 3 || o.function == 4 || o.function == 6 || o.function == 16;
