@@ -71,7 +71,27 @@ void TCommPort::SetOpen(bool value)
         Close();
     if (!value)
         return;
+    try {
+        OpenDevice();
+    } catch (const std::exception& e) {
+        FLastError = QString::fromLocal8Bit(e.what());
+        throw;
+    }
+    FLastError.clear();
+    FOpen = true;
+    if (OnPortOpen) {
+        try {
+            OnPortOpen(this);
+        } catch (...) {
+            // The opening failed as far as the caller is concerned.
+            Close();
+            throw;
+        }
+    }
+}
 
+void TCommPort::OpenDevice()
+{
     ++FGeneration;
     FInEnd = 0;
     FInPos = 0;
@@ -118,16 +138,6 @@ void TCommPort::SetOpen(bool value)
             throw;
         }
         FTcp = side;
-    }
-    FOpen = true;
-    if (OnPortOpen) {
-        try {
-            OnPortOpen(this);
-        } catch (...) {
-            // The opening failed as far as the caller is concerned.
-            Close();
-            throw;
-        }
     }
 }
 

@@ -101,7 +101,8 @@ public:
     // off) is dropped and the next one can be served: the first probe after
     // WsKeepAliveIdle seconds of silence, then one every WsKeepAliveInterval
     // seconds, the connection given up after WsKeepAliveCount unanswered
-    // probes. WsKeepAliveIdle 0 leaves keep-alive off.
+    // probes; an answer left unacknowledged that long fails the connection
+    // too (TCP_USER_TIMEOUT). WsKeepAliveIdle 0 leaves both off.
     int WsKeepAliveIdle = 10;
     int WsKeepAliveInterval = 2;
     int WsKeepAliveCount = 3;
@@ -163,6 +164,14 @@ public:
     // Tests and tools: use this device path instead of the ComNumber mapping
     // (an empty text restores the mapping).
     void SetDevicePathOverride(const QString& path);
+
+    // The system's reason for the last failure of the port, in English: why
+    // the last opening failed (no such device, permission denied with its
+    // remedy, a host that cannot be resolved), or why an open link failed
+    // (refused, reset, timed out, closed by the peer). Empty after a
+    // successful opening until the link fails.
+    QString LastErrorText() const { return FLastError; }
+    void SetLastError(const QString& text) { FLastError = text; }
 
     // Address and port of the connected TCP peer (client or accepted client).
     QString PeerAddress() const;
@@ -230,6 +239,7 @@ public:
     void PostSelfClose(int code);
 
 private:
+    void OpenDevice(); // the device side of SetOpen(true); throws on failure
     void Close();
     // Room for want more received bytes behind those waiting; returns where they go.
     char* InReserve(qint64 want);
@@ -250,6 +260,7 @@ private:
     bool FOpen = false;
     bool FSelfClosePosted = false;
     QString FDeviceOverride;
+    QString FLastError;
     uint64_t FGeneration = 0; // bumps at every open/close: stale notifications are dropped
     int FQueued = 0;          // notifications posted and not yet run
     bool FReadyRead = false;  // announcing bytes that a ready-read notification brought

@@ -65,7 +65,11 @@ void SerialSide::Open(const SerialSettings& s)
     FDev = new QSerialPort(this);
     FDev->setPortName(s.Path);
     if (!FDev->open(QIODevice::ReadWrite)) {
-        const QString why = FDev->errorString();
+        QString why = FDev->errorString();
+        // The usual reason on Linux, with its usual remedy.
+        if (FDev->error() == QSerialPort::PermissionError)
+            why += QStringLiteral(" (the user may need to be in the \"dialout\" group: "
+                                  "sudo usermod -aG dialout $USER, then log in again)");
         delete FDev;
         FDev = nullptr;
         Fail(QStringLiteral("cannot open serial port %1: %2").arg(s.Path, why));
@@ -154,6 +158,8 @@ void SerialSide::HandleError(int error)
     // closes the device on its next event-loop turn (not inside this
     // signal, which QSerialPort emits from its own notifier).
     FFailed = true;
+    if (FDev)
+        FPort->SetLastError(FDev->errorString());
     FPort->PostSelfClose(error);
 }
 

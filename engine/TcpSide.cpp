@@ -98,6 +98,12 @@ int ConnectionErrorFor(int err, bool server)
     return SocketErrorFor(err);
 }
 
+// The system's text for an error number ("Connection refused").
+QString SystemText(int err)
+{
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
 void CloseFd(int fd)
 {
     if (fd >= 0)
@@ -265,6 +271,7 @@ void TcpSide::OpenClient(const QHostAddress& host, uint16_t port, int connectTim
                 Writable();
                 return;
             }
+            FPort->SetLastError(QStringLiteral("no answer to the connection attempt within %1 ms").arg(FConnectTimer->interval()));
             ClientLost(QAbstractSocket::SocketTimeoutError);
         });
         FConnectTimer->start(connectTimeoutMs);
@@ -281,6 +288,7 @@ void TcpSide::OpenClient(const QHostAddress& host, uint16_t port, int connectTim
     } else {
         // Fails at once (an address that cannot be reached): reported like
         // any later failure, through the event queue.
+        FPort->SetLastError(SystemText(errno));
         LoseLater(SocketErrorFor(errno));
     }
 }
@@ -509,6 +517,12 @@ void TcpSide::ConfigureAccepted(int fd) const
         ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &FKeepIdle, sizeof FKeepIdle);
         ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &FKeepInterval, sizeof FKeepInterval);
         ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &FKeepCount, sizeof FKeepCount);
+        // Probes only go while nothing is unacknowledged: an answer sent to
+        // a master that vanished would be retransmitted for many minutes.
+        // Data unacknowledged for as long as the probes take fails the
+        // connection just as soon.
+        const unsigned userTimeout = unsigned(FKeepIdle + FKeepInterval * FKeepCount) * 1000u;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeout, sizeof userTimeout);
     }
 }
 
@@ -594,6 +608,7 @@ qint64 TcpSide::Write(const char* data, qint64 size)
     if (sent == size)
         return size;
     if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        FPort->SetLastError(SystemText(errno));
         LoseLater(ConnectionErrorFor(errno, FServer != nullptr));
         return -1;
     }
@@ -613,6 +628,7 @@ bool TcpSide::FlushOut()
         if (sent < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK)
                 break;
+            FPort->SetLastError(SystemText(errno));
             ClientLost(ConnectionErrorFor(errno, FServer != nullptr));
             return false;
         }
@@ -633,10 +649,12 @@ void TcpSide::Writable()
         socklen_t length = sizeof err;
         if (::getsockopt(FFd, SOL_SOCKET, SO_ERROR, &err, &length) != 0)
             err = errno;
-        if (err == 0)
+        if (err == 0) {
             Connected();
-        else
+        } else {
+            FPort->SetLastError(SystemText(err));
             ClientLost(SocketErrorFor(err));
+        }
         return;
     }
     FlushOut();
@@ -658,6 +676,7 @@ qint64 TcpSide::ReadStep(qint64 want, bool fromReadyRead, int& error)
     if (got < 0 && (err == EAGAIN || err == EWOULDBLOCK))
         return 0;
     error = got == 0 ? int(QAbstractSocket::RemoteHostClosedError) : ConnectionErrorFor(err, FServer != nullptr);
+    FPort->SetLastError(got == 0 ? QStringLiteral("the peer closed the connection") : SystemText(err));
     return -1;
 }
 

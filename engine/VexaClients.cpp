@@ -103,6 +103,9 @@ void TVexaModbus::ServeWaiting()
             bytes.swap(it->second->waiting);
             ServeBytes(client, bytes.data(), int(bytes.size()));
         }
+        // A pass on the stack (its handler runs the event loop) holds them back.
+        if (!FWaitingOrder.empty() && FServing < 0 && InMainLoop)
+            QTimer::singleShot(10, this, [this] { ServeWaiting(); });
     } catch (const zorp::EngineGone&) {
     } catch (...) {
         zorp::HandleUnhandledException(std::current_exception());

@@ -241,6 +241,12 @@ TEST_F(ConnectionTest, ConnectClearsLogAndCountersEvenWhenTheSlaveIdIsBad)
     ASSERT_EQ(boxes.size(), 3);
     EXPECT_EQ(boxes[2].Text, "Port 70000 is out of range 0..65535.");
     EXPECT_EQ(w->mdb->GetState(), int(msNone));
+    w->rgModbusMode->SetItemIndex(0);
+    w->leCOM->setText("65537"); // its low 16 bits would be COM 1
+    w->btnConnect->click();
+    ASSERT_EQ(boxes.size(), 4);
+    EXPECT_EQ(boxes[3].Text, "COM 65537 is out of range 1..65535.");
+    EXPECT_EQ(w->mdb->GetState(), int(msNone));
     expectConnectedState(false);
 }
 

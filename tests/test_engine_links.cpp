@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QEventLoop>
+#include <QTcpServer>
 #include <QTimer>
 #include <cstring>
 
@@ -190,6 +191,34 @@ TEST_F(Links, ComNumberOutOfRangeIsNotAnotherPort)
         EXPECT_THROW(port.SetOpen(true), ECommPortError);
         EXPECT_FALSE(port.Open());
     }
+}
+
+// The port keeps the system's reason for its last failure.
+TEST_F(Links, PortNamesTheSystemsReason)
+{
+    TCommPort serial;
+    serial.SetDevicePathOverride(QStringLiteral("/nonexistent/zorp-no-such-tty"));
+    EXPECT_THROW(serial.SetOpen(true), ECommPortError);
+    EXPECT_TRUE(serial.LastErrorText().contains(QStringLiteral("No such file or directory")))
+        << serial.LastErrorText().toStdString();
+
+    // A port on 127.0.0.1 that nobody listens on: free a bound one.
+    quint16 closed = 0;
+    {
+        QTcpServer s;
+        ASSERT_TRUE(s.listen(QHostAddress::LocalHost, 0));
+        closed = s.serverPort();
+    }
+    TCommPort tcp;
+    int errors = 0;
+    tcp.OnWsError = [&](TCommPort*, int) { ++errors; };
+    tcp.DeviceLayer = dlTcp;
+    tcp.WsAddress = QStringLiteral("127.0.0.1");
+    tcp.WsPort = QString::number(closed);
+    tcp.SetOpen(true);
+    EXPECT_TRUE(tcp.LastErrorText().isEmpty());
+    ASSERT_TRUE(zorptest::waitUntil([&] { return errors > 0; }));
+    EXPECT_EQ(tcp.LastErrorText(), QStringLiteral("Connection refused"));
 }
 
 } // namespace

@@ -300,7 +300,8 @@ TEST_F(Machine, RemoveEchoDropsAnExactCopyOfTheRequestOnly)
         {"no echo", mbpRTU, true, {"01 03 02 00 07 F9 86"}, "holding"},
         {"echo kept", mbpRTU, false, {"01 03 00 00 00 01 84 0A", "01 03 02 00 07 F9 86"}, "error 7"},
         {"copy with one byte changed", mbpRTU, true, {"01 03 00 00 00 02 C4 0B 01 03 02 00 07 F9 86"}, "error 7"},
-        {"Modbus TCP", mbpTCP, true, {"00 01 00 00 00 06 01 03 00 00 00 01", "00 01 00 00 00 05 01 03 02 00 07"}, "holding"},
+        // Modbus TCP has no echo: nothing of the answer is taken for one.
+        {"Modbus TCP", mbpTCP, true, {"00 01 00 00 00 05 01 03 02 00 07"}, "holding"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -208,6 +208,11 @@ TEST(PollCli, BadArgumentsExitWithTwo)
                                                                      QStringLiteral("--bogus")},
         QStringList{QStringLiteral("--serial"), QStringLiteral("COM1"), QStringLiteral("--parity"), QStringLiteral("X")} +
             base + QStringList{QStringLiteral("--count"), QStringLiteral("1")},
+        // A COM number that does not fit is no other port; unit 0 is never answered.
+        QStringList{QStringLiteral("--serial"), QStringLiteral("COM65537")} + base +
+            QStringList{QStringLiteral("--count"), QStringLiteral("1")},
+        QStringList{QStringLiteral("--tcp"), t, QStringLiteral("--unit"), QStringLiteral("0")} + base +
+            QStringList{QStringLiteral("--count"), QStringLiteral("1")},
     };
     for (const QStringList& args : bad) {
         const auto r = poll(args);
