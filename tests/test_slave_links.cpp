@@ -10,10 +10,6 @@
 #include <memory>
 #include <vector>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "CommPort.h"
 #include "SlaveSupport.h"
 #include "TestSupport.h"
@@ -34,38 +30,6 @@ QByteArray Frame(bool tcp, int tid, const std::vector<int>& pdu)
     for (int v : {tid >> 8, tid & 0xFF, 0, 0, 0, int(pdu.size())}) h.append(char(v));
     return h + f;
 }
-
-// A master on a plain socket, so that it can send from inside an engine
-// handler without running the event loop.
-struct PlainMaster {
-    int fd = -1;
-    QByteArray got;
-    bool Connect(quint16 port)
-    {
-        fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(port);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
-    }
-    void Send(const QByteArray& b) { ASSERT_EQ(::send(fd, b.constData(), size_t(b.size()), 0), b.size()); }
-    // Waits (running the event loop) until n bytes in all have come.
-    QByteArray Take(int n)
-    {
-        zorptest::waitUntil([&] {
-            char buf[256];
-            const ssize_t k = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
-            if (k > 0) got.append(buf, int(k));
-            return got.size() >= n;
-        }, 3000);
-        return got;
-    }
-    ~PlainMaster()
-    {
-        if (fd >= 0) ::close(fd);
-    }
-};
 
 } // namespace
 
@@ -141,22 +105,22 @@ TEST(TcpPlaces, RequestsDuringANestedLoopAreAnswered)
     mdb.CommPort()->WsBindAddress = QStringLiteral("127.0.0.1");
     mdb.Listen();
     ASSERT_TRUE(zorptest::waitUntil([&] { return listening; }));
-    PlainMaster a, b;
+    slavetest::RawClient a, b;
     ASSERT_TRUE(a.Connect(mdb.CommPort()->ServerPort()));
     ASSERT_TRUE(b.Connect(mdb.CommPort()->ServerPort()));
     const QByteArray write = Frame(true, 1, {1, 6, 0, 0, 0, 9});
     int handled = 0;
     mdb.OnWriteSingleReg = [&](QObject*) {
         if (handled++) return;
-        a.Send(Frame(true, 2, {1, 3, 0, 0, 0, 2}));
-        b.Send(Frame(true, 3, {1, 3, 0, 1, 0, 1}));
+        a.Write(Frame(true, 2, {1, 3, 0, 0, 0, 2}));
+        b.Write(Frame(true, 3, {1, 3, 0, 1, 0, 1}));
         QEventLoop loop;
         QTimer::singleShot(300, &loop, &QEventLoop::quit);
         loop.exec();
     };
     zorptest::spin(50); // both connections taken
-    a.Send(write);
-    EXPECT_EQ(Hex(a.Take(12 + 13)), Hex(write + Frame(true, 2, {1, 3, 4, 0, 9, 0, 6})));
-    EXPECT_EQ(Hex(b.Take(11)), Hex(Frame(true, 3, {1, 3, 2, 0, 6})));
+    a.Write(write);
+    EXPECT_EQ(Hex(a.Read(12 + 13)), Hex(write + Frame(true, 2, {1, 3, 4, 0, 9, 0, 6})));
+    EXPECT_EQ(Hex(b.Read(11)), Hex(Frame(true, 3, {1, 3, 2, 0, 6})));
     EXPECT_EQ(handled, 1);
 }
