@@ -87,8 +87,10 @@ void TLinkRecovery::Connected()
     if (!resume) return;
     // After the connect report has returned: the Read of a new cycle.
     QTimer::singleShot(0, FOwner, [w = FOwner] {
-        if (w->cbRealTime->isChecked() && w->FInFlight == TfrmModbusMaster::TInFlight::None)
-            RunGuarded([w] { w->btnReadClick(w->btnRead); });
+        if (!w->cbRealTime->isChecked() || w->FInFlight != TfrmModbusMaster::TInFlight::None) return;
+        // A pause of the old link's cycle would read a second time.
+        w->ReadAgainTimer->stop();
+        RunGuarded([w] { w->btnReadClick(w->btnRead); });
     });
 }
 

@@ -136,7 +136,13 @@ void TfrmModbusMaster::mdbError(QObject*, int32_t ErrorCode)
     if (Recovery)
         Recovery->ErrorReported();
     const int func = FInFlightFunc;
-    const bool keepPolling = FOptions.KeepPollingAfterErrors;
+    // An error that takes the link down (the engine is on its way to closing
+    // it, or has closed it) ends the cycle even with Keep polling: a read
+    // made now would keep the engine from closing and fail at once, again
+    // and again. What follows the link's end is LinkEnded's.
+    const auto state = mdb->GetState();
+    const bool linkEnding = state == msDisconnect || state == msNone || !mdb->Connected();
+    const bool keepPolling = FOptions.KeepPollingAfterErrors && !linkEnding;
     if (was == TInFlight::Read) {
         RecordError(ErrorCode, cbRealTime->isChecked() && !keepPolling);
         if (!StartPendingWrite(keepPolling ? func : 0) && keepPolling)
