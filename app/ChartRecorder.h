@@ -20,6 +20,7 @@
 #include <deque>
 #include <vector>
 
+#include "RegisterKey.h"
 #include "qcustomplot.h"
 
 // The points of a series in key order, at most Capacity of them: a ring
@@ -62,7 +63,12 @@ struct TChartBlock {
 };
 
 struct TChartSeries {
-    int Row = 0;          // grid row (1-based)
+    int Row = 0;          // the owner's handle: the grid row it was chosen on (1-based), unique
+    // What the series records: one register of one unit and function, as
+    // one type; and its name, for when the grid no longer shows it.
+    TRegisterKey Key;
+    QString Name;
+    bool Gap = false;     // a gap was recorded since the last value
     QColor Color;
     bool Step = false;    // a BIT row: drawn as steps
     TChartPoints Points{1};

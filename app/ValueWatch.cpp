@@ -11,6 +11,8 @@
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
+#include <algorithm>
+#include <limits>
 #include <vector>
 
 #include "AppErrors.h"
@@ -89,7 +91,7 @@ TfrmChart* TValueWatch::Chart()
 {
     if (!FChart) {
         FChart = new TfrmChart(Recorder, FOwner);
-        FChart->SeriesName = [this](int row) { return RowName(row); };
+        FChart->SeriesName = [this](int handle) { return SeriesName(handle); };
         FChart->OnRemove = [this](int row) { RemoveRow(row); };
         FChart->SeriesChanged();
     }
@@ -114,16 +116,62 @@ bool TValueWatch::CanPlotRow(int Row) const
 
 void TValueWatch::PlotRow(int Row)
 {
-    if (!Recorder.Contains(Row)) {
-        if (!CanPlotRow(Row))
-            throw EAppError(QStringLiteral("Only rows with a numeric data type or BIT can be plotted"));
+    if (!CanPlotRow(Row))
+        throw EAppError(QStringLiteral("Only rows with a numeric data type or BIT can be plotted"));
+    if (!Plotted(FOwner->KeyOfRow(Row))) {
         if (int(Recorder.Series().size()) >= TChartRecorder::MaxSeries)
             throw EAppError(QStringLiteral("The chart holds at most %1 rows").arg(TChartRecorder::MaxSeries));
-        const TDataTypeInfo* type = ValueDecoding::FindDataType(FOwner->sgData->CellRef(colDataType, Row));
-        Recorder.Add(Row, QColor(), type->Format == TTypeFormat::Bit);
+        AddSeries(Row, QColor());
         Chart()->SeriesChanged();
     }
     ShowChart();
+}
+
+void TValueWatch::AddSeries(int Row, const QColor& Color)
+{
+    // The row is the handle unless a series of another register has it.
+    int handle = Row;
+    while (Recorder.Contains(handle)) handle = std::max(handle + 1, 65537);
+    const TRegisterKey key = FOwner->KeyOfRow(Row);
+    if (!Recorder.Add(handle, Color, key.Type && key.Type->Format == TTypeFormat::Bit)) return;
+    TChartSeries& s = Recorder.At(int(Recorder.Series().size()) - 1);
+    s.Key = key;
+    s.Name = RowName(Row);
+}
+
+bool TValueWatch::Plotted(const TRegisterKey& Key) const
+{
+    for (const TChartSeries& s : Recorder.Series())
+        if (s.Key == Key) return true;
+    return false;
+}
+
+int TValueWatch::CurrentRowOf(const TRegisterKey& Key) const
+{
+    const TReadSource grid = FOwner->GridSource();
+    if (grid.Func != Key.Func || grid.Unit != Key.Unit || grid.Start < 0 || Key.Address < 0) return 0;
+    const int row = grid.RowOfAddress(Key.Address);
+    const TStringGrid* g = FOwner->sgData;
+    if (row >= g->RowCount() || ValueDecoding::FindDataType(g->CellRef(colDataType, row)) != Key.Type) return 0;
+    return row;
+}
+
+int TValueWatch::AnsweredRowOf(const TRegisterKey& Key) const
+{
+    if (!Key.Type) return 0;
+    const int row = FOwner->FFresh.RowOf(Key, Key.Type->Rows);
+    if (row <= 0 || row >= FOwner->sgData->RowCount()) return 0;
+    // The row decodes the register as the key's type.
+    return FOwner->FTypeCache.Find(row, FOwner->sgData->CellRef(colDataType, row)) == Key.Type ? row : 0;
+}
+
+QString TValueWatch::SeriesName(int Handle) const
+{
+    const int i = Recorder.IndexOf(Handle);
+    if (i < 0) return QStringLiteral("Row %1").arg(Handle);
+    const TChartSeries& s = Recorder.Series()[size_t(i)];
+    const int row = CurrentRowOf(s.Key);
+    return row > 0 ? RowName(row) : s.Name;
 }
 
 void TValueWatch::RemoveRow(int Row)
@@ -147,10 +195,8 @@ QString TValueWatch::RowName(int Row) const
 
 QList<int> TValueWatch::LogRows() const
 {
-    QList<int> rows;
-    for (const TChartSeries& s : Recorder.Series()) rows.append(s.Row);
-    if (!rows.isEmpty()) return rows;
     const TStringGrid* g = FOwner->sgData;
+    QList<int> rows;
     for (int r = 1; r < g->RowCount(); ++r)
         if (ValueDecoding::FindDataType(g->CellRef(colDataType, r))) rows.append(r);
     return rows;
@@ -160,16 +206,26 @@ bool TValueWatch::Logging() const { return Logger->Active(); }
 
 void TValueWatch::StartLogging(const QString& FileName)
 {
-    const QList<int> rows = LogRows();
-    if (rows.isEmpty()) throw EAppError(QStringLiteral("No row has a data type to log"));
+    // The chart's registers, or else every typed row's.
+    std::vector<TRegisterKey> keys;
     QStringList headers;
-    for (int r : rows) headers.append(RowName(r));
+    for (const TChartSeries& s : Recorder.Series()) {
+        keys.push_back(s.Key);
+        headers.append(SeriesName(s.Row));
+    }
+    if (keys.empty()) {
+        for (int r : LogRows()) {
+            keys.push_back(FOwner->KeyOfRow(r));
+            headers.append(RowName(r));
+        }
+    }
+    if (keys.empty()) throw EAppError(QStringLiteral("No row has a data type to log"));
     QString error;
     if (!Logger->Start(FileName, headers, error)) {
         UpdateLogAction();
         throw EAppError(error);
     }
-    FLogRows = rows;
+    FLogKeys = std::move(keys);
     LogFile = FileName;
     UpdateLogAction();
 }
@@ -222,19 +278,32 @@ void TValueWatch::ResponseShown()
     if (!plot && !log) return;
     // The clock without the local time's conversions, which only the log needs.
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    // A series and a log column follow their register: the row that shows
+    // it in this answer, if any; a register this answer did not read gets a
+    // gap (one, until it is read again) and an empty cell.
     if (plot) {
         const double key = double(now) / 1000.0;
-        const auto& series = Recorder.Series();
-        for (size_t i = 0; i < series.size(); ++i) {
-            const int r = series[i].Row;
-            if (r < rows) Recorder.Record(int(i), key, g->CellRef(colValue, r));
+        const int n = int(Recorder.Series().size());
+        for (int i = 0; i < n; ++i) {
+            TChartSeries& s = Recorder.At(i);
+            const int r = AnsweredRowOf(s.Key);
+            if (r > 0) {
+                s.Gap = false;
+                Recorder.Record(i, key, g->CellRef(colValue, r));
+            } else if (!s.Gap && !s.Points.empty()) {
+                s.Gap = true;
+                Recorder.RecordNumber(i, key, std::numeric_limits<double>::quiet_NaN());
+            }
         }
         if (FChart) FChart->DataAdded();
     }
     if (log) {
         std::vector<QStringView> values;
-        values.reserve(size_t(FLogRows.size()));
-        for (int r : FLogRows) values.push_back(r < rows ? QStringView(g->CellRef(colValue, r)) : QStringView());
+        values.reserve(FLogKeys.size());
+        for (const TRegisterKey& k : FLogKeys) {
+            const int r = AnsweredRowOf(k);
+            values.push_back(r > 0 && r < rows ? QStringView(g->CellRef(colValue, r)) : QStringView());
+        }
         Logger->WriteRow(QDateTime::fromMSecsSinceEpoch(now), values.data(), int(values.size()));
     }
 }
@@ -242,8 +311,11 @@ void TValueWatch::ResponseShown()
 void TValueWatch::SaveProfile(zorp::TIniFile& Ini) const
 {
     QStringList rows, colors;
+    // The rows of the registers in the layout saved; others cannot come back.
     for (const TChartSeries& s : Recorder.Series()) {
-        rows.append(QString::number(s.Row));
+        const int row = CurrentRowOf(s.Key);
+        if (row <= 0) continue;
+        rows.append(QString::number(row));
         colors.append(s.Color.name());
     }
     // A profile made without the chart stays as the designed format has it;
@@ -268,8 +340,7 @@ void TValueWatch::LoadProfile(const zorp::TIniFile& Ini)
         if (!ok || !CanPlotRow(row)) continue;
         QColor color;
         if (i < colors.size()) color = QColor::fromString(colors[i].trimmed());
-        const TDataTypeInfo* type = ValueDecoding::FindDataType(FOwner->sgData->CellRef(colDataType, row));
-        Recorder.Add(row, color, type->Format == TTypeFormat::Bit);
+        if (!Plotted(FOwner->KeyOfRow(row))) AddSeries(row, color);
     }
     const QString file = Ini.ReadString(kChart, QStringLiteral("LogFile"), QString());
     if (Ini.ValueExists(kChart, QStringLiteral("LogFile"))) LogFile = file;

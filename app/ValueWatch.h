@@ -14,6 +14,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <vector>
 
 #include "ChartRecorder.h"
 #include "ChartWindow.h"
@@ -46,19 +47,26 @@ public:
     // Whether a row's Value is a number that can be plotted: a signed,
     // unsigned, floating-point or BIT row (not a continuation row).
     bool CanPlotRow(int Row) const;
-    // Adds the row's series and shows the chart; a row already plotted is
-    // only shown. Throws EAppError for a row that cannot be plotted or
+    // Adds a series for the register the row stands for (KeyOfRow) and
+    // shows the chart; a register already plotted is only shown. Throws EAppError for a row that cannot be plotted or
     // when the chart is full.
     void PlotRow(int Row);
     // Removes the series of Row; 0 removes all.
     void RemoveRow(int Row);
     // "Address N" for a row without a Description.
     QString RowName(int Row) const;
+    // The name of the series with handle Handle: its row's name while the
+    // grid shows its register, else the name it was given.
+    QString SeriesName(int Handle) const;
+    // The grid row that stands for Key now (the function box, the Slave ID
+    // and the Address column), or 0.
+    int CurrentRowOf(const TRegisterKey& Key) const;
+    bool Plotted(const TRegisterKey& Key) const;
 
-    // The rows a log takes: the chart's rows, or else every typed row.
+    // Every typed row: what a log takes when no series is plotted.
     QList<int> LogRows() const;
-    // Starts logging LogRows() to FileName; throws EAppError when the file
-    // cannot be written.
+    // Starts logging the chart's registers, or else those of LogRows(), to
+    // FileName; throws EAppError when the file cannot be written.
     void StartLogging(const QString& FileName);
     void StopLogging();
     bool Logging() const;
@@ -73,10 +81,15 @@ public:
     void LoadProfile(const zorp::TIniFile& Ini);
 
 private:
+    // Adds a series for the register of grid row Row.
+    void AddSeries(int Row, const QColor& Color);
     void LoggingFailed(const QString& Message);
     void UpdateLogAction();
     TfrmModbusMaster* FOwner;
     QPointer<TfrmChart> FChart;
     QFileDialog* FLogDialog = nullptr;
-    QList<int> FLogRows;
+    // The registers the log's columns belong to.
+    std::vector<TRegisterKey> FLogKeys;
+    // The row that shows Key's value from the last answer, or 0.
+    int AnsweredRowOf(const TRegisterKey& Key) const;
 };

@@ -29,6 +29,7 @@
 #include "GroupBox.h"
 #include "CommLog.h"
 #include "LabeledEdit.h"
+#include "LinkRecovery.h"
 #include "PaintPacer.h"
 #include "RadioGroup.h"
 #include "StatusBar.h"
@@ -146,6 +147,8 @@ TfrmModbusMaster::TfrmModbusMaster(QWidget* parent)
     setMinimumSize(minClient.width(), minClient.height() + MenuHeight());
     LayoutControls();
     ValueWatch = new TValueWatch(this);
+    Recovery = new TLinkRecovery(this);
+    StaleMarkingCreate();
     RunGuarded([this] { FormCreate(this); });
 }
 

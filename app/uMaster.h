@@ -22,6 +22,7 @@
 #include <optional>
 #include <vector>
 
+#include "GridFreshness.h"
 #include "ModbusTypes.h"
 #include "TesterOptions.h"
 #include "ValueDecoding.h"
@@ -53,6 +54,7 @@ namespace zorp {
 class TIniFile;
 }
 class TfrmWriteValue;
+class TLinkRecovery;
 
 class TfrmModbusMaster : public QWidget {
     Q_OBJECT
@@ -356,6 +358,46 @@ public:
     void ShowBitData();
     void sgDataMouseDown(QObject* Sender, Qt::MouseButton Button, Qt::KeyboardModifiers Shift, int X, int Y);
     void MarkContinuationRows();
+
+    // ---- old values, the unit of each read (uMasterStale.cpp) -------------------
+    // Which rows show what the last read returned for the address beside them.
+    TGridFreshness FFresh;
+    // The first address the Address column shows (FillAddresses); -1: none yet.
+    int64_t FAddressStart = -1;
+    // The Slave ID field as read for the last read; read again after a change.
+    std::optional<int> FSlaveIdField;
+    void StaleMarkingCreate();
+    // The Slave ID field as a unit: throws EAppError when it is not an
+    // integer from 0 to 255.
+    int SlaveIdField();
+    // What the grid asks for now: function box, Slave ID, Address column.
+    TReadSource GridSource();
+    void GridSourceChanged();
+    // A read answered with Items items (registers, coils or inputs).
+    void ReadAnswered(int Func, uint8_t Unit, uint16_t Addr, int Items);
+    // Every value shown is old from now on.
+    void ReadsEnded(TGridFreshness::TCause Cause);
+    // Whether a cell shows an old value (drawn grey and italic); Span: the
+    // rows the row's Value reads.
+    bool CellIsOld(int ACol, int ARow, int Span) const;
+    bool CellIsOld(int ACol, int ARow);
+    // The tooltip of an old value: what it was read as and when; empty for
+    // a fresh or empty cell.
+    QString OldValueHint(int ACol, int ARow);
+    // The text colour of old values: grey, apart from the designed black on
+    // both group colours.
+    static QColor OldValueColor() { return QColor(128, 128, 128); }
+    // The register a row stands for now: unit, function, address, type.
+    TRegisterKey KeyOfRow(int Row);
+    // Which of the four read functions cbFunc's text names (0 to 3, -1: none).
+    int ChosenFunc();
+
+    // ---- lost links (LinkRecovery.h) ---------------------------------------------
+    TLinkRecovery* Recovery = nullptr;
+    // Disconnect was pressed: the disconnect report that follows is no lost link.
+    bool FUserDisconnect = false;
+    // The link ended without the user asking.
+    void LinkEnded();
 
     // ---- helpers -------------------------------------------------------------
     // Panels 1 to 3 from the three counters.

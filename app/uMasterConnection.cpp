@@ -4,14 +4,17 @@
 // window's edit boxes.
 #include "uMaster.h"
 
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QPushButton>
 #include <QTimer>
+#include <utility>
 
 #include "AppErrors.h"
 #include "CommPort.h"
 #include "CommLog.h"
 #include "LabeledEdit.h"
+#include "LinkRecovery.h"
 #include "RadioGroup.h"
 #include "SerialPortsDialog.h"
 #include "StatusBar.h"
@@ -37,6 +40,8 @@ bool isDigit(char16_t c)
 
 void TfrmModbusMaster::btnConnectClick(QObject*)
 {
+    Recovery->Cancel();
+    FUserDisconnect = false;
     REComm->Clear();
 
     FPolls = 0;
@@ -83,18 +88,15 @@ void TfrmModbusMaster::btnConnectClick(QObject*)
     default: break; // no mode selected: the engine keeps its settings
     }
 
-    const int id = StrToInt(leSlaveID->text());
-    // A device address is one byte; the low bits of a larger number would
-    // address another device on the bus, so such a value is refused.
-    if (id < 0 || id > 255)
-        throw EAppError(QStringLiteral("Slave ID %1 is out of range 0..255").arg(id));
-    mdb->SetDeviceID(static_cast<uint8_t>(id));
+    mdb->SetDeviceID(static_cast<uint8_t>(SlaveIdField()));
 
     mdb->Connect();
 }
 
 void TfrmModbusMaster::btnDisconnectClick(QObject*)
 {
+    FUserDisconnect = true;
+    Recovery->Cancel();
     mdb->Disconnect();
 }
 
@@ -110,6 +112,8 @@ void TfrmModbusMaster::mdbConnect(QObject*)
     default: break;
     }
     FLinkUp = true;
+    FUserDisconnect = false;
+    Recovery->Connected();
     btnConnect->setEnabled(false);
     btnDisconnect->setEnabled(true);
     gbComm->setEnabled(false);
@@ -128,9 +132,23 @@ void TfrmModbusMaster::mdbDisconnect(QObject*)
     }
     FLinkUp = false;
     ResetTransactions();
+    ReadsEnded(TGridFreshness::TCause::LinkClosed);
     btnConnect->setEnabled(true);
     btnDisconnect->setEnabled(false);
     gbComm->setEnabled(true);
+    if (!std::exchange(FUserDisconnect, false))
+        LinkEnded();
+}
+
+void TfrmModbusMaster::LinkEnded()
+{
+    const bool polling = cbRealTime->isChecked();
+    if (FOptions.KeepPollingAfterErrors) {
+        Recovery->LinkEnded(polling);
+    } else if (polling) {
+        // The cycle ended with the link: the box no longer claims it runs.
+        cbRealTime->setChecked(false);
+    }
 }
 
 // A transport error (a reset, aborted or timed-out connection, a failing
@@ -154,9 +172,11 @@ void TfrmModbusMaster::CheckLinkLost()
     sBar->SetPanelText(0, LinkLostText());
     FLinkUp = false;
     ResetTransactions();
+    ReadsEnded(TGridFreshness::TCause::LinkClosed);
     btnConnect->setEnabled(true);
     btnDisconnect->setEnabled(false);
     gbComm->setEnabled(true);
+    LinkEnded();
 }
 
 QString TfrmModbusMaster::LinkLostText() const

@@ -60,6 +60,9 @@ public:
     }
     QFont Regular, Bold;
     QFontMetrics RegularMetrics{QFont()}, BoldMetrics{QFont()};
+    // Old values (see uMasterStale.cpp) are drawn in italics.
+    QFont RegularItalic, BoldItalic;
+    QFontMetrics RegularItalicMetrics{QFont()}, BoldItalicMetrics{QFont()};
 
 private:
     void Update(const QFont& f)
@@ -73,6 +76,12 @@ private:
         Bold.setBold(true);
         RegularMetrics = QFontMetrics(Regular);
         BoldMetrics = QFontMetrics(Bold);
+        RegularItalic = Regular;
+        RegularItalic.setItalic(true);
+        BoldItalic = Bold;
+        BoldItalic.setItalic(true);
+        RegularItalicMetrics = QFontMetrics(RegularItalic);
+        BoldItalicMetrics = QFontMetrics(BoldItalic);
     }
     bool FValid = false;
     QFont FBase;
@@ -87,6 +96,8 @@ void TfrmModbusMaster::FillAddresses()
     const int64_t start = StrToInt(leStartAddress->text());
     const int rows = sgData->RowCount();
     for (int r = 1; r < rows; ++r) sgData->SetCells(colAddress, r, ValueDecoding::SignedText(start + r - 1));
+    FAddressStart = start;
+    GridSourceChanged();
 }
 
 void TfrmModbusMaster::UpdateRowColors()
@@ -116,16 +127,20 @@ void TfrmModbusMaster::sgDataDrawCell(QObject*, QPainter& Canvas, int ACol, int 
     // Control characters of ASCII texts (the Data [ASCII] column and the
     // Value of a row typed ASCII) are drawn as dots.
     bool ascii = false;
+    int span = 1;
     if (ARow != 0 && ACol == colAscii) {
         ascii = true;
     } else if (ARow != 0 && ACol == colValue) {
         const TDataTypeInfo* type = FTypeCache.Find(ARow, sgData->CellRef(colDataType, ARow));
         ascii = type && type->Format == TTypeFormat::RawAscii;
+        if (type) span = type->Rows;
     }
     const QString text = ascii ? ValueDecoding::AsciiDisplayText(cell) : cell;
 
     const bool bold = ARow == 0 || ACol <= colHex;
-    const QFontMetrics& fm = bold ? fonts.BoldMetrics : fonts.RegularMetrics;
+    const bool old = CellIsOld(ACol, ARow, span);
+    const QFontMetrics& fm = old ? (bold ? fonts.BoldItalicMetrics : fonts.RegularItalicMetrics)
+                                 : (bold ? fonts.BoldMetrics : fonts.RegularMetrics);
     const int W = Rect.width();
     const int H = Rect.height();
     const int tw = fm.horizontalAdvance(text);
@@ -146,8 +161,13 @@ void TfrmModbusMaster::sgDataDrawCell(QObject*, QPainter& Canvas, int ACol, int 
     }
     const int y = (H - th) / 2;
 
-    Canvas.setFont(bold ? fonts.Bold : fonts.Regular);
-    Canvas.setPen(sgData->palette().color(QPalette::Text));
+    if (old) {
+        Canvas.setFont(bold ? fonts.BoldItalic : fonts.RegularItalic);
+        Canvas.setPen(OldValueColor());
+    } else {
+        Canvas.setFont(bold ? fonts.Bold : fonts.Regular);
+        Canvas.setPen(sgData->palette().color(QPalette::Text));
+    }
     Canvas.drawText(Rect.left() + x, Rect.top() + y + fm.ascent(), text);
 }
 

@@ -14,6 +14,7 @@
 
 #include "AppErrors.h"
 #include "LabeledEdit.h"
+#include "LinkRecovery.h"
 #include "StringGrid.h"
 #include "VexaModbus.h"
 
@@ -69,17 +70,8 @@ void TfrmModbusMaster::btnReadClick(QObject*)
     ++FPolls;
     ShowCounters();
 
-    // The function the text of cbFunc names: looked up again only when the
-    // text changed (the combo box tells), not on every poll.
-    if (FFuncChoice < -1) {
-        const QString func = cbFunc->currentText();
-        FFuncChoice = -1;
-        for (int i = 0; i < 4 && FFuncChoice < 0; ++i)
-            if (func == kFuncTexts[i])
-                FFuncChoice = i;
-    }
     // No item chosen: the poll is counted, nothing is sent.
-    const int i = FFuncChoice;
+    const int i = ChosenFunc();
     if (i < 0)
         return;
     if (!FReadCountField)
@@ -88,6 +80,9 @@ void TfrmModbusMaster::btnReadClick(QObject*)
         FReadAddressField = StrToInt(leStartAddress->text());
     const int count = *FReadCountField;
     const int address = *FReadAddressField;
+    // Every read asks the unit the Slave ID field names now, not the one it
+    // named at Connect.
+    const int unit = SlaveIdField();
     // Refused rather than cut to the low bits, which would read other
     // items than the ones asked for.
     if (count < 0 || count > kMaxCount)
@@ -97,6 +92,7 @@ void TfrmModbusMaster::btnReadClick(QObject*)
             QStringLiteral("Start Address %1 is out of range (0 to %2)").arg(address).arg(kMaxAddress));
     const auto a = static_cast<uint16_t>(address);
     const auto n = static_cast<uint8_t>(count);
+    mdb->SetDeviceID(static_cast<uint8_t>(unit));
     FInFlight = TInFlight::Read;
     FInFlightFunc = i + 1;
     FReadAddress = address;
@@ -117,13 +113,39 @@ void TfrmModbusMaster::btnReadClick(QObject*)
     }
 }
 
+int TfrmModbusMaster::ChosenFunc()
+{
+    // The function the text of cbFunc names: looked up again only when the
+    // text changed (the combo box tells), not on every poll.
+    if (FFuncChoice < -1) {
+        const QString func = cbFunc->currentText();
+        FFuncChoice = -1;
+        for (int i = 0; i < 4 && FFuncChoice < 0; ++i)
+            if (func == kFuncTexts[i])
+                FFuncChoice = i;
+    }
+    return FFuncChoice;
+}
+
 void TfrmModbusMaster::mdbError(QObject*, int32_t ErrorCode)
 {
     ++FErrors;
     ShowCounters();
     const TInFlight was = std::exchange(FInFlight, TInFlight::None);
+    // What the grid shows was not read again: it is old from now on (a
+    // failed write leaves the last read as current as it was).
+    if (was != TInFlight::Write)
+        ReadsEnded(TGridFreshness::TCause::ReadFailed);
+    if (Recovery)
+        Recovery->ErrorReported();
     const int func = FInFlightFunc;
-    const bool keepPolling = FOptions.KeepPollingAfterErrors;
+    // An error that takes the link down (the engine is on its way to closing
+    // it, or has closed it) ends the cycle even with Keep polling: a read
+    // made now would keep the engine from closing and fail at once, again
+    // and again. What follows the link's end is LinkEnded's.
+    const auto state = mdb->GetState();
+    const bool linkEnding = state == msDisconnect || state == msNone || !mdb->Connected();
+    const bool keepPolling = FOptions.KeepPollingAfterErrors && !linkEnding;
     if (was == TInFlight::Read) {
         RecordError(ErrorCode, cbRealTime->isChecked() && !keepPolling);
         if (!StartPendingWrite(keepPolling ? func : 0) && keepPolling)
@@ -164,7 +186,7 @@ void TfrmModbusMaster::ContinueCycle(int Func)
     }
 }
 
-void TfrmModbusMaster::mdbReadCoils(QObject*, uint8_t, uint16_t Addr, uint16_t, const std::vector<bool>& Data)
+void TfrmModbusMaster::mdbReadCoils(QObject*, uint8_t DeviceID, uint16_t Addr, uint16_t, const std::vector<bool>& Data)
 {
     FInFlight = TInFlight::None;
     FShownFunc = 1;
@@ -172,13 +194,14 @@ void TfrmModbusMaster::mdbReadCoils(QObject*, uint8_t, uint16_t Addr, uint16_t, 
     ++FResponses;
     ShowCounters();
     ReadDataBool = Data;
+    ReadAnswered(1, DeviceID, Addr, int(Data.size()));
     ShowBitData();
     NotifyValuesShown();
     if (!StartPendingWrite(1))
         ContinueCycle(1);
 }
 
-void TfrmModbusMaster::mdbReadDiscreteInputs(QObject*, uint8_t, uint16_t Addr, uint16_t Count,
+void TfrmModbusMaster::mdbReadDiscreteInputs(QObject*, uint8_t DeviceID, uint16_t Addr, uint16_t Count,
                                              const std::vector<uint8_t>& Data)
 {
     FInFlight = TInFlight::None;
@@ -194,13 +217,14 @@ void TfrmModbusMaster::mdbReadDiscreteInputs(QObject*, uint8_t, uint16_t Addr, u
         if (byte < Data.size())
             ReadDataBool[k] = (Data[byte] >> (k % 8)) & 1;
     }
+    ReadAnswered(2, DeviceID, Addr, Count);
     ShowBitData();
     NotifyValuesShown();
     if (!StartPendingWrite(2))
         ContinueCycle(2);
 }
 
-void TfrmModbusMaster::mdbReadHoldingRegs(QObject*, uint8_t, uint16_t Addr, uint16_t, const std::vector<uint8_t>& Data)
+void TfrmModbusMaster::mdbReadHoldingRegs(QObject*, uint8_t DeviceID, uint16_t Addr, uint16_t, const std::vector<uint8_t>& Data)
 {
     FInFlight = TInFlight::None;
     FShownFunc = 3;
@@ -208,13 +232,14 @@ void TfrmModbusMaster::mdbReadHoldingRegs(QObject*, uint8_t, uint16_t Addr, uint
     ++FResponses;
     ShowCounters();
     ReadData = Data;
+    ReadAnswered(3, DeviceID, Addr, int((Data.size() + 1) / 2));
     ShowRegisterData();
     NotifyValuesShown();
     if (!StartPendingWrite(3))
         ContinueCycle(3);
 }
 
-void TfrmModbusMaster::mdbReadInputRegs(QObject*, uint8_t, uint16_t Addr, uint16_t, const std::vector<uint8_t>& Data)
+void TfrmModbusMaster::mdbReadInputRegs(QObject*, uint8_t DeviceID, uint16_t Addr, uint16_t, const std::vector<uint8_t>& Data)
 {
     FInFlight = TInFlight::None;
     FShownFunc = 4;
@@ -222,6 +247,7 @@ void TfrmModbusMaster::mdbReadInputRegs(QObject*, uint8_t, uint16_t Addr, uint16
     ++FResponses;
     ShowCounters();
     ReadData = Data;
+    ReadAnswered(4, DeviceID, Addr, int((Data.size() + 1) / 2));
     ShowRegisterData();
     NotifyValuesShown();
     if (!StartPendingWrite(4))
