@@ -35,6 +35,7 @@
 #include "StringGrid.h"
 #include "VexaModbus.h"
 #include "ValueWatch.h"
+#include "WriteAnyMenu.h"
 #include "uSplash.h"
 
 namespace {
@@ -146,6 +147,7 @@ TfrmModbusMaster::TfrmModbusMaster(QWidget* parent)
     setMinimumSize(minClient.width(), minClient.height() + MenuHeight());
     LayoutControls();
     ValueWatch = new TValueWatch(this);
+    new TWriteAnyMenu(this);
     RunGuarded([this] { FormCreate(this); });
 }
 
