@@ -122,6 +122,8 @@ void TValueWatch::PlotRow(int Row)
         const TDataTypeInfo* type = ValueDecoding::FindDataType(FOwner->sgData->CellRef(colDataType, Row));
         Recorder.Add(Row, QColor(), type->Format == TTypeFormat::Bit);
         Chart()->SeriesChanged();
+        // A row plotted while logging is logged too, from now on.
+        if (Logger->Active() && !FLogRows.contains(Row) && Logger->AddColumn(RowName(Row))) FLogRows.append(Row);
     }
     ShowChart();
 }
