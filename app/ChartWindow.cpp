@@ -115,6 +115,7 @@ TfrmChart::TfrmChart(TChartRecorder& Recorder, QWidget* parent) : QMainWindow(pa
     mnuChart->addSeparator();
     mnuChart->addAction(actPause);
     mnuChart->addAction(actAutoScale);
+    SetupAxisMenu();
     mnuChart->addSeparator();
     mnuRemove = mnuChart->addMenu(QStringLiteral("&Remove series"));
     connect(mnuRemove, &QMenu::aboutToShow, this, [this] { FillRemoveMenu(); });
@@ -129,6 +130,8 @@ TfrmChart::TfrmChart(TChartRecorder& Recorder, QWidget* parent) : QMainWindow(pa
     tools->addAction(actAutoScale);
     tools->addAction(actCopy);
 
+    SetupCursor();
+
     FRedrawTimer = new QTimer(this);
     FRedrawTimer->setSingleShot(true);
     connect(FRedrawTimer, &QTimer::timeout, this, [this] { RunGuarded([this] { Redraw(); }); });
@@ -141,11 +144,13 @@ void TfrmChart::SetAutoScale(bool On) { actAutoScale->setChecked(On); }
 
 void TfrmChart::SeriesChanged()
 {
+    HideCursor();
     Plot->clearGraphs();
+    MakeValueAxes();
     const auto& series = FRecorder.Series();
     for (size_t i = 0; i < series.size(); ++i) {
         const TChartSeries& s = series[i];
-        QCPGraph* g = Plot->addGraph();
+        QCPGraph* g = Plot->addGraph(Plot->xAxis, ValueAxis(int(i)));
         QPen pen(s.Color);
         pen.setWidth(1);
         g->setPen(pen);
@@ -188,6 +193,11 @@ void TfrmChart::ApplyAutoScale()
     double keyLo = 0, keyHi = 0, valueLo = 0, valueHi = 0;
     bool anyKey = false, anyValue = false;
     const auto& series = FRecorder.Series();
+    auto withMargin = [](QCPAxis* axis, double lo, double hi) {
+        double margin = (hi - lo) * 0.05;
+        if (!(margin > 0)) margin = std::max(1.0, std::abs(hi) * 0.05);
+        axis->setRange(lo - margin, hi + margin);
+    };
     for (size_t i = 0; i < series.size(); ++i) {
         const TChartPoints& d = series[i].Points;
         if (!d.empty()) {
@@ -198,6 +208,8 @@ void TfrmChart::ApplyAutoScale()
         }
         double lo = 0, hi = 0;
         if (FRecorder.ValueRange(int(i), lo, hi)) {
+            if (FAxisMode == TAxisMode::PerSeries && int(i) < int(FValueAxes.size()))
+                withMargin(FValueAxes[i], lo, hi);
             valueLo = anyValue ? std::min(valueLo, lo) : lo;
             valueHi = anyValue ? std::max(valueHi, hi) : hi;
             anyValue = true;
@@ -207,11 +219,8 @@ void TfrmChart::ApplyAutoScale()
         if (keyHi - keyLo < 1) keyHi = keyLo + 1; // a single point: one second around it
         Plot->xAxis->setRange(keyLo, keyHi);
     }
-    if (anyValue) {
-        double margin = (valueHi - valueLo) * 0.05;
-        if (!(margin > 0)) margin = std::max(1.0, std::abs(valueHi) * 0.05);
-        Plot->yAxis->setRange(valueLo - margin, valueHi + margin);
-    }
+    if (FAxisMode == TAxisMode::Normalised) Plot->yAxis->setRange(-0.05, 1.05);
+    else if (anyValue && FAxisMode == TAxisMode::Shared) withMargin(Plot->yAxis, valueLo, valueHi);
 }
 
 void TfrmChart::UpdateTimeFormat()
@@ -232,6 +241,7 @@ void TfrmChart::Redraw()
     t.start();
     for (int i = 0; i < Plot->graphCount() && i < int(FRecorder.Series().size()); ++i)
         Plot->graph(i)->setName(LegendText(i));
+    FitLayout();
     if (AutoScale()) ApplyAutoScale();
     // Each graph draws the points of the view and as much again on either
     // side, thinned to a few per pixel column.
@@ -240,6 +250,12 @@ void TfrmChart::Redraw()
     QVector<QCPGraphData> points;
     for (int i = 0; i < Plot->graphCount() && i < int(FRecorder.Series().size()); ++i) {
         FRecorder.Thinned(i, view.lower - view.size(), view.upper + view.size(), 3 * pixels, points);
+        double lo = 0, hi = 0;
+        if (FAxisMode == TAxisMode::Normalised && FRecorder.ValueRange(i, lo, hi)) {
+            // Each series over its own kept range: its minimum at 0, its maximum at 1.
+            const double span = hi - lo;
+            for (QCPGraphData& p : points) p.value = span > 0 ? (p.value - lo) / span : 0.5;
+        }
         Plot->graph(i)->data()->set(points, true);
     }
     Plot->replot(QCustomPlot::rpImmediateRefresh);

@@ -18,6 +18,7 @@
 // than a small share of the time the polling has.
 #include <QMainWindow>
 #include <functional>
+#include <vector>
 
 #include "ChartRecorder.h"
 
@@ -25,6 +26,11 @@ class QAction;
 class QMenu;
 class QTimer;
 class QCustomPlot;
+class QCPAxis;
+class QCPItemStraightLine;
+class QCPItemText;
+class QCPItemTracer;
+class QCPLayer;
 
 class TfrmChart : public QMainWindow {
 public:
@@ -38,6 +44,15 @@ public:
     QAction* actPause = nullptr;
     QAction* actAutoScale = nullptr;
     QAction* actRemoveAll = nullptr;
+    QAction* actAxisShared = nullptr;     // one value axis for every series (the default)
+    QAction* actAxisPerSeries = nullptr;  // an axis of its own per series, in its colour
+    QAction* actAxisNormalised = nullptr; // each series scaled to its own range, 0 to 1
+
+    enum class TAxisMode { Shared, PerSeries, Normalised };
+    TAxisMode AxisMode() const { return FAxisMode; }
+    void SetAxisMode(TAxisMode Mode);
+    // The value axis series i is drawn on.
+    QCPAxis* ValueAxis(int i) const;
 
     // The name of the series of a grid row (set by the owner).
     std::function<QString(int Row)> SeriesName;
@@ -63,13 +78,33 @@ public:
     void CopyPicture();
     bool SavePng(const QString& FileName);
 
+    // The cursor at a point of the plot (widget coordinates): the line at
+    // its time and the tracer on the nearest point of any series; hidden
+    // outside the axes or without points.
+    void ShowCursorAt(const QPoint& Pos);
+    void HideCursor();
+    bool CursorVisible() const;
+    // What the cursor label reads: "Name", then "time  value".
+    QString CursorText() const;
+    // The series the tracer is on (-1: none).
+    int CursorSeries() const { return FCursorSeries; }
+
     double LastRedrawMs() const { return FLastRedrawMs; }
     int Redraws() const { return FRedraws; }
 
 protected:
     void showEvent(QShowEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void SetupAxisMenu();
+    void SetupCursor();
+    // Makes the value axes the mode asks for (graphs cleared first).
+    void MakeValueAxes();
+    // The legend in as many columns as fit the plot's width.
+    void FitLayout();
+    // A recorded value as drawn on the series' axis (normalised or not).
+    double Drawn(int i, double Value) const;
     void ApplyAutoScale();
     void ScheduleRedraw(int Ms);
     void UpdateTimeFormat();
@@ -81,4 +116,12 @@ private:
     int FRedraws = 0;
     QString FTimeFormat;
     QString FLastPngFolder;
+    TAxisMode FAxisMode = TAxisMode::Shared;
+    std::vector<QCPAxis*> FValueAxes; // per series in PerSeries mode, else empty
+    QCPLayer* FCursorLayer = nullptr;
+    QCPItemStraightLine* FCursorLine = nullptr;
+    QCPItemTracer* FTracer = nullptr;
+    QCPItemText* FCursorLabel = nullptr;
+    int FCursorSeries = -1;
+    int FLegendWrap = 0;
 };

@@ -2,6 +2,7 @@
 // CSV logging of decoded Values, flushed twice a second.
 #include "ValueLogger.h"
 
+#include <QSaveFile>
 #include <QTimer>
 
 #include <cerrno>
@@ -103,6 +104,47 @@ bool TValueLogger::WriteRow(const QDateTime& When, const QStringView* Values, in
     // The timer may be held up by a busy event loop: a row that finds the
     // last flush too long ago flushes itself.
     if (FSinceFlush.elapsed() >= FlushIntervalMs) return Flush();
+    return true;
+}
+
+bool TValueLogger::AddColumn(const QString& Header)
+{
+    if (!FFile.isOpen()) return false;
+    if (FDirty && !Flush()) return false;
+    const QString name = FFile.fileName();
+    FFile.close();
+    QFile in(name);
+    QSaveFile out(name);
+    if (!in.open(QIODevice::ReadOnly) || !out.open(QIODevice::WriteOnly))
+        return Fail(in.isOpen() ? out.errorString() : in.errorString());
+    // Line ends inside quoted fields belong to the field: the quotes are
+    // counted across the chunks read.
+    bool quoted = false, header = true;
+    QByteArray chunk, done;
+    while (!(chunk = in.read(1 << 16)).isEmpty()) {
+        done.clear();
+        done.reserve(chunk.size() + chunk.size() / 8);
+        for (qsizetype k = 0; k < chunk.size(); ++k) {
+            const char c = chunk[k];
+            if (c == '"') quoted = !quoted;
+            if (c == '\r' && !quoted) {
+                // Each record ends in CR LF: the new field goes before it.
+                done += ',';
+                if (header) AppendField(done, Header);
+                header = false;
+            }
+            done += c;
+        }
+        if (out.write(done) != done.size()) break;
+    }
+    in.close();
+    if (!out.commit()) {
+        FFile.setFileName(name);
+        return Fail(out.errorString());
+    }
+    FFile.setFileName(name);
+    if (!FFile.open(QIODevice::WriteOnly | QIODevice::Append)) return Fail(FFile.errorString());
+    ++FColumns;
     return true;
 }
 

@@ -42,6 +42,12 @@ public:
     // columns are written empty, extra ones dropped). False when the line
     // could not be written; the logging has stopped then.
     bool WriteRow(const QDateTime& When, const QStringView* Values, int Count);
+    // A column added while logging (a row plotted after the log began): the
+    // header gets its name and every line already written an empty field,
+    // so that the file stays one table; the lines from now on carry it. The
+    // file is rewritten for it (through a temporary file beside it). False,
+    // with the logging stopped, when that failed.
+    bool AddColumn(const QString& Header);
     // Writes what was buffered to the disk now.
     bool Flush();
 

@@ -123,6 +123,8 @@ void TValueWatch::PlotRow(int Row)
             throw EAppError(QStringLiteral("The chart holds at most %1 rows").arg(TChartRecorder::MaxSeries));
         AddSeries(Row, QColor());
         Chart()->SeriesChanged();
+        // A row plotted while logging is logged too, from now on.
+        if (Logger->Active() && !FLogRows.contains(Row) && Logger->AddColumn(RowName(Row))) FLogRows.append(Row);
     }
     ShowChart();
 }

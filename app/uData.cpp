@@ -6,11 +6,14 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <algorithm>
 #include <climits>
 
+#include "TypePreview.h"
 #include "ValueDecoding.h"
 
 std::function<void(TfrmDataEditor*)> TfrmDataEditor::OnShownHook;
@@ -68,6 +71,13 @@ TfrmDataEditor::TfrmDataEditor(QWidget* parent)
     cbDataType->setCurrentIndex(-1);
     SetInputBackground(cbDataType);
     SetInputBackground(cbDataType->view());
+    // Below the list, in the group box's free space: the row's value in the
+    // selected type (shown once SetPreview gave the row's registers).
+    lblPreview = new QLabel(gbDataType);
+    lblPreview->setObjectName(QStringLiteral("lblPreview"));
+    lblPreview->setGeometry(8, 47, 219, 15);
+    lblPreview->hide();
+    connect(cbDataType, &QComboBox::currentIndexChanged, this, [this] { UpdatePreviewLabel(); });
 
     gbDescription = new QGroupBox(QStringLiteral("Description"), this);
     gbDescription->setObjectName(QStringLiteral("gbDescription"));
@@ -99,6 +109,38 @@ TfrmDataEditor::TfrmDataEditor(QWidget* parent)
 }
 
 void TfrmDataEditor::btnOKClick(QObject*) { done(mrOk); }
+
+void TfrmDataEditor::SetPreview(const QStringList& HexTexts)
+{
+    FPreview = HexTexts.isEmpty() ? QStringList() : TypePreview::Previews(HexTexts);
+    FPreviewTip = QStringLiteral("The registers from this row on: ") + HexTexts.join(u' ');
+    QAbstractItemView* view = cbDataType->view();
+    if (!FPreview.isEmpty() && !dynamic_cast<TTypePreviewDelegate*>(view->itemDelegate()))
+        view->setItemDelegate(new TTypePreviewDelegate(view));
+    const QFontMetrics fm(view->font());
+    int widest = 0;
+    for (int i = 0; i < cbDataType->count(); ++i) {
+        const QString preview = FPreview.value(i);
+        cbDataType->setItemData(i, preview, TypePreview::PreviewRole);
+        cbDataType->setItemData(i, preview.isEmpty() ? QVariant() : QVariant(cbDataType->itemText(i) + QStringLiteral(": ") + preview),
+                                Qt::ToolTipRole);
+        widest = std::max(widest, fm.horizontalAdvance(cbDataType->itemText(i)) + fm.horizontalAdvance(preview));
+    }
+    // The open list is wide enough for every name with its value.
+    view->setMinimumWidth(FPreview.isEmpty() ? 0 : widest + 60);
+    UpdatePreviewLabel();
+}
+
+QString TfrmDataEditor::PreviewText(int Index) const { return FPreview.value(Index); }
+
+void TfrmDataEditor::UpdatePreviewLabel()
+{
+    const int i = cbDataType->currentIndex();
+    lblPreview->setVisible(!FPreview.isEmpty());
+    lblPreview->setText(i < 0 ? QStringLiteral("Value: pick a type to see it")
+                              : QStringLiteral("Value: ") + FPreview.value(i));
+    lblPreview->setToolTip(FPreviewTip);
+}
 
 void TfrmDataEditor::cbDataTypeKeyDown(QObject*, int& Key, Qt::KeyboardModifiers)
 {
@@ -158,9 +200,11 @@ bool TfrmDataEditor::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
-bool ExecuteDataEditor(int column, const QString& currentText, const QString& addressText, QString& newText)
+bool ExecuteDataEditor(int column, const QString& currentText, const QString& addressText, QString& newText,
+                       const QStringList& hexTexts)
 {
     TfrmDataEditor dlg;
+    dlg.SetPreview(hexTexts);
     dlg.setWindowTitle(QStringLiteral("Data Editor for Address: ") + addressText);
     if (column == 1) {
         dlg.gbDescription->hide();

@@ -3,10 +3,12 @@
 // TfrmDataEditor: the small modal dialog in which the user picks a row's data
 // type or types its description; ExecuteDataEditor runs it for one cell.
 #include <QDialog>
+#include <QStringList>
 #include <functional>
 
 class QComboBox;
 class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -26,6 +28,17 @@ public:
     QGroupBox* gbDescription = nullptr;
     QLineEdit* edDescription = nullptr;
     QPushButton* btnOK = nullptr;
+    // Under the type list: the row's value read as the selected type.
+    QLabel* lblPreview = nullptr;
+
+    // The row's registers as the grid shows them: the Data [HEX] texts of
+    // the row and the rows below it (up to four). Every type in the list
+    // then shows what the value reads as in that type and byte order (beside
+    // its name in the open list, and in its tooltip), and lblPreview the
+    // selected type's. No texts: no preview.
+    void SetPreview(const QStringList& HexTexts);
+    // The preview of the type at Index ("" without a preview).
+    QString PreviewText(int Index) const;
 
     void btnOKClick(QObject* Sender);
     // Enter (key code 13) acts as btnOKClick; other keys are left to the control.
@@ -42,6 +55,11 @@ public:
 protected:
     void showEvent(QShowEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void UpdatePreviewLabel();
+    QStringList FPreview;
+    QString FPreviewTip;
 };
 
 // Runs the data editor for grid column 1 (Data Type) or 3 (Description) with
@@ -49,4 +67,7 @@ protected:
 // chosen type name (empty when none is selected) or the typed description in
 // newText, when the user closed the dialog with OK; false otherwise, leaving
 // newText unchanged.
-bool ExecuteDataEditor(int column, const QString& currentText, const QString& addressText, QString& newText);
+// hexTexts: the Data [HEX] texts of the row and the rows below it, for the
+// preview of the value in every type (SetPreview).
+bool ExecuteDataEditor(int column, const QString& currentText, const QString& addressText, QString& newText,
+                       const QStringList& hexTexts = {});

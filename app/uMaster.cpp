@@ -36,6 +36,7 @@
 #include "StringGrid.h"
 #include "VexaModbus.h"
 #include "ValueWatch.h"
+#include "WriteAnyMenu.h"
 #include "uSplash.h"
 
 namespace {
@@ -149,6 +150,7 @@ TfrmModbusMaster::TfrmModbusMaster(QWidget* parent)
     ValueWatch = new TValueWatch(this);
     Recovery = new TLinkRecovery(this);
     StaleMarkingCreate();
+    new TWriteAnyMenu(this);
     RunGuarded([this] { FormCreate(this); });
 }
 

@@ -301,7 +301,11 @@ void TfrmModbusMaster::sgDataMouseDown(QObject*, Qt::MouseButton Button, Qt::Key
     QString newText;
     // The dialog runs a nested event loop; the window may go while it is open.
     QPointer<TfrmModbusMaster> self(this);
-    const bool ok = ExecuteDataEditor(col, cellText, address, newText);
+    // The registers from the row on, for the dialog's preview of every type.
+    QStringList hex;
+    if (col == colDataType)
+        for (int r = row; r < row + 4 && r < sgData->RowCount(); ++r) hex.append(sgData->Cells(colHex, r));
+    const bool ok = ExecuteDataEditor(col, cellText, address, newText, hex);
     if (!self || !ok) return;
 
     sgData->SetCells(col, row, newText);

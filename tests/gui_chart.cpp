@@ -541,3 +541,117 @@ TEST_F(ChartTest, RealTimeRunAgainstTheDemoSlaveFeedsThreeSeries)
     proc.kill();
     proc.waitForFinished(5000);
 }
+
+TEST_F(ChartTest, SixteenSeriesShowInTheLegendOnOneAxisTheirOwnOrNormalised)
+{
+    QStringList types, names;
+    for (int r = 1; r <= 16; ++r) {
+        types << "UInt16 (Word) AABB";
+        names << QStringLiteral("Boiler %1 supply temperature").arg(r);
+    }
+    Layout(16, types, names);
+    for (int r = 1; r <= 16; ++r) V->PlotRow(r);
+    TfrmChart* c = V->Chart();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(c));
+    // Row r reads r * 1000 + k at second k, k = 0 to 2: ranges far apart.
+    const double t0 = double(QDateTime::currentMSecsSinceEpoch() / 1000);
+    for (int k = 0; k < 3; ++k)
+        for (int i = 0; i < 16; ++i) V->Recorder.RecordNumber(i, t0 + k, (i + 1) * 1000 + k);
+    c->Redraw();
+    c->Redraw(); // the legend's new columns laid out
+    // Every legend entry whole inside the window (none squeezed), and the plot keeps room.
+    ASSERT_EQ(c->Plot->legend->itemCount(), 16);
+    for (int i = 0; i < 16; ++i) {
+        const QCPAbstractLegendItem* item = c->Plot->legend->item(i);
+        const QRect r = item->outerRect();
+        EXPECT_TRUE(c->Plot->rect().contains(r)) << i << ": " << r.x() << "," << r.y() << " " << r.width() << "x" << r.height();
+        EXPECT_GE(r.width(), item->minimumOuterSizeHint().width()) << i;
+    }
+    EXPECT_GT(c->Plot->axisRect()->height(), 150);
+
+    QCPAxisRect* rect = c->Plot->axisRect();
+    const auto valueAxes = [rect] { return rect->axes(QCPAxis::atLeft | QCPAxis::atRight).size(); };
+    EXPECT_EQ(valueAxes(), 2); // yAxis and the hidden yAxis2
+    c->SetAxisMode(TfrmChart::TAxisMode::PerSeries);
+    EXPECT_TRUE(c->actAxisPerSeries->isChecked());
+    c->Redraw();
+    EXPECT_EQ(valueAxes(), 2 + 15);
+    for (int i = 0; i < 16; ++i) {
+        QCPAxis* a = c->ValueAxis(i);
+        EXPECT_EQ(c->Plot->graph(i)->valueAxis(), a);
+        EXPECT_TRUE(a->range().contains((i + 1) * 1000) && a->range().contains((i + 1) * 1000 + 2)) << i;
+        EXPECT_LT(a->range().size(), 10) << i;
+        EXPECT_EQ(a->tickLabelColor(), V->Recorder.Series()[size_t(i)].Color);
+    }
+    if (qEnvironmentVariableIsSet("ZORP_SHOTS_DIR")) {
+        c->resize(1100, 640);
+        spin(300);
+        c->Redraw();
+        c->grab().save(qEnvironmentVariable("ZORP_SHOTS_DIR") + "/chart_axes.png");
+    }
+    c->SetAxisMode(TfrmChart::TAxisMode::Normalised);
+    c->Redraw();
+    EXPECT_EQ(valueAxes(), 2);
+    for (int i = 0; i < 16; ++i) {
+        const auto data = c->Plot->graph(i)->data();
+        ASSERT_EQ(data->size(), 3) << i;
+        EXPECT_DOUBLE_EQ(data->at(0)->value, 0.0);
+        EXPECT_DOUBLE_EQ(data->at(1)->value, 0.5);
+        EXPECT_DOUBLE_EQ(data->at(2)->value, 1.0);
+    }
+    EXPECT_TRUE(c->Plot->yAxis->range().contains(0) && c->Plot->yAxis->range().contains(1));
+    // The legend keeps the real values.
+    EXPECT_EQ(c->LegendText(0), "Boiler 1 supply temperature  1002  (min 1000, max 1002)");
+    if (qEnvironmentVariableIsSet("ZORP_SHOTS_DIR")) c->grab().save(qEnvironmentVariable("ZORP_SHOTS_DIR") + "/chart_normalised.png");
+    c->SetAxisMode(TfrmChart::TAxisMode::Shared);
+    c->Redraw();
+    EXPECT_EQ(valueAxes(), 2);
+    EXPECT_TRUE(c->Plot->yAxis->range().contains(1000) && c->Plot->yAxis->range().contains(16002));
+}
+
+TEST_F(ChartTest, TheCursorReadsTimeAndValueOfTheNearestPoint)
+{
+    Layout(2, {"UInt16 (Word) AABB", "SInt16 (SmallInt) AABB"}, {"Speed", "Torque"});
+    V->PlotRow(1);
+    V->PlotRow(2);
+    TfrmChart* c = V->Chart();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(c));
+    const double t0 = double(QDateTime::currentMSecsSinceEpoch() / 1000);
+    for (int k = 0; k < 10; ++k) {
+        V->Recorder.RecordNumber(0, t0 + k, 100 + k);
+        V->Recorder.RecordNumber(1, t0 + k, -50);
+    }
+    c->Redraw();
+    EXPECT_FALSE(c->CursorVisible());
+    auto move = [&](QPoint p) {
+        QMouseEvent e(QEvent::MouseMove, p, c->Plot->mapToGlobal(p), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(c->Plot, &e);
+    };
+    auto at = [&](int series, double key, double value) {
+        return QPoint(int(c->Plot->xAxis->coordToPixel(key)), int(c->ValueAxis(series)->coordToPixel(value)));
+    };
+    const QString time5 = QDateTime::fromMSecsSinceEpoch(qint64(t0 + 5) * 1000).toString("hh:mm:ss.zzz");
+    const QString time6 = QDateTime::fromMSecsSinceEpoch(qint64(t0 + 6) * 1000).toString("hh:mm:ss.zzz");
+    move(at(0, t0 + 5.2, 105) + QPoint(0, 3));
+    EXPECT_TRUE(c->CursorVisible());
+    EXPECT_EQ(c->CursorSeries(), 0);
+    EXPECT_EQ(c->CursorText(), "Speed\n" + time5 + "  105");
+    move(at(1, t0 + 5.8, -50));
+    EXPECT_EQ(c->CursorSeries(), 1);
+    EXPECT_EQ(c->CursorText(), "Torque\n" + time6 + "  -50");
+    // On its own axis the same.
+    c->SetAxisMode(TfrmChart::TAxisMode::PerSeries);
+    c->Redraw();
+    move(at(0, t0 + 2, 102));
+    EXPECT_EQ(c->CursorText(), "Speed\n" + QDateTime::fromMSecsSinceEpoch(qint64(t0 + 2) * 1000).toString("hh:mm:ss.zzz") + "  102");
+    // Outside the axes, and when the mouse leaves the plot, it goes.
+    move(QPoint(1, 1));
+    EXPECT_FALSE(c->CursorVisible());
+    move(at(0, t0 + 2, 102));
+    EXPECT_TRUE(c->CursorVisible());
+    if (qEnvironmentVariableIsSet("ZORP_SHOTS_DIR")) c->grab().save(qEnvironmentVariable("ZORP_SHOTS_DIR") + "/chart_cursor.png");
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(c->Plot, &leave);
+    EXPECT_FALSE(c->CursorVisible());
+    EXPECT_TRUE(Boxes.isEmpty()) << Boxes.join("|").toStdString();
+}

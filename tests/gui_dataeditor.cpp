@@ -5,6 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemView>
+#include <QGroupBox>
+#include <QLabel>
+#include <QScreen>
+#include <map>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -301,4 +305,71 @@ TEST_F(DataEditorTest, EditAppliesToThePressedRowEvenIfAResponseArrivesMeanwhile
     EXPECT_EQ(g().Cells(gcValue, 1), "7");
     w->ShowRegisterData();
     EXPECT_EQ(g().Cells(gcValue, 1), "458760");
+}
+
+TEST_F(DataEditorTest, EveryTypeShowsTheRowsValueSoTheByteOrderCanBeSeen)
+{
+    setDataRows(*w, 4);
+    // Two registers read, 4148 and 0000; rows 3 and 4 have none yet.
+    g().SetCells(4, 1, "4148");
+    g().SetCells(4, 2, "0000");
+    setTypes(*w, {"Single (Float) DDCC BBAA", "", "", ""});
+    struct Seen {
+        QString Preview, Tip;
+    };
+    std::map<QString, Seen> seen;
+    QString label, labelAfter;
+    QRect labelRect, boxRect;
+    QSize size;
+    DataEditorDriver d([&](TfrmDataEditor* dlg) {
+        for (int i = 0; i < dlg->cbDataType->count(); ++i)
+            seen[dlg->cbDataType->itemText(i)] = {dlg->PreviewText(i), dlg->cbDataType->itemData(i, Qt::ToolTipRole).toString()};
+        label = dlg->lblPreview->text();
+        labelRect = dlg->lblPreview->geometry();
+        boxRect = dlg->gbDataType->rect();
+        size = dlg->size();
+        dlg->cbDataType->setCurrentIndex(typeIndex("UInt32 (LongWord) AABB CCDD"));
+        labelAfter = dlg->lblPreview->text();
+        if (qEnvironmentVariableIsSet("ZORP_SHOTS_DIR")) {
+            dlg->cbDataType->setCurrentIndex(typeIndex("Single (Float) DDCC BBAA"));
+            dlg->grab().save(qEnvironmentVariable("ZORP_SHOTS_DIR") + "/data_editor_preview_dialog.png");
+            dlg->cbDataType->showPopup();
+            spin(400);
+            dlg->screen()->grabWindow(0).save(qEnvironmentVariable("ZORP_SHOTS_DIR") + "/data_editor_preview.png");
+            dlg->cbDataType->hidePopup();
+        }
+        dlg->reject();
+    });
+    clickCell(g(), gcType, 1);
+    ASSERT_EQ(d.Shown, 1);
+    // The same two registers in several types and byte orders.
+    const std::map<QString, QString> expected = {
+        {"HEX", "4148"},
+        {"BYTES", "65,72"},
+        {"UInt8 (Byte)", "72"},
+        {"SInt16 (SmallInt) AABB", "16712"},
+        {"UInt16 (Word) BBAA", "18497"},
+        {"UInt32 (LongWord) AABB CCDD", "1095237632"},
+        {"UInt32 (LongWord) CCDD AABB", "16712"},
+        {"Single (Float) DDCC BBAA", "12.500000"},
+        {"Single (Float) BBAA DDCC", "0.000000"},
+        {"Double (Real) AABB CCDD EEFF GGHH", "(needs 4 registers)"},
+        {"BIT", "(coils and inputs)"},
+    };
+    for (const auto& [type, value] : expected) {
+        EXPECT_EQ(seen[type].Preview, value) << type.toStdString();
+        EXPECT_EQ(seen[type].Tip, type + ": " + value) << type.toStdString();
+    }
+    EXPECT_EQ(label, "Value: 12.500000");
+    EXPECT_EQ(labelAfter, "Value: 1095237632");
+    // The designed dialog keeps its size; the preview sits inside the type box.
+    EXPECT_EQ(size, QSize(251, 104));
+    EXPECT_TRUE(boxRect.contains(labelRect)) << labelRect.y() << " " << labelRect.height();
+    // A Description edit has no preview.
+    DataEditorDriver desc([&](TfrmDataEditor* dlg) {
+        label = dlg->lblPreview->isVisible() ? dlg->lblPreview->text() : QString();
+        dlg->reject();
+    });
+    clickCell(g(), gcDesc, 1);
+    EXPECT_EQ(label, "");
 }

@@ -191,6 +191,33 @@ TEST_F(ValueLogTest, CsvRereadsExactlyOneRowPerResponse)
     EXPECT_TRUE(Boxes.isEmpty()) << Boxes.join("|").toStdString();
 }
 
+TEST_F(ValueLogTest, ARowPlottedWhileLoggingIsLoggedFromThenOn)
+{
+    // Row 1's name is a quoted field with quotes inside: the rewrite keeps it one field.
+    W->sgData->SetCells(colDataType, 2, "UInt16 (Word) AABB");
+    W->sgData->SetCells(colDescription, 2, "Flow");
+    V->PlotRow(1);
+    const QString file = Dir.filePath("added.csv");
+    V->StartLogging(file);
+    QList<QStringList> shown;
+    for (uint8_t k = 0; k < 3; ++k) shown << Respond(k);
+    V->PlotRow(2);
+    V->PlotRow(1); // already logged: no second column
+    for (uint8_t k = 3; k < 5; ++k) shown << Respond(k);
+    V->StopLogging();
+    QString partial;
+    const QList<QStringList> rows = ParseCsv(ReadText(file), &partial);
+    EXPECT_TRUE(partial.isEmpty());
+    ASSERT_EQ(rows.size(), 6);
+    EXPECT_EQ(rows[0], (QStringList{"Time", "Temp, \"outer\"", "Flow"}));
+    for (int k = 0; k < 5; ++k) {
+        ASSERT_EQ(rows[k + 1].size(), 3) << k;
+        EXPECT_EQ(rows[k + 1][1], shown[k][0]) << k;
+        EXPECT_EQ(rows[k + 1][2], k < 3 ? QString() : shown[k][1]) << k;
+    }
+    EXPECT_TRUE(Boxes.isEmpty()) << Boxes.join("|").toStdString();
+}
+
 TEST_F(ValueLogTest, MenuEntryStartsAndStopsAndFailuresStopOnlyTheLogging)
 {
     // The same entry starts (asking for a file) and stops.

@@ -20,6 +20,7 @@
 #include "StringGrid.h"
 #include "TesterOptions.h"
 #include "VexaModbus.h"
+#include "uWriteAny.h"
 #include "uWriteValue.h"
 
 using namespace zorptest;
@@ -333,5 +334,147 @@ TEST_F(WriteTest, DialogShowsAddressTypeAndCurrentValue)
         d->reject();
     };
     W->sgDataDblClick(W->sgData, 6, 3);
+    EXPECT_TRUE(Boxes.isEmpty()) << Boxes.join('\n').toStdString();
+}
+
+// Write > "Write to the slave...": any address and function without a read
+// first; the exact words and bits land, bad input is refused and sends nothing.
+class WriteAnyTest : public WriteTest {
+protected:
+    void TearDown() override
+    {
+        TfrmWriteAny::OnShownHook = nullptr;
+        WriteTest::TearDown();
+    }
+    // Fills the dialog, presses Write; returns the refusal (empty when it closed).
+    QString Submit(int func, const char* address, const char* type, const char* values)
+    {
+        QString refusal;
+        TfrmWriteAny::OnShownHook = [&](TfrmWriteAny* d) {
+            d->SetFunction(func);
+            d->edAddress->setText(QString::fromUtf8(address));
+            if (*type) d->SetDataType(QString::fromUtf8(type));
+            d->edValues->setText(QString::fromUtf8(values));
+            d->btnOK->click();
+            refusal = d->lblMessage->text();
+            if (d->isVisible()) d->reject();
+        };
+        QAction* a = W->findChild<QAction*>("actWriteAny");
+        EXPECT_TRUE(a && a->isEnabled());
+        if (a) a->trigger();
+        return refusal;
+    }
+};
+
+TEST_F(WriteAnyTest, WordsAndBitsLandExactlyWithoutAReadFirst)
+{
+    const struct {
+        int Func;
+        const char* Address;
+        const char* Type;
+        const char* Values;
+        std::vector<uint16_t> Expected; // registers, or coils as 0 and 1
+    } cases[] = {
+        {6, "1001", "", "4660", {0x1234}},
+        {6, "1002", "SInt16 (SmallInt) BBAA", "-2", {0xFEFF}},
+        {16, "1010", "Single (Float) DDCC BBAA", "12.5,-2.5", {0x4148, 0x0000, 0xC020, 0x0000}},
+        {16, "1020", "UInt32 (LongWord) CCDD AABB", "305419896", {0x5678, 0x1234}},
+        {16, "1030", "BYTES", "10,31,0,65", {0x0A1F, 0x0041}},
+        {16, "1040", "HEX", "BEEF,1", {0xBEEF, 0x0001}},
+        {5, "2001", "", "1", {1}}, // coil k is on at first when k is odd
+        {15, "2011", "", "1010", {1, 0, 1, 0}},
+        {15, "2021", "", "1 1 0 0 1", {1, 1, 0, 0, 1}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.Address) + " " + c.Values);
+        const int64_t tx = W->mdb->TxCounter();
+        EXPECT_EQ(Submit(c.Func, c.Address, c.Type, c.Values), "");
+        ASSERT_TRUE(waitUntil([&] { return W->mdb->TxCounter() > tx && W->FInFlight == TfrmModbusMaster::TInFlight::None; }));
+        EXPECT_EQ(W->FErrors, 0);
+        const int n = int(c.Expected.size());
+        const bool coils = c.Func == 5 || c.Func == 15;
+        ReadAt(coils ? 0 : 2, QByteArray(c.Address).toInt(), n);
+        std::vector<uint16_t> got;
+        if (coils)
+            for (const bool b : W->ReadDataBool) got.push_back(b);
+        else
+            got = Words(0, n);
+        EXPECT_EQ(got, c.Expected);
+    }
+    // The log names what was written.
+    bool logged = false;
+    for (int i = 0; i < W->REComm->LineCount(); ++i)
+        logged = logged || W->REComm->LineText(i).contains("[01] [0F] [07] [DA] [00] [04] [01] [05] ");
+    EXPECT_TRUE(logged);
+    EXPECT_TRUE(Boxes.isEmpty()) << Boxes.join('\n').toStdString();
+}
+
+TEST_F(WriteAnyTest, BadInputIsRefusedSayingWhyAndSendsNothing)
+{
+    const struct {
+        int Func;
+        const char* Address;
+        const char* Type;
+        const char* Values;
+        const char* Why;
+    } cases[] = {
+        {6, "0", "", "1", "not a number from 1 to 65536"},
+        {6, "65537", "", "1", "not a number from 1 to 65536"},
+        {6, "12a", "", "1", "not a number from 1 to 65536"},
+        {6, "1", "", "1,2", "writes one register"},
+        {6, "1", "UInt32 (LongWord) AABB CCDD", "7", "writes one register"},
+        {6, "1", "", "65536", "out of range"},
+        {16, "1", "SInt16 (SmallInt) AABB", "1,40000", "out of range"},
+        {16, "1", "Single (Float) AABB CCDD", "1.5x", "not a number"},
+        {16, "1", "BYTES", "1,2,3", "odd number of bytes"},
+        {16, "65535", "", "1,2,3", "run past address 65536"},
+        {16, "1", "", "", "No value given"},
+        {5, "1", "", "01", "writes one coil"},
+        {15, "1", "", "0120", "not a bit"},
+        {15, "1", "", "", "No bit given"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.Address) + " / " + c.Values);
+        const int64_t tx = W->mdb->TxCounter();
+        const QString why = Submit(c.Func, c.Address, c.Type, c.Values);
+        EXPECT_TRUE(why.contains(QString::fromUtf8(c.Why))) << why.toStdString();
+        spin(20);
+        EXPECT_EQ(W->mdb->TxCounter(), tx);
+    }
+    // Not connected: said in the dialog, nothing sent.
+    W->mdb->Disconnect();
+    ASSERT_TRUE(waitUntil([this] { return !W->mdb->Connected(); }));
+    EXPECT_TRUE(Submit(6, "1", "", "1").startsWith("Not connected"));
+    EXPECT_TRUE(Boxes.isEmpty()) << Boxes.join('\n').toStdString();
+}
+
+TEST_F(WriteAnyTest, AWriteAskedForDuringARealTimeReadWaitsForItsAnswer)
+{
+    ReadAt(2, 701, 2);
+    W->cbRealTime->setChecked(true);
+    RunGuarded([this] { W->btnReadClick(W->btnRead); });
+    ASSERT_TRUE(waitUntil([this] { return W->FInFlight == TfrmModbusMaster::TInFlight::Read; }));
+    EXPECT_EQ(Submit(16, "701", "", "77,78"), "");
+    ASSERT_TRUE(waitUntil([this] { return W->ReadData.size() == 4 && W->ReadData[1] == 77 && W->ReadData[3] == 78; }));
+    W->cbRealTime->setChecked(false);
+    ASSERT_TRUE(Settled());
+    EXPECT_EQ(W->FErrors, 0);
+    if (qEnvironmentVariableIsSet("ZORP_SHOTS_DIR")) {
+        TfrmWriteAny::OnShownHook = [](TfrmWriteAny* d) {
+            d->SetFunction(15);
+            d->edAddress->setText("17");
+            d->edValues->setText("01x1");
+            d->btnOK->click();
+            spin(300);
+            d->screen()->grabWindow(0).save(qEnvironmentVariable("ZORP_SHOTS_DIR") + "/write_any_coils.png");
+            d->SetFunction(16);
+            d->SetDataType("Single (Float) DDCC BBAA");
+            d->edValues->setText("12.5,-2.5");
+            spin(300);
+            d->screen()->grabWindow(0).save(qEnvironmentVariable("ZORP_SHOTS_DIR") + "/write_any_registers.png");
+            d->reject();
+        };
+        W->findChild<QAction*>("actWriteAny")->trigger();
+    }
     EXPECT_TRUE(Boxes.isEmpty()) << Boxes.join('\n').toStdString();
 }

@@ -266,7 +266,7 @@ TEST(PollTyped, ScanFindsExactlyTheUnitsThatAnswer)
                                            QStringLiteral("5,17")},
                             QStringLiteral("PORT")));
     const QString target = QStringLiteral("127.0.0.1:%1").arg(picky.port());
-    auto r = poll(target, Args("--scan 1-247 --timeout 60 --format json"));
+    auto r = poll(target, Args("--scan 1-247 --timeout 60 --format json --verbose"));
     ASSERT_TRUE(r.finished);
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     QStringList units;
@@ -297,7 +297,7 @@ TEST(PollTyped, RepeatZeroRunsUntilInterrupted)
                            QStringLiteral("PORT")));
     QProcess p;
     p.start(pollProgram(), QStringList{QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(peer.port())} +
-                               Args("--function 4 --address 1 --count 2 --repeat 0 --interval 20 --format json"));
+                               Args("--function 4 --address 1 --count 2 --repeat 0 --interval 20 --format json --verbose"));
     ASSERT_TRUE(p.waitForStarted(10000));
     QByteArray out;
     ASSERT_TRUE(waitUntil([&] {
@@ -375,7 +375,7 @@ TEST(PollTyped, SerialScanTriesEachLineSetting)
                            {QStringLiteral("rtu"), line.first(), QStringLiteral("19200")}, QStringLiteral("READY")));
     const auto r = runProgram(pollProgram(),
                               QStringList{QStringLiteral("--serial"), line.second()} +
-                                  Args("--scan 1-1 --scan-baud 9600,19200 --scan-parity N --timeout 300 --format csv"),
+                                  Args("--scan 1-1 --scan-baud 9600,19200 --scan-parity N --timeout 300 --format csv -v"),
                               60000);
     ASSERT_TRUE(r.finished);
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();

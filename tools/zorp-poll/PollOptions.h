@@ -39,6 +39,8 @@ struct Options {
     long timeout = 3000;
     long retries = 3;
     bool quiet = false;
+    // The summary on stderr: with --verbose, or when stdout is a terminal.
+    bool verbose = false;
     bool removeEcho = false;
     TOutputFormat format = TOutputFormat::Text;
 
@@ -62,6 +64,10 @@ struct Options {
     std::vector<long> scanBauds;
     std::vector<TParity> scanParities;
 };
+
+// The link as said in messages: "127.0.0.1:502", "RTU over TCP
+// 10.0.0.5:4001", "/dev/ttyUSB0".
+std::string LinkText(const Options& o);
 
 // Reads "N", "E", "O", "M", "S" (either case); false for anything else.
 bool ParityFromText(const std::string& text, TParity& out);

@@ -93,9 +93,7 @@ void ConfigureEngine(TVexaModbus& m, const Options& o)
 std::string ReportEngineError(int32_t code, const Options& o)
 {
     const std::string meaning = zorp::ExplainError(code, uint16_t(o.retries), uint32_t(o.timeout));
-    std::string line = "error " + std::to_string(code) + ": " + meaning;
-    if (const char* message = zorp::ErrorMessage(code)) line += std::string(" (") + message + ")";
-    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fprintf(stderr, "%s\n", zorp::FormatError(code, uint16_t(o.retries), uint32_t(o.timeout)).c_str());
     return meaning;
 }
 
@@ -157,7 +155,7 @@ Poller::Poller(const Options& o) : FOpt(o), FMdb(new TVexaModbus(nullptr)), FOut
     FLinkTimer.setSingleShot(true);
     QObject::connect(&FLinkTimer, &QTimer::timeout, [this] {
         if (!FLinkUp && !FDone) {
-            std::fprintf(stderr, "zorp-poll: link not up within %ld ms\n", FOpt.timeout);
+            std::fprintf(stderr, "zorp-poll: link to %s not up within %ld ms\n", LinkText(FOpt).c_str(), FOpt.timeout);
             Finish(QString());
         }
     });
@@ -321,7 +319,8 @@ void Poller::Finish(const QString& why)
     std::fflush(stdout);
     if (!why.isEmpty()) std::fprintf(stderr, "zorp-poll: %s\n", why.toLocal8Bit().constData());
     const long long elapsed = FClock.isValid() ? FClock.elapsed() : 0;
-    std::fprintf(stderr, "polls %ld responses %ld errors %ld elapsed_ms %lld\n", FPolls, FResponses, FErrors, elapsed);
+    if (FOpt.verbose)
+        std::fprintf(stderr, "polls %ld responses %ld errors %ld elapsed_ms %lld\n", FPolls, FResponses, FErrors, elapsed);
     FExit = (FLinkUp && FPolls > 0 && FResponses == FPolls && FErrors == 0) ? 0 : 1;
     ExitSoon(FExit);
 }
@@ -333,7 +332,7 @@ Scanner::Scanner(const Options& o) : FOpt(o), FOutput(FOpt)
     FLinkTimer.setSingleShot(true);
     QObject::connect(&FLinkTimer, &QTimer::timeout, [this] {
         if (FDone) return;
-        std::fprintf(stderr, "zorp-poll: link not up within %ld ms\n", FOpt.timeout);
+        std::fprintf(stderr, "zorp-poll: link to %s not up within %ld ms\n", LinkText(FOpt).c_str(), FOpt.timeout);
         LineFailed();
     });
     FWatchdog.setSingleShot(true);
@@ -494,8 +493,9 @@ void Scanner::Finish(const char* why)
     FWatchdog.stop();
     std::fflush(stdout);
     if (why) std::fprintf(stderr, "zorp-poll: %s\n", why);
-    std::fprintf(stderr, "scanned %ld answered %ld elapsed_ms %lld\n", FTried, FAnswered,
-                 static_cast<long long>(FClock.elapsed()));
+    if (FOpt.verbose)
+        std::fprintf(stderr, "scanned %ld answered %ld elapsed_ms %lld\n", FTried, FAnswered,
+                     static_cast<long long>(FClock.elapsed()));
     FExit = FAnswered > 0 ? 0 : 1;
     ExitSoon(FExit);
 }

@@ -15,7 +15,8 @@ class TVexaModbus;
 // Sets the engine up for the options' link, unit, time-out and retries.
 void ConfigureEngine(TVexaModbus& m, const Options& o);
 
-// "error N: <English meaning> (<the engine's own message>)" on stderr.
+// "error N: <English meaning>" on stderr; returns the meaning. The engine's
+// own (Polish) log texts are not the tool's messages.
 std::string ReportEngineError(int32_t code, const Options& o);
 
 class Poller {

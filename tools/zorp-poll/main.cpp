@@ -1,22 +1,25 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // zorp-poll: a command-line Modbus master on the engine.
 //
-//   zorp-poll (--tcp HOST:PORT | --rtu-tcp HOST:PORT | --serial DEVICE
-//             [--baud N] [--parity N|E|O|M|S] [--data-bits N] [--stop-bits N])
-//             [--unit N] --function F --address N --count N
-//             [--type TYPE] [--profile FILE] [--write VALUE[,VALUE...]]
-//             [--format text|csv|json] [--repeat N] [--interval MS]
+//   zorp-poll (-t|--tcp HOST[:PORT] | -r|--rtu-tcp HOST:PORT | -s|--serial DEVICE
+//             [-b|--baud N] [-p|--parity N|E|O|M|S] [--data-bits N] [--stop-bits N])
+//             [-u|--unit N] -f|--function F -a|--address N -c|--count N
+//             [-T|--type TYPE] [-P|--profile FILE] [-w|--write VALUE[,VALUE...]]
+//             [-F|--format text|csv|json] [-l|--repeat N] [-i|--interval MS]
 //             [--scan FIRST-LAST [--scan-baud B,...] [--scan-parity P,...]]
-//             [--timeout MS] [--retries N] [--remove-echo] [--quiet]
+//             [-o|--timeout MS] [--retries N] [--remove-echo] [-q|--quiet] [-v|--verbose]
 //
+// A short option takes its value as the next argument or joined to it
+// ("-f 3", "-f3"). --tcp without a port means port 502.
 // DEVICE is a device path or COMn (mapped like the tester's COM numbers).
 // --address is 1-based, as in the tester. Reads print one line per item
 // (see PollOutput.h for every format); without --type, registers print
 // "ADDRESS<TAB>HHHH<TAB>DECIMAL" and bits "ADDRESS<TAB>0|1". --repeat N
 // polls N times (0: until interrupted), back to back unless --interval
-// sets a rhythm; each poll is issued from the previous one's event. The
-// last line, on stderr, is "polls P responses R errors E elapsed_ms T".
-// Engine errors print "error CODE: MEANING (ENGINE MESSAGE)" on stderr.
+// sets a rhythm; each poll is issued from the previous one's event. With
+// --verbose, or when stdout is a terminal, the last line on stderr is
+// "polls P responses R errors E elapsed_ms T". Engine errors print
+// "error CODE: MEANING" on stderr, in English.
 //
 // Exit status: 0 when every poll got its response (a scan: when any unit
 // answered), 1 when any failed (or the link did not come up within the
@@ -30,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <unistd.h>
 #include <vector>
 
@@ -40,43 +44,57 @@
 #include "Profile.h"
 #include "SerialPorts.h"
 #include "ValueAliases.h"
-#include "ValueEncoding.h"
+#include "ValueLists.h"
 #include "VexaModbus.h"
 
 namespace {
 
 const char* const kUsage =
-    "usage: zorp-poll (--tcp HOST:PORT | --rtu-tcp HOST:PORT | --serial DEVICE [--baud N]\n"
-    "                 [--parity N|E|O|M|S] [--data-bits N] [--stop-bits N]) [--unit N]\n"
-    "                 --function 1|2|3|4|5|6|15|16 --address N --count N [--type TYPE]\n"
-    "                 [--profile FILE] [--write VALUE[,VALUE...]] [--format text|csv|json]\n"
-    "                 [--repeat N] [--interval MS] [--timeout MS] [--retries N]\n"
-    "                 [--remove-echo] [--quiet]\n"
+    "usage: zorp-poll (-t HOST[:PORT] | -r HOST:PORT | -s DEVICE [-b BAUD] [-p N|E|O|M|S]\n"
+    "                 [--data-bits N] [--stop-bits N]) [-u UNIT]\n"
+    "                 -f 1|2|3|4|5|6|15|16 -a ADDRESS -c COUNT [-T TYPE] [-P FILE]\n"
+    "                 [-w VALUE[,VALUE...]] [-F text|csv|json] [-l REPEAT] [-i MS]\n"
+    "                 [-o TIMEOUT_MS] [--retries N] [--remove-echo] [-q] [-v]\n"
     "       zorp-poll LINK --scan FIRST-LAST [--scan-baud B,...] [--scan-parity P,...]\n"
-    "                 [--function 1|2|3|4] [--address N] [--count N] [--timeout MS]\n";
+    "                 [-f 1|2|3|4] [-a ADDRESS] [-c COUNT] [-o TIMEOUT_MS]\n"
+    "       zorp-poll --list-ports\n"
+    "example: zorp-poll -t 192.168.1.10 -f 3 -a 1 -c 10\n";
 
 const char* const kOptions =
-    "  DEVICE: a device path, or COMn (see \"Serial ports\" in README.md)\n"
-    "  --address: first item, 1-based (1 to 65536)\n"
-    "  --count: 1 to 125 registers, 1 to 255 bits (the engine asks at most 255 at a time);\n"
+    "Options (short and long forms are the same; a short one takes its value joined or apart):\n"
+    "  -t, --tcp HOST[:PORT]  Modbus TCP (port 502 when none is given; IPv6 as [ADDR]:PORT)\n"
+    "  -r, --rtu-tcp HOST:PORT  RTU frames over a TCP connection (a serial gateway)\n"
+    "  -s, --serial DEVICE  RTU on a serial line: a device path, or COMn (see \"Serial\n"
+    "                       ports\" in README.md); -b, --baud (9600), -p, --parity (N),\n"
+    "                       --data-bits (8), --stop-bits (1)\n"
+    "  -u, --unit: the slave's unit (address), 0 to 255 (default 1; 0 is broadcast)\n"
+    "  -f, --function: 1 coils, 2 discrete inputs, 3 holding registers, 4 input registers\n"
+    "                  (reads); 5, 6, 15, 16 (writes, with -w)\n"
+    "  -a, --address: first item, 1-based (1 to 65536)\n"
+    "  -c, --count: 1 to 125 registers, 1 to 255 bits (the engine asks at most 255 at a time);\n"
     "           a write's count is that of its values and may be left out\n"
-    "  --type: the tester's type name or an alias; registers print ADDRESS<TAB>VALUE and\n"
+    "  -T, --type: the tester's type name or an alias; registers print ADDRESS<TAB>VALUE and\n"
     "          a type of 2 or 4 registers takes as many per value. Aliases: hex bin bytes\n"
     "          ascii bit i8 u8 i16 u16 i32 u32 i64 u64 f32 f64 (big-endian), or with the\n"
     "          byte order, one letter per byte as they come from the device, a = most\n"
     "          significant (u32:cdab); every type's full alias is listed below\n"
-    "  --profile: a tester profile (.zvst): address, count, unit, function and the rows'\n"
+    "  -P, --profile: a tester profile (.zvst): address, count, unit, function and the rows'\n"
     "             types; prints ADDRESS<TAB>TYPE<TAB>VALUE<TAB>DESCRIPTION per typed row\n"
-    "  --write: values for function 5 (one 0|1), 6 (one register), 15 (bits 0|1) or 16\n"
-    "           (registers; with --type each value takes the type's registers; BYTES\n"
-    "           values are H,L pairs); values out of range are refused before sending\n"
-    "  --format: text (default), csv (with a header) or json (one object per poll)\n"
-    "  --repeat: polls (default 1; 0 polls until Ctrl-C, which prints the summary)\n"
-    "  --interval: milliseconds from the start of one poll to the start of the next\n"
+    "  -w, --write: values for function 5 (one 0|1), 6 (one register), 15 (coils as a bit\n"
+    "           pattern, the first coil first: 0101 or 0,1,0,1) or 16 (registers, separated\n"
+    "           by commas; with --type each value takes the type's registers; BYTES values\n"
+    "           are H,L pairs); values out of range are refused before sending\n"
+    "  -F, --format: text (default), csv (with a header) or json (one object per poll)\n"
+    "  -l, --repeat: polls (default 1; 0 polls until Ctrl-C)\n"
+    "  -i, --interval: milliseconds from the start of one poll to the start of the next\n"
     "              (default 0: back to back)\n"
-    "  --timeout: milliseconds per attempt (default 3000); also the wait for the link\n"
+    "  -o, --timeout: milliseconds per attempt (default 3000); also the wait for the link\n"
     "  --retries: further attempts after a time-out (default 3)\n"
     "  --remove-echo: drop the echo of the request that a two-wire adapter sends back\n"
+    "  -q, --quiet: print no values (errors still go to stderr)\n"
+    "  -v, --verbose: the summary line on stderr (\"polls P responses R errors E\n"
+    "                 elapsed_ms T\"); without it only when stdout is a terminal\n"
+    "  --list-ports: the serial ports found, with their COM numbers\n"
     "  --scan: ask each unit of FIRST-LAST once (function 3, address 1, count 1 unless\n"
     "          given) and print those that answer, with data or an exception; on a\n"
     "          serial link every --scan-baud and --scan-parity is tried\n"
@@ -120,21 +138,29 @@ long Number(const std::string& text, long min, long max, const char* what)
     return v;
 }
 
-void HostPort(const std::string& text, Options& o)
+// HOST:PORT; with defaultPort (Modbus TCP's 502) the port may be left out:
+// HOST, [IPV6] or a bare IPv6 address.
+void HostPort(const std::string& text, Options& o, const char* defaultPort)
 {
     std::string host, port;
     if (!text.empty() && text.front() == '[') {
         const size_t close = text.find(']');
-        if (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != ':')
-            Usage("expected [IPV6]:PORT, got \"" + text + "\"");
+        const bool bare = close != std::string::npos && close + 1 == text.size() && defaultPort;
+        if (!bare && (close == std::string::npos || close + 1 >= text.size() || text[close + 1] != ':'))
+            Usage(std::string("expected [IPV6]:PORT") + (defaultPort ? " or [IPV6]" : "") + ", got \"" + text + "\"");
         host = text.substr(1, close - 1);
-        port = text.substr(close + 2);
+        port = bare ? defaultPort : text.substr(close + 2);
     } else {
         const size_t colon = text.rfind(':');
-        if (colon == std::string::npos || text.find(':') != colon)
-            Usage("expected HOST:PORT, got \"" + text + "\"");
-        host = text.substr(0, colon);
-        port = text.substr(colon + 1);
+        if (defaultPort && (colon == std::string::npos || text.find(':') != colon)) {
+            host = text; // no port, or an IPv6 address without brackets
+            port = defaultPort;
+        } else {
+            if (colon == std::string::npos || text.find(':') != colon)
+                Usage("expected HOST:PORT, got \"" + text + "\"");
+            host = text.substr(0, colon);
+            port = text.substr(colon + 1);
+        }
     }
     if (host.empty())
         Usage("no host in \"" + text + "\"");
@@ -210,30 +236,29 @@ void WriteChecks(const std::string& text, bool countGiven, Options& o)
 {
     if (o.function <= 4)
         Usage("--write needs a write function: 5, 6, 15 or 16, not " + std::to_string(o.function));
-    std::vector<std::string> items = Split(text, ',');
     const bool coils = o.function == 5 || o.function == 15;
     if (coils && o.type && !IsBitType(o.type))
         Usage("function " + std::to_string(o.function) + " writes coils: values 0 or 1, no --type");
-    const TDataTypeInfo* type = coils ? ValueDecoding::FindDataType(u"BIT")
-                                : o.type ? o.type : ValueDecoding::FindDataType(u"UInt16 (Word) AABB");
+    const TDataTypeInfo* type = o.type ? o.type : ValueDecoding::FindDataType(u"UInt16 (Word) AABB");
     if (!coils && IsBitType(type))
         Usage("type BIT is for coils (functions 5 and 15)");
-    // A BYTES value is itself "H,L": the items pair up.
-    if (type->Format == TTypeFormat::RawBytes) {
-        if (items.size() % 2 != 0)
-            Usage("--write: BYTES values are H,L pairs; \"" + text + "\" has an odd number of bytes");
-        std::vector<std::string> pairs;
-        for (size_t i = 0; i < items.size(); i += 2) pairs.push_back(items[i] + ',' + items[i + 1]);
-        items = pairs;
-    }
-    for (const std::string& item : items) {
-        const QString value = QString::fromLocal8Bit(item.c_str());
-        const auto r = ValueEncoding::EncodeValue(*type, value);
+    const QString values = QString::fromLocal8Bit(text.c_str());
+    if (coils) {
+        const auto r = ValueEncoding::EncodeBitPattern(values);
         if (!r.Ok())
             Usage("--write: " + r.Error.toStdString());
-        o.writeTexts.push_back(value);
-        if (coils) o.bits.push_back(r.Words[0] != 0);
-        else o.words.insert(o.words.end(), r.Words.begin(), r.Words.end());
+        o.bits = r.Bits;
+        for (const bool b : o.bits) o.writeTexts.push_back(b ? QStringLiteral("1") : QStringLiteral("0"));
+    } else {
+        const auto r = ValueEncoding::EncodeValueList(*type, values);
+        if (!r.Ok())
+            Usage("--write: " + r.Error.toStdString());
+        o.words = r.Words;
+        // The texts as written: a BYTES value is an "H,L" pair.
+        const std::vector<std::string> items = Split(text, ',');
+        const size_t step = type->Format == TTypeFormat::RawBytes ? 2 : 1;
+        for (size_t i = 0; i + step <= items.size(); i += step)
+            o.writeTexts.push_back(QString::fromLocal8Bit((step == 1 ? items[i] : items[i] + ',' + items[i + 1]).c_str()));
     }
     const long n = long(coils ? o.bits.size() : o.words.size());
     const bool single = o.function == 5 || o.function == 6;
@@ -273,6 +298,14 @@ Options ScanChecks(Options& o, bool function, bool address, bool count, bool typ
     return o;
 }
 
+// The short forms of the common options.
+const std::pair<char, const char*> kShortOptions[] = {
+    {'t', "--tcp"},     {'r', "--rtu-tcp"}, {'s', "--serial"},  {'b', "--baud"},   {'p', "--parity"},
+    {'u', "--unit"},    {'f', "--function"}, {'a', "--address"}, {'c', "--count"},  {'T', "--type"},
+    {'P', "--profile"}, {'w', "--write"},   {'F', "--format"},  {'l', "--repeat"}, {'i', "--interval"},
+    {'o', "--timeout"}, {'q', "--quiet"},   {'v', "--verbose"}, {'h', "--help"},
+};
+
 Options Parse(const QStringList& args)
 {
     Options o;
@@ -292,6 +325,17 @@ Options Parse(const QStringList& args)
                 arg = arg.substr(0, eq);
                 inlineValue = true;
             }
+        } else if (arg.size() >= 2 && arg[0] == '-') {
+            // "-f 3" or "-f3": the long option it stands for.
+            for (const auto& [letter, name] : kShortOptions) {
+                if (arg[1] != letter) continue;
+                if (arg.size() > 2) {
+                    value = arg.substr(2);
+                    inlineValue = true;
+                }
+                arg = name;
+                break;
+            }
         }
         auto next = [&]() -> std::string {
             if (inlineValue)
@@ -308,7 +352,7 @@ Options Parse(const QStringList& args)
         };
         if (arg == "--tcp" || arg == "--rtu-tcp") {
             link(arg == "--tcp" ? Options::Tcp : Options::RtuTcp);
-            HostPort(next(), o);
+            HostPort(next(), o, arg == "--tcp" ? "502" : nullptr);
         } else if (arg == "--serial") {
             link(Options::Serial);
             o.device = next();
@@ -386,7 +430,11 @@ Options Parse(const QStringList& args)
             if (inlineValue)
                 Usage("--quiet takes no value");
             o.quiet = true;
-        } else if (arg == "--help" || arg == "-h") {
+        } else if (arg == "--verbose") {
+            if (inlineValue)
+                Usage("--verbose takes no value");
+            o.verbose = true;
+        } else if (arg == "--help") {
             PrintHelp();
             std::exit(0);
         } else {
@@ -395,6 +443,9 @@ Options Parse(const QStringList& args)
     }
     if (!haveLink)
         Usage("give one of --tcp, --rtu-tcp and --serial");
+    // Someone watching the terminal sees the summary; a script reading the
+    // output asks for it.
+    if (::isatty(STDOUT_FILENO)) o.verbose = true;
     const bool serialOption = o.baud != 9600 || o.parity != pNone || o.dataBits != 8 || o.stopBits != 1;
     if (o.link != Options::Serial && serialOption)
         Usage("--baud, --parity, --data-bits and --stop-bits apply to --serial only");
@@ -459,6 +510,13 @@ void WatchInterrupts()
 
 } // namespace
 
+std::string LinkText(const Options& o)
+{
+    if (o.link == Options::Serial) return o.device;
+    const std::string host = o.host.find(':') != std::string::npos ? '[' + o.host + ']' : o.host;
+    return (o.link == Options::RtuTcp ? "RTU over TCP " : "") + host + ':' + std::to_string(o.port);
+}
+
 bool ParityFromText(const std::string& p, TParity& out)
 {
     if (p == "N" || p == "n") out = pNone;
@@ -492,6 +550,9 @@ int main(int argc, char** argv)
         return 0;
     }
     const Options options = Parse(QCoreApplication::arguments());
+    if (options.verbose)
+        std::fprintf(stderr, "zorp-poll: %s %s, unit %ld\n", options.scan ? "scanning" : "polling",
+                     LinkText(options).c_str(), options.unit);
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     WatchInterrupts();
     int rc;
