@@ -17,6 +17,7 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QScreen>
+#include <QScrollArea>
 #include <QShowEvent>
 #include <QStyle>
 #include <QStyleOptionComboBox>
@@ -26,6 +27,7 @@
 
 #include "AppErrors.h"
 #include "DesignFonts.h"
+#include "DesignTheme.h"
 #include "GroupBox.h"
 #include "CommLog.h"
 #include "LabeledEdit.h"
@@ -94,6 +96,7 @@ TfrmModbusMaster::TfrmModbusMaster(QWidget* parent)
     : QWidget(parent)
 {
     EnsureDesignFonts();
+    DesignTheme::Install();
     setObjectName(QStringLiteral("frmModbusMaster"));
     setWindowTitle(QStringLiteral("ZORP (Zelvara) v. 1.0.2"));
     setFont(pixelFont(QStringLiteral("Tahoma"), 11));
@@ -112,6 +115,7 @@ TfrmModbusMaster::TfrmModbusMaster(QWidget* parent)
     }
 
     CreateControls();
+    WireKeyboard();
     // Real-time polling changes the window thousands of times a second:
     // while connected, paint it at most once a frame.
     auto* pacer = new TPaintPacer(this);
@@ -145,6 +149,7 @@ TfrmModbusMaster::TfrmModbusMaster(QWidget* parent)
     const QSize minClient = MinimumClientSize();
     setMinimumSize(minClient.width(), minClient.height() + MenuHeight());
     LayoutControls();
+    FitToScreen();
     ValueWatch = new TValueWatch(this);
     RunGuarded([this] { FormCreate(this); });
 }
@@ -368,6 +373,7 @@ void TfrmModbusMaster::WireEngine()
         if (FLinkUp && mdb->GetState() == msNone)
             RunGuarded([&] { mdbChangeState(s); });
     };
+    WatchPortErrors();
 }
 
 void TfrmModbusMaster::FormCreate(QObject*)
@@ -439,6 +445,11 @@ void TfrmModbusMaster::resizeEvent(QResizeEvent* e)
 {
     QWidget::resizeEvent(e);
     MainMenu->setGeometry(0, 0, width(), MenuHeight());
+    if (ClientScroll) {
+        // The client area is laid out when the scroll area resizes it.
+        ClientScroll->setGeometry(0, MenuHeight(), width(), std::max(0, height() - MenuHeight()));
+        return;
+    }
     Client->setGeometry(0, MenuHeight(), width(), std::max(0, height() - MenuHeight()));
     LayoutControls();
 }

@@ -542,8 +542,21 @@ void TStringGrid::ScrollToCell(int col, int row)
     }
 }
 
+bool TStringGrid::CurrentCell(int& col, int& row) const
+{
+    if (!HasSelection()) return false;
+    col = FSelCol;
+    row = FSelRow;
+    return true;
+}
+
 void TStringGrid::keyPressEvent(QKeyEvent* event)
 {
+    if (OnKeyDown) {
+        int key = event->key();
+        OnKeyDown(this, key, event->modifiers());
+        if (key == 0) return;
+    }
     if (event->matches(QKeySequence::Copy)) {
         CopySelection();
         return;
