@@ -2,7 +2,10 @@
 #include "DesignTheme.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QRadioButton>
 #include <QEvent>
+#include <QMenu>
 #include <QStyle>
 #include <QStyleFactory>
 #include <QVariant>
@@ -18,16 +21,18 @@ namespace {
 bool gDark = false;
 const char* const kDesignedPalette = "zorpDesignedPalette";
 
-// Every window is given its palette when it is first polished.
+// The windows of a watched window (dialogs, the chart) are given their
+// palette when they are first polished. Only the watched window's own events
+// pass the filter, not every event of the program.
 class TPolishWatch : public QObject {
 public:
     using QObject::QObject;
-    bool eventFilter(QObject* o, QEvent* e) override
+    bool eventFilter(QObject*, QEvent* e) override
     {
-        if (e->type() == QEvent::Polish && o->isWidgetType()) {
-            auto* w = static_cast<QWidget*>(o);
-            if (w->isWindow())
-                Apply(w);
+        if (e->type() == QEvent::ChildPolished) {
+            QObject* child = static_cast<QChildEvent*>(e)->child();
+            if (child->isWidgetType() && static_cast<QWidget*>(child)->isWindow())
+                Apply(static_cast<QWidget*>(child));
         }
         return false;
     }
@@ -224,13 +229,10 @@ void themePlot(QCustomPlot* plot, bool dark)
 
 } // namespace
 
-void Install()
+void Watch(QWidget* w)
 {
-    static TPolishWatch* watch = nullptr;
-    if (watch || !qApp)
-        return;
-    watch = new TPolishWatch(qApp);
-    qApp->installEventFilter(watch);
+    Apply(w);
+    w->installEventFilter(new TPolishWatch(w));
 }
 
 bool Dark()
@@ -244,7 +246,7 @@ void SetDark(bool on)
         return;
     gDark = on;
     for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->testAttribute(Qt::WA_WState_Polished))
+        if (w->property(kDesignedPalette).isValid() && !qobject_cast<QMenu*>(w))
             Apply(w);
 }
 
@@ -260,9 +262,24 @@ void Apply(QWidget* w)
     const bool dark = gDark;
     w->setPalette(overlay(WindowPalette(dark), designedOf(w), dark));
     for (QWidget* c : w->findChildren<QWidget*>()) {
+        // The window's menus (the menu bar's) are windows of its colours too.
+        if (auto* menu = qobject_cast<QMenu*>(c)) {
+            menu->setPalette(WindowPalette(dark));
+            menu->setProperty(kDesignedPalette, QVariant::fromValue(QPalette()));
+            continue;
+        }
         if (c->isWindow())
             continue;
         const QPalette own = designedOf(c);
+        // Check boxes and radio buttons draw their boxes in Base, framed in
+        // a darker Window: on a dark window a lighter box keeps them visible.
+        if (qobject_cast<QCheckBox*>(c) || qobject_cast<QRadioButton*>(c)) {
+            QPalette p = own;
+            if (dark)
+                p.setColor(QPalette::Base, QColor(92, 92, 98));
+            c->setPalette(p);
+            continue;
+        }
         if (own.resolveMask() == 0)
             continue;
         // Roles the control did not set stay inherited from the window.

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
-// The windows' colours, independent of the desktop's palette. Every window
-// of the program gets a complete palette of its own when it is first
-// polished: the designed light colours, or with the dark variant on their
-// dark counterparts. Colours a window sets on its controls itself (the
+// The windows' colours, independent of the desktop's palette. The main
+// window and the windows it parents get a complete palette of their own:
+// the designed light colours, or with the dark variant on their dark
+// counterparts. Colours a window sets on its controls itself (the
 // designed greys and greens of backgrounds, a red message) are kept as the
 // design's and, in the dark variant, replaced by dark backgrounds and light
 // texts of the same hue. A desktop theme (a dark application palette, a
@@ -21,8 +21,9 @@ class QWidget;
 
 namespace DesignTheme {
 
-// Installs the theme for the application (once; later calls do nothing).
-void Install();
+// Gives window w the colours of the current variant, and every window
+// it parents (dialogs, the chart) when that is first polished.
+void Watch(QWidget* w);
 bool Dark();
 // Switches the variant and recolours every window that exists.
 void SetDark(bool on);

@@ -96,7 +96,6 @@ TfrmModbusMaster::TfrmModbusMaster(QWidget* parent)
     : QWidget(parent)
 {
     EnsureDesignFonts();
-    DesignTheme::Install();
     setObjectName(QStringLiteral("frmModbusMaster"));
     setWindowTitle(QStringLiteral("ZORP (Zelvara) v. 1.0.2"));
     setFont(pixelFont(QStringLiteral("Tahoma"), 11));
@@ -150,6 +149,9 @@ TfrmModbusMaster::TfrmModbusMaster(QWidget* parent)
     setMinimumSize(minClient.width(), minClient.height() + MenuHeight());
     LayoutControls();
     FitToScreen();
+    // The designed colours, whatever the desktop's palette; also for the
+    // windows this one opens.
+    DesignTheme::Watch(this);
     ValueWatch = new TValueWatch(this);
     RunGuarded([this] { FormCreate(this); });
 }

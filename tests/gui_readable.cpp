@@ -16,7 +16,9 @@
 #include "ChartWindow.h"
 #include "CommLog.h"
 #include "DesignTheme.h"
+#include "GridTestSupport.h"
 #include "GuiSupport.h"
+#include "uData.h"
 #include "LabeledEdit.h"
 #include "StatusBar.h"
 #include "StringGrid.h"
@@ -120,6 +122,17 @@ TEST_F(ReadableTest, DarkDesktopKeepsTheDesignedColoursAndEveryTextReads)
     EXPECT_EQ(w->leIP->EditLabel()->palette().color(QPalette::WindowText), QColor(Qt::black));
     EXPECT_EQ(poorContrast(w.get()), QStringList());
     saveShot(w.get(), "window_dark_desktop.png");
+    // The data editor, a window of its own.
+    {
+        QStringList editorPoor;
+        DataEditorDriver d([&](TfrmDataEditor* dlg) {
+            editorPoor = poorContrast(dlg, 2);
+            dlg->reject();
+        });
+        clickCell(*w->sgData, 1, 1);
+        EXPECT_EQ(d.Shown, 1);
+        EXPECT_EQ(editorPoor, QStringList());
+    }
 
     // The dark variant: dark backgrounds, readable texts, stored as an option.
     w->actDarkTheme->trigger();
@@ -143,7 +156,7 @@ TEST_F(ReadableTest, DarkDesktopKeepsTheDesignedColoursAndEveryTextReads)
 
     // The chart window too.
     TChartRecorder rec;
-    TfrmChart chart(rec);
+    TfrmChart chart(rec, w.get()); // as the value watch opens it
     chart.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
     const QColor plotBg = chart.Plot->grab().toImage().pixelColor(2, 2);

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QPushButton>
 #include <QComboBox>
+#include <QAction>
 #include <QFileDialog>
 #include <QScreen>
 
@@ -461,4 +462,32 @@ TEST_F(ProfileTest, LoadWithNothingChosenSaysSo)
     ASSERT_EQ(Boxes.size(), 1);
     EXPECT_TRUE(Boxes[0].contains("No settings file is chosen")) << Boxes[0].toStdString();
     EXPECT_EQ(W->leLength->text(), "5");
+}
+
+TEST_F(StoredSettingsTest, FileDialogsRememberTheirFoldersAndThePauseIsNamedInPlainWords)
+{
+    EXPECT_EQ(QDir().mkpath(Dir.filePath("logs")) && QDir().mkpath(Dir.filePath("grids")), true);
+    CreateWindow();
+    EXPECT_EQ(W->actPauseDesigned->text(), "50 ms after 03 only (default)");
+    // Each dialog opens where it was last used, also after a restart.
+    for (int run = 0; run < 2; ++run) {
+        QStringList opened;
+        zorp::SetSaveDialogHook([&](QFileDialog* d) {
+            opened << QDir(d->directory()).absolutePath();
+            return d->windowTitle().contains("log") ? Dir.filePath("logs/a.txt") : Dir.filePath("grids/b.csv");
+        });
+        W->actSaveLog->trigger();
+        W->actExportCsv->trigger();
+        zorp::SetSaveDialogHook(nullptr);
+        if (run == 1)
+            EXPECT_EQ(opened, QStringList({Dir.filePath("logs"), Dir.filePath("grids")}));
+        else
+            EXPECT_NE(opened.value(0), Dir.filePath("logs"));
+        DestroyWindow();
+        CreateWindow();
+    }
+    const TTesterOptions o = TTesterOptions::Load(IniPath());
+    EXPECT_EQ(o.LogFolder, Dir.filePath("logs"));
+    EXPECT_EQ(o.CsvFolder, Dir.filePath("grids"));
+    EXPECT_TRUE(Boxes.isEmpty()) << Boxes.join('\n').toStdString();
 }

@@ -84,6 +84,8 @@ TEST_F(GuiWindowTest, TimeOutAndTriesAreOptionsOfTheEngine)
     EXPECT_EQ(w->mdb->Timeout(), 3000u);
     EXPECT_EQ(w->mdb->MaxRepeat(), 3);
     TfrmTimeouts::RunHook = [](TfrmTimeouts* d) {
+        if (qEnvironmentVariableIsSet("ZORP_SHOTS_DIR"))
+            d->grab().save(qEnvironmentVariable("ZORP_SHOTS_DIR") + "/timeouts_dialog.png");
         d->seTimeout->setValue(200);
         d->seTries->setValue(2);
         return true;

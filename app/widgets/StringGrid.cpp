@@ -299,7 +299,7 @@ void TStringGrid::paintEvent(QPaintEvent* event)
     QPainter p(viewport());
     const QRect dirty = event->rect();
     const QRect view = viewport()->rect();
-    p.fillRect(dirty, Qt::white);
+    p.fillRect(dirty, palette().color(QPalette::Base));
 
     const int fixedW = FixedWidth();
     const int fixedH = FixedHeight();
