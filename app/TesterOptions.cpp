@@ -9,6 +9,20 @@ const QString kKeepPolling = QStringLiteral("KeepPollingAfterErrors");
 const QString kErrorsInLog = QStringLiteral("ErrorsInLog");
 const QString kFunction16 = QStringLiteral("AlwaysUseFunction16");
 const QString kRemoveEcho = QStringLiteral("RemoveEcho");
+const QString kDarkTheme = QStringLiteral("DarkTheme");
+const QString kTimeout = QStringLiteral("Timeout");
+const QString kMaxRepeat = QStringLiteral("MaxRepeat");
+const QString kKeepLayout = QStringLiteral("KeepLayout");
+const QString kLogFolder = QStringLiteral("LogFolder");
+const QString kCsvFolder = QStringLiteral("CsvFolder");
+
+// An integer within [lo, hi], else def.
+int readInt(const zorp::TIniFile& ini, const QString& key, int lo, int hi, int def)
+{
+    bool ok = false;
+    const int v = ini.ReadString(TTesterOptions::Section(), key, QString()).trimmed().toInt(&ok);
+    return ok && v >= lo && v <= hi ? v : def;
+}
 
 bool readBool(const zorp::TIniFile& ini, const QString& key, bool def)
 {
@@ -33,6 +47,12 @@ TTesterOptions TTesterOptions::Load(const QString& iniFileName)
     o.ErrorsInLog = readBool(ini, kErrorsInLog, false);
     o.AlwaysUseFunction16 = readBool(ini, kFunction16, false);
     o.RemoveEcho = readBool(ini, kRemoveEcho, false);
+    o.DarkTheme = readBool(ini, kDarkTheme, false);
+    o.TimeoutMs = readInt(ini, kTimeout, MinTimeoutMs, MaxTimeoutMs, o.TimeoutMs);
+    o.MaxRepeat = readInt(ini, kMaxRepeat, 0, MaxRepeats, o.MaxRepeat);
+    o.KeepLayout = readBool(ini, kKeepLayout, true);
+    o.LogFolder = ini.ReadString(Section(), kLogFolder, QString());
+    o.CsvFolder = ini.ReadString(Section(), kCsvFolder, QString());
     return o;
 }
 
@@ -46,5 +66,11 @@ bool TTesterOptions::Save(const QString& iniFileName) const
     ini.WriteString(Section(), kErrorsInLog, b(ErrorsInLog));
     ini.WriteString(Section(), kFunction16, b(AlwaysUseFunction16));
     ini.WriteString(Section(), kRemoveEcho, b(RemoveEcho));
+    ini.WriteString(Section(), kDarkTheme, b(DarkTheme));
+    ini.WriteString(Section(), kTimeout, QString::number(TimeoutMs));
+    ini.WriteString(Section(), kMaxRepeat, QString::number(MaxRepeat));
+    ini.WriteString(Section(), kKeepLayout, b(KeepLayout));
+    ini.WriteString(Section(), kLogFolder, LogFolder);
+    ini.WriteString(Section(), kCsvFolder, CsvFolder);
     return ini.UpdateFile();
 }

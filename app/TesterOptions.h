@@ -18,9 +18,24 @@ struct TTesterOptions {
     bool AlwaysUseFunction16 = false;
     // Echo removal for two-wire adapters (the engine's RemoveEcho).
     bool RemoveEcho = false;
+    // The dark variant of every window (the designed colours otherwise).
+    bool DarkTheme = false;
+    // The engine's Timeout (ms) and MaxRepeat (retries after the first try).
+    int TimeoutMs = 3000;
+    int MaxRepeat = 3;
+    // The grid's layout (range, types, descriptions) is kept at closing and
+    // comes back at the next start.
+    bool KeepLayout = true;
+    // The folders the file dialogs were last used in (empty: none yet).
+    QString LogFolder;
+    QString CsvFolder;
 
     // The largest pause the options accept (one minute).
     static constexpr int MaxPauseMs = 60000;
+    // The ranges the time-out and retries settings accept.
+    static constexpr int MinTimeoutMs = 10;
+    static constexpr int MaxTimeoutMs = 600000;
+    static constexpr int MaxRepeats = 100;
 
     static QString Section() { return QStringLiteral("Options"); }
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "uData.h"
+#include "DesignTheme.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -205,6 +206,8 @@ bool ExecuteDataEditor(int column, const QString& currentText, const QString& ad
 {
     TfrmDataEditor dlg;
     dlg.SetPreview(hexTexts);
+    // A window of its own (no parent): the designed colours are given here.
+    DesignTheme::Apply(&dlg);
     dlg.setWindowTitle(QStringLiteral("Data Editor for Address: ") + addressText);
     if (column == 1) {
         dlg.gbDescription->hide();

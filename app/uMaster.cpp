@@ -17,6 +17,7 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QScreen>
+#include <QScrollArea>
 #include <QShowEvent>
 #include <QStyle>
 #include <QStyleOptionComboBox>
@@ -26,6 +27,7 @@
 
 #include "AppErrors.h"
 #include "DesignFonts.h"
+#include "DesignTheme.h"
 #include "GroupBox.h"
 #include "CommLog.h"
 #include "LabeledEdit.h"
@@ -114,6 +116,7 @@ TfrmModbusMaster::TfrmModbusMaster(QWidget* parent)
     }
 
     CreateControls();
+    WireKeyboard();
     // Real-time polling changes the window thousands of times a second:
     // while connected, paint it at most once a frame.
     auto* pacer = new TPaintPacer(this);
@@ -147,6 +150,10 @@ TfrmModbusMaster::TfrmModbusMaster(QWidget* parent)
     const QSize minClient = MinimumClientSize();
     setMinimumSize(minClient.width(), minClient.height() + MenuHeight());
     LayoutControls();
+    FitToScreen();
+    // The designed colours, whatever the desktop's palette; also for the
+    // windows this one opens.
+    DesignTheme::Watch(this);
     ValueWatch = new TValueWatch(this);
     Recovery = new TLinkRecovery(this);
     StaleMarkingCreate();
@@ -373,6 +380,7 @@ void TfrmModbusMaster::WireEngine()
         if (FLinkUp && mdb->GetState() == msNone)
             RunGuarded([&] { mdbChangeState(s); });
     };
+    WatchPortErrors();
 }
 
 void TfrmModbusMaster::FormCreate(QObject*)
@@ -444,6 +452,11 @@ void TfrmModbusMaster::resizeEvent(QResizeEvent* e)
 {
     QWidget::resizeEvent(e);
     MainMenu->setGeometry(0, 0, width(), MenuHeight());
+    if (ClientScroll) {
+        // The client area is laid out when the scroll area resizes it.
+        ClientScroll->setGeometry(0, MenuHeight(), width(), std::max(0, height() - MenuHeight()));
+        return;
+    }
     Client->setGeometry(0, MenuHeight(), width(), std::max(0, height() - MenuHeight()));
     LayoutControls();
 }

@@ -41,6 +41,7 @@ class QMenu;
 class QMenuBar;
 class QPainter;
 class QPushButton;
+class QScrollArea;
 class QTimer;
 class TCommLog;
 class TFormStorage;
@@ -103,6 +104,54 @@ public:
     void SetOptions(const TTesterOptions& o, bool store = true);
     // Asks for a pause in milliseconds (Options > Real-time pause).
     void actPauseCustomExecute(QObject* Sender);
+
+    // ---- keyboard, colours, time-outs (uMasterActions.cpp) ----------------------
+    QAction* actConnect = nullptr;    // File > Connect (F9)
+    QAction* actDisconnect = nullptr; // File > Disconnect (Shift+F9)
+    QAction* actRead = nullptr;       // File > Read (F5)
+    QAction* actRealTime = nullptr;   // File > Real time (Ctrl+R), follows cbRealTime
+    QAction* actDarkTheme = nullptr;  // View > Dark colours
+    QAction* actTimeouts = nullptr;   // Options > Time-out and retries...
+    QAction* actKeepLayout = nullptr; // Options > Keep the grid layout between runs
+    void CreateExtraActions();
+    // Tooltips naming the shortcuts, the grid's keys (after the controls exist).
+    void WireKeyboard();
+    // The options of these entries into the menu's checks, the engine and the colours.
+    void ApplyExtraOptions(const TTesterOptions& o);
+    // Asks for the engine's time-out and tries (Options > Time-out and retries...).
+    void actTimeoutsExecute(QObject* Sender);
+    // Enter or F2 on a Data Type or Description cell opens its editor.
+    void sgDataKeyDown(QObject* Sender, int& Key, Qt::KeyboardModifiers Shift);
+    // The data editor for a cell of the Data Type or Description column.
+    void EditCell(int ACol, int ARow);
+    // A file dialog's folder remembered in [Options] (the field of FOptions).
+    void RememberFolder(QString TTesterOptions::*field, const QString& fileName);
+
+    // ---- why a link failed (uMasterDiagnosis.cpp) -------------------------------
+    // The last error of the port object (its OnWsError code), -1: none since Connect.
+    int FPortError = -1;
+    // Catches the port object's error reports on their way to the engine.
+    void WatchPortErrors();
+    // The device or host and the system's reason for a link error (codes 0,
+    // 1, 15 and 16), empty for other codes.
+    QString LinkErrorReason(int32_t Code) const;
+
+    // ---- small screens (uMasterScreen.cpp) --------------------------------------
+    // Set when the screen cannot hold the window at its smallest: the client
+    // area then scrolls inside it.
+    QScrollArea* ClientScroll = nullptr;
+    // Whether the window fits the screen it opens on; when not, the client
+    // area goes into ClientScroll and the window is made to fit.
+    void FitToScreen();
+
+    // ---- the last grid layout (uMasterSettings.cpp) ------------------------------
+    // The profile kept beside "setings.ini" at closing and read at start.
+    QString LastLayoutFileName() const;
+    void SaveLastLayout();
+    void LoadLastLayout();
+    // A profile's keys from the window, and the window from a profile's keys.
+    void WriteProfile(zorp::TIniFile& Ini) const;
+    void ReadProfile(const zorp::TIniFile& Ini);
 
     // ---- data out (uMasterExport.cpp) ---------------------------------------------
     // The log's lines as saved: a direction mark ("TX ", "RX ", "ERR ") and

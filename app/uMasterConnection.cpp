@@ -51,6 +51,9 @@ void TfrmModbusMaster::btnConnectClick(QObject*)
     ResetTransactions();
     FErrorRecords.clear();
     sBar->SetPanelHint(3, QString());
+    sBar->SetPanelText(4, QString());
+    sBar->SetPanelHint(4, QString());
+    FPortError = -1;
 
     auto ethernet = [this](TModbusProtocol protocol) {
         mdb->SetInterfaceType(mbiEthernet);
@@ -116,7 +119,8 @@ void TfrmModbusMaster::mdbConnect(QObject*)
     Recovery->Connected();
     btnConnect->setEnabled(false);
     btnDisconnect->setEnabled(true);
-    gbComm->setEnabled(false);
+    // The log stays enabled: it can be scrolled, selected and copied while
+    // lines come in (it follows its end until the user scrolls away).
 }
 
 void TfrmModbusMaster::mdbDisconnect(QObject*)

@@ -47,11 +47,19 @@ void TfrmModbusMaster::RecordError(int32_t Code, bool EndedCycle)
     // Errors of the link itself belong to no request.
     r.Request = Code == 0 || Code == 1 || Code == 15 || Code == 16 ? QString() : RequestText();
     r.Meaning = QString::fromStdString(zorp::ExplainError(Code, mdb->MaxRepeat(), mdb->Timeout()));
+    const QString why = LinkErrorReason(Code);
+    if (!why.isEmpty())
+        r.Meaning += QStringLiteral(": ") + why;
+    FPortError = -1;
     r.EndedCycle = EndedCycle;
     FErrorRecords.push_back(r);
     while (FErrorRecords.size() > size_t(MaxErrorRecords))
         FErrorRecords.pop_front();
     sBar->SetPanelHint(3, ErrorsHint());
+    // The last error in plain sight: its meaning in the free panel, the
+    // whole record (time, request) in its tooltip.
+    sBar->SetPanelText(4, QStringLiteral("Error %1: %2").arg(Code).arg(r.Meaning));
+    sBar->SetPanelHint(4, ErrorRecordText(r));
     if (FOptions.ErrorsInLog)
         REComm->AppendLine(ErrorRecordText(r), ErrorLogColor());
 }

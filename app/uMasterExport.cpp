@@ -4,6 +4,7 @@
 #include "uMaster.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringConverter>
 
@@ -33,9 +34,13 @@ QString csvField(const QString& s)
 
 // Asks for a file name with a save dialog of its own (the tests' hook answers
 // instead of the user); empty when cancelled.
-QString askFileName(QWidget* parent, const QString& title, const QString& filter, const QString& suffix)
+QString askFileName(QWidget* parent, const QString& title, const QString& filter, const QString& suffix,
+                    const QString& folder)
 {
     QFileDialog dlg(parent);
+    // The folder this dialog was last used in, when it is still there.
+    if (!folder.isEmpty() && QFileInfo(folder).isDir())
+        dlg.setDirectory(folder);
     dlg.setWindowTitle(title);
     dlg.setNameFilter(filter);
     dlg.setDefaultSuffix(suffix);
@@ -95,16 +100,22 @@ void TfrmModbusMaster::actSaveLogExecute(QObject*)
     // The text is taken before the dialog: what was shown when asked is saved.
     const QString text = LogFileText();
     const QString name = askFileName(this, QStringLiteral("Save log as"),
-                                     QStringLiteral("Text file (*.txt);;All files (*)"), QStringLiteral("txt"));
-    if (!name.isEmpty())
-        WriteTextFile(name, text);
+                                     QStringLiteral("Text file (*.txt);;All files (*)"), QStringLiteral("txt"),
+                                     FOptions.LogFolder);
+    if (name.isEmpty())
+        return;
+    WriteTextFile(name, text);
+    RememberFolder(&TTesterOptions::LogFolder, name);
 }
 
 void TfrmModbusMaster::actExportCsvExecute(QObject*)
 {
     const QString text = GridCsvText();
     const QString name = askFileName(this, QStringLiteral("Export grid as CSV"),
-                                     QStringLiteral("CSV file (*.csv);;All files (*)"), QStringLiteral("csv"));
-    if (!name.isEmpty())
-        WriteTextFile(name, text);
+                                     QStringLiteral("CSV file (*.csv);;All files (*)"), QStringLiteral("csv"),
+                                     FOptions.CsvFolder);
+    if (name.isEmpty())
+        return;
+    WriteTextFile(name, text);
+    RememberFolder(&TTesterOptions::CsvFolder, name);
 }

@@ -3,6 +3,7 @@
 // colours, cell painting, rendering of responses, and editing of the Data
 // Type and Description cells through the data editor.
 #include "uMaster.h"
+#include "DesignTheme.h"
 
 #include <QFont>
 #include <QFontMetrics>
@@ -120,7 +121,7 @@ void TfrmModbusMaster::sgDataDrawCell(QObject*, QPainter& Canvas, int ACol, int 
     uint32_t background = kLightGrey;
     if (ARow != 0 && ACol != 0)
         background = ARow < static_cast<int>(FColors.size()) ? FColors[static_cast<size_t>(ARow)] : kWhite;
-    Canvas.fillRect(Rect, FromBGR(background));
+    Canvas.fillRect(Rect, DesignTheme::PaintColor(FromBGR(background)));
 
     const QString& cell = sgData->CellRef(ACol, ARow);
     if (cell.isEmpty()) return;
@@ -288,10 +289,15 @@ void TfrmModbusMaster::ShowBitData()
 
 void TfrmModbusMaster::sgDataMouseDown(QObject*, Qt::MouseButton Button, Qt::KeyboardModifiers, int X, int Y)
 {
-    using ValueDecoding::DataTypeRows;
     if (Button != Qt::LeftButton) return;
     int col = -1, row = -1;
     if (!sgData->MouseToCell(QPoint(X, Y), col, row)) return;
+    EditCell(col, row);
+}
+
+void TfrmModbusMaster::EditCell(int col, int row)
+{
+    using ValueDecoding::DataTypeRows;
     if ((col != colDataType && col != colDescription) || row < 1) return;
     const QString cellText = sgData->Cells(col, row);
     if (IsContinuation(cellText)) return;

@@ -175,5 +175,7 @@ void TfrmModbusMaster::mdbReceiveData(QObject*, const uint8_t* Block, int32_t Si
 
 void TfrmModbusMaster::RECommChange(QObject*)
 {
-    REComm->ScrollToEnd();
+    // The newest line comes into view unless the user scrolled back to
+    // read older ones.
+    REComm->FollowEnd();
 }

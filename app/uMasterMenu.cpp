@@ -68,7 +68,7 @@ void TfrmModbusMaster::CreateMenu()
     QMenu* pause = mnuOptions->addMenu(QStringLiteral("Real-time pause"));
     pause->setObjectName(QStringLiteral("mnuPause"));
     auto* pauseGroup = new QActionGroup(this);
-    actPauseDesigned = named(pause->addAction(QStringLiteral("As designed (50 ms after 03, none after 01, 02, 04)")),
+    actPauseDesigned = named(pause->addAction(QStringLiteral("50 ms after 03 only (default)")),
                              "actPauseDesigned");
     actPauseCustom = named(pause->addAction(QStringLiteral("Pause after every response...")), "actPauseCustom");
     for (QAction* a : {actPauseDesigned, actPauseCustom}) {
@@ -103,6 +103,7 @@ void TfrmModbusMaster::CreateMenu()
     connect(actSerialPorts, &QAction::triggered, this, [this] { RunGuarded([this] { ShowSerialPorts(); }); });
     mnuOptions->addSeparator();
     mnuOptions->addAction(actSerialPorts);
+    CreateExtraActions();
 }
 
 QMenu* TfrmModbusMaster::ExtensionMenu(const QString& name) const
@@ -161,6 +162,7 @@ void TfrmModbusMaster::SetOptions(const TTesterOptions& o, bool store)
                                                   : QStringLiteral("Pause after every response: %1 ms...")
                                                         .arg(v.RealTimePauseMs));
     mdb->SetRemoveEcho(v.RemoveEcho);
+    ApplyExtraOptions(v);
     if (store && !v.Save(OptionsFileName()))
         throw EFileWriteError(OptionsFileName());
 }

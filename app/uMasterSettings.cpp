@@ -79,16 +79,7 @@ void TfrmModbusMaster::btnSaveSettingsClick(QObject*)
             fileName += QStringLiteral(".zvst");
 
         TIniFile ini(fileName);
-        ini.WriteString(kAddress, QStringLiteral("Start"), profileValue(leStartAddress->text()));
-        ini.WriteString(kAddress, QStringLiteral("Length"), profileValue(leLength->text()));
-        ini.WriteString(kAddress, QStringLiteral("SlaveID"), profileValue(leSlaveID->text()));
-        ini.WriteString(kAddress, QStringLiteral("Func"),
-                        cbFunc->currentIndex() >= 0 ? cbFunc->currentText() : QString());
-        for (int r = 1; r < sgData->RowCount(); ++r) {
-            const QString key = QString::number(r);
-            ini.WriteString(kDataType, key, profileValue(sgData->Cells(kDataTypeCol, r)));
-            ini.WriteString(kDescription, key, profileValue(sgData->Cells(kDescriptionCol, r)));
-        }
+        WriteProfile(ini);
         if (OnProfileSave)
             OnProfileSave(ini);
         // One atomic replacement: a failed save leaves the old file whole.
@@ -98,13 +89,32 @@ void TfrmModbusMaster::btnSaveSettingsClick(QObject*)
     LoadSettingsList();
 }
 
+void TfrmModbusMaster::WriteProfile(TIniFile& ini) const
+{
+    ini.WriteString(kAddress, QStringLiteral("Start"), profileValue(leStartAddress->text()));
+    ini.WriteString(kAddress, QStringLiteral("Length"), profileValue(leLength->text()));
+    ini.WriteString(kAddress, QStringLiteral("SlaveID"), profileValue(leSlaveID->text()));
+    ini.WriteString(kAddress, QStringLiteral("Func"), cbFunc->currentIndex() >= 0 ? cbFunc->currentText() : QString());
+    for (int r = 1; r < sgData->RowCount(); ++r) {
+        const QString key = QString::number(r);
+        ini.WriteString(kDataType, key, profileValue(sgData->Cells(kDataTypeCol, r)));
+        ini.WriteString(kDescription, key, profileValue(sgData->Cells(kDescriptionCol, r)));
+    }
+}
+
 void TfrmModbusMaster::btnLoadSettingsClick(QObject*)
 {
     const QString name = cbSettings->currentText();
     if (name.isEmpty())
-        return;
+        throw EAppError(QStringLiteral("No settings file is chosen: pick one in the list beside \"Load Settings\" first"));
     const TIniFile ini(QDir(zorp::ProfilesFolder()).filePath(name));
+    ReadProfile(ini);
+    if (OnProfileLoad)
+        OnProfileLoad(ini);
+}
 
+void TfrmModbusMaster::ReadProfile(const TIniFile& ini)
+{
     leStartAddress->setText(ini.ReadString(kAddress, QStringLiteral("Start"), QStringLiteral("1")));
     const QString length = ini.ReadString(kAddress, QStringLiteral("Length"), QStringLiteral("1"));
     leLength->setText(length);
@@ -131,8 +141,6 @@ void TfrmModbusMaster::btnLoadSettingsClick(QObject*)
         sgData->SetCells(kDescriptionCol, r, ini.ReadString(kDescription, key, QString()));
     }
     UpdateRowColors();
-    if (OnProfileLoad)
-        OnProfileLoad(ini);
 }
 
 void TfrmModbusMaster::StorageCreate()
@@ -166,6 +174,37 @@ void TfrmModbusMaster::StorageRestore()
 {
     if (frmStorage)
         frmStorage->RestoreFormPlacement();
+    // A place stored on a larger screen is brought onto a small one.
+    if (ClientScroll && windowState() == Qt::WindowNoState)
+        FitToScreen();
+    LoadLastLayout();
+}
+
+QString TfrmModbusMaster::LastLayoutFileName() const
+{
+    return zorp::ConfigFolder() + QStringLiteral("/LastLayout.zvst");
+}
+
+void TfrmModbusMaster::SaveLastLayout()
+{
+    if (!FOptions.KeepLayout)
+        return;
+    // Keys of rows beyond the Length saved stay in the file, unread.
+    TIniFile ini(LastLayoutFileName());
+    WriteProfile(ini);
+    if (!ini.UpdateFile())
+        throw EFileWriteError(LastLayoutFileName());
+}
+
+void TfrmModbusMaster::LoadLastLayout()
+{
+    if (!FOptions.KeepLayout || !QFileInfo::exists(LastLayoutFileName()))
+        return;
+    // A damaged file leaves what it could set; the start goes on without a word.
+    try {
+        ReadProfile(TIniFile(LastLayoutFileName()));
+    } catch (...) {
+    }
 }
 
 void TfrmModbusMaster::StorageSave(bool AtClose)
@@ -178,4 +217,5 @@ void TfrmModbusMaster::StorageSave(bool AtClose)
     if (!AtClose && frmStorage->Saved())
         return;
     frmStorage->SaveFormPlacement(AtClose);
+    SaveLastLayout();
 }

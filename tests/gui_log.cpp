@@ -144,3 +144,41 @@ TEST(CommLogView, SelectsAndCopiesWhatTheUserMarks)
     EXPECT_EQ(log.LineCount(), 2);
     EXPECT_NE(log.SelectedText(), "first");
 }
+
+TEST_F(GuiWindowTest, ScrollingUpStopsFollowingTheEndAndReturningResumesIt)
+{
+    const uint8_t b[] = {0x11, 0x22};
+    auto append = [&](int n) {
+        for (int i = 0; i < n; ++i)
+            w->mdbReceiveData(w->mdb, b, 2);
+        QCoreApplication::processEvents();
+    };
+    append(300);
+    EXPECT_TRUE(w->REComm->AtEnd());
+    EXPECT_TRUE(w->REComm->Following());
+
+    // The user pages up: new lines no longer pull the view down.
+    w->REComm->setFocus();
+    QTest::keyClick(w->REComm, Qt::Key_PageUp);
+    EXPECT_FALSE(w->REComm->Following());
+    append(50);
+    EXPECT_FALSE(w->REComm->AtEnd());
+    // Selecting and copying work while lines come in.
+    w->REComm->SelectAll();
+    append(5);
+    QApplication::clipboard()->clear();
+    QTest::keyClick(w->REComm, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text().count(QLatin1Char(0x0A)), 349);
+
+    // Back at the end (Ctrl+End, or the wheel or bar down to it): following again.
+    QTest::keyClick(w->REComm, Qt::Key_End, Qt::ControlModifier);
+    EXPECT_TRUE(w->REComm->Following());
+    append(20);
+    EXPECT_TRUE(w->REComm->AtEnd());
+    // A scroll away and a Connect's clearing: the new log follows its end.
+    QTest::keyClick(w->REComm, Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_FALSE(w->REComm->Following());
+    w->REComm->Clear();
+    append(300);
+    EXPECT_TRUE(w->REComm->AtEnd());
+}

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QPushButton>
 #include <QComboBox>
+#include <QAction>
 #include <QFileDialog>
 #include <QScreen>
 
@@ -409,4 +410,84 @@ TEST_F(StoredSettingsTest, DestructionWithoutCloseWritesVisibleOne)
     ASSERT_TRUE(QFile::remove(IniPath()));
     W.reset();
     EXPECT_FALSE(QFile::exists(IniPath()));
+}
+
+TEST_F(StoredSettingsTest, TheLastGridLayoutComesBackAtTheNextStart)
+{
+    CreateWindow();
+    W->leStartAddress->setText("100");
+    W->leLength->setText("3");
+    W->sgData->SetRowCount(4);
+    W->FillAddresses();
+    W->cbFunc->setCurrentIndex(3);
+    W->leSlaveID->setText("17");
+    W->sgData->SetCells(1, 1, "UInt32 (LongWord) AABB CCDD");
+    W->MarkContinuationRows();
+    W->sgData->SetCells(3, 1, "Energy counter");
+    W->sgData->SetCells(3, 3, "Pump state");
+    DestroyWindow();
+    // The designed window section keeps its seventeen keys and nothing else.
+    EXPECT_EQ(sectionKeys(ReadFile(IniPath())).size(), 17);
+
+    CreateWindow();
+    EXPECT_TRUE(Boxes.isEmpty()) << Boxes.join('\n').toStdString();
+    EXPECT_EQ(W->leStartAddress->text(), "100");
+    EXPECT_EQ(W->leLength->text(), "3");
+    EXPECT_EQ(W->leSlaveID->text(), "17");
+    EXPECT_EQ(W->cbFunc->currentText(), "04: Read Input Registers");
+    ASSERT_EQ(W->sgData->RowCount(), 4);
+    EXPECT_EQ(W->sgData->Cells(0, 3), "102");
+    EXPECT_EQ(W->sgData->Cells(1, 1), "UInt32 (LongWord) AABB CCDD");
+    EXPECT_EQ(W->sgData->Cells(1, 2), "---");
+    EXPECT_EQ(W->sgData->Cells(3, 1), "Energy counter");
+    EXPECT_EQ(W->sgData->Cells(3, 3), "Pump state");
+    // It is no profile of the list.
+    EXPECT_EQ(W->cbSettings->count(), 0);
+
+    // Turned off, the next start has the designed layout.
+    W->actKeepLayout->trigger();
+    DestroyWindow();
+    CreateWindow();
+    EXPECT_EQ(W->leLength->text(), "1");
+    EXPECT_EQ(W->sgData->RowCount(), 2);
+    EXPECT_EQ(W->sgData->Cells(3, 1), "");
+}
+
+TEST_F(ProfileTest, LoadWithNothingChosenSaysSo)
+{
+    CreateWindow();
+    ASSERT_EQ(W->cbSettings->currentIndex(), -1);
+    W->leLength->setText("5");
+    Load();
+    ASSERT_EQ(Boxes.size(), 1);
+    EXPECT_TRUE(Boxes[0].contains("No settings file is chosen")) << Boxes[0].toStdString();
+    EXPECT_EQ(W->leLength->text(), "5");
+}
+
+TEST_F(StoredSettingsTest, FileDialogsRememberTheirFoldersAndThePauseIsNamedInPlainWords)
+{
+    EXPECT_EQ(QDir().mkpath(Dir.filePath("logs")) && QDir().mkpath(Dir.filePath("grids")), true);
+    CreateWindow();
+    EXPECT_EQ(W->actPauseDesigned->text(), "50 ms after 03 only (default)");
+    // Each dialog opens where it was last used, also after a restart.
+    for (int run = 0; run < 2; ++run) {
+        QStringList opened;
+        zorp::SetSaveDialogHook([&](QFileDialog* d) {
+            opened << QDir(d->directory()).absolutePath();
+            return d->windowTitle().contains("log") ? Dir.filePath("logs/a.txt") : Dir.filePath("grids/b.csv");
+        });
+        W->actSaveLog->trigger();
+        W->actExportCsv->trigger();
+        zorp::SetSaveDialogHook(nullptr);
+        if (run == 1)
+            EXPECT_EQ(opened, QStringList({Dir.filePath("logs"), Dir.filePath("grids")}));
+        else
+            EXPECT_NE(opened.value(0), Dir.filePath("logs"));
+        DestroyWindow();
+        CreateWindow();
+    }
+    const TTesterOptions o = TTesterOptions::Load(IniPath());
+    EXPECT_EQ(o.LogFolder, Dir.filePath("logs"));
+    EXPECT_EQ(o.CsvFolder, Dir.filePath("grids"));
+    EXPECT_TRUE(Boxes.isEmpty()) << Boxes.join('\n').toStdString();
 }

@@ -46,6 +46,10 @@ public:
     bool AtEnd() const;
     // Scrolls so that the newest line is in view.
     void ScrollToEnd();
+    // The same while the view follows the end: scrolling away from the end
+    // stops following it, scrolling back to it (or a Clear) resumes.
+    void FollowEnd();
+    bool Following() const;
     // The selected text (empty when nothing is selected).
     QString SelectedText() const;
     void SelectAll();

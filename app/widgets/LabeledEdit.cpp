@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "LabeledEdit.h"
 
+#include <QClipboard>
 #include <QFocusEvent>
+#include <QGuiApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QContextMenuEvent>
@@ -50,6 +52,17 @@ void TLabeledEdit::keyPressEvent(QKeyEvent* e)
 {
     if (!OnKeyPress) {
         QLineEdit::keyPressEvent(e);
+        return;
+    }
+    // The clipboard shortcuts work as in any edit box; pasted text passes
+    // the filter character by character, as if it were typed.
+    if (e->matches(QKeySequence::Copy) || e->matches(QKeySequence::Cut) || e->matches(QKeySequence::SelectAll)) {
+        QLineEdit::keyPressEvent(e);
+        return;
+    }
+    if (e->matches(QKeySequence::Paste)) {
+        e->accept();
+        PasteFiltered();
         return;
     }
     const int key = e->key();
@@ -118,6 +131,24 @@ void TLabeledEdit::keyPressEvent(QKeyEvent* e)
     }
     e->accept();
     if (!accepted.isEmpty() && !isReadOnly())
+        insert(accepted);
+}
+
+void TLabeledEdit::PasteFiltered()
+{
+    if (isReadOnly())
+        return;
+    QString accepted;
+    for (const char32_t cp : QGuiApplication::clipboard()->text().toUcs4()) {
+        // Control characters and characters outside the basic plane are
+        // refused, as every filter refuses them when typed.
+        if (cp < 0x20 || cp == 0x7F || cp > 0xFFFF)
+            continue;
+        const QChar r = FilterChar(QChar(char16_t(cp)));
+        if (r.unicode() >= 0x20)
+            accepted += r;
+    }
+    if (!accepted.isEmpty())
         insert(accepted);
 }
 

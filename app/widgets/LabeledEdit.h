@@ -30,7 +30,9 @@ public:
     void SetText(const QString& s) { setText(s); }
 
     // A typed character before the box takes it. Backspace arrives as 8,
-    // Ctrl+letter as its control code (Ctrl+C as 3, Ctrl+V as 22, ...), Enter
+    // Ctrl+letter as its control code (Ctrl+R as 18, ...; the clipboard
+    // shortcuts are not passed: they work as usual, and the characters of
+    // pasted text are passed one by one), Enter
     // as 13 and Escape as 27; keys without a character (arrows, Delete, Home,
     // End, Tab) are not passed here. Setting Key to 0 discards the key.
     std::function<void(QObject* Sender, QChar& Key)> OnKeyPress;
@@ -46,6 +48,8 @@ public:
     // Runs the OnKeyPress filter on one character; returns the character
     // to insert, or 0 when it is discarded.
     QChar FilterChar(QChar c);
+    // Inserts the clipboard's text as far as the filter accepts its characters.
+    void PasteFiltered();
 
 protected:
     void keyPressEvent(QKeyEvent* e) override;

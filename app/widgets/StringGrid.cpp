@@ -299,7 +299,7 @@ void TStringGrid::paintEvent(QPaintEvent* event)
     QPainter p(viewport());
     const QRect dirty = event->rect();
     const QRect view = viewport()->rect();
-    p.fillRect(dirty, Qt::white);
+    p.fillRect(dirty, palette().color(QPalette::Base));
 
     const int fixedW = FixedWidth();
     const int fixedH = FixedHeight();
@@ -542,8 +542,21 @@ void TStringGrid::ScrollToCell(int col, int row)
     }
 }
 
+bool TStringGrid::CurrentCell(int& col, int& row) const
+{
+    if (!HasSelection()) return false;
+    col = FSelCol;
+    row = FSelRow;
+    return true;
+}
+
 void TStringGrid::keyPressEvent(QKeyEvent* event)
 {
+    if (OnKeyDown) {
+        int key = event->key();
+        OnKeyDown(this, key, event->modifiers());
+        if (key == 0) return;
+    }
     if (event->matches(QKeySequence::Copy)) {
         CopySelection();
         return;

@@ -107,6 +107,12 @@ public:
     // to the non-fixed rows and the existing columns.
     void SetSelection(int col0, int row0, int col1, int row1);
     void ClearSelection();
+    // The cell the keyboard is on: the moving end of the selection; false
+    // when nothing is selected.
+    bool CurrentCell(int& col, int& row) const;
+    // A key pressed in the grid before the grid handles it: (Sender, key,
+    // modifiers); setting Key to 0 takes it.
+    std::function<void(TStringGrid* Sender, int& Key, Qt::KeyboardModifiers Shift)> OnKeyDown;
     // The text a copy gives for a cell (unset: the cell's text).
     std::function<QString(int ACol, int ARow)> OnCopyText;
     // The selected cells as text: cells separated by a tab, rows by "\n".
