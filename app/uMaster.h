@@ -114,6 +114,9 @@ public:
     QAction* actTimeouts = nullptr;   // Options > Time-out and retries...
     QAction* actKeepLayout = nullptr; // Options > Keep the grid layout between runs
     void CreateExtraActions();
+    // A checkable entry of menu for a Boolean option; it takes effect at once
+    // and is stored.
+    QAction* AddOptionToggle(QMenu* menu, const char* name, const QString& text, bool TTesterOptions::*field);
     // Tooltips naming the shortcuts, the grid's keys (after the controls exist).
     void WireKeyboard();
     // The options of these entries into the menu's checks, the engine and the colours.

@@ -66,28 +66,30 @@ void TfrmModbusMaster::CreateExtraActions()
         actDisconnect->setEnabled(btnDisconnect->isEnabled());
     });
 
-    auto toggle = [this](QMenu* menu, const char* name, const QString& text, bool TTesterOptions::*field) {
-        auto* a = new QAction(text, this);
-        a->setObjectName(QLatin1String(name));
-        a->setCheckable(true);
-        menu->addAction(a);
-        connect(a, &QAction::toggled, this, [this, field](bool on) {
-            if (FOptions.*field == on)
-                return;
-            TTesterOptions o = FOptions;
-            o.*field = on;
-            RunGuarded([this, o] { SetOptions(o); });
-        });
-        return a;
-    };
-    actDarkTheme = toggle(mnuView, "actDarkTheme", QStringLiteral("&Dark colours"), &TTesterOptions::DarkTheme);
+    actDarkTheme = AddOptionToggle(mnuView, "actDarkTheme", QStringLiteral("&Dark colours"), &TTesterOptions::DarkTheme);
     mnuOptions->addSeparator();
     actTimeouts = new QAction(QStringLiteral("Time-out and retries..."), this);
     actTimeouts->setObjectName(QStringLiteral("actTimeouts"));
     mnuOptions->addAction(actTimeouts);
     connect(actTimeouts, &QAction::triggered, this, [this] { RunGuarded([this] { actTimeoutsExecute(this); }); });
-    actKeepLayout = toggle(mnuOptions, "actKeepLayout", QStringLiteral("Keep the grid layout between runs"),
+    actKeepLayout = AddOptionToggle(mnuOptions, "actKeepLayout", QStringLiteral("Keep the grid layout between runs"),
                            &TTesterOptions::KeepLayout);
+}
+
+QAction* TfrmModbusMaster::AddOptionToggle(QMenu* menu, const char* name, const QString& text,
+                                           bool TTesterOptions::*field)
+{
+    QAction* a = menu->addAction(text);
+    a->setObjectName(QLatin1String(name));
+    a->setCheckable(true);
+    connect(a, &QAction::toggled, this, [this, field](bool on) {
+        if (FOptions.*field == on)
+            return;
+        TTesterOptions o = FOptions;
+        o.*field = on;
+        RunGuarded([this, o] { SetOptions(o); });
+    });
+    return a;
 }
 
 void TfrmModbusMaster::WireKeyboard()

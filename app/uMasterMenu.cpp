@@ -50,17 +50,8 @@ void TfrmModbusMaster::CreateMenu()
     guarded(actExportCsv, &TfrmModbusMaster::actExportCsvExecute);
 
     // Options take effect at once and are stored in their own section.
-    auto option = [this, named](QMenu* menu, const char* name, const QString& text, bool TTesterOptions::*field) {
-        QAction* a = named(menu->addAction(text), name);
-        a->setCheckable(true);
-        connect(a, &QAction::toggled, this, [this, field](bool on) {
-            if (FOptions.*field == on)
-                return;
-            TTesterOptions o = FOptions;
-            o.*field = on;
-            RunGuarded([this, o] { SetOptions(o); });
-        });
-        return a;
+    auto option = [this](QMenu* menu, const char* name, const QString& text, bool TTesterOptions::*field) {
+        return AddOptionToggle(menu, name, text, field);
     };
     actErrorsInLog = option(mnuView, "actErrorsInLog", QStringLiteral("Errors in the log"),
                             &TTesterOptions::ErrorsInLog);

@@ -159,6 +159,8 @@ TEST(SmallScreen, TheWindowOpensWhollyOnTheScreenAndItsClientAreaScrolls)
     EXPECT_EQ(w.btnConnect->geometry(), QRect(678, 22, 75, 25));
     EXPECT_GT(w.ClientScroll->verticalScrollBar()->maximum(), 0);
     EXPECT_GE(w.Client->height(), w.MinimumClientSize().height());
+    if (qEnvironmentVariableIsSet("ZORP_SHOTS_DIR"))
+        w.grab().save(qEnvironmentVariable("ZORP_SHOTS_DIR") + "/small_screen_window.png");
     // A larger window gives the client area the room.
     w.resize(780, 480);
     QCoreApplication::processEvents();

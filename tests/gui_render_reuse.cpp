@@ -44,6 +44,9 @@ protected:
     // second window renders every response in full.
     void Run(quint32 seed, int steps)
     {
+        // Both windows start from the designed layout, not from the one the
+        // previous run left at closing.
+        QFile::remove(configDir.filePath(QStringLiteral("LastLayout.zvst")));
         createWindow();
         TfrmModbusMaster ref;
         QRandomGenerator rng(seed);
