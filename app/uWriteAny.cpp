@@ -13,6 +13,7 @@
 #include "ModbusFrames.h"
 #include "ValueDecoding.h"
 #include "ValueLists.h"
+#include "uWriteValue.h"
 
 std::function<void(TfrmWriteAny*)> TfrmWriteAny::OnShownHook;
 
@@ -146,25 +147,8 @@ TfrmWriteAny::TfrmWriteAny(QWidget* parent) : QDialog(parent)
     hp.setColor(QPalette::WindowText, QColor(80, 80, 80));
     lblHint->setPalette(hp);
 
-    lblMessage = new QLabel(this);
-    lblMessage->setObjectName(QStringLiteral("lblMessage"));
-    lblMessage->setWordWrap(true);
-    lblMessage->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    // Room for the longest refusal, so that showing one moves nothing.
-    lblMessage->setMinimumSize(360, 3 * lblMessage->fontMetrics().lineSpacing());
-    QPalette mp = lblMessage->palette();
-    mp.setColor(QPalette::WindowText, QColor(192, 0, 0));
-    lblMessage->setPalette(mp);
-
-    btnOK = new QPushButton(QStringLiteral("Write"), this);
-    btnOK->setObjectName(QStringLiteral("btnOK"));
-    btnOK->setDefault(true);
-    btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    btnCancel->setObjectName(QStringLiteral("btnCancel"));
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(btnOK);
-    buttons->addWidget(btnCancel);
+    lblMessage = NewRefusalLabel(this, 360);
+    QHBoxLayout* buttons = NewWriteButtons(this, btnOK, btnCancel);
 
     auto* top = new QVBoxLayout(this);
     top->addLayout(form);
@@ -174,7 +158,6 @@ TfrmWriteAny::TfrmWriteAny(QWidget* parent) : QDialog(parent)
     top->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(btnOK, &QPushButton::clicked, this, [this] { btnOKClick(btnOK); });
-    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     // A changed input is judged afresh at the next Write.
     for (QLineEdit* e : {edAddress, edValues})
         connect(e, &QLineEdit::textEdited, this, [this] { lblMessage->clear(); });

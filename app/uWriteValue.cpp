@@ -12,6 +12,34 @@
 
 std::function<void(TfrmWriteValue*)> TfrmWriteValue::OnShownHook;
 
+QLabel* NewRefusalLabel(QWidget* parent, int width)
+{
+    auto* l = new QLabel(parent);
+    l->setObjectName(QStringLiteral("lblMessage"));
+    l->setWordWrap(true);
+    l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    l->setMinimumSize(width, 3 * l->fontMetrics().lineSpacing());
+    QPalette p = l->palette();
+    p.setColor(QPalette::WindowText, QColor(192, 0, 0));
+    l->setPalette(p);
+    return l;
+}
+
+QHBoxLayout* NewWriteButtons(QDialog* dialog, QPushButton*& ok, QPushButton*& cancel)
+{
+    ok = new QPushButton(QStringLiteral("Write"), dialog);
+    ok->setObjectName(QStringLiteral("btnOK"));
+    ok->setDefault(true);
+    cancel = new QPushButton(QStringLiteral("Cancel"), dialog);
+    cancel->setObjectName(QStringLiteral("btnCancel"));
+    QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    return buttons;
+}
+
 TfrmWriteValue::TfrmWriteValue(QWidget* parent)
     : QDialog(parent)
 {
@@ -35,28 +63,12 @@ TfrmWriteValue::TfrmWriteValue(QWidget* parent)
     form->addRow(QStringLiteral("Current value:"), lblCurrent);
     form->addRow(QStringLiteral("New value:"), edValue);
 
-    lblMessage = new QLabel(this);
-    lblMessage->setObjectName(QStringLiteral("lblMessage"));
-    lblMessage->setWordWrap(true);
-    lblMessage->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    // Room for the longest refusal, so that showing one moves nothing.
-    lblMessage->setMinimumSize(320, 3 * lblMessage->fontMetrics().lineSpacing());
-    QPalette p = lblMessage->palette();
-    p.setColor(QPalette::WindowText, QColor(192, 0, 0));
-    lblMessage->setPalette(p);
+    lblMessage = NewRefusalLabel(this, 320);
 
     cbFunction16 = new QCheckBox(QStringLiteral("Always use function 16"), this);
     cbFunction16->setObjectName(QStringLiteral("cbFunction16"));
 
-    btnOK = new QPushButton(QStringLiteral("Write"), this);
-    btnOK->setObjectName(QStringLiteral("btnOK"));
-    btnOK->setDefault(true);
-    btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    btnCancel->setObjectName(QStringLiteral("btnCancel"));
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(btnOK);
-    buttons->addWidget(btnCancel);
+    QHBoxLayout* buttons = NewWriteButtons(this, btnOK, btnCancel);
 
     auto* top = new QVBoxLayout(this);
     top->addLayout(form);
@@ -66,7 +78,6 @@ TfrmWriteValue::TfrmWriteValue(QWidget* parent)
     top->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(btnOK, &QPushButton::clicked, this, [this] { btnOKClick(btnOK); });
-    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     // A changed text is judged afresh at the next OK.
     connect(edValue, &QLineEdit::textEdited, this, [this] { lblMessage->clear(); });
 }

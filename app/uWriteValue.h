@@ -9,6 +9,7 @@
 #include <functional>
 
 class QCheckBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -39,3 +40,10 @@ public:
 protected:
     void showEvent(QShowEvent* e) override;
 };
+
+// Parts both write dialogs share: the red label that says why an input was
+// refused (room for three lines, so that showing one moves nothing), and the
+// "Write" (default) and "Cancel" buttons in a row on the right; Cancel
+// rejects the dialog.
+QLabel* NewRefusalLabel(QWidget* parent, int width);
+QHBoxLayout* NewWriteButtons(QDialog* dialog, QPushButton*& ok, QPushButton*& cancel);
