@@ -99,7 +99,8 @@ void TfrmModbusMaster::ReadsEnded(TGridFreshness::TCause Cause)
 bool TfrmModbusMaster::CellIsOld(int ACol, int ARow, int Span) const
 {
     if (ARow < 1 || (ACol != colValue && ACol < colHex)) return false;
-    return !FFresh.Fresh(ARow, ACol == colValue ? Span : 1);
+    // A text no read put there is not called old.
+    return !FFresh.Fresh(ARow, ACol == colValue ? Span : 1) && FFresh.ReadOf(ARow).Valid;
 }
 
 bool TfrmModbusMaster::CellIsOld(int ACol, int ARow)
@@ -113,7 +114,6 @@ QString TfrmModbusMaster::OldValueHint(int ACol, int ARow)
 {
     if (!CellIsOld(ACol, ARow) || sgData->CellRef(ACol, ARow).isEmpty()) return QString();
     const TGridFreshness::TRowRead read = FFresh.ReadOf(ARow);
-    if (!read.Valid) return QStringLiteral("Old value, not read since the grid changed");
     const TReadSource& grid = FFresh.Grid();
     const TReadSource& was = read.Source;
     QString text;

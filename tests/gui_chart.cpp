@@ -55,10 +55,12 @@ protected:
     {
         W->mdbReadHoldingRegs(W.get(), 1, 1, uint16_t(bytes.size() / 2), bytes);
     }
+    // The numbers of a series, without its gaps.
     static std::vector<double> Values(const TChartSeries& s)
     {
         std::vector<double> v;
-        for (int k = 0; k < s.Points.size(); ++k) v.push_back(s.Points[k].value);
+        for (int k = 0; k < s.Points.size(); ++k)
+            if (!std::isnan(s.Points[k].value)) v.push_back(s.Points[k].value);
         return v;
     }
     TValueWatch* V = nullptr;
@@ -283,7 +285,10 @@ TEST_F(ChartTest, SeriesFollowTheValuesOfEveryNumericTypeClass)
     Layout(21, types, {"Signed byte"});
     for (const Row& r : rows) ASSERT_TRUE(V->CanPlotRow(r.First)) << r.Type;
     for (const Row& r : rows) V->PlotRow(r.First);
+    // The BIT row's series records the coil at its address.
+    W->cbFunc->setCurrentIndex(0);
     V->PlotRow(21);
+    W->cbFunc->setCurrentIndex(2);
     ASSERT_EQ(int(V->Recorder.Series().size()), 9);
     EXPECT_EQ(V->RowName(1), "Signed byte");
     EXPECT_EQ(V->RowName(2), "Address 2");
