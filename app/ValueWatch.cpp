@@ -124,7 +124,10 @@ void TValueWatch::PlotRow(int Row)
         AddSeries(Row, QColor());
         Chart()->SeriesChanged();
         // A row plotted while logging is logged too, from now on.
-        if (Logger->Active() && !FLogRows.contains(Row) && Logger->AddColumn(RowName(Row))) FLogRows.append(Row);
+        const TRegisterKey key = FOwner->KeyOfRow(Row);
+        if (Logger->Active() && std::find(FLogKeys.begin(), FLogKeys.end(), key) == FLogKeys.end() &&
+            Logger->AddColumn(RowName(Row)))
+            FLogKeys.push_back(key);
     }
     ShowChart();
 }
