@@ -73,22 +73,25 @@ void RtuFramer::Feed(const uint8_t* data, size_t size, int64_t arrivalNs)
     FSize += size;
 }
 
-size_t RtuFramer::PrimaryLength(std::span<const uint8_t> b) const
-{
-    return FSide == Side::Master ? RtuResponseLength(b) : RtuRequestLength(b);
-}
-
-size_t RtuFramer::OtherLength(std::span<const uint8_t> b) const
-{
-    return FSide == Side::Master ? RtuRequestLength(b) : RtuResponseLength(b);
-}
-
 namespace {
 bool Valid(std::span<const uint8_t> b, size_t length)
 {
     return length >= 4 && length <= kMaxRtuAdu && length <= b.size() && CrcMatches(b.data(), length - 2);
 }
+Side OtherOf(Side s) { return s == Side::Master ? Side::Listener : Side::Master; }
 } // namespace
+
+size_t RtuFramer::ValidAt(size_t s, bool& other) const
+{
+    const std::span<const uint8_t> b{FBuf + s, FSize - s};
+    bool byCrc = false;
+    other = false;
+    const size_t n = RtuLength(b, FSide, byCrc);
+    if (Valid(b, n)) return n;
+    const size_t m = RtuLength(b, OtherOf(FSide), byCrc);
+    other = true;
+    return Valid(b, m) ? m : 0;
+}
 
 Output RtuFramer::FaultOf(Fault fault, size_t n)
 {
@@ -128,19 +131,24 @@ Output RtuFramer::Next(int64_t nowNs)
     if (FSize == 0) return {};
     // Content first: a valid frame at the head, or where bytes followed a
     // silence; by this side's rules, else by the other side's.
+    bool other = false;
     for (size_t i = 0; i <= FStartCount; ++i) {
         const size_t s = i == 0 ? 0 : FStarts[i - 1];
         if (s >= FSize) break;
-        const std::span<const uint8_t> b{FBuf + s, FSize - s};
-        const size_t n = PrimaryLength(b);
-        if (Valid(b, n)) return FrameAt(s, n, false);
-        const size_t m = OtherLength(b);
-        if (Valid(b, m)) return FrameAt(s, m, true);
+        if (const size_t n = ValidAt(s, other)) return FrameAt(s, n, other);
+    }
+    bool byCrc = false;
+    const size_t n = RtuLength({FBuf, FSize}, FSide, byCrc);
+    const bool complete = n > 0 && n <= FSize;
+    // A head that can never become a frame (complete by its length with a
+    // wrong CRC, too long, or no CRC found where one must end it): a valid
+    // frame behind it, wherever it starts, is taken.
+    if (complete || n > kMaxRtuAdu || byCrc) {
+        for (size_t s = 1; s + 4 <= FSize; ++s)
+            if (const size_t m = ValidAt(s, other)) return FrameAt(s, m, other);
     }
     const size_t nextStart = FStartCount > 0 ? FStarts[0] : FSize;
-    const size_t n = PrimaryLength({FBuf, FSize});
     if (n > kMaxRtuAdu) return FaultOf(Fault::BadLength, nextStart);
-    const bool complete = n > 0 && n <= FSize;
     // Without line timing content decides alone: a frame complete by its
     // length whose CRC is wrong is bad at once.
     const int64_t judgeAt = SilenceAfter(complete);
@@ -157,7 +165,8 @@ int64_t RtuFramer::JudgeAtNs() const
 {
     if (Held() == 0) return kNoTime;
     const std::span<const uint8_t> b{FBuf + FConsumed, FSize - FConsumed};
-    const size_t n = PrimaryLength(b);
+    bool byCrc = false;
+    const size_t n = RtuLength(b, FSide, byCrc);
     return SilenceAfter(n > 0 && n <= b.size());
 }
 

@@ -7,6 +7,11 @@
 
 namespace zorp::framing {
 
+// RtuResponseLength (side Master) or RtuRequestLength (Listener); byCrc
+// tells whether the function has no fixed layout (its frame ends where a
+// CRC matches).
+size_t RtuLength(std::span<const uint8_t> bytes, Side side, bool& byCrc);
+
 class RtuFramer : public Framer {
 public:
     // timed: the serial line (bytes followed by a silence may start a frame,
@@ -31,8 +36,9 @@ public:
 private:
     void DropConsumed();
     void DropFront(size_t n);
-    size_t PrimaryLength(std::span<const uint8_t> b) const;
-    size_t OtherLength(std::span<const uint8_t> b) const;
+    // A valid frame by this side's rules, else by the other side's, at
+    // offset s: its length, 0 when none (other: by the other side's).
+    size_t ValidAt(size_t s, bool& other) const;
     Output FrameAt(size_t start, size_t length, bool other);
     Output FaultOf(Fault fault, size_t n);
     // The silence after the last arrival that lets Next decide (kNoTime: none).

@@ -27,71 +27,89 @@ size_t LengthByCrc(std::span<const uint8_t> b)
     return b.size() >= kMaxRtuAdu ? kMaxRtuAdu + 1 : 0;
 }
 
-// Length from a byte count at offset `at` plus `fixed` bytes (0 while the
-// count is missing).
-size_t Counted(std::span<const uint8_t> b, size_t at, size_t fixed)
+// PDU length from a byte count at offset `at` plus `fixed` bytes (0 while
+// the count is missing).
+size_t Counted(Pdu p, size_t at, size_t fixed)
 {
-    return b.size() > at ? fixed + b[at] : 0;
+    return p.Size() > at ? fixed + p[at] : 0;
 }
 
-size_t ResponseLayout(std::span<const uint8_t> b)
+// The PDU length each function's response has, as far as the bytes tell.
+size_t ResponseLayout(Pdu p)
 {
-    const uint8_t fc = b[1];
-    if (fc & 0x80) return 5;
+    const uint8_t fc = p.Function();
+    if (fc & 0x80) return 2;
     switch (fc) {
     case 1: case 2: case 3: case 4: case 12: case 17: case 20: case 21: case 23:
-        return Counted(b, 2, 5);
+        return Counted(p, 1, 2);
     case 5: case 6: case 11: case 15: case 16: case 102:
-        return 8;
-    case 7:
         return 5;
+    case 7:
+        return 2;
     case 22:
-        return 10;
+        return 9;
     case 24: // byte count in two bytes
-        return b.size() > 3 ? 6 + size_t((b[2] << 8) | b[3]) : 0;
+        return p.Size() > 2 ? 3 + size_t(p.Word(1)) : 0;
     default:
         return kByCrc;
     }
 }
 
-size_t RequestLayout(std::span<const uint8_t> b)
+// The PDU length each function's request has.
+size_t RequestLayout(Pdu p)
 {
-    const uint8_t fc = b[1];
+    const uint8_t fc = p.Function();
     if (fc & 0x80) return kByCrc; // no request has the bit: whatever it is ends at its CRC
     switch (fc) {
     case 1: case 2: case 3: case 4: case 5: case 6: case 102:
-        return 8;
+        return 5;
     case 7: case 11: case 12: case 17:
-        return 4;
+        return 1;
     case 15: case 16:
-        return Counted(b, 6, 9);
+        return Counted(p, 5, 6);
     case 20: case 21:
-        return Counted(b, 2, 5);
+        return Counted(p, 1, 2);
     case 22:
-        return 10;
+        return 7;
     case 23:
-        return Counted(b, 10, 13);
+        return Counted(p, 9, 10);
     case 24:
-        return 6;
+        return 3;
     case 43:
-        if (b.size() < 3) return 0;
-        return b[2] == 14 ? 7 : kByCrc;
+        if (p.Size() < 2) return 0;
+        return p[1] == 14 ? 4 : kByCrc;
     default:
         return kByCrc;
     }
 }
 
-size_t Length(std::span<const uint8_t> b, size_t (*layout)(std::span<const uint8_t>))
+size_t Length(std::span<const uint8_t> b, size_t (*layout)(Pdu), bool* byCrc = nullptr)
 {
+    if (byCrc) *byCrc = false;
     if (b.size() < 2) return 0;
-    const size_t n = layout(b);
-    if (n == kByCrc) return LengthByCrc(b);
-    return n;
+    const size_t n = layout(Pdu(b.data() + 1, b.size() - 1));
+    if (n == kByCrc) {
+        if (byCrc) *byCrc = true;
+        return LengthByCrc(b);
+    }
+    return n == 0 ? 0 : n + 3; // the address and the CRC around the PDU
 }
 
 } // namespace
 
 size_t RtuResponseLength(std::span<const uint8_t> bytes) { return Length(bytes, ResponseLayout); }
 size_t RtuRequestLength(std::span<const uint8_t> bytes) { return Length(bytes, RequestLayout); }
+
+size_t RtuLength(std::span<const uint8_t> bytes, Side side, bool& byCrc)
+{
+    return Length(bytes, side == Side::Master ? ResponseLayout : RequestLayout, &byCrc);
+}
+
+bool ResponseFitsPdu(Pdu pdu)
+{
+    if (pdu.Empty()) return false;
+    const size_t n = ResponseLayout(pdu);
+    return n == kByCrc || n == pdu.Size();
+}
 
 } // namespace zorp::framing
