@@ -15,6 +15,7 @@
 #include "AppErrors.h"
 #include "LabeledEdit.h"
 #include "LinkRecovery.h"
+#include "ModbusFrames.h"
 #include "StringGrid.h"
 #include "VexaModbus.h"
 
@@ -211,12 +212,7 @@ void TfrmModbusMaster::mdbReadDiscreteInputs(QObject*, uint8_t DeviceID, uint16_
     ShowCounters();
     // Value k is bit k mod 8 of byte k div 8, least significant bit first;
     // bits the data does not hold read as off.
-    ReadDataBool.assign(Count, false);
-    for (size_t k = 0; k < Count; ++k) {
-        const size_t byte = k / 8;
-        if (byte < Data.size())
-            ReadDataBool[k] = (Data[byte] >> (k % 8)) & 1;
-    }
+    ReadDataBool = zorp::UnpackBits(Data.data(), Data.size(), Count);
     ReadAnswered(2, DeviceID, Addr, Count);
     ShowBitData();
     NotifyValuesShown();

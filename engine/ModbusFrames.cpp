@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "ModbusCRC.h"
+#include "framing/Bits.h"
+#include "framing/FrameWriter.h"
 
 namespace zorp {
 namespace {
@@ -14,41 +16,26 @@ namespace {
 class FrameWriter {
 public:
     FrameWriter(uint8_t* out, size_t cap, Framing f, uint8_t device, uint16_t tid, size_t pduLength)
-        : FOut(out), FFraming(f)
+        : FOut(out), FTcp(f == Framing::Tcp), FTid(tid)
     {
-        const size_t total = f == Framing::Rtu ? 1 + pduLength + 2 : kMbapPrefix + 1 + pduLength;
-        if (f == Framing::None || out == nullptr || total > cap) return;
-        FTotal = total;
-        if (f == Framing::Tcp) {
-            const size_t length = 1 + pduLength; // unit identifier and PDU
-            Byte(static_cast<uint8_t>(tid >> 8));
-            Byte(static_cast<uint8_t>(tid));
-            Byte(0);
-            Byte(0);
-            Word(static_cast<uint16_t>(length));
-        }
+        if (f == Framing::None || out == nullptr || framing::AduLength(FTcp, 1 + pduLength) > cap) return;
+        FOk = true;
+        FPos = framing::BodyOffset(FTcp);
         Byte(device);
     }
 
-    bool Ok() const { return FTotal != 0; }
+    bool Ok() const { return FOk; }
     void Byte(uint8_t b) { FOut[FPos++] = b; }
     void Word(uint16_t w) { Byte(static_cast<uint8_t>(w >> 8)); Byte(static_cast<uint8_t>(w)); }
     void Bytes(const uint8_t* b, size_t n) { if (n) std::memcpy(FOut + FPos, b, n); FPos += n; }
 
-    size_t Finish()
-    {
-        if (FFraming == Framing::Rtu) {
-            const uint16_t crc = ModbusCRC16(FOut, FPos);
-            Byte(static_cast<uint8_t>(crc));
-            Byte(static_cast<uint8_t>(crc >> 8));
-        }
-        return FPos;
-    }
+    size_t Finish() { return framing::FinishAdu(FTcp, FTid, FOut, FPos - framing::BodyOffset(FTcp)); }
 
 private:
     uint8_t* FOut;
-    Framing FFraming;
-    size_t FTotal = 0;
+    bool FTcp;
+    uint16_t FTid;
+    bool FOk = false;
     size_t FPos = 0;
 };
 
@@ -114,16 +101,14 @@ size_t BuildFileRecordRequest(uint8_t* out, size_t cap, Framing f, uint8_t devic
 std::vector<uint8_t> PackBits(const std::vector<bool>& values, size_t count)
 {
     std::vector<uint8_t> bytes((count + 7) / 8, 0);
-    for (size_t k = 0; k < count && k < values.size(); ++k)
-        if (values[k]) bytes[k / 8] = static_cast<uint8_t>(bytes[k / 8] | (1u << (k % 8)));
+    framing::PackBitsInto(count, [&](size_t k) { return k < values.size() && values[k]; }, bytes.data(), bytes.size());
     return bytes;
 }
 
 std::vector<bool> UnpackBits(const uint8_t* data, size_t dataLength, size_t count)
 {
     std::vector<bool> bits(count, false);
-    for (size_t k = 0; k < count && k / 8 < dataLength; ++k)
-        bits[k] = (data[k / 8] >> (k % 8)) & 1u;
+    framing::UnpackBitsFrom(data, dataLength, count, [&](size_t k, bool v) { bits[k] = v; });
     return bits;
 }
 

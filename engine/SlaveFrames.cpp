@@ -3,6 +3,8 @@
 
 #include "MbapFraming.h"
 #include "ModbusCRC.h"
+#include "framing/Bits.h"
+#include "framing/FrameWriter.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -17,28 +19,16 @@ bool IsWriteMultipleFunction(uint8_t fc) { return fc == 15 || fc == 16; }
 uint16_t Word(std::span<const uint8_t> b, size_t i) { return static_cast<uint16_t>((b[i] << 8) | b[i + 1]); }
 
 // Where the device address goes in `out`: behind the MBAP header in TCP.
-size_t BodyOffset(Framing f) { return f == Framing::Tcp ? kTcpHeaderSize : 0; }
+size_t BodyOffset(Framing f) { return framing::BodyOffset(f == Framing::Tcp); }
 
 // Space the frame needs around a body of `bodyLength` bytes.
-size_t FrameLength(Framing f, size_t bodyLength) { return bodyLength + (f == Framing::Tcp ? kTcpHeaderSize : 2); }
+size_t FrameLength(Framing f, size_t bodyLength) { return framing::AduLength(f == Framing::Tcp, bodyLength); }
 
 // Completes a frame whose body (device address onward) already stands at
 // BodyOffset: the MBAP header in front (TCP) or the CRC behind (RTU).
 size_t FinishFrame(Framing f, uint16_t t, std::span<uint8_t> out, size_t bodyLength)
 {
-    if (f == Framing::Tcp) {
-        out[0] = static_cast<uint8_t>(t >> 8);
-        out[1] = static_cast<uint8_t>(t);
-        out[2] = 0;
-        out[3] = 0;
-        out[4] = static_cast<uint8_t>(bodyLength >> 8);
-        out[5] = static_cast<uint8_t>(bodyLength);
-        return kTcpHeaderSize + bodyLength;
-    }
-    const uint16_t crc = ModbusCRC16(out.data(), bodyLength);
-    out[bodyLength] = static_cast<uint8_t>(crc);
-    out[bodyLength + 1] = static_cast<uint8_t>(crc >> 8);
-    return bodyLength + 2;
+    return framing::FinishAdu(f == Framing::Tcp, t, out.data(), bodyLength);
 }
 
 void PutWord(uint8_t* p, uint16_t v)
@@ -350,12 +340,9 @@ Request CheckRequest(std::span<const uint8_t> req, Framing framing, uint8_t devi
 
 void WriteCoilBits(std::span<bool> coils, uint16_t a, uint16_t q, std::span<const uint8_t> data)
 {
-    for (size_t k = 0; k < q; ++k) {
-        const size_t index = size_t(a) + k;
-        if (index >= coils.size() || k / 8 >= data.size())
-            break;
-        coils[index] = ((data[k / 8] >> (k % 8)) & 1) != 0;
-    }
+    const size_t room = a < coils.size() ? coils.size() - a : 0;
+    framing::UnpackBitsFrom(data.data(), data.size(), std::min<size_t>(q, room),
+                            [&](size_t k, bool v) { coils[a + k] = v; });
 }
 
 void WriteRegisters(std::span<uint16_t> regs, uint16_t a, uint16_t q, std::span<const uint8_t> data)
@@ -370,17 +357,8 @@ void WriteRegisters(std::span<uint16_t> regs, uint16_t a, uint16_t q, std::span<
 
 size_t PackCoilBits(std::span<const bool> coils, uint16_t a, uint16_t q, std::span<uint8_t> out)
 {
-    const size_t bytes = (size_t(q) + 7) / 8;
-    for (size_t i = 0; i < bytes && i < out.size(); ++i)
-        out[i] = 0;
-    for (size_t k = 0; k < q; ++k) {
-        const size_t index = size_t(a) + k;
-        if (index >= coils.size() || k / 8 >= out.size())
-            break;
-        if (coils[index])
-            out[k / 8] = static_cast<uint8_t>(out[k / 8] | (1u << (k % 8)));
-    }
-    return bytes;
+    return framing::PackBitsInto(
+        q, [&](size_t k) { return size_t(a) + k < coils.size() && coils[a + k]; }, out.data(), out.size());
 }
 
 size_t BuildReadCoilsAnswer(Framing f, uint8_t d, uint16_t t, std::span<const uint8_t> packed,

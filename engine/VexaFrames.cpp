@@ -22,6 +22,7 @@ int TVexaModbus::SendFrame(const uint8_t* block, uint16_t length)
             FLastRequest.assign(block, block + length);
             FEchoPending = true;
             FEchoHeld = false;
+            FEchoMatched = 0;
         }
     }
     // A failing log handler must not keep the frame off the wire.

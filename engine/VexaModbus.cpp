@@ -18,6 +18,7 @@
 #include "EngineLife.h"
 #include "LineTimer.h"
 #include "VexaStates.h"
+#include "framing/Framer.h"
 
 namespace zorp {
 namespace {
@@ -44,15 +45,8 @@ uint32_t GetTickCount()
     if (gTickSourceSet) {
         if (auto& s = TickSource()) return s();
     }
-#ifdef CLOCK_MONOTONIC
-    // The clock steady_clock reads on Linux, without the library call.
-    timespec ts;
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint32_t>(uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u);
-#else
-    using namespace std::chrono;
-    return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-#endif
+    // The engine's one time base, in wrapping milliseconds.
+    return static_cast<uint32_t>(uint64_t(LineClockNs()) / 1000000u);
 }
 
 void SetTickCountSource(std::function<uint32_t()> source)
@@ -376,6 +370,7 @@ bool TVexaModbus::Arm(TMachineStates request, uint16_t address, uint16_t dataCou
     FDataCount = dataCount;
     FCounterTry = 0;
     FRetriedError = 0;
+    FHolding = false; // a request that replaces a held one waits afresh
     try {
         SetState(request);
     } catch (const zorp::EngineGone&) {

@@ -10,6 +10,7 @@
 #include "MbapFraming.h"
 #include "ModbusFrames.h"
 #include "VexaStates.h"
+#include "framing/Framer.h"
 
 void TVexaModbus::PortDataAvailable(TCommPort* port, uint16_t Count)
 {
@@ -38,96 +39,24 @@ void TVexaModbus::ReceiveBlock(const uint8_t* block, int count)
     if (!block || count <= 0) return;
     FRxCounter += count;
     FRxChunk = size_t(count);
-    LineReceived(FBuffer.Size(), size_t(count));
+    LineReceived();
     // Stored before the handler runs: a handler that runs the event loop can
     // bring later bytes in, and those must land behind these.
     FBuffer.Write(block, size_t(count));
+    const bool listeningLine = State == msIdleSlave && ListenerFramed();
+    const int64_t now = (listeningLine ? ListenerLineTimed() : LineTimed()) ? FLastRxNs : -1;
+    if (listeningLine) Framer().Feed(block, size_t(count), now);
+    else if (State != msIdleSlave) FeedMaster(block, size_t(count), now);
     // The bytes are kept whatever the log handler does.
     RaiseSwallowed(OnReceiveData, this, block, count);
-    if (FFrameCompleted) return; // a complete frame is not examined again
-    if (State == msIdleSlave) DelimitListening();
-    else if (StripEcho()) DelimitMaster();
+    // The framers (VexaFraming.cpp) took the bytes above; a complete frame
+    // is not examined again.
+    if (FFrameCompleted) return;
+    if (listeningLine) DelimitListeningLine(now);
+    else if (State == msIdleSlave) DelimitListening();
+    else if (zorp::states::IsWait(State)) DelimitMaster(now);
     if (FFrameCompleted) SchedulePass();
     if (!InMainLoop) UpdateTimer();
-}
-
-void TVexaModbus::DelimitMaster()
-{
-    if (zorp::IsTcpFraming(FProtocol)) {
-        DelimitTcp();
-        return;
-    }
-    if (LineTimed()) {
-        DelimitLine();
-        return;
-    }
-    const zorp::ResponseKind kind = zorp::states::IsAckWait(State) ? zorp::ResponseKind::Ack : zorp::ResponseKind::Read;
-    const zorp::Delimitation d = zorp::DelimitResponse(FBuffer.Data(), FBuffer.Size(), false, kind);
-    if (!d.flagKnown) return;
-    FIsException = d.exception;
-    if (!d.complete) return;
-    FFrameCompleted = true;
-}
-
-void TVexaModbus::DelimitTcp()
-{
-    // Modbus TCP frames are delimited by their header's length field, and an
-    // answer belongs to the request only through its transaction identifier:
-    // a late answer to an earlier request, or a frame of another protocol,
-    // is dropped whole (OnReceiveData has shown it) and the wait goes on
-    // under the same time-out.
-    for (;;) {
-        const zorp::mbap::Frame f = zorp::mbap::Delimit({FBuffer.Data(), FBuffer.Size()});
-        if (f.status == zorp::mbap::Status::Invalid) {
-            // No length to go by: nothing in these bytes can be found again.
-            FBuffer.Clear();
-            return;
-        }
-        if (f.status == zorp::mbap::Status::Incomplete) {
-            if (FBuffer.Size() >= zorp::mbap::kHeaderSize + 2) FIsException = (FBuffer[7] & 0x80) != 0;
-            return;
-        }
-        if (f.transactionId != FLastTransaction_ID || f.protocolId != 0) {
-            FBuffer.RemoveFront(f.frameSize);
-            continue;
-        }
-        FIsException = (FBuffer[7] & 0x80) != 0;
-        FBuffer.RemoveFront(zorp::mbap::kPrefixSize);
-        FFrameCompleted = true;
-        return;
-    }
-}
-
-bool TVexaModbus::StripEcho()
-{
-    if (!FEchoPending || !FRemoveEcho) return true;
-    const size_t size = FBuffer.Size();
-    const size_t n = std::min(size, FLastRequest.size());
-    if (!std::equal(FLastRequest.begin(), FLastRequest.begin() + std::ptrdiff_t(n), FBuffer.Data())) {
-        FEchoPending = false; // not an echo: the answer itself
-        return true;
-    }
-    if (size < FLastRequest.size()) return false; // more of the echo to come
-    FEchoPending = false;
-    // A single write's acknowledgement is byte for byte its request: the
-    // first copy is the echo only if another one follows. It is kept aside,
-    // and taken as the acknowledgement if the wait ends without another
-    // (TakeHeldEcho), so that a line without an echo never repeats a write.
-    FEchoHeld = zorp::states::IsAckWait(State) && FLastRequest.size() == 8;
-    DropFront(FLastRequest.size());
-    return FBuffer.Size() > 0;
-}
-
-bool TVexaModbus::TakeHeldEcho()
-{
-    if (!FEchoHeld || FFrameCompleted) return false;
-    FEchoHeld = false;
-    FBuffer.Clear();
-    FFrameStarts.clear();
-    FBuffer.Write(FLastRequest.data(), FLastRequest.size());
-    FIsException = false;
-    FFrameCompleted = true;
-    return true;
 }
 
 namespace {
