@@ -18,10 +18,10 @@ uint64_t Rng::Next()
 
 std::string FrameToken(uint8_t unit, const uint8_t* pdu, size_t size, int transactionId)
 {
-    char b[8];
+    char b[16];
     std::string s;
     if (transactionId >= 0) {
-        std::snprintf(b, sizeof b, "%04x/", unsigned(transactionId));
+        std::snprintf(b, sizeof b, "%04x/", unsigned(transactionId) & 0xFFFFu);
         s += b;
     }
     std::snprintf(b, sizeof b, "%02x:", unsigned(unit));
@@ -205,19 +205,17 @@ Stream MakeStream(uint64_t seed, size_t index, Wire wire, Side side)
     const size_t pieces = r.Range(1, 5);
     Bytes burst;
     bool burstAfterSilence = false;
-    bool agree = true;
-    Piece last = Piece::Valid;
+    bool clean = true; // only valid frames so far in this burst
     for (size_t i = 0; i < pieces; ++i) {
         const Piece piece = PickPiece(r, wire);
         const bool silence = wire == Wire::RtuLine && i > 0 && r.Chance(60);
-        if (i > 0 && !silence && last != Piece::Valid) agree = false; // junk glued to what follows
         if (silence) {
             Cut(r, burst, burstAfterSilence, s.reads);
             burst.clear();
             burstAfterSilence = true;
+            clean = true;
         }
         s.what += std::string(i ? (silence ? " | " : " + ") : "") + kPieceNames[int(piece)];
-        last = piece;
         const uint8_t unit = r.Byte();
         const Bytes pdu = side == Side::Master ? ResponsePdu(r) : RequestPdu(r);
         Bytes f;
@@ -232,8 +230,10 @@ Stream MakeStream(uint64_t seed, size_t index, Wire wire, Side side)
             }
         } else {
             f = RtuFrame(unit, pdu);
-            if (piece == Piece::Valid || piece == Piece::Padded)
+            if (piece == Piece::Valid || piece == Piece::Padded) {
                 s.expected.push_back(FrameToken(unit, pdu.data(), pdu.size()));
+                if (clean) s.required.push_back(s.expected.back());
+            }
             if (piece == Piece::BadCrc) f[f.size() - 1 - r.Below(2)] ^= uint8_t(r.Range(1, 255));
             if (piece == Piece::Padded) PutRandom(f, r, r.Range(1, 4));
             if (piece == Piece::Lying) {
@@ -257,10 +257,13 @@ Stream MakeStream(uint64_t seed, size_t index, Wire wire, Side side)
         }
         if (piece == Piece::Truncated) f.resize(r.Range(1, uint32_t(f.size() - 1)));
         burst.insert(burst.end(), f.begin(), f.end());
+        clean = clean && piece == Piece::Valid;
     }
     Cut(r, burst, burstAfterSilence, s.reads);
-    if (wire == Wire::Tcp) WalkMbap(Joined(s), s);
-    s.compare = agree || wire == Wire::Tcp ? Compare::Agree : Compare::PeerSubset;
+    if (wire == Wire::Tcp) {
+        WalkMbap(Joined(s), s);
+        s.required = s.expected;
+    }
     return s;
 }
 

@@ -31,17 +31,6 @@ private:
 enum class Wire { RtuLine, RtuTcp, Tcp };
 enum class Side { Master /* hears responses */, Listener /* hears requests */ };
 
-// How the two stacks are compared on a stream.
-enum class Compare {
-    // Both find exactly `expected`.
-    Agree,
-    // Junk glued to frames on a link without silences (or inside a burst):
-    // pymodbus's RTU framer drops its whole buffer at the first bad CRC,
-    // ours resynchronises. What pymodbus finds we find, and we find
-    // nothing that was not placed as a valid frame (`expected`).
-    PeerSubset,
-};
-
 // One read as the link hands it over. silenceBefore: the serial line was
 // quiet for more than t3.5 (and the host's margin) before its first byte.
 struct Read {
@@ -52,11 +41,18 @@ struct Read {
 struct Stream {
     Wire wire = Wire::Tcp;
     Side side = Side::Master;
-    Compare compare = Compare::Agree;
     std::vector<Read> reads;
-    // The frames, in stream order, as "UU:PDU" (Modbus TCP: "TTTT/UU:PDU"),
-    // lower-case hex: what both stacks must find (see Compare).
+    // The valid frames placed, in stream order, as "UU:PDU" (Modbus TCP:
+    // "TTTT/UU:PDU"), lower-case hex: no stack may find any other.
     std::vector<std::string> expected;
+    // Those of them that every stack must find: each has only valid frames
+    // before it in its burst (RTU over TCP: in the whole stream), so that
+    // nothing but the frames' own length rules decide where it starts.
+    // Behind junk inside a burst the RTU framings are not defined alike:
+    // pymodbus's drops its whole buffer at the first bad CRC (and so
+    // resynchronises at the next read by chance), ours takes the bytes up
+    // to the next silence as one piece of noise.
+    std::vector<std::string> required;
     // Modbus TCP: the walk by the length fields met a header whose length
     // cannot be (outside 2..254); `expected` ends before it. What comes
     // after it is not defined alike for both stacks.
