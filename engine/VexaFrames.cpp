@@ -19,6 +19,7 @@ int TVexaModbus::SendFrame(const uint8_t* block, uint16_t length)
         if (FRemoveEcho) {
             FLastRequest.assign(block, block + length);
             FEchoPending = true;
+            FEchoMatched = 0;
         }
     }
     if (OnSendData) {

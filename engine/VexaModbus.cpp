@@ -17,6 +17,7 @@
 #include "CommPort.h"
 #include "LineTimer.h"
 #include "VexaStates.h"
+#include "framing/Framer.h"
 
 namespace zorp {
 namespace {
@@ -350,6 +351,7 @@ void TVexaModbus::Arm(TMachineStates request, uint16_t address, uint16_t dataCou
     FMemAddress = address;
     FDataCount = dataCount;
     FCounterTry = 0;
+    FHolding = false; // a request that replaces a held one waits afresh
     SetState(request);
 }
 

@@ -26,6 +26,7 @@
 class QTimer;
 class TCommPort;
 namespace zorp { class LineTimer; }
+namespace zorp::framing { class Framer; }
 namespace zorp::slave { struct Request; }
 
 namespace zorp {
@@ -267,11 +268,22 @@ private:
     // announce them, append them to FBuffer and apply the delimitation of
     // the current state.
     void ReceiveBlock(const uint8_t* block, int count);
-    void DelimitMaster();
-    void DelimitTcp();
-    // Drops an exact copy of the request at the head of FBuffer (RemoveEcho);
-    // false while the bytes so far may still be the start of that copy.
-    bool StripEcho();
+    // The framing backend of the link (made, or remade when the protocol,
+    // the interface or the side changed, before bytes are fed to it).
+    zorp::framing::Framer& Framer();
+    // Master: feeds the bytes of an arrival to the framer (an exact copy of
+    // the request at their head dropped first, RemoveEcho) and, in a wait,
+    // takes the next response from it. nowNs: the time on the line, or
+    // kNoTime (-1) where the link has none.
+    void FeedMaster(const uint8_t* block, size_t count, int64_t nowNs);
+    void DelimitMaster(int64_t nowNs);
+    // Listening on a serial line: requests framed by the same line backend.
+    bool ListenerFramed() const;
+    void DelimitListeningLine(int64_t nowNs);
+    // A complete frame for the checks: FBuffer holds exactly it.
+    void TakeFrame(const uint8_t* bytes, size_t size, bool exception);
+    // Leading bytes of an arrival that are the echo of the request sent.
+    size_t EchoPrefix(const uint8_t* block, size_t count);
 
     // Serial line timing (RTU on a serial line, see VexaLine.cpp).
     bool LineTimed() const;
@@ -281,12 +293,10 @@ private:
     bool AnswerMustWait();      // listening pass: true while t3.5 of quiet is still to come
     bool HoldForQuiet();        // arms the request timer unless the line has been quiet for t3.5
     void LineSent(size_t length);
-    void LineReceived(size_t sizeBefore, size_t count);
-    void DelimitLine();
-    void LineSilence();         // t3.5 passed since the last byte received
-    int64_t JudgeAfterNs() const; // silence after which received bytes are judged
+    void LineReceived();
+    void LineSilence();         // the framer's time to judge by silence has come
+    void ArmSilence();          // sets the silence timer for the framer's next judgement
     bool PortInputWaiting() const;
-    void DropFront(size_t n);   // removes received bytes, keeping the frame starts in step
 
     // Listening side. DelimitListening applies the request delimitation to
     // FBuffer in msIdleSlave (called by the receive path).
@@ -370,13 +380,19 @@ private:
     int64_t FSilenceNs = 0;
     int64_t FLineQuietFrom = 0; // the line is quiet from here: end of the last byte sent or received
     int64_t FLastRxNs = 0;      // when the last received bytes came in
-    std::vector<size_t> FFrameStarts; // offsets in FBuffer whose bytes followed a silence of t3.5
+    std::unique_ptr<zorp::framing::Framer> FFramer;
+    size_t FFrameLength = 0;    // bytes of the complete frame at the head of FBuffer
+    int32_t FFrameFault = 0;    // the complete "frame" is a bad one: the error it reports
+    uint32_t FHoldStart = 0;    // tick at which the pending request began to wait for quiet
+    bool FHolding = false;      // the pending request is waiting for quiet
+    int64_t FRequestDoneNs = 0; // listening on a line: when the request in hand became complete
     zorp::LineTimer* FRequestTimer = nullptr; // the request pass waiting for t3.5 of quiet
     zorp::LineTimer* FSilenceTimer = nullptr; // the silence that ends what was received
     bool FLineWaiting = false;  // a request pass (or a listening pass) is held back until the line has been quiet
 
     std::vector<uint8_t> FLastRequest; // the request sent last (RemoveEcho)
     bool FEchoPending = false;  // its echo may still be at the head of the received bytes
+    size_t FEchoMatched = 0;    // bytes of it seen so far
     uint16_t FResponseByteCount = 0;
     size_t FRxChunk = 0;  // the number of bytes of the arrival being handled
 

@@ -6,9 +6,9 @@
 #include <algorithm>
 
 #include "CommPort.h"
-#include "MbapFraming.h"
 #include "ModbusFrames.h"
 #include "VexaStates.h"
+#include "framing/Framer.h"
 
 void TVexaModbus::PortDataAvailable(TCommPort* port, uint16_t Count)
 {
@@ -37,7 +37,7 @@ void TVexaModbus::ReceiveBlock(const uint8_t* block, int count)
     if (!block || count <= 0) return;
     FRxCounter += count;
     FRxChunk = size_t(count);
-    LineReceived(FBuffer.Size(), size_t(count));
+    LineReceived();
     // Stored before the handler runs: a handler that runs the event loop can
     // bring later bytes in, and those must land behind these.
     FBuffer.Write(block, size_t(count));
@@ -48,73 +48,21 @@ void TVexaModbus::ReceiveBlock(const uint8_t* block, int count)
             // the bytes are kept whatever the log handler does
         }
     }
-    if (FFrameCompleted) return; // a complete frame is not examined again
-    if (State == msIdleSlave) DelimitListening();
-    else if (StripEcho()) DelimitMaster();
+    // The framers (VexaFraming.cpp) take every byte; a complete frame is
+    // not examined again.
+    const bool completed = FFrameCompleted;
+    if (State == msIdleSlave && ListenerFramed()) {
+        const int64_t now = ListenerLineTimed() ? FLastRxNs : -1;
+        Framer().Feed(block, size_t(count), now);
+        DelimitListeningLine(now);
+    } else if (State == msIdleSlave) {
+        if (!completed) DelimitListening();
+    } else {
+        FeedMaster(block, size_t(count), LineTimed() ? FLastRxNs : -1);
+    }
+    if (completed) return;
     if (FFrameCompleted) SchedulePass();
     if (!InMainLoop) UpdateTimer();
-}
-
-void TVexaModbus::DelimitMaster()
-{
-    if (zorp::IsTcpFraming(FProtocol)) {
-        DelimitTcp();
-        return;
-    }
-    if (LineTimed()) {
-        DelimitLine();
-        return;
-    }
-    const zorp::ResponseKind kind = zorp::states::IsAckWait(State) ? zorp::ResponseKind::Ack : zorp::ResponseKind::Read;
-    const zorp::Delimitation d = zorp::DelimitResponse(FBuffer.Data(), FBuffer.Size(), false, kind);
-    if (!d.flagKnown) return;
-    FIsException = d.exception;
-    if (!d.complete) return;
-    FFrameCompleted = true;
-}
-
-void TVexaModbus::DelimitTcp()
-{
-    // Modbus TCP frames are delimited by their header's length field, and an
-    // answer belongs to the request only through its transaction identifier:
-    // a late answer to an earlier request, or a frame of another protocol,
-    // is dropped whole (OnReceiveData has shown it) and the wait goes on
-    // under the same time-out.
-    for (;;) {
-        const zorp::mbap::Frame f = zorp::mbap::Delimit({FBuffer.Data(), FBuffer.Size()});
-        if (f.status == zorp::mbap::Status::Invalid) {
-            // No length to go by: nothing in these bytes can be found again.
-            FBuffer.Clear();
-            return;
-        }
-        if (f.status == zorp::mbap::Status::Incomplete) {
-            if (FBuffer.Size() >= zorp::mbap::kHeaderSize + 2) FIsException = (FBuffer[7] & 0x80) != 0;
-            return;
-        }
-        if (f.transactionId != FLastTransaction_ID || f.protocolId != 0) {
-            FBuffer.RemoveFront(f.frameSize);
-            continue;
-        }
-        FIsException = (FBuffer[7] & 0x80) != 0;
-        FBuffer.RemoveFront(zorp::mbap::kPrefixSize);
-        FFrameCompleted = true;
-        return;
-    }
-}
-
-bool TVexaModbus::StripEcho()
-{
-    if (!FEchoPending || !FRemoveEcho) return true;
-    const size_t size = FBuffer.Size();
-    const size_t n = std::min(size, FLastRequest.size());
-    if (!std::equal(FLastRequest.begin(), FLastRequest.begin() + std::ptrdiff_t(n), FBuffer.Data())) {
-        FEchoPending = false; // not an echo: the answer itself
-        return true;
-    }
-    if (size < FLastRequest.size()) return false; // more of the echo to come
-    FEchoPending = false;
-    DropFront(FLastRequest.size());
-    return FBuffer.Size() > 0;
 }
 
 namespace {

@@ -10,6 +10,7 @@
 #include "LineTimer.h"
 #include "ModbusFrames.h"
 #include "VexaStates.h"
+#include "framing/Framer.h"
 
 using namespace zorp::states;
 
@@ -35,8 +36,13 @@ void TVexaModbus::ResetReceive()
     FBuffer.Clear();
     FTimeout = zorp::GetTickCount();
     FFrameCompleted = false;
-    FFrameStarts.clear();
+    FFrameLength = 0;
+    FFrameFault = 0;
     FEchoPending = false;
+    FEchoMatched = 0;
+    // The master starts every request afresh; a listener's framer keeps
+    // what followed the request it has answered.
+    if (FFramer && FMode == mbmMaster) FFramer->Reset();
     if (FSilenceTimer) FSilenceTimer->Cancel();
 }
 
@@ -158,10 +164,24 @@ void TVexaModbus::RequestPass()
     // On a serial line the request waits for t3.5 of quiet; the pass comes
     // again when it has passed.
     if (LineBusy()) {
+        // The hold counts against the transaction's time-out: a line that
+        // is never quiet ends it.
+        if (zorp::GetTickCount() - FHoldStart > FFixedTimeout) {
+            FHolding = false;
+            FLineWaiting = false;
+            if (FRequestTimer) FRequestTimer->Cancel();
+            AddLog(QStringLiteral("Linia zajęta: brak ciszy przed zapytaniem"));
+            ResetReceive();
+            Fail(4, msIdle);
+        }
         DisconnectCheck();
         return;
     }
     ResetReceive();
+    if (FHolding) {
+        FTimeout = FHoldStart;
+        FHolding = false;
+    }
     const TMachineStates request = State;
     if (FConnected && PortIsOpen()) {
         switch (request) {
@@ -222,13 +242,20 @@ void TVexaModbus::WaitPass()
     const bool timedOut = elapsed > FFixedTimeout;
 
     bool takeTimeout = !FFrameCompleted && timedOut;
-    if (FFrameCompleted) {
+    if (FFrameCompleted && FFrameFault) {
+        // A frame whose CRC is wrong: nothing in it is believed.
+        const int32_t code = FFrameFault;
+        FFrameFault = 0;
+        Fail(code, msIdle);
+    } else if (FFrameCompleted) {
+        // The frame exactly, never what came in behind it.
+        const size_t size = FFrameLength ? std::min(FFrameLength, FBuffer.Size()) : FBuffer.Size();
         const bool tcp = zorp::IsTcpFraming(FProtocol);
         const uint8_t fc = FunctionOf(wait);
         const uint16_t echo = wait == msWaitForWriteMultiCoils ? uint16_t(FCoilsCount) : FDataCount;
         const zorp::CheckResult r = read
-            ? zorp::CheckReadResponse(FBuffer.Data(), FBuffer.Size(), tcp, FIsException, FDeviceID, fc)
-            : zorp::CheckAckResponse(FBuffer.Data(), FBuffer.Size(), tcp, FIsException, FDeviceID, fc,
+            ? zorp::CheckReadResponse(FBuffer.Data(), size, tcp, FIsException, FDeviceID, fc)
+            : zorp::CheckAckResponse(FBuffer.Data(), size, tcp, FIsException, FDeviceID, fc,
                                      FMemAddress, echo);
         switch (r.verdict) {
         case zorp::Verdict::Wait:

@@ -1,0 +1,185 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The framing backends and their factory.
+#include "RtuFramer.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "MbapFramer.h"
+#include "ModbusCRC.h"
+
+namespace zorp::framing {
+
+// ---- RTU ------------------------------------------------------------------------
+
+RtuFramer::RtuFramer(Side side, bool timed, const LineTiming& timing)
+    : FSide(side), FTimed(timed), FTiming(timing)
+{
+}
+
+void RtuFramer::Reset()
+{
+    FSize = 0;
+    FConsumed = 0;
+    FStartCount = 0;
+    FLastArrival = kNoTime;
+}
+
+void RtuFramer::DropFront(size_t n)
+{
+    if (n == 0) return;
+    if (n >= FSize) {
+        FSize = 0;
+        FStartCount = 0;
+        return;
+    }
+    std::memmove(FBuf, FBuf + n, FSize - n);
+    FSize -= n;
+    size_t kept = 0;
+    for (size_t i = 0; i < FStartCount; ++i)
+        if (FStarts[i] > n) FStarts[kept++] = FStarts[i] - n;
+    FStartCount = kept;
+}
+
+void RtuFramer::DropConsumed()
+{
+    DropFront(FConsumed);
+    FConsumed = 0;
+}
+
+void RtuFramer::Feed(const uint8_t* data, size_t size, int64_t arrivalNs)
+{
+    DropConsumed();
+    if (!data || size == 0) return;
+    if (size > kMaxHeld) { // only the last bytes can still be part of a frame
+        data += size - kMaxHeld;
+        size = kMaxHeld;
+    }
+    if (FSize + size > kMaxHeld) DropFront(FSize + size - kMaxHeld);
+    if (FTimed && arrivalNs != kNoTime) {
+        // The block's first byte began no later than its characters' time
+        // before it came in: a silence of t3.5 before it may start a frame.
+        const int64_t first = arrivalNs - int64_t(size) * FTiming.charNs;
+        if (FSize > 0 && FLastArrival != kNoTime && first - FLastArrival >= FTiming.silenceNs) {
+            if (FStartCount == kMaxStarts) {
+                std::memmove(FStarts, FStarts + 1, (kMaxStarts - 1) * sizeof FStarts[0]);
+                --FStartCount;
+            }
+            FStarts[FStartCount++] = FSize;
+        }
+        FLastArrival = arrivalNs;
+    }
+    std::memcpy(FBuf + FSize, data, size);
+    FSize += size;
+}
+
+namespace {
+bool Valid(std::span<const uint8_t> b, size_t length)
+{
+    return length >= 4 && length <= kMaxRtuAdu && length <= b.size() && CrcMatches(b.data(), length - 2);
+}
+Side OtherOf(Side s) { return s == Side::Master ? Side::Listener : Side::Master; }
+} // namespace
+
+size_t RtuFramer::ValidAt(size_t s, bool& other) const
+{
+    const std::span<const uint8_t> b{FBuf + s, FSize - s};
+    bool byCrc = false;
+    other = false;
+    const size_t n = RtuLength(b, FSide, byCrc);
+    if (Valid(b, n)) return n;
+    const size_t m = RtuLength(b, OtherOf(FSide), byCrc);
+    other = true;
+    return Valid(b, m) ? m : 0;
+}
+
+Output RtuFramer::FaultOf(Fault fault, size_t n)
+{
+    Output o;
+    o.what = Output::What::Fault;
+    o.fault = fault;
+    o.bytes = {FBuf, n};
+    FConsumed = n;
+    return o;
+}
+
+Output RtuFramer::FrameAt(size_t start, size_t length, bool other)
+{
+    // What lies before the frame formed none: it goes first, the frame
+    // comes out at the next call.
+    if (start > 0) return FaultOf(Fault::Noise, start);
+    Output o;
+    o.what = Output::What::Frame;
+    o.adu.unit = FBuf[0];
+    o.adu.pdu = Pdu(FBuf + 1, length - 3);
+    o.adu.frame = {FBuf, length};
+    o.adu.otherSide = other;
+    FConsumed = length;
+    return o;
+}
+
+int64_t RtuFramer::SilenceAfter(bool completeByLength) const
+{
+    if (!FTimed || FLastArrival == kNoTime) return kNoTime;
+    const int64_t quiet = FTiming.silenceNs + FTiming.marginNs;
+    return FLastArrival + (completeByLength ? quiet : std::max(quiet, kFragmentNs));
+}
+
+Output RtuFramer::Next(int64_t nowNs)
+{
+    DropConsumed();
+    if (FSize == 0) return {};
+    // Content first: a valid frame at the head, or where bytes followed a
+    // silence; by this side's rules, else by the other side's.
+    bool other = false;
+    for (size_t i = 0; i <= FStartCount; ++i) {
+        const size_t s = i == 0 ? 0 : FStarts[i - 1];
+        if (s >= FSize) break;
+        if (const size_t n = ValidAt(s, other)) return FrameAt(s, n, other);
+    }
+    bool byCrc = false;
+    const size_t n = RtuLength({FBuf, FSize}, FSide, byCrc);
+    const bool complete = n > 0 && n <= FSize;
+    // A head that can never become a frame (complete by its length with a
+    // wrong CRC, too long, or no CRC found where one must end it): a valid
+    // frame behind it, wherever it starts, is taken.
+    if (complete || n > kMaxRtuAdu || byCrc) {
+        for (size_t s = 1; s + 4 <= FSize; ++s)
+            if (const size_t m = ValidAt(s, other)) return FrameAt(s, m, other);
+    }
+    const size_t nextStart = FStartCount > 0 ? FStarts[0] : FSize;
+    if (n > kMaxRtuAdu) return FaultOf(Fault::BadLength, nextStart);
+    // Without line timing content decides alone: a frame complete by its
+    // length whose CRC is wrong is bad at once.
+    const int64_t judgeAt = SilenceAfter(complete);
+    if (judgeAt == kNoTime) {
+        if (complete) return FaultOf(Fault::BadCrc, n);
+        return {};
+    }
+    if (nowNs == kNoTime || nowNs < judgeAt) return {};
+    if (complete) return FaultOf(Fault::BadCrc, n);
+    return FaultOf(Fault::Noise, FSize);
+}
+
+int64_t RtuFramer::JudgeAtNs() const
+{
+    if (Held() == 0) return kNoTime;
+    const std::span<const uint8_t> b{FBuf + FConsumed, FSize - FConsumed};
+    bool byCrc = false;
+    const size_t n = RtuLength(b, FSide, byCrc);
+    return SilenceAfter(n > 0 && n <= b.size());
+}
+
+// ---- factory ----------------------------------------------------------------------
+
+std::unique_ptr<Framer> MakeFramer(Kind kind, Side side, const LineTiming& timing)
+{
+    switch (kind) {
+    case Kind::RtuLine: return std::make_unique<RtuLineFramer>(side, timing);
+    case Kind::RtuTcp: return std::make_unique<RtuTcpFramer>(side);
+    case Kind::Mbap: return std::make_unique<MbapFramer>(side);
+    }
+    return nullptr;
+}
+
+} // namespace zorp::framing

@@ -1,0 +1,68 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// RTU framing backends: RtuLineFramer (a serial line, with arrival times)
+// and RtuTcpFramer (RTU carried over TCP: content alone, bounded). One class
+// serves both; see Framer.h for what each does.
+#include "Framer.h"
+
+namespace zorp::framing {
+
+// RtuResponseLength (side Master) or RtuRequestLength (Listener); byCrc
+// tells whether the function has no fixed layout (its frame ends where a
+// CRC matches).
+size_t RtuLength(std::span<const uint8_t> bytes, Side side, bool& byCrc);
+
+class RtuFramer : public Framer {
+public:
+    // timed: the serial line (bytes followed by a silence may start a frame,
+    // and a silence decides what content cannot); otherwise RTU over TCP.
+    RtuFramer(Side side, bool timed, const LineTiming& timing);
+
+    Kind GetKind() const override { return FTimed ? Kind::RtuLine : Kind::RtuTcp; }
+    Side GetSide() const override { return FSide; }
+    void Reset() override;
+    void Feed(const uint8_t* data, size_t size, int64_t arrivalNs) override;
+    Output Next(int64_t nowNs = kNoTime) override;
+    int64_t JudgeAtNs() const override;
+    size_t Held() const override { return FSize - FConsumed; }
+
+    // Bytes that followed a silence of t3.5 start a frame of their own
+    // (at most this many such places are kept).
+    static constexpr size_t kMaxStarts = 8;
+    // Bytes that cannot be completed after this much silence are dropped:
+    // longer than any USB adapter holds received bytes back.
+    static constexpr int64_t kFragmentNs = 100000000;
+
+private:
+    void DropConsumed();
+    void DropFront(size_t n);
+    // A valid frame by this side's rules, else by the other side's, at
+    // offset s: its length, 0 when none (other: by the other side's).
+    size_t ValidAt(size_t s, bool& other) const;
+    Output FrameAt(size_t start, size_t length, bool other);
+    Output FaultOf(Fault fault, size_t n);
+    // The silence after the last arrival that lets Next decide (kNoTime: none).
+    int64_t SilenceAfter(bool completeByLength) const;
+
+    Side FSide;
+    bool FTimed;
+    LineTiming FTiming;
+    uint8_t FBuf[kMaxHeld];
+    size_t FSize = 0;
+    size_t FConsumed = 0; // bytes handed out by the last Next, dropped at the next call
+    size_t FStarts[kMaxStarts];
+    size_t FStartCount = 0;
+    int64_t FLastArrival = kNoTime;
+};
+
+class RtuLineFramer final : public RtuFramer {
+public:
+    RtuLineFramer(Side side, const LineTiming& timing) : RtuFramer(side, true, timing) {}
+};
+
+class RtuTcpFramer final : public RtuFramer {
+public:
+    explicit RtuTcpFramer(Side side) : RtuFramer(side, false, {}) {}
+};
+
+} // namespace zorp::framing
