@@ -148,7 +148,9 @@ void Listener(Reader& in, TVexaModbus& e, uint8_t device, uint16_t probe)
     for (size_t i = 0; i < most && A::FrameCompleted(e); ++i) A::Pass(e);
     ZORP_FUZZ_CHECK(!A::FrameCompleted(e));
 
-    // A quiet line, one valid read: answered once, with the image's word.
+    // A quiet line, one valid read: answered once, with the image's word
+    // (by a master that waits long enough for the answer's turnaround).
+    e.SetTimeout(1000);
     Clock() += 1000;
     QuietLine();
     sent.clear();

@@ -194,11 +194,28 @@ void WalkMbap(const Bytes& all, Stream& s)
     s.leftover = all.size() - at;
 }
 
-} // namespace
+// Spans of a stream: where a frame may be found (offset, length).
+using Spans = std::vector<std::pair<size_t, size_t>>;
 
-Stream MakeStream(uint64_t seed, size_t index, Wire wire, Side side)
+// A span other than those allowed ends in a right CRC: random bytes (with
+// frames around them) that form a frame by chance, about once in 65536
+// spans. Such a frame is one, and a framer that finds it is right to.
+bool HasStrayFrame(const Bytes& b, const Spans& allowed)
 {
-    Rng r(seed * 1000003u + index * 7919u + uint64_t(wire) * 31u + uint64_t(side));
+    for (size_t s = 0; s + 4 <= b.size(); ++s) {
+        uint16_t crc = 0xFFFF;
+        for (size_t k = 0; s + k + 1 < b.size() && k + 2 <= 256; ++k) {
+            if (k >= 2 && b[s + k] == uint8_t(crc) && b[s + k + 1] == uint8_t(crc >> 8)
+                && std::find(allowed.begin(), allowed.end(), std::make_pair(s, k + 2)) == allowed.end())
+                return true;
+            crc = uint16_t((crc >> 8) ^ zorp::ModbusCRCTable[(crc ^ b[s + k]) & 0xFF]);
+        }
+    }
+    return false;
+}
+
+Stream Draw(Rng& r, Wire wire, Side side, Spans& spans)
+{
     Stream s;
     s.wire = wire;
     s.side = side;
@@ -206,10 +223,12 @@ Stream MakeStream(uint64_t seed, size_t index, Wire wire, Side side)
     Bytes burst;
     bool burstAfterSilence = false;
     bool clean = true; // only valid frames so far in this burst
+    size_t before = 0;  // bytes of the bursts already cut
     for (size_t i = 0; i < pieces; ++i) {
         const Piece piece = PickPiece(r, wire);
         const bool silence = wire == Wire::RtuLine && i > 0 && r.Chance(60);
         if (silence) {
+            before += burst.size();
             Cut(r, burst, burstAfterSilence, s.reads);
             burst.clear();
             burstAfterSilence = true;
@@ -250,6 +269,10 @@ Stream MakeStream(uint64_t seed, size_t index, Wire wire, Side side)
                 f.push_back(uint8_t(crc));
                 f.push_back(uint8_t(crc >> 8));
             }
+            // Where a CRC is right on purpose: the frames, and the lying
+            // frames (which no length rule may take).
+            if (piece == Piece::Valid || piece == Piece::Lying) spans.emplace_back(before + burst.size(), f.size());
+            if (piece == Piece::Padded) spans.emplace_back(before + burst.size(), pdu.size() + 3);
         }
         if (piece == Piece::Noise) {
             f.clear();
@@ -263,6 +286,21 @@ Stream MakeStream(uint64_t seed, size_t index, Wire wire, Side side)
     if (wire == Wire::Tcp) {
         WalkMbap(Joined(s), s);
         s.required = s.expected;
+    }
+    return s;
+}
+
+} // namespace
+
+Stream MakeStream(uint64_t seed, size_t index, Wire wire, Side side)
+{
+    // RTU streams are drawn again until no frame is in them by chance.
+    Stream s;
+    for (uint64_t attempt = 0; attempt < 256; ++attempt) {
+        Rng r(seed * 1000003u + index * 7919u + uint64_t(wire) * 31u + uint64_t(side) + attempt * 0x51ED27u);
+        Spans spans;
+        s = Draw(r, wire, side, spans);
+        if (wire == Wire::Tcp || !HasStrayFrame(Joined(s), spans)) break;
     }
     return s;
 }

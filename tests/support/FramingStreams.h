@@ -6,6 +6,9 @@
 // places, with the silences of a serial line between bursts where asked.
 // The same seed gives the same streams on every machine (no standard
 // library distributions, whose results differ between implementations).
+// An RTU stream holds no frame by chance: no span of it but the frames
+// placed (and the lying frames, on purpose) ends in a right CRC, so a
+// framer that finds any other frame made it up.
 #include <cstddef>
 #include <cstdint>
 #include <string>
