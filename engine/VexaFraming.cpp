@@ -63,9 +63,6 @@ void TVexaModbus::FeedMaster(const uint8_t* block, size_t count, int64_t nowNs)
     const size_t echo = EchoPrefix(block, count);
     zorp::framing::Framer& framer = Framer();
     if (echo < count) framer.Feed(block + echo, count - echo, nowNs);
-    // A complete frame is not examined again; outside a wait nothing reads
-    // what comes (the next request drops it).
-    if (!FFrameCompleted && zorp::states::IsWait(State)) DelimitMaster(nowNs);
 }
 
 void TVexaModbus::TakeFrame(const uint8_t* bytes, size_t size, bool exception)

@@ -272,9 +272,9 @@ private:
     // the interface or the side changed, before bytes are fed to it).
     zorp::framing::Framer& Framer();
     // Master: feeds the bytes of an arrival to the framer (an exact copy of
-    // the request at their head dropped first, RemoveEcho) and, in a wait,
-    // takes the next response from it. nowNs: the time on the line, or
-    // kNoTime (-1) where the link has none.
+    // the request at their head dropped first, RemoveEcho); DelimitMaster,
+    // in a wait, takes the next response from it. nowNs: the time on the
+    // line, or kNoTime (-1) where the link has none.
     void FeedMaster(const uint8_t* block, size_t count, int64_t nowNs);
     void DelimitMaster(int64_t nowNs);
     // Listening on a serial line: requests framed by the same line backend.

@@ -41,6 +41,10 @@ void TVexaModbus::ReceiveBlock(const uint8_t* block, int count)
     // Stored before the handler runs: a handler that runs the event loop can
     // bring later bytes in, and those must land behind these.
     FBuffer.Write(block, size_t(count));
+    const bool listeningLine = State == msIdleSlave && ListenerFramed();
+    const int64_t now = (listeningLine ? ListenerLineTimed() : LineTimed()) ? FLastRxNs : -1;
+    if (listeningLine) Framer().Feed(block, size_t(count), now);
+    else if (State != msIdleSlave) FeedMaster(block, size_t(count), now);
     if (OnReceiveData) {
         try {
             OnReceiveData(this, block, count);
@@ -48,19 +52,12 @@ void TVexaModbus::ReceiveBlock(const uint8_t* block, int count)
             // the bytes are kept whatever the log handler does
         }
     }
-    // The framers (VexaFraming.cpp) take every byte; a complete frame is
-    // not examined again.
-    const bool completed = FFrameCompleted;
-    if (State == msIdleSlave && ListenerFramed()) {
-        const int64_t now = ListenerLineTimed() ? FLastRxNs : -1;
-        Framer().Feed(block, size_t(count), now);
-        DelimitListeningLine(now);
-    } else if (State == msIdleSlave) {
-        if (!completed) DelimitListening();
-    } else {
-        FeedMaster(block, size_t(count), LineTimed() ? FLastRxNs : -1);
-    }
-    if (completed) return;
+    // The framers (VexaFraming.cpp) took the bytes above; a complete frame
+    // is not examined again.
+    if (FFrameCompleted) return;
+    if (listeningLine) DelimitListeningLine(now);
+    else if (State == msIdleSlave) DelimitListening();
+    else if (zorp::states::IsWait(State)) DelimitMaster(now);
     if (FFrameCompleted) SchedulePass();
     if (!InMainLoop) UpdateTimer();
 }

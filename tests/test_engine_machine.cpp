@@ -184,15 +184,19 @@ TEST_F(Machine, CheckFailuresAreReportedAtOnceAndNotRetried)
     auto badCrc = WithCrc(Hex("01 03 02 00 01"));
     badCrc.back() ^= 0x55;
     const Case cases[] = {
-        {"other device wins over bad CRC", msReadHoldingRegs, bad, 9},
+        // Every RTU frame is checked by its CRC before anything in it is
+        // believed: its address, its exception bit.
+        {"bad CRC wins over another device", msReadHoldingRegs, bad, 7},
+        {"other device", msReadHoldingRegs, WithCrc(Hex("02 03 02 00 01")), 9},
         {"bad CRC", msReadHoldingRegs, badCrc, 7},
         {"wrong function", msReadInputRegs, WithCrc(Hex("01 03 02 00 01")), 10},
         {"file record answered with 03", msReadFileRecord, WithCrc(Hex("01 03 02 00 01")), 10},
-        {"exception 1", msReadCoils, Hex("01 81 01"), 20},
-        {"exception 2 with a bad CRC", msReadHoldingRegs, Hex("01 83 02 00 00"), 21},
-        {"exception 3", msReadDiscreteInputs, Hex("01 82 03"), 22},
-        {"exception 4 in a read", msReadHoldingRegs, Hex("01 83 04"), 23},
-        {"exception 4 in a write", msWriteSingleReg, Hex("01 86 04 00 00"), 30},
+        {"exception 1", msReadCoils, WithCrc(Hex("01 81 01")), 20},
+        {"exception 2 with a bad CRC is a bad frame", msReadHoldingRegs, Hex("01 83 02 00 00"), 7},
+        {"exception with a bad CRC in a write", msWriteSingleReg, Hex("01 86 02 00 00"), 5},
+        {"exception 3", msReadDiscreteInputs, WithCrc(Hex("01 82 03")), 22},
+        {"exception 4 in a read", msReadHoldingRegs, WithCrc(Hex("01 83 04")), 23},
+        {"exception 4 in a write", msWriteSingleReg, WithCrc(Hex("01 86 04")), 30},
         {"echo of another value", msWriteSingleReg, WithCrc(Hex("01 06 00 00 00 08")), 5},
     };
     for (const Case& c : cases) {
@@ -229,7 +233,7 @@ TEST_F(Machine, ExceptionCodeFiveIsRetriedAfterAFreshTimeout)
     e->ReadHoldingRegs(1, 1);
     Pass();
     gNow += 2000;
-    Feed(Hex("01 83 05"));
+    Feed(WithCrc(Hex("01 83 05")));
     Pass();
     EXPECT_TRUE(rec.Outcomes().empty());
     EXPECT_EQ(State(), msWaitForReadHoldingRegs);

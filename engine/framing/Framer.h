@@ -19,9 +19,13 @@
 // - MbapFramer (Modbus TCP): frames by the header's length field alone.
 //
 // The master's framers apply the response rules, the listener's the request
-// rules. A frame that is valid only by the other side's rules (the master
-// hearing a request, a listener hearing another slave's answer) comes out
-// flagged `otherSide`, so that the caller can skip it knowingly.
+// rules. On a serial line, where other devices share the bus, a frame that
+// is valid only by the other side's rules (the master hearing a request, a
+// listener hearing another slave's answer) comes out flagged `otherSide`, so
+// that the caller can skip it knowingly, and a valid frame behind bytes that
+// can never become one is found wherever it starts. Without line timing the
+// head of the stream alone is framed: a frame complete by its length whose
+// CRC is wrong is a fault at once.
 //
 // Every backend is bounded: it holds at most kMaxHeld bytes, never reads
 // past what it was given, and allocates nothing per frame (what Next

@@ -87,7 +87,7 @@ size_t RtuFramer::ValidAt(size_t s, bool& other) const
     bool byCrc = false;
     other = false;
     const size_t n = RtuLength(b, FSide, byCrc);
-    if (Valid(b, n)) return n;
+    if (Valid(b, n) || !OnLine()) return Valid(b, n) ? n : 0;
     const size_t m = RtuLength(b, OtherOf(FSide), byCrc);
     other = true;
     return Valid(b, m) ? m : 0;
@@ -143,7 +143,7 @@ Output RtuFramer::Next(int64_t nowNs)
     // A head that can never become a frame (complete by its length with a
     // wrong CRC, too long, or no CRC found where one must end it): a valid
     // frame behind it, wherever it starts, is taken.
-    if (complete || n > kMaxRtuAdu || byCrc) {
+    if (OnLine() && (complete || n > kMaxRtuAdu || byCrc)) {
         for (size_t s = 1; s + 4 <= FSize; ++s)
             if (const size_t m = ValidAt(s, other)) return FrameAt(s, m, other);
     }

@@ -36,6 +36,8 @@ public:
 private:
     void DropConsumed();
     void DropFront(size_t n);
+    // The bytes came with their times on a serial line (not by content alone).
+    bool OnLine() const { return FTimed && FLastArrival != kNoTime; }
     // A valid frame by this side's rules, else by the other side's, at
     // offset s: its length, 0 when none (other: by the other side's).
     size_t ValidAt(size_t s, bool& other) const;

@@ -226,7 +226,17 @@ std::vector<int64_t> TimedLine::gapsBeforeRequests() const
     return gaps;
 }
 
-void TimedLine::Schedule(int64_t due, int fd, uint8_t b) { FOut.emplace(due, std::make_pair(fd, b)); }
+void TimedLine::Schedule(int64_t due, int fd, uint8_t b)
+{
+    if (fd == FMasterA && FLatencyNs > 0) due = (due + FLatencyNs - 1) / FLatencyNs * FLatencyNs;
+    FOut.emplace(due, std::make_pair(fd, b));
+}
+
+void TimedLine::setLatencyNs(int64_t ns)
+{
+    std::lock_guard<std::mutex> g(FLock);
+    FLatencyNs = ns;
+}
 
 size_t TimedLine::RequestLength() const
 {
@@ -273,24 +283,40 @@ void TimedLine::FromMaster(const uint8_t* bytes, size_t n, int64_t now)
         if (FRequest.size() < RequestLength()) continue;
         const std::vector<Burst> bursts = FResponder(FRequest);
         FRequest.clear();
-        int64_t prev = FRequestEnd;
-        for (const Burst& b : bursts) {
-            int64_t t = std::max(prev + b.afterNs, FFarTxFree);
-            for (size_t k = 0; k < b.bytes.size(); ++k) {
-                if (k) t += b.gapNs;
-                WireByte a;
-                a.dir = WireByte::ToMaster;
-                a.value = b.bytes[k];
-                a.start = t;
-                a.end = t + ch;
-                t = a.end;
-                FRecord.push_back(a);
-                Schedule(a.end, FMasterA, a.value);
-            }
-            prev = FFarTxFree = std::max(FFarTxFree, t);
-            if (b.bytes.empty()) prev = std::max(prev + b.afterNs, prev);
-        }
+        PutBursts(bursts, FRequestEnd);
     }
+}
+
+void TimedLine::PutBursts(const std::vector<Burst>& bursts, int64_t from)
+{
+    const int64_t ch = FFormat.charNs();
+    int64_t prev = from;
+    for (const Burst& b : bursts) {
+        int64_t t = std::max(prev + b.afterNs, FFarTxFree);
+        for (size_t k = 0; k < b.bytes.size(); ++k) {
+            if (k) t += b.gapNs;
+            WireByte a;
+            a.dir = WireByte::ToMaster;
+            a.value = b.bytes[k];
+            a.start = t;
+            a.end = t + ch;
+            t = a.end;
+            FRecord.push_back(a);
+            Schedule(a.end, FMasterA, a.value);
+        }
+        prev = FFarTxFree = std::max(FFarTxFree, t);
+        if (b.bytes.empty()) prev = std::max(prev + b.afterNs, prev);
+    }
+}
+
+void TimedLine::send(const std::vector<Burst>& bursts)
+{
+    {
+        std::lock_guard<std::mutex> g(FLock);
+        PutBursts(bursts, Now());
+    }
+    const char c = 1;
+    [[maybe_unused]] ssize_t w = ::write(FWake[1], &c, 1); // the relay thread looks at the new due times
 }
 
 void TimedLine::FromFar(const uint8_t* bytes, size_t n, int64_t now)

@@ -89,6 +89,14 @@ public:
     void setResponder(Responder r);
     // Two-wire adapter: every byte the master sends comes back to it.
     void setEcho(bool on);
+    // USB adapter: bytes for the program under test (devicePath()) are
+    // handed over in bunches, whenever a free-running latency timer of this
+    // period expires, rather than as their last bit arrives (0: at once).
+    void setLatencyNs(int64_t ns);
+    // The far end puts these bursts on the line toward devicePath(), the
+    // first afterNs from now (or from when its transmitter is free): a
+    // master talking to a listener under test, other slaves on its bus.
+    void send(const std::vector<Burst>& bursts);
 
     void start();
     void stop();
@@ -115,6 +123,7 @@ private:
     void Schedule(int64_t due, int fd, uint8_t b);
     void FromMaster(const uint8_t* bytes, size_t n, int64_t now);
     void FromFar(const uint8_t* bytes, size_t n, int64_t now);
+    void PutBursts(const std::vector<Burst>& bursts, int64_t from);
     void Deliver(int64_t now);
     size_t RequestLength() const;
 
@@ -129,6 +138,7 @@ private:
     mutable std::mutex FLock;  // guards everything below
     Responder FResponder;
     bool FEcho = false;
+    int64_t FLatencyNs = 0;
     std::vector<WireByte> FRecord;
     std::multimap<int64_t, std::pair<int, uint8_t>> FOut; // due time -> (fd, byte)
     int64_t FMasterTxFree = 0; // the master's transmitter is busy until here
