@@ -67,11 +67,10 @@ def master():
     values = {5: (0x12, 0x34, 0), 6: (2, 2, 7), 7: (1, 0, 0), 8: (9, 0, 1), 9: (0x12, 0x34, 0)}
     for op, pdu in answers.items():
         v = values.get(op, (0, 2, 0))
-        for proto, frame in ((0, rtu(pdu)), (1, tcp(pdu))):
+        for proto, frame, tag in ((0, rtu(pdu), "rtu"), (1, tcp(pdu), "tcp"), (16, rtu(pdu), "rtutcp")):
             head = bytes([proto, op, dev, addr >> 8, addr & 255, count, 25, 1]) + bytes(v)
-            write("fuzz_master", f"op{op}_{'tcp' if proto else 'rtu'}", head + chunks(frame, [len(frame)]))
-            write("fuzz_master", f"op{op}_{'tcp' if proto else 'rtu'}_split",
-                  head + chunks(frame, [1, 2, 3]))
+            write("fuzz_master", f"op{op}_{tag}", head + chunks(frame, [len(frame)]))
+            write("fuzz_master", f"op{op}_{tag}_split", head + chunks(frame, [1, 2, 3]))
         # an exception answer, and a time-out in the middle of a frame
         exc = rtu([dev, pdu[1] | 0x80, 2])
         head = bytes([0, op, dev, addr >> 8, addr & 255, count, 25, 1]) + bytes(v)
