@@ -145,3 +145,24 @@ void TVexaModbus::DelimitListeningLine(int64_t nowNs)
     }
     if (nowNs != kNoTime) ArmSilence();
 }
+
+bool TVexaModbus::LateAnswerOwed()
+{
+    if (!FLateOwed) return false;
+    // RTU over TCP has no transaction identifier: an answer that comes after
+    // its request timed out would be taken as the next request's, and every
+    // answer after it one poll late. The next request waits for it (or for
+    // one time-out) and the late answer is dropped.
+    zorp::framing::Framer& framer = Framer();
+    for (size_t round = 0; round <= kMaxHeld; ++round) {
+        const Output o = framer.Next();
+        if (o.what == Output::What::Nothing) break;
+        if (o.what == Output::What::Frame || o.fault == Fault::BadCrc) {
+            AddLog(QStringLiteral("Odrzucono spóźnioną odpowiedź"));
+            FLateOwed = false;
+            return false;
+        }
+    }
+    if (zorp::GetTickCount() - FLateSince > FFixedTimeout) FLateOwed = false;
+    return FLateOwed;
+}

@@ -52,6 +52,7 @@ void TVexaModbus::LineOpened()
     FLastRxNs = 0;
     FLineWaiting = false;
     FHolding = false;
+    FLateOwed = false;
     FFramer.reset(); // made afresh for this link's framing and timing
     if (FRequestTimer) FRequestTimer->Cancel();
     if (FSilenceTimer) FSilenceTimer->Cancel();

@@ -280,6 +280,9 @@ private:
     // Listening on a serial line: requests framed by the same line backend.
     bool ListenerFramed() const;
     void DelimitListeningLine(int64_t nowNs);
+    // RTU over TCP after a time-out: true while the next request waits for
+    // the late answer (dropped when it comes) or for its time-out to pass.
+    bool LateAnswerOwed();
     // A complete frame for the checks: FBuffer holds exactly it.
     void TakeFrame(const uint8_t* bytes, size_t size, bool exception);
     // Leading bytes of an arrival that are the echo of the request sent.
@@ -386,6 +389,8 @@ private:
     uint32_t FHoldStart = 0;    // tick at which the pending request began to wait for quiet
     bool FHolding = false;      // the pending request is waiting for quiet
     int64_t FRequestDoneNs = 0; // listening on a line: when the request in hand became complete
+    bool FLateOwed = false;     // RTU over TCP: a timed-out request's answer may still come
+    uint32_t FLateSince = 0;    // tick of that time-out
     zorp::LineTimer* FRequestTimer = nullptr; // the request pass waiting for t3.5 of quiet
     zorp::LineTimer* FSilenceTimer = nullptr; // the silence that ends what was received
     bool FLineWaiting = false;  // a request pass (or a listening pass) is held back until the line has been quiet

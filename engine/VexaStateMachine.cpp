@@ -163,6 +163,10 @@ void TVexaModbus::RequestPass()
 {
     // On a serial line the request waits for t3.5 of quiet; the pass comes
     // again when it has passed.
+    if (LateAnswerOwed()) {
+        DisconnectCheck();
+        return;
+    }
     if (LineBusy()) {
         // The hold counts against the transaction's time-out: a line that
         // is never quiet ends it.
@@ -281,6 +285,10 @@ void TVexaModbus::WaitPass()
         }
     }
     if (takeTimeout) {
+        if (FInterfaceType == mbiEthernet && !zorp::IsTcpFraming(FProtocol)) {
+            FLateOwed = true;
+            FLateSince = zorp::GetTickCount();
+        }
         if (read) AddLog(QStringLiteral("not FrameCompleted..."));
         if (FCounterTry < FMaxRepeat) {
             AddLog(QStringLiteral("Ponowienie"));

@@ -101,9 +101,10 @@ TEST_P(Bunched, EveryPollIsAnswered)
     int left = polls;
     r.e->OnReadHoldingRegs = [&](QObject*, uint8_t, uint16_t, uint16_t, const Bytes& d) {
         r.outcomes.push_back("regs " + std::to_string(d.size() >= 2 ? (d[0] << 8 | d[1]) : -1));
-        if (--left > 0) r.e->ReadHoldingRegs(uint16_t(1 + left), 10);
+        if (--left > 0) r.e->ReadHoldingRegs(uint16_t(1 + left), 60);
     };
-    r.e->ReadHoldingRegs(uint16_t(1 + left), 10);
+    // Answers of 125 bytes: every one spans bunches at every rate.
+    r.e->ReadHoldingRegs(uint16_t(1 + left), 60);
     ASSERT_TRUE(waitUntil([&] { return r.outcomes.size() >= size_t(polls) || (!r.outcomes.empty() && r.outcomes.back()[0] == 'e'); }, 10000));
     EXPECT_EQ(r.Outcomes(), "regs 5; regs 4; regs 3; regs 2; ");
 }
