@@ -14,6 +14,7 @@
 
 #include "AppErrors.h"
 #include "LabeledEdit.h"
+#include "ModbusFrames.h"
 #include "StringGrid.h"
 #include "VexaModbus.h"
 
@@ -185,12 +186,7 @@ void TfrmModbusMaster::mdbReadDiscreteInputs(QObject*, uint8_t, uint16_t Addr, u
     ShowCounters();
     // Value k is bit k mod 8 of byte k div 8, least significant bit first;
     // bits the data does not hold read as off.
-    ReadDataBool.assign(Count, false);
-    for (size_t k = 0; k < Count; ++k) {
-        const size_t byte = k / 8;
-        if (byte < Data.size())
-            ReadDataBool[k] = (Data[byte] >> (k % 8)) & 1;
-    }
+    ReadDataBool = zorp::UnpackBits(Data.data(), Data.size(), Count);
     ShowBitData();
     NotifyValuesShown();
     if (!StartPendingWrite(2))

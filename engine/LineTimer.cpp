@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <cerrno>
 #include <chrono>
+#include <ctime>
 
 #ifdef __linux__
 #include <sys/timerfd.h>
@@ -14,10 +15,34 @@
 
 namespace zorp {
 
+namespace {
+bool gClockSourceSet = false;
+std::function<int64_t()>& ClockSource()
+{
+    static std::function<int64_t()> source;
+    return source;
+}
+} // namespace
+
 int64_t LineClockNs()
 {
+    if (gClockSourceSet) {
+        if (auto& s = ClockSource()) return s();
+    }
+#ifdef CLOCK_MONOTONIC
+    timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+#else
     using namespace std::chrono;
     return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+#endif
+}
+
+void SetLineClockSource(std::function<int64_t()> source)
+{
+    gClockSourceSet = static_cast<bool>(source);
+    ClockSource() = std::move(source);
 }
 
 LineTimer::LineTimer(QObject* parent) : QObject(parent)
@@ -60,11 +85,14 @@ void LineTimer::Arm(int64_t dueNs)
     if (FFd >= 0) {
         itimerspec when{};
         // A zero it_value disarms a timerfd: a time already passed fires
-        // at the earliest instant instead.
-        const int64_t at = dueNs > 0 ? dueNs : 1;
+        // at the earliest instant instead. A replaced clock is followed by
+        // the time it leaves until then.
+        const bool absolute = !gClockSourceSet;
+        int64_t at = absolute ? dueNs : dueNs - LineClockNs();
+        if (at <= 0) at = 1;
         when.it_value.tv_sec = at / 1000000000LL;
         when.it_value.tv_nsec = at % 1000000000LL;
-        ::timerfd_settime(FFd, TFD_TIMER_ABSTIME, &when, nullptr);
+        ::timerfd_settime(FFd, absolute ? TFD_TIMER_ABSTIME : 0, &when, nullptr);
         return;
     }
 #endif

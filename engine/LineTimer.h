@@ -17,8 +17,14 @@ class QTimer;
 
 namespace zorp {
 
-// Nanoseconds of the monotonic clock (std::chrono::steady_clock).
+// Nanoseconds of the monotonic clock (std::chrono::steady_clock): the one
+// time base of the engine's waits. The line's waits read it, and so does the
+// millisecond tick count of the time-outs (zorp::GetTickCount) unless a test
+// replaced that alone. Tests may replace the source (nullptr restores the
+// clock); a LineTimer then waits the time left by the source, relative to
+// the moment it is armed.
 int64_t LineClockNs();
+void SetLineClockSource(std::function<int64_t()> source);
 
 class LineTimer : public QObject {
     Q_OBJECT

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "ModbusCRC.h"
+#include "framing/Bits.h"
 
 namespace zorp {
 namespace {
@@ -114,16 +115,14 @@ size_t BuildFileRecordRequest(uint8_t* out, size_t cap, Framing f, uint8_t devic
 std::vector<uint8_t> PackBits(const std::vector<bool>& values, size_t count)
 {
     std::vector<uint8_t> bytes((count + 7) / 8, 0);
-    for (size_t k = 0; k < count && k < values.size(); ++k)
-        if (values[k]) bytes[k / 8] = static_cast<uint8_t>(bytes[k / 8] | (1u << (k % 8)));
+    framing::PackBitsInto(count, [&](size_t k) { return k < values.size() && values[k]; }, bytes.data(), bytes.size());
     return bytes;
 }
 
 std::vector<bool> UnpackBits(const uint8_t* data, size_t dataLength, size_t count)
 {
     std::vector<bool> bits(count, false);
-    for (size_t k = 0; k < count && k / 8 < dataLength; ++k)
-        bits[k] = (data[k / 8] >> (k % 8)) & 1u;
+    framing::UnpackBitsFrom(data, dataLength, count, [&](size_t k, bool v) { bits[k] = v; });
     return bits;
 }
 

@@ -3,6 +3,7 @@
 
 #include "MbapFraming.h"
 #include "ModbusCRC.h"
+#include "framing/Bits.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -350,12 +351,9 @@ Request CheckRequest(std::span<const uint8_t> req, Framing framing, uint8_t devi
 
 void WriteCoilBits(std::span<bool> coils, uint16_t a, uint16_t q, std::span<const uint8_t> data)
 {
-    for (size_t k = 0; k < q; ++k) {
-        const size_t index = size_t(a) + k;
-        if (index >= coils.size() || k / 8 >= data.size())
-            break;
-        coils[index] = ((data[k / 8] >> (k % 8)) & 1) != 0;
-    }
+    const size_t room = a < coils.size() ? coils.size() - a : 0;
+    framing::UnpackBitsFrom(data.data(), data.size(), std::min<size_t>(q, room),
+                            [&](size_t k, bool v) { coils[a + k] = v; });
 }
 
 void WriteRegisters(std::span<uint16_t> regs, uint16_t a, uint16_t q, std::span<const uint8_t> data)
@@ -370,17 +368,8 @@ void WriteRegisters(std::span<uint16_t> regs, uint16_t a, uint16_t q, std::span<
 
 size_t PackCoilBits(std::span<const bool> coils, uint16_t a, uint16_t q, std::span<uint8_t> out)
 {
-    const size_t bytes = (size_t(q) + 7) / 8;
-    for (size_t i = 0; i < bytes && i < out.size(); ++i)
-        out[i] = 0;
-    for (size_t k = 0; k < q; ++k) {
-        const size_t index = size_t(a) + k;
-        if (index >= coils.size() || k / 8 >= out.size())
-            break;
-        if (coils[index])
-            out[k / 8] = static_cast<uint8_t>(out[k / 8] | (1u << (k % 8)));
-    }
-    return bytes;
+    return framing::PackBitsInto(
+        q, [&](size_t k) { return size_t(a) + k < coils.size() && coils[a + k]; }, out.data(), out.size());
 }
 
 size_t BuildReadCoilsAnswer(Framing f, uint8_t d, uint16_t t, std::span<const uint8_t> packed,

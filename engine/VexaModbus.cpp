@@ -44,15 +44,8 @@ uint32_t GetTickCount()
     if (gTickSourceSet) {
         if (auto& s = TickSource()) return s();
     }
-#ifdef CLOCK_MONOTONIC
-    // The clock steady_clock reads on Linux, without the library call.
-    timespec ts;
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint32_t>(uint64_t(ts.tv_sec) * 1000u + uint64_t(ts.tv_nsec) / 1000000u);
-#else
-    using namespace std::chrono;
-    return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-#endif
+    // The engine's one time base, in wrapping milliseconds.
+    return static_cast<uint32_t>(uint64_t(LineClockNs()) / 1000000u);
 }
 
 void SetTickCountSource(std::function<uint32_t()> source)

@@ -49,9 +49,7 @@ int WatchdogMs(const Options& o, long tries)
 // over one flag each.
 std::vector<bool> Unpack(const std::vector<uint8_t>& data, size_t count)
 {
-    std::vector<bool> bits(count);
-    for (size_t k = 0; k < count; ++k) bits[k] = ((data[k / 8] >> (k % 8)) & 1) != 0;
-    return bits;
+    return zorp::UnpackBits(data.data(), data.size(), count);
 }
 
 } // namespace
