@@ -12,11 +12,9 @@
 // - listening side: after whatever came, a quiet line and one valid read
 //   of the probe address is answered once with the image's word.
 //
-// Time: the transaction's time-outs run on the engine's replaceable tick
-// count (driven by the input); the line's quiet is measured by the line
-// clock, so the checks that need a quiet line wait that long (t3.5 and the
-// host's margin, under 15 ms at the speeds used here). More time never
-// breaks an invariant here: it only lets the line be quiet sooner.
+// Time: the engine's one time base, the line clock, is replaced by a clock
+// the input moves (the tick count of the time-outs follows it), so every
+// wait, the line's quiet included, is played out without waiting.
 //
 // Input: flags (bit 0 listening side, bit 1 RemoveEcho, bit 2 115200 baud
 // instead of 19200), device, time-out, retries, probe address (2 bytes),
@@ -25,20 +23,38 @@
 //   bit 5     run a pass before the chunk arrives
 //   bit 6     run a pass after it
 //   bit 7     move the clock forward (next byte x 8 ms) before the pass
-#include <chrono>
 #include <memory>
-#include <thread>
 
 #include "CommPort.h"
 #include "EngineAccess.h"
 #include "FuzzSupport.h"
+#include "LineTimer.h"
 #include "ModbusCRC.h"
 #include "ReceiveBuffer.h"
 
 using A = TVexaModbusTestAccess;
 using namespace zorpfuzz;
 
-ZORP_FUZZ_ENGINE_INITIALIZE()
+namespace {
+
+// Nanoseconds of the line clock, moved only by the input.
+int64_t& Now()
+{
+    static int64_t now = 1000000000;
+    return now;
+}
+
+void Advance(uint32_t ms) { Now() += int64_t(ms) * 1000000; }
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    EnsureApplication();
+    zorp::SetLineClockSource([] { return Now(); });
+    zorp::SetTickCountSource([] { return uint32_t(uint64_t(Now()) / 1000000u); });
+    return 0;
+}
 
 namespace {
 
@@ -50,11 +66,8 @@ std::vector<uint8_t> Rtu(std::vector<uint8_t> b)
     return b;
 }
 
-// Long enough for t3.5 and the host's margin at the speeds used here.
-void QuietLine()
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(12));
-}
+// Longer than t3.5 and the host's margin at the speeds used here.
+void QuietLine() { Advance(15); }
 
 struct Outcomes {
     int count = 0;
@@ -71,7 +84,7 @@ void Chunks(Reader& in, TVexaModbus& e, const std::function<void()>& check)
         const std::vector<uint8_t> chunk = in.Take(len);
         if (!chunk.empty()) A::Deliver(e, chunk);
         ZORP_FUZZ_CHECK(A::Buffer(e).size() <= zorp::ReceiveBuffer::kCapacity);
-        if (c & 0x80) Clock() += in.Byte() * 8u;
+        if (c & 0x80) Advance(in.Byte() * 8u);
         if (c & 0x40) A::Pass(e);
         check();
     }
@@ -101,7 +114,7 @@ void Master(Reader& in, TVexaModbus& e, uint8_t device, uint32_t timeout, uint16
     for (int i = 0; i < 4 * (retries + 2) && out.count == 0; ++i) {
         A::Deliver(e, {uint8_t(0xFF - i)});
         A::Pass(e);
-        Clock() += timeout + 1;
+        Advance(timeout + 1);
         A::Deliver(e, {uint8_t(i)});
         A::Pass(e);
     }
@@ -146,7 +159,7 @@ void Listener(Reader& in, TVexaModbus& e, uint8_t device, uint16_t probe)
     // A quiet line, one valid read: answered once, with the image's word
     // (by a master that waits long enough for the answer's turnaround).
     e.SetTimeout(1000);
-    Clock() += 1000;
+    Advance(1000);
     QuietLine();
     sent.clear();
     A::Deliver(e, Rtu({device, 3, uint8_t(probe >> 8), uint8_t(probe), 0, 1}));
