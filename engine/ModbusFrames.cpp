@@ -6,6 +6,7 @@
 
 #include "ModbusCRC.h"
 #include "framing/Bits.h"
+#include "framing/FrameWriter.h"
 
 namespace zorp {
 namespace {
@@ -15,41 +16,26 @@ namespace {
 class FrameWriter {
 public:
     FrameWriter(uint8_t* out, size_t cap, Framing f, uint8_t device, uint16_t tid, size_t pduLength)
-        : FOut(out), FFraming(f)
+        : FOut(out), FTcp(f == Framing::Tcp), FTid(tid)
     {
-        const size_t total = f == Framing::Rtu ? 1 + pduLength + 2 : kMbapPrefix + 1 + pduLength;
-        if (f == Framing::None || out == nullptr || total > cap) return;
-        FTotal = total;
-        if (f == Framing::Tcp) {
-            const size_t length = 1 + pduLength; // unit identifier and PDU
-            Byte(static_cast<uint8_t>(tid >> 8));
-            Byte(static_cast<uint8_t>(tid));
-            Byte(0);
-            Byte(0);
-            Word(static_cast<uint16_t>(length));
-        }
+        if (f == Framing::None || out == nullptr || framing::AduLength(FTcp, 1 + pduLength) > cap) return;
+        FOk = true;
+        FPos = framing::BodyOffset(FTcp);
         Byte(device);
     }
 
-    bool Ok() const { return FTotal != 0; }
+    bool Ok() const { return FOk; }
     void Byte(uint8_t b) { FOut[FPos++] = b; }
     void Word(uint16_t w) { Byte(static_cast<uint8_t>(w >> 8)); Byte(static_cast<uint8_t>(w)); }
     void Bytes(const uint8_t* b, size_t n) { if (n) std::memcpy(FOut + FPos, b, n); FPos += n; }
 
-    size_t Finish()
-    {
-        if (FFraming == Framing::Rtu) {
-            const uint16_t crc = ModbusCRC16(FOut, FPos);
-            Byte(static_cast<uint8_t>(crc));
-            Byte(static_cast<uint8_t>(crc >> 8));
-        }
-        return FPos;
-    }
+    size_t Finish() { return framing::FinishAdu(FTcp, FTid, FOut, FPos - framing::BodyOffset(FTcp)); }
 
 private:
     uint8_t* FOut;
-    Framing FFraming;
-    size_t FTotal = 0;
+    bool FTcp;
+    uint16_t FTid;
+    bool FOk = false;
     size_t FPos = 0;
 };
 

@@ -4,6 +4,7 @@
 #include "MbapFraming.h"
 #include "ModbusCRC.h"
 #include "framing/Bits.h"
+#include "framing/FrameWriter.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -18,28 +19,16 @@ bool IsWriteMultipleFunction(uint8_t fc) { return fc == 15 || fc == 16; }
 uint16_t Word(std::span<const uint8_t> b, size_t i) { return static_cast<uint16_t>((b[i] << 8) | b[i + 1]); }
 
 // Where the device address goes in `out`: behind the MBAP header in TCP.
-size_t BodyOffset(Framing f) { return f == Framing::Tcp ? kTcpHeaderSize : 0; }
+size_t BodyOffset(Framing f) { return framing::BodyOffset(f == Framing::Tcp); }
 
 // Space the frame needs around a body of `bodyLength` bytes.
-size_t FrameLength(Framing f, size_t bodyLength) { return bodyLength + (f == Framing::Tcp ? kTcpHeaderSize : 2); }
+size_t FrameLength(Framing f, size_t bodyLength) { return framing::AduLength(f == Framing::Tcp, bodyLength); }
 
 // Completes a frame whose body (device address onward) already stands at
 // BodyOffset: the MBAP header in front (TCP) or the CRC behind (RTU).
 size_t FinishFrame(Framing f, uint16_t t, std::span<uint8_t> out, size_t bodyLength)
 {
-    if (f == Framing::Tcp) {
-        out[0] = static_cast<uint8_t>(t >> 8);
-        out[1] = static_cast<uint8_t>(t);
-        out[2] = 0;
-        out[3] = 0;
-        out[4] = static_cast<uint8_t>(bodyLength >> 8);
-        out[5] = static_cast<uint8_t>(bodyLength);
-        return kTcpHeaderSize + bodyLength;
-    }
-    const uint16_t crc = ModbusCRC16(out.data(), bodyLength);
-    out[bodyLength] = static_cast<uint8_t>(crc);
-    out[bodyLength + 1] = static_cast<uint8_t>(crc >> 8);
-    return bodyLength + 2;
+    return framing::FinishAdu(f == Framing::Tcp, t, out.data(), bodyLength);
 }
 
 void PutWord(uint8_t* p, uint16_t v)
