@@ -60,6 +60,16 @@ struct Reader {
     }
 };
 
+// The libFuzzer initialisation of the engine harnesses: the application
+// and the input's clock, once.
+#define ZORP_FUZZ_ENGINE_INITIALIZE()                               \
+    extern "C" int LLVMFuzzerInitialize(int*, char***)              \
+    {                                                               \
+        ::zorpfuzz::EnsureApplication();                            \
+        ::zorpfuzz::InstallClock();                                 \
+        return 0;                                                   \
+    }
+
 // A broken invariant: print it and abort so that libFuzzer keeps the input.
 [[noreturn]] inline void Fail(const char* what)
 {

@@ -25,12 +25,7 @@
 using A = TVexaModbusTestAccess;
 using namespace zorpfuzz;
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    EnsureApplication();
-    InstallClock();
-    return 0;
-}
+ZORP_FUZZ_ENGINE_INITIALIZE()
 
 namespace {
 

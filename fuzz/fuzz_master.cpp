@@ -4,7 +4,8 @@
 // of any size with passes and clock steps between them, so that time-outs,
 // retries and partial frames are reached too.
 //
-// Input: protocol (bits 0-1; bit 2 RemoveEcho; bit 3 serial line timing), operation, device, address, count, time-out, retries,
+// Input: protocol (bits 0-1; bit 2 RemoveEcho; bit 3 serial line timing;
+// bit 4 carried over TCP), operation, device, address, count, time-out, retries,
 // three value bytes; then chunks, each led by a control byte:
 //   bits 0-4  length - 1 (31: the next byte + 32)
 //   bit 5     run a pass before the chunk arrives
@@ -12,23 +13,20 @@
 //   bit 7     move the clock forward (next byte x 8 ms) before the pass
 // Checked: never more than one outcome per transaction, exactly one once the
 // clock has run out, the receive buffer within its cap, read events with
-// the counts asked for.
+// the counts asked for; and after all that, a read whose valid answer comes
+// is answered with its data (each request starts the framing afresh).
 #include <memory>
 
 #include "CommPort.h"
 #include "EngineAccess.h"
 #include "FuzzSupport.h"
+#include "ModbusCRC.h"
 #include "ReceiveBuffer.h"
 
 using A = TVexaModbusTestAccess;
 using namespace zorpfuzz;
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    EnsureApplication();
-    InstallClock();
-    return 0;
-}
+ZORP_FUZZ_ENGINE_INITIALIZE()
 
 namespace {
 
@@ -55,6 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     auto e = std::make_unique<TVexaModbus>();
     static const TModbusProtocol kProtocols[] = {mbpRTU, mbpTCP, mbpASCII, mbpNone};
     e->SetProtocol(kProtocols[proto & 3]);
+    e->SetInterfaceType((proto & 16) ? mbiEthernet : mbiRS485);
     e->SetRemoveEcho((proto & 4) != 0);
     A::SetLineTimingForTests(*e, (proto & 8) != 0);
     e->SetDeviceID(device);
@@ -63,10 +62,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     Outcomes out;
     e->OnError = [&](QObject*, int32_t) { ++out.count; };
+    std::vector<uint8_t> lastData;
     auto readData = [&](QObject*, uint8_t, uint16_t, uint16_t n, const std::vector<uint8_t>& d) {
         ++out.count;
         ZORP_FUZZ_CHECK(n == out.requested);
         ZORP_FUZZ_CHECK(d.size() <= 255);
+        lastData = d;
+    };
+    std::vector<std::vector<uint8_t>> sent;
+    e->OnSendData = [&](QObject*, const void* b, int32_t n) {
+        const auto* q = static_cast<const uint8_t*>(b);
+        sent.emplace_back(q, q + n);
     };
     e->OnReadDiscreteInputs = readData;
     e->OnReadHoldingRegs = readData;
@@ -139,6 +145,36 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         A::Pass(*e);
     }
     ZORP_FUZZ_CHECK(out.count == 1);
+    ZORP_FUZZ_CHECK(A::State(*e) == msIdle);
+
+    // Then a read of one register, and its valid answer (unit 0 is a
+    // broadcast, never answered; ASCII and no protocol build no frames).
+    const TModbusProtocol p = kProtocols[proto & 3];
+    if (device == 0 || (p != mbpRTU && p != mbpTCP)) return 0;
+    out = {};
+    out.requested = 1;
+    sent.clear();
+    e->ReadHoldingRegs(address, 1);
+    // (RTU over TCP: after a time-out the request may wait up to one more
+    // time-out for the late answer.)
+    for (int i = 0; i < 3 && sent.empty(); ++i) {
+        A::Pass(*e);
+        if (sent.empty()) Clock() += timeout + 1;
+    }
+    ZORP_FUZZ_CHECK(sent.size() == 1);
+    std::vector<uint8_t> answer = {device, 3, 2, v0, v1};
+    if (p == mbpTCP) {
+        ZORP_FUZZ_CHECK(sent[0].size() >= 2);
+        answer.insert(answer.begin(), {sent[0][0], sent[0][1], 0, 0, 0, uint8_t(answer.size())});
+    } else {
+        const uint16_t crc = zorp::ModbusCRC16(answer.data(), answer.size());
+        answer.push_back(uint8_t(crc));
+        answer.push_back(uint8_t(crc >> 8));
+    }
+    A::Deliver(*e, answer);
+    A::Pass(*e);
+    ZORP_FUZZ_CHECK(out.count == 1);
+    ZORP_FUZZ_CHECK((lastData == std::vector<uint8_t>{v0, v1}));
     ZORP_FUZZ_CHECK(A::State(*e) == msIdle);
     return 0;
 }

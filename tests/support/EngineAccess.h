@@ -62,4 +62,8 @@ struct TVexaModbusTestAccess {
     static void RemovePort(E& e) { delete e.FComPort; e.FComPort = nullptr; }
     static uint16_t MapWord(const E& e, size_t i) { return e.FMapData[i]; }
     static bool Coil(const E& e, size_t i) { return e.FCoilData[i]; }
+    // The link's mode without a port (Connect and Listen set it).
+    static void SetMode(E& e, TModbusMode m) { e.FMode = m; }
+    // The line's timing and timers, made as when a serial port opens.
+    static void OpenLine(E& e) { e.LineOpened(); }
 };
