@@ -16,6 +16,7 @@
 
 #include "CommPort.h"
 #include "EngineAccess.h"
+#include "EngineFixture.h"
 #include "EngineRecorder.h"
 #include "EngineTestUtil.h"
 #include "HostilePeer.h"
@@ -31,35 +32,17 @@ using zorptest::WithCrc;
 
 namespace {
 
-uint32_t gNow = 1000;
+uint32_t& gNow = zorptest::gEngineNow;
 
-class Links : public ::testing::Test {
+class Links : public zorptest::EngineFixture {
 protected:
-    EngineRecorder rec;
-    QObject owner;
-    EngineMemo* memo = nullptr;
-    TVexaModbus* e = nullptr;
-
-    void SetUp() override
-    {
-        gNow = 1000;
-        zorp::SetTickCountSource([] { return gNow; });
-        memo = new EngineMemo(&owner);
-        e = new TVexaModbus(&owner);
-        rec.Attach(*e);
-    }
-    void TearDown() override { zorp::SetTickCountSource(nullptr); }
     void Up(TModbusProtocol p, TModbusInterface i = mbiRS485)
     {
-        e->SetProtocol(p);
         e->SetInterfaceType(i);
-        A::FakeLinkUp(*e);
-        A::SetRawState(*e, msIdle);
+        EngineFixture::Up(p);
         rec.events.clear();
         rec.sent.clear();
     }
-    void Pass() { A::Pass(*e); }
-    void Feed(const std::vector<uint8_t>& b) { A::Deliver(*e, b); }
     // Lets the time-out of the wait run out, then passes.
     void Expire()
     {

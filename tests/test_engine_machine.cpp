@@ -10,6 +10,7 @@
 
 #include "CommPort.h"
 #include "EngineAccess.h"
+#include "EngineFixture.h"
 #include "EngineRecorder.h"
 #include "EngineTestUtil.h"
 #include "ModbusFrames.h"
@@ -24,36 +25,16 @@ using zorptest::WithCrc;
 
 namespace {
 
-uint32_t gNow = 1000;
+uint32_t& gNow = zorptest::gEngineNow;
 
-class Machine : public ::testing::Test {
+class Machine : public zorptest::EngineFixture {
 protected:
-    EngineRecorder rec; // outlives the engine
-    QObject owner;
-    EngineMemo* memo = nullptr;
-    TVexaModbus* e = nullptr;
-
     void SetUp() override
     {
-        gNow = 1000;
-        zorp::SetTickCountSource([] { return gNow; });
-        memo = new EngineMemo(&owner);
-        e = new TVexaModbus(&owner);
-        rec.Attach(*e);
+        EngineFixture::SetUp();
         e->CommPort()->SetDevicePathOverride(QStringLiteral("/nonexistent/zorp-no-such-tty"));
     }
-    void TearDown() override { zorp::SetTickCountSource(nullptr); }
 
-    // A master link that is up, without a real port: frames are recorded
-    // through OnSendData.
-    void Up(TModbusProtocol p = mbpRTU)
-    {
-        e->SetProtocol(p);
-        A::FakeLinkUp(*e);
-        A::SetRawState(*e, msIdle);
-    }
-    void Pass() { A::Pass(*e); }
-    void Feed(const std::vector<uint8_t>& b) { A::Deliver(*e, b); }
     void FeedCrc(const char* hex) { Feed(WithCrc(Hex(hex))); }
     std::string Sent(size_t i) const { return i < rec.sent.size() ? ToHex(rec.sent[i]) : std::string(); }
     std::string LastSent() const { return rec.sent.empty() ? std::string() : ToHex(rec.sent.back()); }

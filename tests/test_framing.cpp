@@ -8,6 +8,7 @@
 
 #include "CommPort.h"
 #include "EngineAccess.h"
+#include "EngineFixture.h"
 #include "EngineRecorder.h"
 #include "EngineTestUtil.h"
 #include "TestSupport.h"
@@ -118,35 +119,17 @@ TEST(Framers, ResponsePduFitsItsByteCount)
 
 // ---- the master over TCP links, pass by pass ----------------------------------
 
-uint32_t gNow = 1000;
+uint32_t& gNow = zorptest::gEngineNow;
 
-class TcpMaster : public ::testing::Test {
+class TcpMaster : public zorptest::EngineFixture {
 protected:
-    EngineRecorder rec;
-    QObject owner;
-    EngineMemo* memo = nullptr;
-    TVexaModbus* e = nullptr;
-
     void SetUp() override
     {
-        gNow = 1000;
-        zorp::SetTickCountSource([] { return gNow; });
-        memo = new EngineMemo(&owner);
-        e = new TVexaModbus(&owner);
-        rec.Attach(*e);
+        EngineFixture::SetUp();
         e->SetInterfaceType(mbiEthernet);
         e->SetMaxRepeat(0);
         e->SetTimeout(1000);
     }
-    void TearDown() override { zorp::SetTickCountSource(nullptr); }
-    void Up(TModbusProtocol p)
-    {
-        e->SetProtocol(p);
-        A::FakeLinkUp(*e);
-        A::SetRawState(*e, msIdle);
-    }
-    void Pass() { A::Pass(*e); }
-    void Feed(const Bytes& b) { A::Deliver(*e, b); }
     std::vector<std::string> Outcomes() const { return rec.Outcomes(); }
 };
 
