@@ -25,11 +25,11 @@ echo "package: $(basename "$DEB")"
 
 # Control data: name, version, and dependencies found by dpkg-shlibdeps.
 INFO=$(dpkg-deb -I "$DEB")
-echo "$INFO" | grep -q '^ Package: zorp$' || fail "package name"
-echo "$INFO" | grep -q '^ Architecture: amd64$\|^ Architecture: ' || fail "architecture"
-echo "$INFO" | grep -Eq '^ Depends: .*libqt6widgets6' || fail "Depends lacks Qt Widgets: $INFO"
-echo "$INFO" | grep -Eq '^ Depends: .*libqt6serialport6' || fail "Depends lacks Qt SerialPort"
-echo "$INFO" | grep -Eq '^ Depends: .*libc6' || fail "Depends lacks libc6"
+grep -q '^ Package: zorp$' <<<"$INFO" || fail "package name"
+grep -q '^ Architecture: amd64$\|^ Architecture: ' <<<"$INFO" || fail "architecture"
+grep -Eq '^ Depends: .*libqt6widgets6' <<<"$INFO" || fail "Depends lacks Qt Widgets: $INFO"
+grep -Eq '^ Depends: .*libqt6serialport6' <<<"$INFO" || fail "Depends lacks Qt SerialPort"
+grep -Eq '^ Depends: .*libc6' <<<"$INFO" || fail "Depends lacks libc6"
 
 # Contents.
 LIST=$(dpkg-deb -c "$DEB" | awk '{print $6}')
@@ -39,10 +39,10 @@ for f in ./usr/bin/zorp ./usr/bin/zorp-poll ./usr/bin/zorp-slave \
          ./usr/share/icons/hicolor/scalable/apps/org.zelvara.zorp.svg \
          ./usr/share/man/man1/zorp.1.gz ./usr/share/man/man1/zorp-poll.1.gz ./usr/share/man/man1/zorp-slave.1.gz \
          ./usr/share/doc/zorp/copyright ./usr/share/doc/zorp/changelog.gz; do
-    echo "$LIST" | grep -qx -- "$f" || fail "missing $f"
+    grep -qx -- "$f" <<<"$LIST" || fail "missing $f"
 done
 for s in 16 22 24 32 48 64 128 256; do
-    echo "$LIST" | grep -qx -- "./usr/share/icons/hicolor/${s}x${s}/apps/org.zelvara.zorp.png" || fail "missing ${s}px icon"
+    grep -qx -- "./usr/share/icons/hicolor/${s}x${s}/apps/org.zelvara.zorp.png" <<<"$LIST" || fail "missing ${s}px icon"
 done
 # Nothing of the build or the tests comes along; every file is root's.
 if echo "$LIST" | grep -Eq 'ZORP$|/test_|/gui_|\.a$|/include/'; then fail "stray files: $LIST"; fi
