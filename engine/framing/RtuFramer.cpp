@@ -182,9 +182,6 @@ Output RtuFramer::Next(int64_t nowNs)
         return {};
     }
     if (nowNs == kNoTime || nowNs < judgeAt) return {};
-    // Bytes that followed a silence inside what the length rule spans were
-    // not part of it: what lay before the silence formed no frame.
-    if (complete && nextStart < n) return FaultOf(Fault::Noise, nextStart);
     if (complete) return FaultOf(Fault::BadCrc, n);
     return FaultOf(Fault::Noise, FSize);
 }
