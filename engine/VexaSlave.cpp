@@ -7,7 +7,9 @@
 
 #include "CommPort.h"
 #include "EngineLife.h"
+#include "LineTimer.h"
 #include "SlaveFrames.h"
+#include "framing/Framer.h"
 
 #include <vector>
 
@@ -178,6 +180,11 @@ void TVexaModbus::ListeningPass()
             FBuffer.Write(next.data(), next.size());
             DelimitListening();
         }
+        // On a serial line the framer may still hold a request that came in
+        // the same read behind this one: it is looked at now, not when more
+        // bytes happen to arrive.
+        if (ListenerFramed() && State == msIdleSlave)
+            DelimitListeningLine(ListenerLineTimed() ? zorp::LineClockNs() : zorp::framing::kNoTime);
         if (event)
             Raise(*event, this);
         if (wrote) {

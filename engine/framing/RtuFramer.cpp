@@ -23,6 +23,7 @@ void RtuFramer::Reset()
     FConsumed = 0;
     FStartCount = 0;
     FLastArrival = kNoTime;
+    FWaitUntil = kNoTime;
 }
 
 void RtuFramer::DropFront(size_t n)
@@ -81,16 +82,35 @@ bool Valid(std::span<const uint8_t> b, size_t length)
 Side OtherOf(Side s) { return s == Side::Master ? Side::Listener : Side::Master; }
 } // namespace
 
-size_t RtuFramer::ValidAt(size_t s, bool& other) const
+size_t RtuFramer::ValidAt(size_t s, bool& other, bool& wait, int64_t nowNs)
 {
     const std::span<const uint8_t> b{FBuf + s, FSize - s};
     bool byCrc = false;
     other = false;
+    wait = false;
     const size_t n = RtuLength(b, FSide, byCrc);
     if (Valid(b, n) || !OnLine()) return Valid(b, n) ? n : 0;
-    const size_t m = RtuLength(b, OtherOf(FSide), byCrc);
+    bool otherByCrc = false;
+    const size_t m = RtuLength(b, OtherOf(FSide), otherByCrc);
+    if (!Valid(b, m)) return 0;
+    // A listener hears other slaves' answers, but a request of its own cut
+    // by the link may begin with bytes that form one by chance: while the
+    // request can still complete (its length rule wants more bytes) the
+    // answer is taken only once the line has been quiet.
+    // A silence behind s (bytes after it start a frame of their own) has
+    // ended it.
+    const bool silenceBehind = FStartCount > 0 && FStarts[FStartCount - 1] > s;
+    const bool ownMayComplete = !silenceBehind && (n == 0 || (n > b.size() && n <= kMaxRtuAdu));
+    if (FSide == Side::Listener && ownMayComplete) {
+        const int64_t quietAt = SilenceAfter(true);
+        if (nowNs == kNoTime || nowNs < quietAt) {
+            wait = true;
+            FWaitUntil = quietAt;
+            return 0;
+        }
+    }
     other = true;
-    return Valid(b, m) ? m : 0;
+    return m;
 }
 
 Output RtuFramer::FaultOf(Fault fault, size_t n)
@@ -128,14 +148,17 @@ int64_t RtuFramer::SilenceAfter(bool completeByLength) const
 Output RtuFramer::Next(int64_t nowNs)
 {
     DropConsumed();
+    FWaitUntil = kNoTime;
     if (FSize == 0) return {};
     // Content first: a valid frame at the head, or where bytes followed a
     // silence; by this side's rules, else by the other side's.
     bool other = false;
+    bool wait = false;
     for (size_t i = 0; i <= FStartCount; ++i) {
         const size_t s = i == 0 ? 0 : FStarts[i - 1];
         if (s >= FSize) break;
-        if (const size_t n = ValidAt(s, other)) return FrameAt(s, n, other);
+        if (const size_t n = ValidAt(s, other, wait, nowNs)) return FrameAt(s, n, other);
+        if (wait) return {};
     }
     bool byCrc = false;
     const size_t n = RtuLength({FBuf, FSize}, FSide, byCrc);
@@ -144,8 +167,10 @@ Output RtuFramer::Next(int64_t nowNs)
     // wrong CRC, too long, or no CRC found where one must end it): a valid
     // frame behind it, wherever it starts, is taken.
     if (OnLine() && (complete || n > kMaxRtuAdu || byCrc)) {
-        for (size_t s = 1; s + 4 <= FSize; ++s)
-            if (const size_t m = ValidAt(s, other)) return FrameAt(s, m, other);
+        for (size_t s = 1; s + 4 <= FSize; ++s) {
+            if (const size_t m = ValidAt(s, other, wait, nowNs)) return FrameAt(s, m, other);
+            if (wait) return {};
+        }
     }
     const size_t nextStart = FStartCount > 0 ? FStarts[0] : FSize;
     if (n > kMaxRtuAdu) return FaultOf(Fault::BadLength, nextStart);
@@ -167,7 +192,8 @@ int64_t RtuFramer::JudgeAtNs() const
     const std::span<const uint8_t> b{FBuf + FConsumed, FSize - FConsumed};
     bool byCrc = false;
     const size_t n = RtuLength(b, FSide, byCrc);
-    return SilenceAfter(n > 0 && n <= b.size());
+    const int64_t at = SilenceAfter(n > 0 && n <= b.size());
+    return FWaitUntil != kNoTime && FWaitUntil < at ? FWaitUntil : at;
 }
 
 // ---- factory ----------------------------------------------------------------------

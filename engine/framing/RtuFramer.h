@@ -40,7 +40,10 @@ private:
     bool OnLine() const { return FTimed && FLastArrival != kNoTime; }
     // A valid frame by this side's rules, else by the other side's, at
     // offset s: its length, 0 when none (other: by the other side's).
-    size_t ValidAt(size_t s, bool& other) const;
+    // wait: a frame valid by the other side's rules is there, but the
+    // listener's own frame at s may still complete; nothing is taken until
+    // the line has been quiet (FWaitUntil) or more bytes decide.
+    size_t ValidAt(size_t s, bool& other, bool& wait, int64_t nowNs);
     Output FrameAt(size_t start, size_t length, bool other);
     Output FaultOf(Fault fault, size_t n);
     // The silence after the last arrival that lets Next decide (kNoTime: none).
@@ -55,6 +58,7 @@ private:
     size_t FStarts[kMaxStarts];
     size_t FStartCount = 0;
     int64_t FLastArrival = kNoTime;
+    int64_t FWaitUntil = kNoTime; // see ValidAt; set by the last Next
 };
 
 class RtuLineFramer final : public RtuFramer {
