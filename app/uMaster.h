@@ -129,6 +129,10 @@ public:
     void EditCell(int ACol, int ARow);
     // A file dialog's folder remembered in [Options] (the field of FOptions).
     void RememberFolder(QString TTesterOptions::*field, const QString& fileName);
+    // Asks for a file name in the folder kept in the option, writes text
+    // there and remembers the folder; nothing happens when none is chosen.
+    void SaveTextAs(const QString& title, const QString& filter, const QString& suffix,
+                    QString TTesterOptions::*folder, const QString& text);
 
     // ---- why a link failed (uMasterDiagnosis.cpp) -------------------------------
     // The last error of the port object (its OnWsError code), -1: none since Connect.

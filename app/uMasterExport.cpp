@@ -95,27 +95,25 @@ void TfrmModbusMaster::WriteTextFile(const QString& fileName, const QString& tex
         throw EFileWriteError(fileName);
 }
 
-void TfrmModbusMaster::actSaveLogExecute(QObject*)
+void TfrmModbusMaster::SaveTextAs(const QString& title, const QString& filter, const QString& suffix,
+                                  QString TTesterOptions::*folder, const QString& text)
 {
-    // The text is taken before the dialog: what was shown when asked is saved.
-    const QString text = LogFileText();
-    const QString name = askFileName(this, QStringLiteral("Save log as"),
-                                     QStringLiteral("Text file (*.txt);;All files (*)"), QStringLiteral("txt"),
-                                     FOptions.LogFolder);
+    const QString name = askFileName(this, title, filter, suffix, FOptions.*folder);
     if (name.isEmpty())
         return;
     WriteTextFile(name, text);
-    RememberFolder(&TTesterOptions::LogFolder, name);
+    RememberFolder(folder, name);
+}
+
+void TfrmModbusMaster::actSaveLogExecute(QObject*)
+{
+    // The text is taken before the dialog: what was shown when asked is saved.
+    SaveTextAs(QStringLiteral("Save log as"), QStringLiteral("Text file (*.txt);;All files (*)"),
+               QStringLiteral("txt"), &TTesterOptions::LogFolder, LogFileText());
 }
 
 void TfrmModbusMaster::actExportCsvExecute(QObject*)
 {
-    const QString text = GridCsvText();
-    const QString name = askFileName(this, QStringLiteral("Export grid as CSV"),
-                                     QStringLiteral("CSV file (*.csv);;All files (*)"), QStringLiteral("csv"),
-                                     FOptions.CsvFolder);
-    if (name.isEmpty())
-        return;
-    WriteTextFile(name, text);
-    RememberFolder(&TTesterOptions::CsvFolder, name);
+    SaveTextAs(QStringLiteral("Export grid as CSV"), QStringLiteral("CSV file (*.csv);;All files (*)"),
+               QStringLiteral("csv"), &TTesterOptions::CsvFolder, GridCsvText());
 }
