@@ -7,31 +7,12 @@
 #ifdef Q_OS_UNIX
 #include <poll.h>
 #endif
-#ifdef __linux__
-#include <linux/serial.h>
-#include <sys/ioctl.h>
-#endif
-
 #include "CommPort.h"
+#include "SerialLowLatency.h"
 
 namespace zorp {
 
 namespace {
-
-// Asks the driver to hand received bytes over at once rather than after its
-// latency timer (a USB adapter's 16 ms by default). Drivers that do not
-// know the request (a pseudo-terminal, most plain UARTs) refuse it; the
-// framing copes with late bytes either way.
-void AskForLowLatency([[maybe_unused]] int fd)
-{
-#ifdef __linux__
-    serial_struct ss{};
-    if (fd < 0 || ::ioctl(fd, TIOCGSERIAL, &ss) != 0) return;
-    if (ss.flags & ASYNC_LOW_LATENCY) return;
-    ss.flags |= ASYNC_LOW_LATENCY;
-    [[maybe_unused]] const int rc = ::ioctl(fd, TIOCSSERIAL, &ss);
-#endif
-}
 
 [[noreturn]] void Fail(const QString& text)
 {

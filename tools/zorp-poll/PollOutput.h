@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "PollOptions.h"
+#include "TextFields.h"
 
 class TPollOutput {
 public:
@@ -49,7 +50,3 @@ private:
     bool FHeaderDone = false;
 };
 
-// Text for the output formats: CSV fields quoted when they need it, JSON
-// strings escaped.
-std::string CsvField(const std::string& s);
-std::string JsonString(const std::string& s);

@@ -1,0 +1,19 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// The monitor's output lines: text for people, CSV (a header, then one
+// line per event) and JSON (one object per event on a line of its own).
+#include <string>
+
+#include "BusEvent.h"
+
+namespace zorp::monitor {
+
+enum class Format { Text, Csv, Json };
+
+// "2026-12-10 12:00:00.123456" in local time.
+std::string TimeStamp(int64_t wallNs);
+std::string CsvHeader();
+// One line, newline included.
+std::string FormatEvent(const BusEvent& e, Format f);
+
+} // namespace zorp::monitor
