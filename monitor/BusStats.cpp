@@ -92,15 +92,16 @@ std::string BusStats::Report() const
 {
     std::string out;
     char line[256];
-    std::snprintf(line, sizeof line, "%4s %3s %-30s %8s %8s %5s %6s %9s %9s %9s %9s\n", "unit", "fc", "function",
-                  "requests", "answers", "exc", "no-ans", "min ms", "median ms", "p95 ms", "max ms");
+    std::snprintf(line, sizeof line, "%4s %3s %8s %8s %5s %6s %9s %9s %9s %9s  %s\n", "unit", "fc", "requests",
+                  "answers", "exc", "no-ans", "min_ms", "median_ms", "p95_ms", "max_ms", "function");
     out += line;
     for (const auto& [key, s] : FPer) {
-        std::snprintf(line, sizeof line, "%4u %3u %-30.30s %8llu %8llu %5llu %6llu %9s %9s %9s %9s\n", key >> 8,
-                      key & 0xFF, FunctionName(uint8_t(key & 0xFF)).c_str(), (unsigned long long)s.requests,
+        std::snprintf(line, sizeof line, "%4u %3u %8llu %8llu %5llu %6llu %9s %9s %9s %9s  %s\n", key >> 8,
+                      key & 0xFF, (unsigned long long)s.requests,
                       (unsigned long long)s.answers, (unsigned long long)s.exceptions,
                       (unsigned long long)s.unanswered, Ms(s.Percentile(0)).c_str(), Ms(s.Percentile(50)).c_str(),
-                      Ms(s.Percentile(95)).c_str(), Ms(s.Percentile(100)).c_str());
+                      Ms(s.Percentile(95)).c_str(), Ms(s.Percentile(100)).c_str(),
+                      FunctionName(uint8_t(key & 0xFF)).c_str());
         out += line;
     }
     std::snprintf(line, sizeof line,

@@ -164,16 +164,21 @@ bool BusFramer::HeadDead() const
     return true;
 }
 
-size_t BusFramer::CompleteLength() const
+void BusFramer::Readings(std::span<const uint8_t> b, size_t& complete, bool& mayComplete) const
 {
     Side order[2];
     const int k = Order(order);
+    complete = 0;
+    mayComplete = false;
     for (int i = 0; i < k; ++i) {
         bool byCrc = false;
-        const size_t n = RtuLength({FBuf, FSize}, order[i], byCrc);
-        if (n > 0 && n <= FSize && n <= kMaxRtuAdu) return n;
+        const size_t n = RtuLength(b, order[i], byCrc);
+        if (n > 0 && n <= b.size() && n <= kMaxRtuAdu) {
+            if (!complete) complete = n;
+        } else if (n == 0 || n <= kMaxRtuAdu) {
+            mayComplete = true;
+        }
     }
-    return 0;
 }
 
 BusOutput BusFramer::FaultOf(Fault fault, size_t n)
@@ -253,9 +258,13 @@ BusOutput BusFramer::Next(int64_t nowNs)
             if (wait) return {};
         }
     }
-    const size_t complete = CompleteLength();
+    size_t complete = 0;
+    bool mayComplete = false;
+    Readings({FBuf, FSize}, complete, mayComplete);
     const size_t nextStart = FStartCount > 0 ? FStarts[0] : FSize;
-    const int64_t judgeAt = SilenceAfter(complete > 0);
+    // A reading that may still complete waits as long as an adapter may
+    // hold bytes back; bytes complete by every reading only for t3.5.
+    const int64_t judgeAt = SilenceAfter(complete > 0 && !mayComplete);
     if (judgeAt == kNoTime) {
         // Content alone: a head that no reading can complete is bad at once.
         if (dead && complete) return FaultOf(Fault::BadCrc, complete);
@@ -275,17 +284,9 @@ int64_t BusFramer::JudgeAtNs() const
     if (Held() == 0) return kNoTime;
     // As Next sees the bytes once the frame handed out is dropped.
     size_t complete = 0;
-    {
-        Side order[2];
-        const int k = Order(order);
-        const std::span<const uint8_t> b{FBuf + FConsumed, FSize - FConsumed};
-        for (int i = 0; i < k && !complete; ++i) {
-            bool byCrc = false;
-            const size_t n = RtuLength(b, order[i], byCrc);
-            if (n > 0 && n <= b.size()) complete = n;
-        }
-    }
-    const int64_t at = SilenceAfter(complete > 0);
+    bool mayComplete = false;
+    Readings({FBuf + FConsumed, FSize - FConsumed}, complete, mayComplete);
+    const int64_t at = SilenceAfter(complete > 0 && !mayComplete);
     return FWaitUntil != kNoTime && FWaitUntil < at ? FWaitUntil : at;
 }
 

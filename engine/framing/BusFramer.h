@@ -69,8 +69,9 @@ private:
     Found ValidAt(size_t s, bool& wait, int64_t nowNs);
     // No reading can make the bytes at the head a frame.
     bool HeadDead() const;
-    // The length of a complete (bad) frame at the head by some reading, 0: none.
-    size_t CompleteLength() const;
+    // Of the bytes b: the length of a complete frame by the first reading
+    // that has one (0: none), and whether some reading may still complete.
+    void Readings(std::span<const uint8_t> b, size_t& complete, bool& mayComplete) const;
     BusOutput FrameAt(size_t start, const Found& f);
     BusOutput FaultOf(Fault fault, size_t n);
     int64_t SilenceAfter(bool completeByLength) const;

@@ -118,6 +118,8 @@ TimedLine::TimedLine(LineFormat format) : FFormat(format)
     }
     if (!OpenRawPty(FMasterB, FSlaveB, FPathB))
         FMasterB = FSlaveB = -1;
+    if (!OpenRawPty(FMasterT, FSlaveT, FPathT))
+        FMasterT = FSlaveT = -1;
     if (::pipe2(FWake, O_CLOEXEC | O_NONBLOCK) != 0)
         FWake[0] = FWake[1] = -1;
 }
@@ -125,7 +127,7 @@ TimedLine::TimedLine(LineFormat format) : FFormat(format)
 TimedLine::~TimedLine()
 {
     stop();
-    for (int fd : {FMasterA, FSlaveA, FMasterB, FSlaveB, FWake[0], FWake[1]})
+    for (int fd : {FMasterA, FSlaveA, FMasterB, FSlaveB, FMasterT, FSlaveT, FWake[0], FWake[1]})
         if (fd >= 0) ::close(fd);
 }
 
@@ -229,7 +231,20 @@ std::vector<int64_t> TimedLine::gapsBeforeRequests() const
 void TimedLine::Schedule(int64_t due, int fd, uint8_t b)
 {
     if (fd == FMasterA && FLatencyNs > 0) due = (due + FLatencyNs - 1) / FLatencyNs * FLatencyNs;
+    if (fd == FMasterT && FTapLatencyNs > 0) due = (due + FTapLatencyNs - 1) / FTapLatencyNs * FTapLatencyNs;
     FOut.emplace(due, std::make_pair(fd, b));
+}
+
+void TimedLine::OnLine(const WireByte& w)
+{
+    FRecord.push_back(w);
+    if (FMasterT >= 0 && !w.echo) Schedule(w.end, FMasterT, w.value);
+}
+
+void TimedLine::setTapLatencyNs(int64_t ns)
+{
+    std::lock_guard<std::mutex> g(FLock);
+    FTapLatencyNs = ns;
 }
 
 void TimedLine::setLatencyNs(int64_t ns)
@@ -263,7 +278,7 @@ void TimedLine::FromMaster(const uint8_t* bytes, size_t n, int64_t now)
         w.start = std::max(now, FMasterTxFree);
         w.end = w.start + ch;
         FMasterTxFree = w.end;
-        FRecord.push_back(w);
+        OnLine(w);
         if (FEcho) {
             WireByte e = w;
             e.dir = WireByte::ToMaster;
@@ -301,7 +316,7 @@ void TimedLine::PutBursts(const std::vector<Burst>& bursts, int64_t from)
             a.start = t;
             a.end = t + ch;
             t = a.end;
-            FRecord.push_back(a);
+            OnLine(a);
             Schedule(a.end, FMasterA, a.value);
         }
         prev = FFarTxFree = std::max(FFarTxFree, t);
@@ -329,7 +344,7 @@ void TimedLine::FromFar(const uint8_t* bytes, size_t n, int64_t now)
         w.start = std::max(now, FFarTxFree);
         w.end = w.start + ch;
         FFarTxFree = w.end;
-        FRecord.push_back(w);
+        OnLine(w);
         Schedule(w.end, FMasterA, w.value);
     }
 }

@@ -84,6 +84,12 @@ public:
     std::string devicePath() const { return FPathA; }
     // Relay mode: the serial device a real slave program opens.
     std::string farDevicePath() const { return FPathB; }
+    // A listening tap on the same line: every byte of either direction
+    // (echo aside) is delivered here too, when its last bit is on the
+    // line, for a bus monitor under test.
+    std::string tapDevicePath() const { return FPathT; }
+    // The tap's adapter hands bytes over in bunches of this period (0: at once).
+    void setTapLatencyNs(int64_t ns);
 
     // Scripted far end (instead of the relay). May be changed while running.
     void setResponder(Responder r);
@@ -121,6 +127,8 @@ public:
 private:
     void Run();
     void Schedule(int64_t due, int fd, uint8_t b);
+    // A byte on the line: recorded, and heard by the tap.
+    void OnLine(const WireByte& w);
     void FromMaster(const uint8_t* bytes, size_t n, int64_t now);
     void FromFar(const uint8_t* bytes, size_t n, int64_t now);
     void PutBursts(const std::vector<Burst>& bursts, int64_t from);
@@ -130,7 +138,8 @@ private:
     LineFormat FFormat;
     int FMasterA = -1, FSlaveA = -1; // the master under test's pty
     int FMasterB = -1, FSlaveB = -1; // relay mode: the far slave program's pty
-    std::string FPathA, FPathB;
+    int FMasterT = -1, FSlaveT = -1; // the listening tap's pty
+    std::string FPathA, FPathB, FPathT;
     int FWake[2] = {-1, -1};
     std::thread FThread;
     std::atomic<bool> FRunning{false};
@@ -139,6 +148,7 @@ private:
     Responder FResponder;
     bool FEcho = false;
     int64_t FLatencyNs = 0;
+    int64_t FTapLatencyNs = 0;
     std::vector<WireByte> FRecord;
     std::multimap<int64_t, std::pair<int, uint8_t>> FOut; // due time -> (fd, byte)
     int64_t FMasterTxFree = 0; // the master's transmitter is busy until here

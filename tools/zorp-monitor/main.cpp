@@ -237,6 +237,10 @@ int main(int argc, char** argv)
             pending.clear();
         }
     }
+    // What the ports hold still belongs to the run.
+    for (size_t i = 0; i < taps.size() && rc == 0; ++i)
+        for (ssize_t got; (got = ::read(taps[i], buf, sizeof buf)) > 0;)
+            mon.FeedLine(int(i + 1), buf, size_t(got), BusMonitor::NowNs());
     if (relay) relay->Stop();
     mon.Finish(BusMonitor::NowNs());
     Out(pending);
