@@ -96,7 +96,8 @@ void BusMonitor::OnFrame(BusEvent& e, uint64_t key)
     if (it != FPending.end() && it->second.unit == e.unit && it->second.function == (e.function & 0x7F)) {
         e.requestSeq = it->second.seq;
         e.requestPdu = std::move(it->second.pdu);
-        if (e.startNs >= 0 && it->second.endNs >= 0) e.turnaroundNs = e.startNs - it->second.endNs;
+        // Never below 0: bytes handed over late together cannot be told apart in time.
+        if (e.startNs >= 0 && it->second.endNs >= 0) e.turnaroundNs = std::max<int64_t>(0, e.startNs - it->second.endNs);
         FPending.erase(it);
     }
     Emit(e);

@@ -189,7 +189,7 @@ TEST_P(MonitorLine, FindsAndPairsEveryFrame)
     const QString tshark = QStandardPaths::findExecutable(QStringLiteral("tshark"));
     if (tshark.isEmpty()) return;
     const QStringList decode{"-r", pcap, "-d", "udp.port==502,mbrtu"};
-    const RunResult all = runProgram(tshark, decode + QStringList{"-Y", "mbrtu"});
+    const RunResult all = runProgram(tshark, decode + QStringList{"-Y", "mbrtu && modbus"});
     const RunResult bad = runProgram(tshark, decode + QStringList{"-Y", "_ws.malformed || _ws.expert.severity >= 8388608"});
     ASSERT_TRUE(all.finished && bad.finished);
     EXPECT_EQ(size_t(all.out.count('\n')), countKind(ev, "request") + countKind(ev, "answer")) << all.err.toStdString();

@@ -87,7 +87,8 @@ void BusFramer::Feed(const uint8_t* data, size_t size, int64_t arrivalNs)
     int64_t prev = FSize > 0 ? FEnd[FSize - 1] : kNoTime;
     for (size_t i = 0; i < size; ++i) {
         int64_t e = arrivalNs == kNoTime ? kNoTime : arrivalNs - int64_t(size - 1 - i) * ch;
-        if (e != kNoTime && prev != kNoTime) e = std::max(e, prev);
+        // One byte at a time on the line, none after its arrival.
+        if (e != kNoTime && prev != kNoTime) e = std::min(std::max(e, prev + ch), arrivalNs);
         FEnd[FSize + i] = e;
         prev = e;
     }
