@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "RtuLine.h"
 #include "SerialLowLatency.h"
 
 namespace zorp::monitor {
@@ -39,10 +40,10 @@ speed_t SpeedOf(int baud)
 
 framing::LineTiming TimingOf(const TapSettings& s)
 {
+    const TParity parity = s.parity == 'E' ? pEven : s.parity == 'O' ? pOdd : pNone;
     framing::LineTiming t;
-    const int bits = 1 + s.dataBits + (s.parity == 'N' ? 0 : 1) + s.stopBits;
-    t.charNs = s.baud > 0 ? int64_t(bits) * 1000000000LL / s.baud : 0;
-    t.silenceNs = s.baud > 19200 ? 1750000 : t.charNs * 7 / 2;
+    t.charNs = rtu::CharTimeNs(s.baud, s.dataBits, parity, s.stopBits);
+    t.silenceNs = rtu::SilenceNs(s.baud, s.dataBits, parity, s.stopBits);
     return t;
 }
 
