@@ -139,8 +139,19 @@ void BusMonitor::Drain(int channel, int64_t nowNs)
 void BusMonitor::FeedLine(int channel, const uint8_t* data, size_t size, int64_t arrivalNs)
 {
     if (channel < 1 || size_t(channel) > FLines.size()) return;
-    FLines[size_t(channel - 1)]->Feed(data, size, arrivalNs);
-    Drain(channel, arrivalNs);
+    BusFramer& f = *FLines[size_t(channel - 1)];
+    // In pieces the framer can hold beside what it holds already, each
+    // with the time its last byte came in at (the bytes back to back up to
+    // the arrival), every frame taken out between them.
+    const int64_t ch = f.Timing().charNs;
+    while (size > 0) {
+        const size_t n = std::min(size, framing::kMaxRtuAdu);
+        size -= n;
+        const int64_t at = arrivalNs == kNoTime ? kNoTime : arrivalNs - int64_t(size) * ch;
+        f.Feed(data, n, at);
+        data += n;
+        Drain(channel, at);
+    }
 }
 
 namespace {

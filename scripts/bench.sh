@@ -34,7 +34,7 @@ log() { echo "bench: $*" >&2; }
 # ---- build ---------------------------------------------------------------
 log "building in $BUILD"
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$BUILD" -j 2 --target engine_bench tester_poll grid_render log_append chart_redraw rtu_line zorp-slave >/dev/null
+cmake --build "$BUILD" -j 2 --target engine_bench tester_poll grid_render log_append chart_redraw rtu_line monitor_line zorp-slave >/dev/null
 REF="$BUILD/reference"
 mkdir -p "$REF"
 for prog in libmodbus_server libmodbus_client; do
@@ -160,6 +160,22 @@ log "RTU on the timed serial line, 9600 and 115200 baud"
 read -r rtu_line_efficiency_9600 rtu_line_short_gaps_9600 <<<"$(rtu_line 9600 100)"
 read -r rtu_line_efficiency_115200 rtu_line_short_gaps_115200 <<<"$(rtu_line 115200 600)"
 
+# The bus monitor on a fully loaded timed line at 921600 baud (3 s of polls
+# of two slaves, every frame right behind the one before): frames lost (the
+# most over the rounds) and the monitor's CPU per frame (the median), also
+# as a ratio to a loop that only reads the same bytes. Not pinned, as above.
+log "bus monitor on a fully loaded line at 921600 baud"
+mlost="" mcpu="" mratio=""
+for _ in $(seq "$ROUNDS"); do
+    out=$("$B/monitor_line" 921600 3 2> >(while read -r l; do log "$l"; done)) || true
+    mlost="$mlost $(echo "$out" | awk '/^monitor_frames_lost /{print $2}')"
+    mcpu="$mcpu $(echo "$out" | awk '/^monitor_cpu_per_frame_us /{print $2}')"
+    mratio="$mratio $(echo "$out" | awk '/^monitor_cpu_ratio_to_read /{print $2}')"
+done
+monitor_frames_lost=$(echo "$mlost" | tr ' ' '\n' | grep -v '^$' | sort -g | tail -1)
+monitor_cpu_per_frame_us=$(echo "$mcpu" | median)
+monitor_cpu_ratio_to_read=$(echo "$mratio" | median)
+
 calc() { awk "BEGIN {printf \"%.${2:-3}f\", $1}"; }
 # The median of each round's ratio: a busy moment of the machine during one
 # run moves one round, not the figure.
@@ -221,6 +237,9 @@ echo "rtu_line_efficiency_9600 $rtu_line_efficiency_9600"
 echo "rtu_line_efficiency_115200 $rtu_line_efficiency_115200"
 echo "rtu_line_short_gaps $((rtu_line_short_gaps_9600 + rtu_line_short_gaps_115200))"
 echo "slave_vs_libmodbus $slave_vs_libmodbus"
+echo "monitor_frames_lost ${monitor_frames_lost:-none}"
+echo "monitor_cpu_per_frame_us $monitor_cpu_per_frame_us"
+echo "monitor_cpu_ratio_to_read $monitor_cpu_ratio_to_read"
 
 # verdict NAME OP LIMIT VALUE [LIMIT-TEXT]
 verdict() {
@@ -242,3 +261,4 @@ verdict scale_count_ratio "<=" "$libmodbus_scale_count_ratio" "$scale_count_rati
 verdict rtu_line_efficiency_9600 ">=" 0.95 "$rtu_line_efficiency_9600"
 verdict rtu_line_efficiency_115200 ">=" 0.90 "$rtu_line_efficiency_115200"
 verdict rtu_line_short_gaps "<=" 0 "$((rtu_line_short_gaps_9600 + rtu_line_short_gaps_115200))"
+verdict monitor_frames_lost "<=" 0 "${monitor_frames_lost:-1}"

@@ -33,11 +33,11 @@ grep -Eq '^ Depends: .*libc6' <<<"$INFO" || fail "Depends lacks libc6"
 
 # Contents.
 LIST=$(dpkg-deb -c "$DEB" | awk '{print $6}')
-for f in ./usr/bin/zorp ./usr/bin/zorp-poll ./usr/bin/zorp-slave \
+for f in ./usr/bin/zorp ./usr/bin/zorp-poll ./usr/bin/zorp-slave ./usr/bin/zorp-monitor \
          ./usr/share/applications/org.zelvara.zorp.desktop \
          ./usr/share/metainfo/org.zelvara.zorp.metainfo.xml \
          ./usr/share/icons/hicolor/scalable/apps/org.zelvara.zorp.svg \
-         ./usr/share/man/man1/zorp.1.gz ./usr/share/man/man1/zorp-poll.1.gz ./usr/share/man/man1/zorp-slave.1.gz \
+         ./usr/share/man/man1/zorp.1.gz ./usr/share/man/man1/zorp-poll.1.gz ./usr/share/man/man1/zorp-slave.1.gz ./usr/share/man/man1/zorp-monitor.1.gz \
          ./usr/share/doc/zorp/copyright ./usr/share/doc/zorp/changelog.gz; do
     grep -qx -- "$f" <<<"$LIST" || fail "missing $f"
 done
@@ -51,7 +51,7 @@ if dpkg-deb -c "$DEB" | awk '{print $2}' | grep -qv '^root/root$'; then fail "fi
 # Unpacked to a folder, run from there.
 X="$WORK/x"
 dpkg-deb -x "$DEB" "$X"
-for cmd in zorp zorp-poll zorp-slave; do
+for cmd in zorp zorp-poll zorp-slave zorp-monitor; do
     "$X/usr/bin/$cmd" --help >"$WORK/help.txt" 2>&1 || fail "$cmd --help failed: $(cat "$WORK/help.txt")"
     grep -qi usage "$WORK/help.txt" || fail "$cmd --help printed no usage"
 done
@@ -60,7 +60,7 @@ done
 desktop-file-validate "$X/usr/share/applications/org.zelvara.zorp.desktop" || fail "desktop entry"
 appstreamcli validate --no-net "$X/usr/share/metainfo/org.zelvara.zorp.metainfo.xml" >"$WORK/as.log" 2>&1 ||
     { cat "$WORK/as.log" >&2; fail "metainfo"; }
-for page in zorp zorp-poll zorp-slave; do
+for page in zorp zorp-poll zorp-slave zorp-monitor; do
     gzip -dc "$X/usr/share/man/man1/$page.1.gz" | grep -q '^\.TH' || fail "manual page $page"
 done
 

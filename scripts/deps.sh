@@ -9,7 +9,7 @@ ZORP_PACKAGES=(
   qt6-base-dev qt6-serialport-dev libqt6serialport6
   libgtest-dev libgmock-dev
   python3 python3-pymodbus python3-serial python3-serial-asyncio
-  libmodbus-dev mbpoll socat
+  libmodbus-dev mbpoll socat tshark
   xvfb xauth fonts-wine fonts-liberation2 fontconfig
   clang libclang-rt-14-dev
   libqcustomplot-dev libqcustomplot2.1-qt6
@@ -28,5 +28,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""
   if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
   $SUDO apt-get update -qq
+  # tshark asks whether non-root users may capture: answered no beforehand,
+  # so that the installation never stops for the question.
+  echo "wireshark-common wireshark-common/install-setuid boolean false" | $SUDO debconf-set-selections
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -29,7 +29,7 @@ eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
     -DCMAKE_C_FLAGS="$CPPFLAGS $CFLAGS" -DCMAKE_CXX_FLAGS="$CPPFLAGS $CXXFLAGS" \
     -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" >/dev/null
-cmake --build "$BUILD" -j 2 --target ZORP zorp-poll zorp-slave zorp_install_files
+cmake --build "$BUILD" -j 2 --target ZORP zorp-poll zorp-slave zorp-monitor zorp_install_files
 rm -rf "$BUILD/packages"
 cpack --config "$BUILD/CPackConfig.cmake" -B "$BUILD/packages" >/dev/null
 DEB=$(ls "$BUILD"/packages/zorp_*.deb)
@@ -49,7 +49,7 @@ if [ "$APT_TEST" = 1 ]; then
     if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
     echo "apt: installing"
     DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "$DEB" >/dev/null
-    for cmd in zorp zorp-poll zorp-slave; do
+    for cmd in zorp zorp-poll zorp-slave zorp-monitor; do
         "/usr/bin/$cmd" --help >/dev/null || { echo "installed $cmd --help failed" >&2; exit 1; }
     done
     man -w zorp >/dev/null
@@ -60,7 +60,7 @@ if [ "$APT_TEST" = 1 ]; then
         echo "zorp is still installed" >&2
         exit 1
     fi
-    for f in /usr/bin/zorp /usr/bin/zorp-poll /usr/bin/zorp-slave /usr/share/applications/org.zelvara.zorp.desktop; do
+    for f in /usr/bin/zorp /usr/bin/zorp-poll /usr/bin/zorp-slave /usr/bin/zorp-monitor /usr/share/applications/org.zelvara.zorp.desktop; do
         [ ! -e "$f" ] || { echo "$f left behind" >&2; exit 1; }
     done
     echo "apt: removed cleanly"

@@ -75,6 +75,19 @@ TEST_P(MonitorStreams, EventsInOrderInOneReadAndByteByByte)
 INSTANTIATE_TEST_SUITE_P(Bus, MonitorStreams, ::testing::ValuesIn(kStreams),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST(MonitorStreamsLong, ManyFramesInOneReadAreAllFound)
+{
+    // Far more than the framer holds at once, as a fast line gives after a pause of the reader.
+    StreamCase c{"long", {}, ""};
+    std::string expected;
+    for (int k = 0; k < 100; ++k) {
+        c.frames.push_back(F({uint8_t(1 + k % 2), 3, 0, uint8_t(k), 0, 10}));
+        c.frames.push_back(zorptest::NormalAnswer(c.frames.back(), uint8_t(1 + k % 2)));
+        expected += "RA";
+    }
+    EXPECT_EQ(Events(c, false), expected);
+}
+
 TEST(MonitorFourWire, AnswersPairWithRequestsOfTheOtherPair)
 {
     std::string got;

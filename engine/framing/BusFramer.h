@@ -39,6 +39,7 @@ public:
     BusFramer(BusMode mode, const LineTiming& timing);
 
     BusMode Mode() const { return FMode; }
+    const LineTiming& Timing() const { return FTiming; }
     void Reset();
     void Feed(const uint8_t* data, size_t size, int64_t arrivalNs);
     // The next frame or fault in stream order, or Nothing (see Framer::Next).

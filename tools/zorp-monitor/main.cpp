@@ -49,15 +49,16 @@ void OnSignal(int)
     [[maybe_unused]] const ssize_t n = ::write(gSignalPipe[1], &c, 1);
 }
 
+const char* const kUsage =
+    "usage: zorp-monitor --serial DEVICE [--serial2 DEVICE] [--baud B] [--parity N|E|O]\n"
+    "                    [--stop-bits 1|2] [output options]\n"
+    "       zorp-monitor --proxy [ADDRESS:]PORT HOST:PORT [output options]\n"
+    "output options: [--format text|csv|json] [--pcap FILE] [--stats] [--timeout MS]\n"
+    "                [--duration SECONDS]\n";
+
 [[noreturn]] void Usage(const std::string& error)
 {
-    std::fprintf(stderr, "zorp-monitor: %s\n", error.c_str());
-    std::fprintf(stderr,
-                 "usage: zorp-monitor --serial DEVICE [--serial2 DEVICE] [--baud B] [--parity N|E|O]\n"
-                 "                    [--stop-bits 1|2] [output options]\n"
-                 "       zorp-monitor --proxy [ADDRESS:]PORT HOST:PORT [output options]\n"
-                 "output options: [--format text|csv|json] [--pcap FILE] [--stats] [--timeout MS]\n"
-                 "                [--duration SECONDS]\n");
+    std::fprintf(stderr, "zorp-monitor: %s\n%s", error.c_str(), kUsage);
     std::exit(2);
 }
 
@@ -114,7 +115,10 @@ Options Parse(const QStringList& args)
         } else if (a == u"--proxy") {
             o.proxyListen = value(i).toStdString();
             o.proxyTarget = value(i).toStdString();
-        } else if (a == u"--help" || a == u"-h") Usage("a passive Modbus bus monitor");
+        } else if (a == u"--help" || a == u"-h") {
+            std::printf("zorp-monitor: a passive Modbus bus monitor and Modbus TCP relay\n%s", kUsage);
+            std::exit(0);
+        }
         else Usage("unknown option " + a.toStdString());
     }
     if (o.serial.empty() == o.proxyListen.empty()) Usage("give either --serial DEVICE or --proxy LISTEN TARGET");
