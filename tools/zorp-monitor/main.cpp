@@ -26,18 +26,15 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include "BusMonitor.h"
 #include "BusStats.h"
 #include "EventFormat.h"
 #include "PcapWriter.h"
-#include "SerialTap.h"
-#include "TcpRelay.h"
+#include "MonitorSession.h"
 
 using namespace zorp::monitor;
-using zorp::framing::BusMode;
 
 namespace {
 
@@ -153,100 +150,39 @@ int main(int argc, char** argv)
     }
     BusStats stats;
     std::string pending; // output gathered during one turn of the loop
-    BusMonitor mon([&](const BusEvent& e) {
+    MonitorSession session([&](const BusEvent& e) {
         stats.Add(e);
         pcap.Write(e);
         pending += FormatEvent(e, o.format);
     });
-    mon.SetAnswerTimeoutNs(int64_t(o.timeoutMs) * 1000000);
-    if (o.format == Format::Csv) Out(CsvHeader());
-
-    std::vector<int> taps;
-    std::unique_ptr<TcpRelay> relay;
-    if (!o.serial.empty()) {
-        const bool fourWire = !o.serial2.empty();
-        for (const std::string& path : {o.serial, o.serial2}) {
-            if (path.empty()) continue;
-            TapSettings s = o.line;
-            s.path = path;
-            std::string error;
-            const int fd = OpenSerialTap(s, error);
-            if (fd < 0) {
-                std::fprintf(stderr, "zorp-monitor: %s\n", error.c_str());
-                return 1;
-            }
-            taps.push_back(fd);
-            mon.AddLine(!fourWire ? BusMode::Both : taps.size() == 1 ? BusMode::Requests : BusMode::Answers,
-                        TimingOf(s));
-            std::fprintf(stderr, "listening on serial %s at %d %d%c%d\n", path.c_str(), s.baud, s.dataBits, s.parity,
-                         s.stopBits);
-        }
-    } else {
-        std::string error;
-        relay = std::make_unique<TcpRelay>(mon);
-        if (!relay->Start(o.proxyListen, o.proxyTarget, error)) {
-            std::fprintf(stderr, "zorp-monitor: %s\n", error.c_str());
-            return 1;
-        }
-        std::fprintf(stderr, "listening on tcp %s, relaying to %s\n", relay->ListenAddress().c_str(),
-                     o.proxyTarget.c_str());
+    session.Monitor().SetAnswerTimeoutNs(int64_t(o.timeoutMs) * 1000000);
+    TapSettings line = o.line;
+    line.path = o.serial;
+    if (!(o.serial.empty() ? session.OpenProxy(o.proxyListen, o.proxyTarget) : session.OpenSerial(line, o.serial2))) {
+        std::fprintf(stderr, "zorp-monitor: %s\n", session.Error().c_str());
+        return 1;
     }
+    if (o.format == Format::Csv) Out(CsvHeader());
+    std::fflush(stdout);
+    for (const std::string& where : session.Where()) std::fprintf(stderr, "listening on %s\n", where.c_str());
     std::fflush(stderr);
 
     const int64_t endAt = o.duration > 0 ? BusMonitor::NowNs() + int64_t(o.duration * 1e9) : -1;
-    std::vector<pollfd> fds;
-    uint8_t buf[4096];
     int rc = 0;
-    for (bool running = true; running;) {
-        fds.clear();
-        fds.push_back({gSignalPipe[0], POLLIN, 0});
-        for (int fd : taps) fds.push_back({fd, POLLIN, 0});
-        if (relay) relay->AddFds(fds);
-        int64_t wake = mon.NextWakeNs();
-        if (endAt >= 0 && (wake < 0 || endAt < wake)) wake = endAt;
-        timespec ts{};
-        timespec* tp = nullptr;
-        if (wake >= 0) {
-            const int64_t left = std::max<int64_t>(0, wake - BusMonitor::NowNs());
-            ts = {time_t(left / 1000000000), long(left % 1000000000)};
-            tp = &ts;
-        }
-        const int n = ::ppoll(fds.data(), fds.size(), tp, nullptr);
-        if (n < 0 && errno != EINTR) {
-            std::perror("zorp-monitor: poll");
+    for (bool stop = false; !stop;) {
+        if (!session.Turn(endAt, gSignalPipe[0], &stop)) {
+            std::fprintf(stderr, "zorp-monitor: %s\n", session.Error().c_str());
             rc = 1;
             break;
         }
-        if (fds[0].revents & POLLIN) running = false;
-        for (size_t i = 0; i < taps.size(); ++i) {
-            const short ev = fds[1 + i].revents;
-            if (!(ev & (POLLIN | POLLERR | POLLHUP))) continue;
-            const ssize_t got = ::read(taps[i], buf, sizeof buf);
-            if (got > 0) {
-                mon.FeedLine(int(i + 1), buf, size_t(got), BusMonitor::NowNs());
-            } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
-                std::fprintf(stderr, "zorp-monitor: the serial port went away: %s\n",
-                             got == 0 ? "end of file" : std::strerror(errno));
-                running = false;
-                rc = 1;
-            }
-        }
-        if (relay) relay->Handle(fds, 1 + taps.size());
-        const int64_t now = BusMonitor::NowNs();
-        mon.Poll(now);
-        if (endAt >= 0 && now >= endAt) running = false;
+        if (endAt >= 0 && BusMonitor::NowNs() >= endAt) stop = true;
         if (!pending.empty()) {
             Out(pending);
             std::fflush(stdout);
             pending.clear();
         }
     }
-    // What the ports hold still belongs to the run.
-    for (size_t i = 0; i < taps.size() && rc == 0; ++i)
-        for (ssize_t got; (got = ::read(taps[i], buf, sizeof buf)) > 0;)
-            mon.FeedLine(int(i + 1), buf, size_t(got), BusMonitor::NowNs());
-    if (relay) relay->Stop();
-    mon.Finish(BusMonitor::NowNs());
+    session.Finish();
     Out(pending);
     pending.clear();
     pcap.Close();
@@ -256,6 +192,5 @@ int main(int argc, char** argv)
                                         std::to_string(stats.Unanswered()) + "\n";
     Out(summary, o.format == Format::Text ? stdout : stderr);
     std::fflush(stdout);
-    for (int fd : taps) ::close(fd);
     return rc;
 }
