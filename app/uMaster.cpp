@@ -38,6 +38,7 @@
 #include "StringGrid.h"
 #include "VexaModbus.h"
 #include "ValueWatch.h"
+#include "BusMonitorWindow.h"
 #include "WriteAnyMenu.h"
 #include "uSplash.h"
 
@@ -158,6 +159,7 @@ TfrmModbusMaster::TfrmModbusMaster(QWidget* parent)
     Recovery = new TLinkRecovery(this);
     StaleMarkingCreate();
     new TWriteAnyMenu(this);
+    new TBusMonitorEntry(this);
     RunGuarded([this] { FormCreate(this); });
 }
 

@@ -43,6 +43,8 @@ public:
     BusMonitor& Monitor() { return FMonitor; }
     const std::string& Error() const { return FError; }
     bool IsProxy() const { return FRelay != nullptr; }
+    // The serial ports' descriptors (for an event loop to watch).
+    const std::vector<int>& Taps() const { return FTaps; }
 
 private:
     void ReadTaps(const std::vector<pollfd>* ready);
