@@ -12,6 +12,7 @@
 #include <QMessageBox>
 
 #include "AppErrors.h"
+#include "SimulatorWindow.h"
 #include "FormStorage.h"
 #include "VexaModbus.h"
 
@@ -78,6 +79,8 @@ void TfrmModbusMaster::CreateMenu()
     actRemoveEcho = option(mnuOptions, "actRemoveEcho", QStringLiteral("Remove echo (two-wire adapters)"),
                            &TTesterOptions::RemoveEcho);
 
+    QAction* simulator = named(mnuFile->addAction(QStringLiteral("New simulator window")), "actNewSimulator");
+    connect(simulator, &QAction::triggered, this, [this] { RunGuarded([this] { (new TfrmSimulator(this))->show(); }); });
     QAction* exitAction = new QAction(QStringLiteral("E&xit"), this);
     exitAction->setObjectName(QStringLiteral("actExit"));
     connect(exitAction, &QAction::triggered, this, [this] { close(); });

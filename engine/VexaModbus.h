@@ -22,6 +22,7 @@
 
 #include "ModbusTypes.h"
 #include "ReceiveBuffer.h"
+#include "SlaveHook.h"
 
 class QTimer;
 class TCommPort;
@@ -127,6 +128,9 @@ public:
     // place of the connection silent longest (TCommPort::WsIdleAfter).
     int MaxClients() const { return FMaxClients; }
     void SetMaxClients(int v) { FMaxClients = v < 1 ? 1 : v; }
+    // Listening: a hook that may answer a complete request itself (unset by
+    // default: the engine answers as designed). See SlaveHook.h.
+    void SetSlaveHook(zorp::slave::RequestHook hook) { FSlaveHook = std::move(hook); }
 
     // ---- public, not published -----------------------------------------
     bool Connected() const { return FConnected; }
@@ -333,6 +337,7 @@ private:
     // Carries out and answers what only the standard profile serves (02, 04,
     // 08, 22, 23, 43); returns true when the request was one of those.
     bool AnswerStandard(const zorp::slave::Request& r, bool answer);
+    bool ServeHooked(std::span<const uint8_t> request, zorp::slave::Framing framing); // VexaSlaveHook.cpp
     // A Modbus TCP header that cannot be resynchronised: the connection goes.
     void DropBrokenClient();
     // Several masters at once: the bytes of one client, and its end. Bytes
@@ -456,4 +461,5 @@ private:
     std::vector<int> FWaitingOrder; // clients with waiting bytes, in order of arrival
     int FServing = -1; // the client whose buffer stands in FBuffer
     bool FServingClosed = false;
+    zorp::slave::RequestHook FSlaveHook;
 };

@@ -105,7 +105,8 @@ void TVexaModbus::ListeningPass()
         const size_t length = FRequestLength > 0 && FRequestLength <= buffer.size() ? FRequestLength : buffer.size();
         const std::span<const uint8_t> request = buffer.first(length);
         const Profile profile = FStandardProfile ? Profile::Standard : Profile::Designed;
-        const Request r = CheckRequest(request, framing, FDeviceID, profile);
+        const bool hooked = ServeHooked(request, framing);
+        const Request r = hooked ? Request{} : CheckRequest(request, framing, FDeviceID, profile);
         FRequestUnit = profile == Profile::Standard ? r.unit : FDeviceID;
 
         // A byte stream (Modbus TCP, or RTU carried over TCP) is reliable:

@@ -34,10 +34,11 @@ log() { echo "bench: $*" >&2; }
 # ---- build ---------------------------------------------------------------
 log "building in $BUILD"
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$BUILD" -j 2 --target engine_bench tester_poll grid_render log_append chart_redraw rtu_line monitor_line zorp-slave >/dev/null
+cmake --build "$BUILD" -j 2 --target engine_bench tester_poll grid_render log_append chart_redraw rtu_line monitor_line zorp-slave \
+    slave_many_masters >/dev/null
 REF="$BUILD/reference"
 mkdir -p "$REF"
-for prog in libmodbus_server libmodbus_client; do
+for prog in libmodbus_server libmodbus_client libmodbus_multi_server; do
     gcc -O2 -Wall -Wextra -o "$REF/$prog" "$ROOT/bench/reference/$prog.c" \
         $(pkg-config --cflags --libs libmodbus)
 done
@@ -212,6 +213,43 @@ kill "$SLAVE" 2>/dev/null || true
 wait "$SLAVE" 2>/dev/null || true
 slave_vs_libmodbus=$(calc "$(echo "$svl" | median)" 3)
 
+# ---- many masters at once ----------------------------------------------------
+# 256 masters, each reading 10 registers in a closed loop for 3 s, against a
+# fresh zorp-slave and a fresh multi-client libmodbus server in turn; the
+# driver reports all transactions a second, the slowest master's share of the
+# mean and (zorp-slave) the server's resident memory per connected master.
+MASTERS=256
+many() { # PROGRAM ARGS...: starts the server, drives it, prints the driver's lines
+    local port out pid
+    port=$(free_port)
+    out=$(mktemp)
+    "${PIN[@]}" "$@" "$port" >"$out" 2>&1 &
+    pid=$!
+    for _ in $(seq 100); do
+        grep -q "^listening" "$out" && break
+        sleep 0.05
+    done
+    "${PIN[@]}" "$B/slave_many_masters" "$port" "$MASTERS" 3 "$pid" || true
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    rm -f "$out"
+}
+mml=""; mmslow=""; mmrss=""
+for r in $(seq "$ROUNDS"); do
+    log "many masters round $r of $ROUNDS"
+    zs=$(many "$BUILD/zorp-slave" --bind 127.0.0.1 --max-clients 300 --registers 0=1,2,3,4,5,6,7,8,9,10 --tcp)
+    ls=$(many "$REF/libmodbus_multi_server")
+    z=$(echo "$zs" | awk '$1 == "tps" {print $2}')
+    l=$(echo "$ls" | awk '$1 == "tps" {print $2}')
+    mml="$mml $(awk "BEGIN {printf \"%.4f\", ${z:-0} / ${l:-1}}")"
+    mmslow="$mmslow $(echo "$zs" | awk '$1 == "slowest_ratio" {print $2}')"
+    mmrss="$mmrss $(echo "$zs" | awk '$1 == "rss_per_master_kb" {print $2}')"
+    log "many masters: zorp-slave ${z:-?} libmodbus ${l:-?} tps"
+done
+slave_many_masters=$(calc "$(echo "$mml" | median)" 3)
+slave_many_masters_slowest=$(calc "$(echo "$mmslow" | median)" 3)
+slave_rss_per_master_kb=$(calc "$(echo "$mmrss" | median)" 1)
+
 echo "engine_tps $engine_tps"
 echo "libmodbus_tps $libmodbus_tps"
 echo "engine_vs_libmodbus $engine_vs_libmodbus"
@@ -240,6 +278,9 @@ echo "slave_vs_libmodbus $slave_vs_libmodbus"
 echo "monitor_frames_lost ${monitor_frames_lost:-none}"
 echo "monitor_cpu_per_frame_us $monitor_cpu_per_frame_us"
 echo "monitor_cpu_ratio_to_read $monitor_cpu_ratio_to_read"
+echo "slave_many_masters $slave_many_masters"
+echo "slave_many_masters_slowest $slave_many_masters_slowest"
+echo "slave_rss_per_master_kb $slave_rss_per_master_kb"
 
 # verdict NAME OP LIMIT VALUE [LIMIT-TEXT]
 verdict() {
@@ -249,6 +290,8 @@ verdict() {
 }
 verdict engine_vs_libmodbus ">=" 1.0 "$engine_vs_libmodbus"
 verdict slave_vs_libmodbus ">=" 1.0 "$slave_vs_libmodbus"
+verdict slave_many_masters ">=" 1.0 "$slave_many_masters"
+verdict slave_many_masters_slowest ">=" 0.5 "$slave_many_masters_slowest"
 verdict engine_idle_cpu_pct "<=" 0.5 "$engine_idle_cpu_pct"
 verdict tester_polls_per_s ">=" "$(calc "$engine_tps_100 * 0.75" 1)" "$tester_polls_per_s" "0.75 x engine_tps_100 = $(calc "$engine_tps_100 * 0.75" 1)"
 verdict tester_rss_growth_mb "<=" 5 "$tester_rss_growth_mb"

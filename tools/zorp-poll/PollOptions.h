@@ -63,6 +63,10 @@ struct Options {
     long scanFirst = 0, scanLast = 0;
     std::vector<long> scanBauds;
     std::vector<TParity> scanParities;
+
+    // --dump FILE with its --range texts (Dump.h).
+    std::string dumpFile;
+    std::vector<std::string> dumpRanges;
 };
 
 // The link as said in messages: "127.0.0.1:502", "RTU over TCP

@@ -40,6 +40,7 @@
 #include "CommPort.h"
 #include "EventLoop.h"
 #include "ModbusFrames.h"
+#include "Dump.h"
 #include "Poller.h"
 #include "Profile.h"
 #include "SerialPorts.h"
@@ -57,6 +58,7 @@ const char* const kUsage =
     "                 [-o TIMEOUT_MS] [--retries N] [--remove-echo] [-q] [-v]\n"
     "       zorp-poll LINK --scan FIRST-LAST [--scan-baud B,...] [--scan-parity P,...]\n"
     "                 [-f 1|2|3|4] [-a ADDRESS] [-c COUNT] [-o TIMEOUT_MS]\n"
+    "       zorp-poll LINK [-u UNIT] --dump FILE (--range F:ADDRESS:COUNT... | -f F -a ADDRESS -c COUNT)\n"
     "       zorp-poll --list-ports\n"
     "example: zorp-poll -t 192.168.1.10 -f 3 -a 1 -c 10\n";
 
@@ -98,6 +100,10 @@ const char* const kOptions =
     "  --scan: ask each unit of FIRST-LAST once (function 3, address 1, count 1 unless\n"
     "          given) and print those that answer, with data or an exception; on a\n"
     "          serial link every --scan-baud and --scan-parity is tried\n"
+    "  --dump FILE: read the ranges and write them as a zorp-slave image file (JSON), so that\n"
+    "          zorp-slave --image FILE serves a copy of the device; --range F:ADDRESS:COUNT\n"
+    "          (repeatable; F 1 to 4, ADDRESS 1-based, COUNT up to 65536, read in as many\n"
+    "          requests as needed) or -f, -a, -c give them; with -T the range keeps the type\n"
     "Types (alias, then the name the tester shows; either is taken):\n";
 
 // One line per type: its full alias and its name as the tester lists it.
@@ -418,6 +424,10 @@ Options Parse(const QStringList& args)
                     Usage("scan parity must be N, E, O, M or S, not \"" + p + "\"");
                 o.scanParities.push_back(parity);
             }
+        } else if (arg == "--dump") {
+            o.dumpFile = next();
+        } else if (arg == "--range") {
+            o.dumpRanges.push_back(next());
         } else if (arg == "--remove-echo") {
             if (inlineValue)
                 Usage("--remove-echo takes no value");
@@ -455,6 +465,8 @@ Options Parse(const QStringList& args)
         Usage("--scan-baud and --scan-parity go with --scan");
     if (!profileFile.empty())
         ApplyProfile(profileFile, given.function, given.address, given.count, given.unit, o);
+    if (!o.dumpFile.empty() || !o.dumpRanges.empty())
+        return o; // checked by DumpRanges
     if (o.scan)
         return ScanChecks(o, given.function, given.address, given.count, !typeText.empty() || o.write);
     if (o.function == 0)
@@ -556,7 +568,17 @@ int main(int argc, char** argv)
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     WatchInterrupts();
     int rc;
-    if (options.scan) {
+    if (!options.dumpFile.empty() || !options.dumpRanges.empty()) {
+        if (options.dumpFile.empty())
+            Usage("--range goes with --dump FILE");
+        Dumper dumper(options, DumpRanges(options, options.dumpRanges, options.function != 0, options.address >= 0,
+                                          options.count >= 0), options.dumpFile);
+        QSocketNotifier notifier(gInterruptPipe[0], QSocketNotifier::Read);
+        QObject::connect(&notifier, &QSocketNotifier::activated, [&dumper] { dumper.Interrupt(); });
+        QTimer::singleShot(0, &app, [&dumper] { dumper.Start(); });
+        rc = app.exec();
+        rc = rc == 0 ? dumper.ExitCode() : rc;
+    } else if (options.scan) {
         Scanner scanner(options);
         QSocketNotifier notifier(gInterruptPipe[0], QSocketNotifier::Read);
         QObject::connect(&notifier, &QSocketNotifier::activated, [&scanner] { scanner.Interrupt(); });

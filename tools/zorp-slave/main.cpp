@@ -3,38 +3,51 @@
 //
 //   zorp-slave (--tcp PORT | --rtu-tcp PORT | --serial DEVICE [--baud N]
 //              [--parity N|E|O] [--data-bits N] [--stop-bits N])
-//              [--bind ADDRESS] [--unit N] [--designed] [--max-clients N]
+//              [--bind ADDRESS] [--unit LIST] [--shared-image] [--designed]
+//              [--max-clients N] [--unknown-unit exception|silent]
 //              [--registers START=V1,V2,...]... [--coils START=0|1,...]...
 //              [--inputs START=V1,V2,...]... [--discrete START=0|1,...]...
+//              [--generate SPEC]... [--fault SPEC]... [--seed N]
+//              [--image FILE [--save] [--save-interval SECONDS]]
 //              [--device-id VENDOR,PRODUCT,REVISION]
 //
-// It answers as a standard Modbus slave for its unit: functions 1 to 6,
-// 8/00, 15, 16, 22, 23, 43/14 and 102 from images of coils, discrete
-// inputs, holding and input registers (START is the wire address, the
-// image index), exception 01 for any other function; --designed restores
-// the engine's designed listening mode (1, 3, 5, 6, 15, 16, 102 only). It
-// prints a line for every client that connects or leaves, every write it
-// carries out and every request it refuses, and runs until SIGINT or
-// SIGTERM. An image given no values serves a small demonstration that
+// It simulates one or several Modbus units (--unit 1,2,5-8), each with an
+// image of its own (or one shared image), answering functions 1 to 6, 8/00,
+// 15, 16, 22, 23, 43/14 and 102 from images of coils, discrete inputs,
+// holding and input registers (START is the wire address, the image index),
+// exception 01 for any other function. Value generators (--generate), faults
+// on demand (--fault) and image files (--image, --save) are described in
+// --help and the manual page; the library under sim/ does the work. --designed
+// restores the engine's designed listening mode (one unit; 1, 3, 5, 6, 15,
+// 16, 102 only). It prints a line for every client that connects or leaves,
+// every write it carries out, every request it refuses and every fault it
+// applies, and runs until SIGINT or SIGTERM (saving the image first with
+// --save). An image given no values serves a small demonstration that
 // changes once a second. The first line says where it listens, e.g.
-// "listening on tcp 127.0.0.1:5020"; PORT 0 picks a free port; it listens
-// on every interface unless --bind names one.
+// "listening on tcp 127.0.0.1:5020"; PORT 0 picks a free port; it listens on
+// every interface unless --bind names one.
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <csignal>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
 #include "CommPort.h"
+#include "Demo.h"
 #include "EventLoop.h"
 #include "SerialPorts.h"
+#include "SimImageFile.h"
+#include "SimServer.h"
 #include "VexaModbus.h"
 
 namespace {
@@ -60,11 +73,14 @@ void Say(const QString& line)
     std::fprintf(stderr, "zorp-slave: %s\n", error.toLocal8Bit().constData());
     std::fprintf(stderr,
                  "usage: zorp-slave (--tcp PORT | --rtu-tcp PORT | --serial DEVICE [--baud N] [--parity N|E|O]\n"
-                 "                  [--data-bits N] [--stop-bits N]) [--bind ADDRESS] [--unit N]\n"
-                 "                  [--designed] [--max-clients N]\n"
+                 "                  [--data-bits N] [--stop-bits N]) [--bind ADDRESS] [--unit LIST]\n"
+                 "                  [--shared-image] [--designed] [--max-clients N] [--unknown-unit exception|silent]\n"
                  "                  [--registers START=V1,V2,...]... [--coils START=0|1,...]...\n"
                  "                  [--inputs START=V1,V2,...]... [--discrete START=0|1,...]...\n"
-                 "                  [--device-id VENDOR,PRODUCT,REVISION]\n");
+                 "                  [--generate SPEC]... [--fault SPEC]... [--seed N]\n"
+                 "                  [--image FILE [--save] [--save-interval SECONDS]]\n"
+                 "                  [--device-id VENDOR,PRODUCT,REVISION]\n"
+                 "see zorp-slave --help\n");
     std::exit(2);
 }
 
@@ -78,8 +94,8 @@ long ParseNumber(const QString& text, long min, long max, const char* what)
     return v;
 }
 
-// "START=V1,V2,..." into the start index and the values.
-void ParseRun(const QString& spec, bool coils, std::vector<uint16_t>& regs, std::vector<bool>& bits)
+// "START=V1,V2,..." into entries of `table`.
+void ParseRun(const QString& spec, zorp::sim::Table table, std::vector<Demo::Entry>& out)
 {
     const int eq = spec.indexOf(QLatin1Char('='));
     if (eq <= 0)
@@ -88,15 +104,15 @@ void ParseRun(const QString& spec, bool coils, std::vector<uint16_t>& regs, std:
     const QStringList values = spec.mid(eq + 1).split(QLatin1Char(','), Qt::SkipEmptyParts);
     if (values.isEmpty() || start + values.size() > 65536)
         Usage(QStringLiteral("'%1' gives no values or runs past address 65535").arg(spec));
-    for (int i = 0; i < values.size(); ++i) {
-        if (coils)
-            bits[size_t(start + i)] = ParseNumber(values[i], 0, 1, "a coil") != 0;
-        else
-            regs[size_t(start + i)] = static_cast<uint16_t>(ParseNumber(values[i], -32768, 65535, "a register"));
-    }
+    const bool bits = zorp::sim::IsBitTable(table);
+    for (int i = 0; i < values.size(); ++i)
+        out.push_back({table, uint16_t(start + i),
+                       uint16_t(bits ? ParseNumber(values[i], 0, 1, "a coil")
+                                     : ParseNumber(values[i], -32768, 65535, "a register"))});
 }
 
-QString JoinValues(const std::vector<uint16_t>& regs, uint16_t a, uint16_t q)
+template <typename Words>
+QString JoinValues(const Words& regs, uint16_t a, uint16_t q)
 {
     QStringList parts;
     for (uint32_t k = 0; k < q && a + k < regs.size(); ++k) {
@@ -106,7 +122,8 @@ QString JoinValues(const std::vector<uint16_t>& regs, uint16_t a, uint16_t q)
     return parts.join(QLatin1Char(','));
 }
 
-QString JoinBits(const std::vector<bool>& bits, uint16_t a, uint16_t q)
+template <typename Bits>
+QString JoinBits(const Bits& bits, uint16_t a, uint16_t q)
 {
     QStringList parts;
     for (uint32_t k = 0; k < q && a + k < bits.size(); ++k) {
@@ -116,82 +133,53 @@ QString JoinBits(const std::vector<bool>& bits, uint16_t a, uint16_t q)
     return parts.join(QLatin1Char(','));
 }
 
-// The demonstration image: a seconds counter (0), the uptime as a 32-bit
-// number (1-2, high word first), a sawtooth 0..99 (3), a 32-bit float that
-// swings around 230.0 (4-5, high word first), a text (10-17, two characters
-// per register, first character in the high byte), and a running light on
-// coils 0-7; input registers 0-9 hold 1000 plus ten times their address,
-// input register 0 the seconds counter; discrete inputs 0-7 show the
-// running light inverted.
-class Demo {
-public:
-    explicit Demo(TVexaModbus& mdb) : FMdb(mdb) {}
-    void Start(bool registers, bool coils, bool inputs, bool discrete)
-    {
-        FRegisters = registers;
-        FCoils = coils;
-        FInputs = inputs;
-        FDiscrete = discrete;
-        if (!registers && !coils && !inputs && !discrete)
-            return;
-        Tick();
-        QObject::connect(&FTimer, &QTimer::timeout, [this] { Tick(); });
-        FTimer.start(1000);
+// The simulated units behind the engine's request hook: the image file,
+// the units, generators, faults and the other options of the simulation.
+void SetUpSimulation(const QCommandLineParser& p, TVexaModbus& mdb, zorp::sim::SimServer& sim,
+                     const QString& imagePath, bool save)
+{
+    QString error;
+    if (!imagePath.isEmpty()) {
+        if (QFileInfo::exists(imagePath) || !save) {
+            if (!zorp::sim::LoadImageFile(imagePath, sim, error))
+                Usage(error);
+        }
     }
-
-private:
-    void Tick()
-    {
-        if (FRegisters) {
-            std::vector<uint16_t> regs(65536);
-            FMdb.Get_MapData(regs);
-            regs[0] = static_cast<uint16_t>(FSeconds);
-            regs[1] = static_cast<uint16_t>(FSeconds >> 16);
-            regs[2] = static_cast<uint16_t>(FSeconds);
-            regs[3] = static_cast<uint16_t>(FSeconds % 100);
-            const float value = 230.0f + 5.0f * float(std::sin(double(FSeconds) / 10.0));
-            uint32_t raw;
-            std::memcpy(&raw, &value, sizeof raw);
-            regs[4] = static_cast<uint16_t>(raw >> 16);
-            regs[5] = static_cast<uint16_t>(raw);
-            const char text[] = "Demo slave      ";
-            for (int i = 0; i < 8; ++i)
-                regs[size_t(10 + i)] = static_cast<uint16_t>((uint8_t(text[2 * i]) << 8) | uint8_t(text[2 * i + 1]));
-            FMdb.Set_MapData(regs);
-        }
-        if (FCoils) {
-            std::vector<bool> bits(65536);
-            FMdb.Get_CoilData(bits);
-            for (int i = 0; i < 8; ++i)
-                bits[size_t(i)] = (FSeconds % 8) == uint32_t(i);
-            FMdb.Set_CoilData(bits);
-        }
-        if (FInputs) {
-            std::vector<uint16_t> regs(65536);
-            FMdb.Get_InputRegData(regs);
-            for (int i = 0; i < 10; ++i)
-                regs[size_t(i)] = static_cast<uint16_t>(1000 + 10 * i);
-            regs[0] = static_cast<uint16_t>(FSeconds);
-            FMdb.Set_InputRegData(regs);
-        }
-        if (FDiscrete) {
-            std::vector<bool> bits(65536);
-            FMdb.Get_DiscreteData(bits);
-            for (int i = 0; i < 8; ++i)
-                bits[size_t(i)] = (FSeconds % 8) != uint32_t(i);
-            FMdb.Set_DiscreteData(bits);
-        }
-        ++FSeconds;
+    const bool shared = p.isSet(QStringLiteral("shared-image")) || sim.Shared();
+    if (p.isSet(QStringLiteral("unit"))) {
+        std::vector<uint8_t> units;
+        if (!zorp::sim::SimServer::ParseUnits(p.value(QStringLiteral("unit")), units, error))
+            Usage(QStringLiteral("--unit: %1").arg(error));
+        sim.SetUnits(units, shared);
+    } else if (shared != sim.Shared()) {
+        sim.SetUnits(sim.Units(), shared);
     }
-
-    TVexaModbus& FMdb;
-    QTimer FTimer;
-    uint32_t FSeconds = 0;
-    bool FRegisters = false;
-    bool FCoils = false;
-    bool FInputs = false;
-    bool FDiscrete = false;
-};
+    const QString unknown = p.value(QStringLiteral("unknown-unit"));
+    if (!unknown.isEmpty() && unknown != QLatin1String("exception") && unknown != QLatin1String("silent"))
+        Usage(QStringLiteral("--unknown-unit takes exception or silent"));
+    sim.UnknownUnitSilent = unknown == QLatin1String("silent");
+    for (const QString& text : p.values(QStringLiteral("generate"))) {
+        zorp::sim::Generator g;
+        if (!zorp::sim::ParseGenerator(text, g, error))
+            Usage(QStringLiteral("--generate: %1").arg(error));
+        sim.Generators.push_back(g);
+    }
+    for (const QString& text : p.values(QStringLiteral("fault"))) {
+        zorp::sim::Fault f;
+        if (!zorp::sim::ParseFault(text, f, error))
+            Usage(QStringLiteral("--fault: %1").arg(error));
+        sim.Faults.push_back(f);
+    }
+    if (p.isSet(QStringLiteral("seed")))
+        sim.Seed(uint64_t(ParseNumber(p.value(QStringLiteral("seed")), 0, 0x7FFFFFFF, "--seed")));
+    if (p.isSet(QStringLiteral("device-id"))) {
+        const QStringList id = p.value(QStringLiteral("device-id")).split(QLatin1Char(','));
+        sim.Identity = {id[0].toLatin1(), id[1].toLatin1(), id[2].toLatin1()};
+    }
+    // On a serial line the answers of the first unit wait for the line's quiet.
+    mdb.SetDeviceID(sim.Units().front());
+    mdb.SetSlaveHook([&sim](const zorp::slave::HookRequest& r) { return sim.Handle(r); });
+}
 
 } // namespace
 
@@ -212,7 +200,38 @@ int main(int argc, char** argv)
         {QStringLiteral("data-bits"), QStringLiteral("Data bits (8)."), QStringLiteral("N")},
         {QStringLiteral("stop-bits"), QStringLiteral("Stop bits (1)."), QStringLiteral("N")},
         {QStringLiteral("bind"), QStringLiteral("Local address to listen on (all)."), QStringLiteral("ADDRESS")},
-        {QStringLiteral("unit"), QStringLiteral("Slave address / unit identifier (1)."), QStringLiteral("N")},
+        {QStringLiteral("unit"), QStringLiteral("Units simulated, each with an image of its own: a number, or a "
+                                                "list such as 1,2,5-8 (1)."),
+         QStringLiteral("LIST")},
+        {QStringLiteral("shared-image"), QStringLiteral("Every unit serves one shared image.")},
+        {QStringLiteral("unknown-unit"), QStringLiteral("Modbus TCP: a request for a unit not simulated gets "
+                                                        "exception 0B (exception, the default) or no answer (silent). "
+                                                        "On a serial line and RTU over TCP it is never answered."),
+         QStringLiteral("exception|silent")},
+        {QStringLiteral("generate"),
+         QStringLiteral("A value generator (repeatable): [TABLE:]ADDRESS=KIND[,period=SECONDS][,min=A][,max=B]"
+                        "[,amplitude=X][,offset=Y][,type=NAME][,seed=N][,unit=N]. TABLE: holding (default), inputs, "
+                        "coil(s), discrete. KIND: counter, ramp, sawtooth, sine, square, random. NAME: one of the 35 "
+                        "data types or an alias (u16, i32:cdab, f32:cdab, f64, ...). Example: "
+                        "10=sine,period=10,min=0,max=100,type=f32:cdab; coil:3=square,period=2."),
+         QStringLiteral("SPEC")},
+        {QStringLiteral("fault"),
+         QStringLiteral("A fault on demand (repeatable): KIND[:ARG][,unit=N][,function=F][,address=A-B]"
+                        "[,every=N|,rate=P]. KIND: noanswer, exception:CODE (e.g. exception:6 busy), delay:MS or "
+                        "delay:MIN-MAX, wrongunit, wrongtid (TCP), badcrc (RTU), cut, lyingcount. Example: "
+                        "exception:6,unit=2,function=3,every=3."),
+         QStringLiteral("SPEC")},
+        {QStringLiteral("seed"), QStringLiteral("Seed of the faults given by a rate and of random delays (1)."),
+         QStringLiteral("N")},
+        {QStringLiteral("image"),
+         QStringLiteral("Load units, values, types, descriptions, generators and faults from the JSON image FILE "
+                        "(see the manual page; zorp-poll --dump writes one from a real device). Options given "
+                        "beside it apply on top."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("save"), QStringLiteral("Write the image, with what masters wrote, back to the --image FILE "
+                                                "at every --save-interval and on exit (atomically).")},
+        {QStringLiteral("save-interval"), QStringLiteral("Seconds between saves when masters wrote something (10)."),
+         QStringLiteral("SECONDS")},
         {QStringLiteral("registers"), QStringLiteral("Register values from wire address START."),
          QStringLiteral("START=V1,V2,...")},
         {QStringLiteral("coils"), QStringLiteral("Coil states from wire address START."), QStringLiteral("START=0|1,...")},
@@ -223,7 +242,8 @@ int main(int argc, char** argv)
         {QStringLiteral("device-id"), QStringLiteral("Read Device Identification objects."),
          QStringLiteral("VENDOR,PRODUCT,REVISION")},
         {QStringLiteral("designed"), QStringLiteral("The engine's designed listening mode instead of a standard slave.")},
-        {QStringLiteral("max-clients"), QStringLiteral("TCP masters served at the same time (1); when all are "
+        {QStringLiteral("max-clients"), QStringLiteral("TCP masters served at the same time (32; 1 with "
+                                                       "--designed, up to 4096); when all are "
                                                        "taken, a new one replaces the one idle longest."),
          QStringLiteral("N")},
     });
@@ -284,14 +304,26 @@ int main(int argc, char** argv)
         mdb.CommPort()->WsBindAddress = bind;
         linkName = tcp ? QStringLiteral("tcp") : QStringLiteral("rtu-tcp");
     }
-    if (p.isSet(QStringLiteral("unit")))
-        mdb.SetDeviceID(uint8_t(ParseNumber(p.value(QStringLiteral("unit")), 0, 255, "--unit")));
-
     const bool standard = !p.isSet(QStringLiteral("designed"));
+    if (!standard) {
+        for (const char* o : {"shared-image", "unknown-unit", "generate", "fault", "image", "save", "seed"})
+            if (p.isSet(QLatin1String(o)))
+                Usage(QStringLiteral("--%1 needs the standard slave (not --designed)").arg(QLatin1String(o)));
+        if (p.isSet(QStringLiteral("unit")))
+            mdb.SetDeviceID(uint8_t(ParseNumber(p.value(QStringLiteral("unit")), 0, 255, "--unit")));
+    }
     mdb.SetStandardProfile(standard);
-    if (p.isSet(QStringLiteral("max-clients"))) {
-        const long n = ParseNumber(p.value(QStringLiteral("max-clients")), 1, 64, "--max-clients");
+    {
+        const long n = p.isSet(QStringLiteral("max-clients"))
+                           ? ParseNumber(p.value(QStringLiteral("max-clients")), 1, 4096, "--max-clients")
+                           : (standard ? 32 : 1);
         mdb.SetMaxClients(int(n));
+        // Every master is a descriptor: take what the system allows.
+        rlimit rl{};
+        if (::getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur < rlim_t(n) + 64 && rl.rlim_cur < rl.rlim_max) {
+            rl.rlim_cur = std::min<rlim_t>(rl.rlim_max, rlim_t(n) + 64);
+            ::setrlimit(RLIMIT_NOFILE, &rl);
+        }
     }
     {
         QStringList id = {QStringLiteral("ZORP"), QStringLiteral("zorp-slave"), QStringLiteral("1.0")};
@@ -306,31 +338,66 @@ int main(int argc, char** argv)
         mdb.SetDeviceIdentification(id[0], id[1], id[2]);
     }
 
-    const QStringList regRuns = p.values(QStringLiteral("registers"));
-    const QStringList coilRuns = p.values(QStringLiteral("coils"));
-    const QStringList inputRuns = p.values(QStringLiteral("inputs"));
-    const QStringList discreteRuns = p.values(QStringLiteral("discrete"));
-    {
+    std::vector<Demo::Entry> given;
+    for (const QString& run : p.values(QStringLiteral("registers")))
+        ParseRun(run, zorp::sim::Table::Holding, given);
+    for (const QString& run : p.values(QStringLiteral("coils")))
+        ParseRun(run, zorp::sim::Table::Coils, given);
+    for (const QString& run : p.values(QStringLiteral("inputs")))
+        ParseRun(run, zorp::sim::Table::Inputs, given);
+    for (const QString& run : p.values(QStringLiteral("discrete")))
+        ParseRun(run, zorp::sim::Table::Discrete, given);
+
+    zorp::sim::SimServer sim;
+    const QString imagePath = p.value(QStringLiteral("image"));
+    const bool save = p.isSet(QStringLiteral("save"));
+    if (save && imagePath.isEmpty())
+        Usage(QStringLiteral("--save writes back to the --image FILE: give one"));
+    if (standard)
+        SetUpSimulation(p, mdb, sim, imagePath, save);
+
+    // Where the values go: the images of the simulated units, or the
+    // engine's own images in the designed mode.
+    const Demo::Sink sink = [&](const std::vector<Demo::Entry>& entries) {
+        if (standard) {
+            for (const uint8_t u : sim.Units())
+                if (zorp::sim::UnitImage* img = sim.Unit(u))
+                    for (const Demo::Entry& e : entries)
+                        img->SetWord(e.table, e.address, e.value);
+            return;
+        }
         std::vector<uint16_t> regs(65536), inputs(65536);
         std::vector<bool> bits(65536), discrete(65536);
-        for (const QString& run : regRuns)
-            ParseRun(run, false, regs, bits);
-        for (const QString& run : coilRuns)
-            ParseRun(run, true, regs, bits);
-        for (const QString& run : inputRuns)
-            ParseRun(run, false, inputs, discrete);
-        for (const QString& run : discreteRuns)
-            ParseRun(run, true, inputs, discrete);
+        mdb.Get_MapData(regs);
+        mdb.Get_CoilData(bits);
+        mdb.Get_InputRegData(inputs);
+        mdb.Get_DiscreteData(discrete);
+        for (const Demo::Entry& e : entries) {
+            switch (e.table) {
+            case zorp::sim::Table::Holding: regs[e.address] = e.value; break;
+            case zorp::sim::Table::Coils: bits[e.address] = e.value != 0; break;
+            case zorp::sim::Table::Inputs: inputs[e.address] = e.value; break;
+            case zorp::sim::Table::Discrete: discrete[e.address] = e.value != 0; break;
+            }
+        }
         mdb.Set_MapData(regs);
         mdb.Set_CoilData(bits);
         mdb.Set_InputRegData(inputs);
         mdb.Set_DiscreteData(discrete);
-    }
-    Demo demo(mdb);
+    };
+    sink(given);
+    auto givenIn = [&](zorp::sim::Table t) {
+        return std::any_of(given.begin(), given.end(), [t](const Demo::Entry& e) { return e.table == t; });
+    };
+    Demo demo(sink);
     // Each image without values of its own serves the demonstration (the
-    // coils only when no registers were given either, as before).
-    demo.Start(regRuns.isEmpty(), regRuns.isEmpty() && coilRuns.isEmpty(), inputRuns.isEmpty(),
-               discreteRuns.isEmpty());
+    // coils only when no registers were given either, as before); an image
+    // file or generators mean the user set the image up.
+    if (imagePath.isEmpty() && sim.Generators.empty()) {
+        const bool regs = !givenIn(zorp::sim::Table::Holding);
+        demo.Start(regs, regs && !givenIn(zorp::sim::Table::Coils), !givenIn(zorp::sim::Table::Inputs),
+                   !givenIn(zorp::sim::Table::Discrete));
+    }
 
     // Signals reach the event loop through a pipe.
     if (::pipe(gSignalPipe) != 0) {
@@ -439,8 +506,77 @@ int main(int argc, char** argv)
         }
     };
 
+    // The simulated units' side of the same report.
+    auto unitText = [&](uint8_t unit) {
+        return sim.Units().size() > 1 ? QStringLiteral("unit %1: ").arg(unit) : QString();
+    };
+    sim.OnWrite = [&](uint8_t unit, uint8_t fc, zorp::sim::Table table, uint16_t a, uint16_t q) {
+        const zorp::sim::UnitImage* img = sim.Unit(unit);
+        if (!img) {
+            Say(QStringLiteral("broadcast write fc %1 at %2 (%3 entries)").arg(fc).arg(a).arg(q));
+            return;
+        }
+        const uint32_t last = uint32_t(a) + q - 1;
+        if (table == zorp::sim::Table::Coils) {
+            if (fc == 5)
+                Say(QStringLiteral("%1write coil %2 = %3").arg(unitText(unit)).arg(a).arg(img->coils[a] ? 1 : 0));
+            else
+                Say(QStringLiteral("%1write coils %2..%3 = %4").arg(unitText(unit)).arg(a).arg(last).arg(JoinBits(img->coils, a, q)));
+            return;
+        }
+        const char* what = fc == 102 ? "write special register"
+                           : fc == 22 ? "mask write register"
+                           : (fc == 16 || fc == 23) ? "write registers"
+                                                    : "write register";
+        if (fc == 16 || fc == 23)
+            Say(QStringLiteral("%1%2 %3..%4 = %5").arg(unitText(unit), QLatin1String(what)).arg(a).arg(last).arg(JoinValues(img->holding, a, q)));
+        else
+            Say(QStringLiteral("%1%2 %3 = %4").arg(unitText(unit), QLatin1String(what)).arg(a).arg(img->holding[a]));
+    };
+    sim.OnRefused = [&](uint8_t unit, uint8_t fc, uint8_t code) {
+        Say(QStringLiteral("%1refused fc %2 from %3: exception %4")
+                .arg(unitText(unit))
+                .arg(fc)
+                .arg(origin(), QStringLiteral("%1").arg(code, 2, 16, QLatin1Char('0')).toUpper()));
+    };
+    sim.OnFault = [&](uint8_t unit, uint8_t fc, const QString& faults) {
+        Say(QStringLiteral("fault %1 on fc %2 for unit %3 from %4").arg(faults).arg(fc).arg(unit).arg(origin()));
+    };
+
+    // Saving: at the interval when a master wrote since the last save, and at the end.
+    QTimer saveTimer;
+    uint64_t savedWrites = 0;
+    auto writesSoFar = [&] {
+        uint64_t n = 0;
+        for (uint8_t u : sim.Units())
+            n += sim.Unit(u)->writes;
+        return n;
+    };
+    auto saveImage = [&](bool always, bool quiet) {
+        const uint64_t writes = writesSoFar();
+        if (!always && writes == savedWrites)
+            return;
+        QString error;
+        if (zorp::sim::SaveImageFile(imagePath, sim, error)) {
+            savedWrites = writes;
+            if (!quiet)
+                Say(QStringLiteral("saved %1").arg(imagePath));
+        } else {
+            std::fprintf(stderr, "zorp-slave: %s\n", error.toLocal8Bit().constData());
+        }
+    };
+    if (save) {
+        const long seconds = p.isSet(QStringLiteral("save-interval"))
+                                 ? ParseNumber(p.value(QStringLiteral("save-interval")), 1, 86400, "--save-interval")
+                                 : 10;
+        QObject::connect(&saveTimer, &QTimer::timeout, [&] { saveImage(false, false); });
+        saveTimer.start(int(seconds * 1000));
+    }
+
     mdb.Listen();
     const int rc = app.exec();
+    if (save)
+        saveImage(true, true); // after "stopped": its line stays the last
     mdb.OnListen = nullptr;
     mdb.OnError = nullptr;
     mdb.OnClientDisconnect = nullptr;
