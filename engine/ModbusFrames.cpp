@@ -112,24 +112,6 @@ std::vector<bool> UnpackBits(const uint8_t* data, size_t dataLength, size_t coun
     return bits;
 }
 
-Delimitation DelimitResponse(const uint8_t* buf, size_t size, bool tcp, ResponseKind kind)
-{
-    Delimitation d;
-    const size_t flagAt = tcp ? 7 : 1;
-    if (size < (tcp ? 9u : 3u)) return d;
-    d.flagKnown = true;
-    d.exception = (buf[flagAt] & 0x80) != 0;
-    if (kind == ResponseKind::Read) {
-        const size_t need = tcp ? size_t(buf[8]) + 9 : size_t(buf[2]) + 5;
-        d.complete = d.exception || size >= need;
-    } else if (tcp) {
-        d.complete = d.exception || size >= 12;
-    } else {
-        d.complete = size >= 8 || (d.exception && size >= 5);
-    }
-    return d;
-}
-
 int32_t ExceptionReportCode(uint8_t exceptionCode, ResponseKind kind)
 {
     switch (exceptionCode) {

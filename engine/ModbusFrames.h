@@ -74,14 +74,6 @@ std::vector<bool> UnpackBits(const uint8_t* data, size_t dataLength, size_t coun
 // What kind of response a wait expects.
 enum class ResponseKind { Read, Ack };
 
-// Response delimitation on the bytes gathered so far.
-struct Delimitation {
-    bool flagKnown = false;  // enough bytes to know the exception bit
-    bool exception = false;  // bit 7 of the function code
-    bool complete = false;   // the frame is complete (TCP: drop kMbapPrefix bytes)
-};
-Delimitation DelimitResponse(const uint8_t* buf, size_t size, bool tcp, ResponseKind kind);
-
 // Checks of a complete response (TCP: header already removed).
 enum class Verdict {
     Wait,    // not decidable yet: leave the buffer alone, look again later

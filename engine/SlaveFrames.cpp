@@ -4,6 +4,7 @@
 #include "MbapFraming.h"
 #include "ModbusCRC.h"
 #include "framing/Bits.h"
+#include "framing/Framer.h"
 #include "framing/FrameWriter.h"
 
 #include <algorithm>
@@ -46,95 +47,7 @@ Request Refuse(Request r, uint8_t code)
 
 } // namespace
 
-namespace {
 
-// RTU: the length of a request whose layout the function code fixes (CRC
-// included), as far as the bytes present tell; 0 while unknown, and
-// kNoLayout for a function without one.
-constexpr size_t kNoLayout = SIZE_MAX;
-
-size_t RtuLayoutLength(std::span<const uint8_t> body)
-{
-    const uint8_t fc = body[1];
-    if (IsSingleWordFunction(fc) || fc == 2 || fc == 4)
-        return 8;
-    if (IsWriteMultipleFunction(fc))
-        return body.size() > 6 ? 9 + size_t(body[6]) : 0;
-    if (fc == 22)
-        return 10;
-    if (fc == 23)
-        return body.size() > 10 ? 13 + size_t(body[10]) : 0;
-    if (fc == 43)
-        return 7;
-    return kNoLayout;
-}
-
-// RTU, a function without a fixed layout: the first length from 4 on whose
-// CRC matches; kMaxRtuFrame when none does within it; 0 while undecided.
-size_t RtuLengthByCrc(std::span<const uint8_t> body)
-{
-    const size_t limit = std::min(body.size(), kMaxRtuFrame);
-    uint16_t crc = 0xFFFF;
-    // crc covers body[0, n); a frame of n + 2 bytes ends with it.
-    for (size_t n = 0; n + 2 <= limit; ++n) {
-        if (n >= 2 && body[n] == uint8_t(crc) && body[n + 1] == uint8_t(crc >> 8))
-            return n + 2;
-        crc = static_cast<uint16_t>((crc >> 8) ^ ModbusCRCTable[(crc ^ body[n]) & 0xFF]);
-    }
-    return body.size() >= kMaxRtuFrame ? kMaxRtuFrame : 0;
-}
-
-} // namespace
-
-size_t RequestLength(std::span<const uint8_t> body, Framing framing)
-{
-    if (body.size() < 2 || (body[1] & 0x80))
-        return 0;
-    const uint8_t fc = body[1];
-    if (framing == Framing::Tcp) {
-        // Without the header only the layout tells (used by callers that
-        // have no header at hand).
-        if (IsSingleWordFunction(fc))
-            return 6;
-        if (IsWriteMultipleFunction(fc))
-            return 7 + (body.size() > 6 ? size_t(body[6]) : 0);
-        return 6;
-    }
-    const size_t layout = RtuLayoutLength(body);
-    return layout == kNoLayout ? RtuLengthByCrc(body) : layout;
-}
-
-Delimitation DelimitRequest(std::span<const uint8_t> buffer, Framing framing)
-{
-    Delimitation d;
-    if (framing == Framing::Tcp) {
-        const mbap::Frame f = mbap::Delimit(buffer);
-        if (buffer.size() < mbap::kPrefixSize)
-            return d;
-        if (f.status == mbap::Status::Invalid || f.protocolId != 0) {
-            d.broken = true;
-            return d;
-        }
-        if (buffer.size() < kTcpHeaderSize + 2)
-            return d;
-        d.flagKnown = true;
-        d.isException = (buffer[kTcpHeaderSize + 1] & 0x80) != 0;
-        d.frameLength = f.frameSize;
-        d.complete = f.status == mbap::Status::Complete;
-        return d;
-    }
-    if (buffer.size() < 3)
-        return d;
-    d.flagKnown = true;
-    d.isException = (buffer[1] & 0x80) != 0;
-    if (d.isException) {
-        d.complete = true;
-        return d;
-    }
-    d.frameLength = RequestLength(buffer, framing);
-    d.complete = d.frameLength > 0 && buffer.size() >= d.frameLength;
-    return d;
-}
 
 namespace {
 
@@ -266,7 +179,10 @@ Request CheckRequest(std::span<const uint8_t> req, Framing framing, uint8_t devi
             return r; // an exception frame is no request
         std::span<const uint8_t> body = req;
         if (rtu) {
-            const size_t length = RequestLength(req, framing);
+            // The request as its framer took it, when its CRC ends it;
+            // otherwise as long as its function's layout says.
+            const bool whole = req.size() >= 4 && CrcMatches(req.data(), req.size() - 2);
+            const size_t length = whole ? req.size() : framing::RtuRequestLength(req);
             if (length < 4 || req.size() < length)
                 return r;
             if (!CrcMatches(req.data(), length - 2)) {

@@ -10,13 +10,11 @@
 // data bytes; RTU with its CRC, Modbus TCP behind the 6-byte MBAP header.
 // Everything else is not answered.
 //
-// Delimitation. A Modbus TCP request is its header plus exactly the bytes
-// its length field announces, whatever the function; a header whose
-// protocol identifier is not 0 or whose length lies outside 2..254 cannot be
-// resynchronised (the connection must be closed). An RTU request has the
-// length of its function's layout; a function without a fixed layout (08, or
-// one the slave does not know) ends at the first length whose CRC matches,
-// so that it is consumed whole.
+// Requests come delimited by the listener's framers (framing/Framer.h): a
+// Modbus TCP request is its header plus exactly the bytes its length field
+// announces; an RTU request has the length of its function's layout, and a
+// function without a fixed layout (08, or one the slave does not know) ends
+// at the first length whose CRC matches, so that it is consumed whole.
 //
 // The standard profile (an option, off by default) makes the slave behave as
 // Modbus devices do: exception 01 for every function it does not serve;
@@ -59,8 +57,6 @@ constexpr uint16_t kMaxWriteCoils = 1968;
 constexpr uint16_t kMaxWriteRegisters = 123;
 constexpr uint16_t kMaxReadWriteRead = 125;  // function 23: registers read
 constexpr uint16_t kMaxReadWriteWrite = 121; // function 23: registers written
-// The largest RTU request: address, 253 bytes of PDU, CRC.
-constexpr size_t kMaxRtuFrame = 256;
 
 // Read Device Identification (43/14): the basic objects and the conformity
 // level announced (basic identification, stream and individual access).
@@ -78,34 +74,6 @@ constexpr uint8_t kIllegalFunction = 0x01;
 constexpr uint8_t kIllegalDataAddress = 0x02;
 constexpr uint8_t kIllegalDataValue = 0x03;
 
-// ---- delimitation ---------------------------------------------------------
-
-struct Delimitation {
-    bool flagKnown = false;   // enough bytes to see the function code (RTU 3, TCP 9)
-    bool isException = false; // bit 7 of the function code
-    bool complete = false;    // the buffer holds the whole request
-    // Bytes the request occupies from the start of the buffer, header
-    // included in TCP; 0 when it is not known (an RTU exception-flagged frame).
-    size_t frameLength = 0;
-    // TCP: the header cannot be resynchronised (protocol identifier not 0,
-    // length outside 2..254); nothing else is set.
-    bool broken = false;
-};
-
-// Applies the completion rule to the bytes received so far (TCP: with the
-// MBAP header still in front). A request is complete at
-//   RTU: 8 bytes for 1, 2, 3, 4, 5, 6, 102; byte 6 + 9 for 15, 16; 10 for
-//        22; byte 10 + 13 for 23; 7 for 43; for 08 and unknown functions at
-//        the first length from 4 on whose CRC matches (or at 256 bytes);
-//        as soon as the exception flag is known and set;
-//   TCP: 6 + the header's length field.
-Delimitation DelimitRequest(std::span<const uint8_t> buffer, Framing framing);
-
-// Length of the request that starts `body` (at its device address; TCP with
-// the header removed, so no CRC either), as far as it is known from the bytes
-// present; 0 while the function code is missing, for an exception frame, or
-// (RTU) while no CRC has matched for a function without a fixed layout.
-size_t RequestLength(std::span<const uint8_t> body, Framing framing);
 
 // ---- checks -----------------------------------------------------------------
 
@@ -136,7 +104,7 @@ struct Request {
 
 // Checks a complete request in their order. `request` starts at the device
 // address (TCP: the header already removed, and exactly the bytes the
-// header's length announced) and holds at least the bytes DelimitRequest
+// header's length announced) and holds at least the bytes its framer
 // asked for; shorter input is Unsupported, never read past. In TCP a Write
 // Multiple request whose byte count disagrees with the length is refused
 // with exception 03 in both profiles.

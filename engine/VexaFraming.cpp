@@ -11,11 +11,15 @@
 // whose byte count does not fit its own frame, and, on a serial line, an
 // answer from another address (other slaves share the bus). An RTU frame
 // whose CRC is wrong is reported as one (error 7, or 5 for an
-// acknowledgement), whatever its address and function code say.
+// acknowledgement), whatever its address and function code say. RTU over
+// TCP has no transaction identifier: what arrived before a request was sent
+// is dropped with the framer's bytes, and an answer that does not fit the
+// pending request (AnswersPending) is a late one and is passed over.
 #include "VexaModbus.h"
 
 #include <algorithm>
 
+#include "LineClock.h"
 #include "LineTimer.h"
 #include "ModbusFrames.h"
 #include "VexaStates.h"
@@ -28,11 +32,11 @@ zorp::framing::Framer& TVexaModbus::Framer()
     const Kind kind = zorp::IsTcpFraming(FProtocol) ? Kind::Mbap
                       : FInterfaceType == mbiEthernet ? Kind::RtuTcp
                                                       : Kind::RtuLine;
-    const Side side = FMode == mbmSlave ? Side::Listener : Side::Master;
+    const Side side = FMode == mbmSlave || State == msIdleSlave ? Side::Listener : Side::Master;
     if (!FFramer || FFramer->GetKind() != kind || FFramer->GetSide() != side) {
         LineTiming timing;
-        timing.charNs = FCharNs;
-        timing.silenceNs = FSilenceNs;
+        timing.charNs = FLine->CharNs();
+        timing.silenceNs = FLine->SilenceNs();
         FFramer = MakeFramer(kind, side, timing);
     }
     return *FFramer;
@@ -115,11 +119,41 @@ void TVexaModbus::DelimitMaster(int64_t nowNs)
             AddLog(QStringLiteral("Pominięto odpowiedź innego urządzenia (DeviceID %1)").arg(unsigned(a.unit)));
             continue;
         }
+        if (framer.GetKind() == Kind::RtuTcp && !AnswersPending(a.pdu)) {
+            AddLog(QStringLiteral("Odrzucono spóźnioną odpowiedź"));
+            continue;
+        }
         if (tcp) TakeFrame(a.frame.data() + 6, a.frame.size() - 6, a.pdu.IsException());
         else TakeFrame(a.frame.data(), a.frame.size(), a.pdu.IsException());
         return;
     }
     if (line) ArmSilence();
+}
+
+bool TVexaModbus::AnswersPending(Pdu pdu) const
+{
+    // RTU over TCP carries no transaction identifier: an answer that cannot
+    // be the pending request's (another function, another byte count, the
+    // echo of another address or value) is the late answer to an earlier
+    // request, and taking it would shift every answer after it.
+    const uint8_t fc = zorp::states::FunctionOf(State);
+    if ((pdu.Function() & 0x7F) != fc) return false;
+    if (pdu.IsException()) return true;
+    switch (fc) {
+    case 1:
+    case 2: return pdu[1] == (FDataCount + 7u) / 8u;
+    case 3:
+    case 4: return pdu[1] == 2u * FDataCount;
+    case 5:
+    case 6:
+    case 15:
+    case 16:
+    case 102: {
+        const uint16_t echo = State == msWaitForWriteMultiCoils ? uint16_t(FCoilsCount) : FDataCount;
+        return pdu.Word(1) == uint16_t(FMemAddress - 1u) && pdu.Word(3) == echo;
+    }
+    default: return true;
+    }
 }
 
 bool TVexaModbus::ListenerFramed() const
@@ -134,30 +168,30 @@ void TVexaModbus::DelimitListeningLine(int64_t nowNs)
     for (size_t round = 0; round <= kMaxHeld; ++round) {
         const Output o = framer.Next(nowNs);
         if (o.what == Output::What::Nothing) break;
-        const uint8_t* bytes = nullptr;
-        size_t size = 0;
         if (o.what == Output::What::Fault) {
             // A request of ours with a bad CRC goes to the checks, which
             // answer it as designed (the error frame); anything else is noise.
             if (o.fault != Fault::BadCrc || o.bytes.empty() || o.bytes[0] != FDeviceID) continue;
-            bytes = o.bytes.data();
-            size = o.bytes.size();
+            TakeRequest(o.bytes.data(), o.bytes.size());
         } else {
             if (o.adu.otherSide) continue; // another slave's answer
-            bytes = o.adu.frame.data();
-            size = o.adu.frame.size();
+            TakeRequest(o.adu.frame.data(), o.adu.frame.size());
         }
-        FBuffer.Clear();
-        FBuffer.Write(bytes, size);
-        FRequestLength = size;
-        FIsException = size > 1 && (bytes[1] & 0x80) != 0;
-        FFrameCompleted = true;
-        FRequestDoneNs = zorp::LineClockNs();
-        if (FSilenceTimer) FSilenceTimer->Cancel();
-        SchedulePass();
         return;
     }
     if (nowNs != kNoTime) ArmSilence();
+}
+
+void TVexaModbus::TakeRequest(const uint8_t* bytes, size_t size)
+{
+    FBuffer.Clear();
+    FBuffer.Write(bytes, size);
+    FRequestLength = size;
+    FIsException = size > 1 && (bytes[1] & 0x80) != 0;
+    FFrameCompleted = true;
+    FLine->RequestDone();
+    if (FSilenceTimer) FSilenceTimer->Cancel();
+    SchedulePass();
 }
 
 bool TVexaModbus::LateAnswerOwed()

@@ -25,6 +25,7 @@
 #include <algorithm>
 
 #include "CommPort.h"
+#include "LineClock.h"
 #include "LineTimer.h"
 #include "ModbusFrames.h"
 #include "RtuLine.h"
@@ -46,12 +47,9 @@ bool TVexaModbus::LineTimed() const
 
 void TVexaModbus::LineOpened()
 {
-    FCharNs = zorp::rtu::CharTimeNs(FComSpeed, FDataBits, FParity, FStopBits);
-    FSilenceNs = zorp::rtu::SilenceNs(FComSpeed, FDataBits, FParity, FStopBits);
-    FLineQuietFrom = 0;
-    FLastRxNs = 0;
+    FLine->Open(zorp::rtu::CharTimeNs(FComSpeed, FDataBits, FParity, FStopBits),
+                zorp::rtu::SilenceNs(FComSpeed, FDataBits, FParity, FStopBits));
     FLineWaiting = false;
-    FHolding = false;
     FLateOwed = false;
     FFramer.reset(); // made afresh for this link's framing and timing
     if (FRequestTimer) FRequestTimer->Cancel();
@@ -88,10 +86,7 @@ bool TVexaModbus::LineBusy()
     if (!LineTimed() || !HoldForQuiet()) {
         return false;
     }
-    if (!FHolding) {
-        FHolding = true;
-        FHoldStart = zorp::GetTickCount();
-    }
+    FLine->Hold(zorp::GetTickCount());
     return true;
 }
 
@@ -103,7 +98,7 @@ bool TVexaModbus::AnswerMustWait()
     if (!ListenerLineTimed() || FBuffer.Size() == 0 || FBuffer[0] != FDeviceID) return false;
     if (!HoldForQuiet()) return false;
     const int64_t limit = std::min<int64_t>(int64_t(FFixedTimeout) * 1000000, kTurnaroundLimitNs);
-    if (zorp::LineClockNs() - FRequestDoneNs <= limit) return true;
+    if (FLine->SinceRequestDoneNs() <= limit) return true;
     // Too late for the master to take it: the request goes unanswered.
     FLineWaiting = false;
     if (FRequestTimer) FRequestTimer->Cancel();
@@ -115,10 +110,10 @@ bool TVexaModbus::AnswerMustWait()
 bool TVexaModbus::HoldForQuiet()
 {
     const int64_t now = zorp::LineClockNs();
-    int64_t due = FLineQuietFrom + FSilenceNs;
+    int64_t due = FLine->QuietAtNs();
     // Bytes the event loop has not brought in yet were on the line: look
     // again once they are in.
-    if (now >= due && PortInputWaiting()) due = now + std::max<int64_t>(FCharNs, 100000);
+    if (now >= due && PortInputWaiting()) due = now + FLine->RecheckNs();
     if (now >= due) {
         FLineWaiting = false;
         return false;
@@ -139,18 +134,13 @@ bool TVexaModbus::PortInputWaiting() const
 void TVexaModbus::LineSent(size_t length)
 {
     if (!LineTimed()) return;
-    // The frame leaves the port at once and occupies the line for its
-    // characters' time.
-    const int64_t now = zorp::LineClockNs();
-    FLineQuietFrom = std::max(FLineQuietFrom, now) + int64_t(length) * FCharNs;
+    FLine->Sent(length);
 }
 
 void TVexaModbus::LineReceived()
 {
     if (!LineTimed() && !ListenerLineTimed()) return;
-    const int64_t now = zorp::LineClockNs();
-    FLastRxNs = now;
-    FLineQuietFrom = std::max(FLineQuietFrom, now);
+    FLine->Received();
 }
 
 void TVexaModbus::ArmSilence()
@@ -170,7 +160,7 @@ void TVexaModbus::LineSilence()
     // waiting to be read were not silence on the line.
     const int64_t now = zorp::LineClockNs();
     if (PortInputWaiting()) {
-        FSilenceTimer->Arm(now + std::max<int64_t>(FCharNs, 100000));
+        FSilenceTimer->Arm(now + FLine->RecheckNs());
         return;
     }
     if (listening) DelimitListeningLine(now);

@@ -16,7 +16,9 @@
 
 #include "CommPort.h"
 #include "EngineLife.h"
+#include "LineClock.h"
 #include "LineTimer.h"
+#include "ListeningClients.h"
 #include "VexaStates.h"
 #include "framing/Framer.h"
 
@@ -124,7 +126,7 @@ QEvent::Type PassEventType()
     return type;
 }
 } // namespace
-TVexaModbus::TVexaModbus(QObject* AOwner) : QObject(AOwner)
+TVexaModbus::TVexaModbus(QObject* AOwner) : QObject(AOwner), FLine(std::make_unique<zorp::LineClock>()), FClients(std::make_unique<zorp::ListeningClients>())
 {
     // "." as the decimal separator of every number the program formats.
     QLocale::setDefault(QLocale::c());
@@ -370,7 +372,7 @@ bool TVexaModbus::Arm(TMachineStates request, uint16_t address, uint16_t dataCou
     FDataCount = dataCount;
     FCounterTry = 0;
     FRetriedError = 0;
-    FHolding = false; // a request that replaces a held one waits afresh
+    FLine->EndHold(); // a request that replaces a held one waits afresh
     try {
         SetState(request);
     } catch (const zorp::EngineGone&) {

@@ -26,8 +26,8 @@
 
 class QTimer;
 class TCommPort;
-namespace zorp { class LineTimer; }
-namespace zorp::framing { class Framer; }
+namespace zorp { class LineClock; class LineTimer; class ListeningClients; }
+namespace zorp::framing { class Framer; class Pdu; }
 namespace zorp::slave { struct Request; }
 
 namespace zorp {
@@ -307,6 +307,9 @@ private:
     // RTU over TCP after a time-out: true while the next request waits for
     // the late answer (dropped when it comes) or for its time-out to pass.
     bool LateAnswerOwed();
+    // RTU over TCP: the answer can belong to the pending request (function,
+    // byte count, echo).
+    bool AnswersPending(zorp::framing::Pdu pdu) const;
     // A complete frame for the checks: FBuffer holds exactly it.
     void TakeFrame(const uint8_t* bytes, size_t size, bool exception);
     // Leading bytes of an arrival that are the echo of the request sent.
@@ -328,9 +331,13 @@ private:
     void ArmSilence();          // sets the silence timer for the framer's next judgement
     bool PortInputWaiting() const;
 
-    // Listening side. DelimitListening applies the request delimitation to
-    // FBuffer in msIdleSlave (called by the receive path).
+    // Listening side over a byte stream: the framer of the connection being
+    // served; FeedListening hands it an arrival's bytes, DelimitListening
+    // takes the next request from it into FBuffer (TakeRequest).
+    zorp::framing::Framer& ListeningFramer();
+    void FeedListening(const uint8_t* data, size_t size);
     void DelimitListening();
+    void TakeRequest(const uint8_t* bytes, size_t size);
     void SendSlaveResponse(uint8_t fc, uint16_t a, uint16_t word);
     void PackCoils(uint16_t a, uint16_t q);
     // The standard profile's functions beyond the designed ones.
@@ -420,17 +427,11 @@ private:
     bool FLineTimingForTests = false; // test seam: time the line even on the fake link
 
     // Serial line timing: character time and t3.5 of the link opened last,
-    // in nanoseconds of zorp::LineClockNs.
-    int64_t FCharNs = 0;
-    int64_t FSilenceNs = 0;
-    int64_t FLineQuietFrom = 0; // the line is quiet from here: end of the last byte sent or received
-    int64_t FLastRxNs = 0;      // when the last received bytes came in
+    // the line's last traffic and the hold of a request waiting for quiet.
+    std::unique_ptr<zorp::LineClock> FLine;
     std::unique_ptr<zorp::framing::Framer> FFramer;
     size_t FFrameLength = 0;    // bytes of the complete frame at the head of FBuffer
     int32_t FFrameFault = 0;    // the complete "frame" is a bad one: the error it reports
-    uint32_t FHoldStart = 0;    // tick at which the pending request began to wait for quiet
-    bool FHolding = false;      // the pending request is waiting for quiet
-    int64_t FRequestDoneNs = 0; // listening on a line: when the request in hand became complete
     bool FLateOwed = false;     // RTU over TCP: a timed-out request's answer may still come
     uint32_t FLateSince = 0;    // tick of that time-out
     zorp::LineTimer* FRequestTimer = nullptr; // the request pass waiting for t3.5 of quiet
@@ -442,7 +443,6 @@ private:
     bool FEchoHeld = false;     // a copy of a single write was taken as its echo: the acknowledgement if no other comes
     size_t FEchoMatched = 0;    // bytes of it seen so far
     uint16_t FResponseByteCount = 0;
-    size_t FRxChunk = 0;  // the number of bytes of the arrival being handled
 
     // Listening beyond the designed mode.
     bool FStandardProfile = false;
@@ -452,14 +452,6 @@ private:
     std::array<uint16_t, 65536> FInputRegData{};
     std::array<QByteArray, 3> FDeviceIdObjects;
     int FMaxClients = 1;
-    struct ClientState {
-        zorp::ReceiveBuffer buffer;
-        uint32_t lastArrival = 0;
-        std::vector<uint8_t> waiting; // came while another request's handler ran
-    };
-    std::map<int, std::unique_ptr<ClientState>> FClientStates;
-    std::vector<int> FWaitingOrder; // clients with waiting bytes, in order of arrival
-    int FServing = -1; // the client whose buffer stands in FBuffer
-    bool FServingClosed = false;
+    std::unique_ptr<zorp::ListeningClients> FClients; // several masters at once (MaxClients above 1)
     zorp::slave::RequestHook FSlaveHook;
 };

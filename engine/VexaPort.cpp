@@ -7,6 +7,7 @@
 
 #include "CommPort.h"
 #include "EngineLife.h"
+#include "LineClock.h"
 #include "MbapFraming.h"
 #include "ModbusFrames.h"
 #include "VexaStates.h"
@@ -38,15 +39,15 @@ void TVexaModbus::ReceiveBlock(const uint8_t* block, int count)
 {
     if (!block || count <= 0) return;
     FRxCounter += count;
-    FRxChunk = size_t(count);
     LineReceived();
     // Stored before the handler runs: a handler that runs the event loop can
     // bring later bytes in, and those must land behind these.
     FBuffer.Write(block, size_t(count));
     const bool listeningLine = State == msIdleSlave && ListenerFramed();
-    const int64_t now = (listeningLine ? ListenerLineTimed() : LineTimed()) ? FLastRxNs : -1;
+    const int64_t now = (listeningLine ? ListenerLineTimed() : LineTimed()) ? FLine->LastReceivedNs() : -1;
     if (listeningLine) Framer().Feed(block, size_t(count), now);
-    else if (State != msIdleSlave) FeedMaster(block, size_t(count), now);
+    else if (State == msIdleSlave) FeedListening(block, size_t(count));
+    else FeedMaster(block, size_t(count), now);
     // The bytes are kept whatever the log handler does.
     RaiseSwallowed(OnReceiveData, this, block, count);
     // The framers (VexaFraming.cpp) took the bytes above; a complete frame

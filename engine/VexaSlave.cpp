@@ -7,6 +7,7 @@
 
 #include "CommPort.h"
 #include "EngineLife.h"
+#include "ListeningClients.h"
 #include "LineTimer.h"
 #include "SlaveFrames.h"
 #include "framing/Framer.h"
@@ -23,51 +24,67 @@ zorp::slave::Framing FramingOf(TModbusProtocol p)
 
 } // namespace
 
-// Runs on every arrival of bytes while listening, after they were appended.
-// While listening FTimeout holds the tick of the last arrival (or of the
-// last reset). Requests are delimited by their length (Modbus TCP: the
-// header's length field), so requests that come back to back are taken one
-// after the other. Besides, bytes of a partial request that were followed
-// by a silence longer than Timeout will never be completed: they are
-// dropped when the next bytes come, so that a stray byte or a broken
-// request cannot swallow the master's next request.
-void TVexaModbus::DelimitListening()
+// Listening over a byte stream (Modbus TCP, RTU carried over TCP, or a
+// serial line in Modbus TCP framing): each connection has its framer, which
+// hands over one request at a time, exactly as long as its frame. While
+// listening FTimeout holds the tick of the last arrival (or of the last
+// reset): bytes of a partial request that were followed by a silence longer
+// than Timeout will never be completed; they are dropped when the next
+// bytes come, so that a stray byte or a broken request cannot swallow the
+// master's next request.
+zorp::framing::Framer& TVexaModbus::ListeningFramer()
+{
+    if (zorp::framing::Framer* served = FClients->ServedFramer()) return *served;
+    return Framer();
+}
+
+void TVexaModbus::FeedListening(const uint8_t* data, size_t size)
 {
     const uint32_t now = zorp::GetTickCount();
     const bool silence = now - FTimeout > FFixedTimeout;
     FTimeout = now;
+    zorp::framing::Framer& framer = ListeningFramer();
+    if (silence && !FFrameCompleted) framer.Reset();
+    framer.Feed(data, size, zorp::framing::kNoTime);
+}
+
+void TVexaModbus::DelimitListening()
+{
+    using namespace zorp::framing;
     if (FFrameCompleted)
-        return; // a complete request is not examined again; later bytes wait behind it
-    const auto framing = FramingOf(FProtocol);
-    if (silence) {
-        const size_t chunk = FRxChunk; // the bytes of this arrival
-        if (chunk < FBuffer.Size())
-            FBuffer.RemoveFront(FBuffer.Size() - chunk);
-    }
-    const auto d = zorp::slave::DelimitRequest({FBuffer.Data(), FBuffer.Size()}, framing);
-    if (d.broken) {
-        DropBrokenClient();
+        return; // a complete request is answered first; later bytes wait in the framer
+    zorp::framing::Framer& framer = ListeningFramer();
+    const bool tcp = framer.GetKind() == Kind::Mbap;
+    // Bounded: every round consumes bytes, and the framer holds at most kMaxHeld.
+    for (size_t round = 0; round <= kMaxHeld; ++round) {
+        const Output o = framer.Next();
+        if (o.what == Output::What::Nothing)
+            return;
+        if (o.what == Output::What::Fault) {
+            if (o.fault == Fault::BadHeader) {
+                DropBrokenClient();
+                return;
+            }
+            // A request whose CRC is wrong goes to the checks, which answer
+            // it as designed; bytes that form no request are dropped.
+            if (o.fault == Fault::BadCrc) {
+                TakeRequest(o.bytes.data(), o.bytes.size());
+                return;
+            }
+            continue;
+        }
+        if (!tcp) {
+            TakeRequest(o.adu.frame.data(), o.adu.frame.size());
+            return;
+        }
+        if (o.adu.protocolId != 0) {
+            DropBrokenClient();
+            return;
+        }
+        FLastTransaction_ID = o.adu.transactionId;
+        TakeRequest(o.adu.frame.data() + zorp::slave::kTcpHeaderSize, o.adu.frame.size() - zorp::slave::kTcpHeaderSize);
         return;
     }
-    if (!d.flagKnown)
-        return;
-    FIsException = d.isException;
-    if (!d.complete) {
-        // No request needs more than 268 bytes, so a full buffer holds only
-        // garbage: start again rather than wait for bytes that cannot fit.
-        if (FBuffer.Overflowed() || FBuffer.Size() >= zorp::ReceiveBuffer::kCapacity)
-            ResetReceive();
-        return;
-    }
-    if (framing == zorp::slave::Framing::Tcp) {
-        FLastTransaction_ID = static_cast<uint16_t>((FBuffer[0] << 8) | FBuffer[1]);
-        FRequestLength = d.frameLength - zorp::slave::kTcpHeaderSize;
-        FBuffer.RemoveFront(zorp::slave::kTcpHeaderSize);
-    } else {
-        FRequestLength = d.frameLength;
-    }
-    FFrameCompleted = true;
-    SchedulePass();
 }
 
 void TVexaModbus::DropBrokenClient()
@@ -76,6 +93,7 @@ void TVexaModbus::DropBrokenClient()
     // connection can be trusted to start a request.
     AddLog(QStringLiteral("Błędny nagłówek Modbus TCP - rozłączono klienta"));
     ResetReceive();
+    ListeningFramer().Reset();
     if (FComPort)
         FComPort->DropClient();
     try {
@@ -101,22 +119,13 @@ void TVexaModbus::ListeningPass()
         const auto framing = FramingOf(FProtocol);
         const std::span<const uint8_t> buffer{FBuffer.Data(), FBuffer.Size()};
         // The request exactly (TCP: as long as its header said; RTU: as its
-        // layout or CRC said), and the bytes behind it.
+        // layout or CRC said); the bytes behind it wait in the framer.
         const size_t length = FRequestLength > 0 && FRequestLength <= buffer.size() ? FRequestLength : buffer.size();
         const std::span<const uint8_t> request = buffer.first(length);
         const Profile profile = FStandardProfile ? Profile::Standard : Profile::Designed;
         const bool hooked = ServeHooked(request, framing);
         const Request r = hooked ? Request{} : CheckRequest(request, framing, FDeviceID, profile);
         FRequestUnit = profile == Profile::Standard ? r.unit : FDeviceID;
-
-        // A byte stream (Modbus TCP, or RTU carried over TCP) is reliable:
-        // bytes behind a request are the next request (a master may send it
-        // without waiting), so they are kept. On a serial line they are
-        // noise and are dropped.
-        std::vector<uint8_t> next;
-        const bool stream = framing == Framing::Tcp || FInterfaceType == mbiEthernet;
-        if (stream && FRequestLength > 0 && buffer.size() > length)
-            next.assign(buffer.begin() + static_cast<std::ptrdiff_t>(length), buffer.end());
 
         TNotifyEvent* event = nullptr;
         bool wrote = false;
@@ -177,15 +186,16 @@ void TVexaModbus::ListeningPass()
         // The buffer is emptied before the event is raised: should the
         // handler throw, the request it answered cannot be taken again.
         ResetReceive();
-        if (!next.empty()) {
-            FBuffer.Write(next.data(), next.size());
-            DelimitListening();
+        // The framer may still hold a request that came behind this one (a
+        // master on a byte stream may send it without waiting, or it came in
+        // the same read): it is looked at now, not when more bytes happen to
+        // arrive.
+        if (State == msIdleSlave) {
+            if (ListenerFramed())
+                DelimitListeningLine(ListenerLineTimed() ? zorp::LineClockNs() : zorp::framing::kNoTime);
+            else
+                DelimitListening();
         }
-        // On a serial line the framer may still hold a request that came in
-        // the same read behind this one: it is looked at now, not when more
-        // bytes happen to arrive.
-        if (ListenerFramed() && State == msIdleSlave)
-            DelimitListeningLine(ListenerLineTimed() ? zorp::LineClockNs() : zorp::framing::kNoTime);
         if (event)
             Raise(*event, this);
         if (wrote) {
@@ -351,8 +361,11 @@ void TVexaModbus::PortClientAccepted(TCommPort* port, const uint8_t Address[4], 
     FTxCounter = 0;
     // Bytes a previous client left behind never belong to this one's
     // requests (with several masters at once each has a buffer of its own).
-    if (FServing < 0)
+    if (FClients->Serving() < 0) {
         ResetReceive();
+        if (FFramer)
+            FFramer->Reset();
+    }
     // This runs inside the port object's notification: a handler's
     // exception must not travel on into the event loop.
     try {

@@ -8,6 +8,7 @@
 
 #include "CommPort.h"
 #include "EngineLife.h"
+#include "LineClock.h"
 #include "LineTimer.h"
 #include "ModbusFrames.h"
 #include "VexaStates.h"
@@ -172,8 +173,8 @@ void TVexaModbus::RequestPass()
     if (LineBusy()) {
         // The hold counts against the transaction's time-out: a line that
         // is never quiet ends it.
-        if (zorp::GetTickCount() - FHoldStart > FFixedTimeout) {
-            FHolding = false;
+        if (zorp::GetTickCount() - FLine->HoldStart() > FFixedTimeout) {
+            FLine->EndHold();
             FLineWaiting = false;
             if (FRequestTimer) FRequestTimer->Cancel();
             AddLog(QStringLiteral("Linia zajęta: brak ciszy przed zapytaniem"));
@@ -184,9 +185,9 @@ void TVexaModbus::RequestPass()
         return;
     }
     ResetReceive();
-    if (FHolding) {
-        FTimeout = FHoldStart;
-        FHolding = false;
+    if (FLine->Holding()) {
+        FTimeout = FLine->HoldStart();
+        FLine->EndHold();
     }
     const TMachineStates request = State;
     // Unit 0 is the broadcast address: every slave carries out a write sent

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "EngineTestUtil.h"
+#include "FramerProbe.h"
 #include "ModbusFrames.h"
 #include "MbapFraming.h"
 #include "RtuLine.h"
@@ -118,54 +119,48 @@ TEST(BitPacking, ShortDataReadsFalseBeyondItsEnd)
     EXPECT_EQ(PackBits({true}, 9).size(), 2u); // missing values count as off
 }
 
-TEST(Delimitation, RtuReadWaitsForByteCountThenWholeFrame)
+// The master's framers deliver a response only whole: RTU with its CRC
+// (exceptions included), Modbus TCP as long as its header says.
+TEST(ResponseFraming, WholeFramesOnly)
 {
-    const auto resp = WithCrc(Hex("01 03 04 00 0A 01 02"));
-    // Split after two bytes: the length is not yet known.
-    Delimitation d = DelimitResponse(resp.data(), 2, false, ResponseKind::Read);
-    EXPECT_FALSE(d.flagKnown);
-    EXPECT_FALSE(d.complete);
-    d = DelimitResponse(resp.data(), 3, false, ResponseKind::Read);
-    EXPECT_TRUE(d.flagKnown);
-    EXPECT_FALSE(d.complete);
-    d = DelimitResponse(resp.data(), resp.size() - 1, false, ResponseKind::Read);
-    EXPECT_FALSE(d.complete);
-    d = DelimitResponse(resp.data(), resp.size(), false, ResponseKind::Read);
-    EXPECT_TRUE(d.complete);
-    EXPECT_FALSE(d.exception);
-}
-
-TEST(Delimitation, ExceptionsCompleteWithoutCrc)
-{
-    const auto exc = Hex("01 83 02");
-    Delimitation d = DelimitResponse(exc.data(), exc.size(), false, ResponseKind::Read);
-    EXPECT_TRUE(d.exception);
-    EXPECT_TRUE(d.complete);
-    // An acknowledgement wait needs the 5 bytes of an exception frame.
-    d = DelimitResponse(exc.data(), 3, false, ResponseKind::Ack);
-    EXPECT_TRUE(d.exception);
-    EXPECT_FALSE(d.complete);
-    const auto exc5 = Hex("01 86 02 00 00");
-    EXPECT_TRUE(DelimitResponse(exc5.data(), 5, false, ResponseKind::Ack).complete);
-    const auto tcpExc = Hex("00 01 00 00 00 03 01 83 02");
-    d = DelimitResponse(tcpExc.data(), 8, true, ResponseKind::Read);
-    EXPECT_FALSE(d.flagKnown);
-    d = DelimitResponse(tcpExc.data(), 9, true, ResponseKind::Read);
-    EXPECT_TRUE(d.exception);
-    EXPECT_TRUE(d.complete);
-}
-
-TEST(Delimitation, AckAndTcpLengths)
-{
+    using zorp::framing::Kind;
+    struct Case { Kind kind; std::vector<uint8_t> bytes; size_t fed; const char* expect; };
+    const auto read = WithCrc(Hex("01 03 04 00 0A 01 02"));
+    std::vector<uint8_t> badCrc = read;
+    badCrc[8] ^= 1;
+    std::vector<uint8_t> readThenMore = read;
+    readThenMore.push_back(0x55);
     const auto ack = Hex("01 06 00 00 00 03 C9 CB");
-    EXPECT_FALSE(DelimitResponse(ack.data(), 7, false, ResponseKind::Ack).complete);
-    EXPECT_TRUE(DelimitResponse(ack.data(), 8, false, ResponseKind::Ack).complete);
+    const auto tcpExc = Hex("00 01 00 00 00 03 01 83 02");
     const auto tcpAck = Hex("00 01 00 00 00 06 01 06 00 00 00 03");
-    EXPECT_FALSE(DelimitResponse(tcpAck.data(), 11, true, ResponseKind::Ack).complete);
-    EXPECT_TRUE(DelimitResponse(tcpAck.data(), 12, true, ResponseKind::Ack).complete);
     const auto tcpRead = Hex("00 01 00 00 00 07 01 03 04 00 0A 01 02");
-    EXPECT_FALSE(DelimitResponse(tcpRead.data(), 12, true, ResponseKind::Read).complete);
-    EXPECT_TRUE(DelimitResponse(tcpRead.data(), 13, true, ResponseKind::Read).complete);
+    const Case cases[] = {
+        {Kind::RtuTcp, read, 2, "nothing"},  // the length is not known yet
+        {Kind::RtuTcp, read, 3, "nothing"},
+        {Kind::RtuTcp, read, 8, "nothing"},
+        {Kind::RtuTcp, read, 9, "frame 9"},
+        {Kind::RtuTcp, readThenMore, 10, "frame 9"}, // stray bytes behind do not matter
+        {Kind::RtuTcp, badCrc, 9, "badcrc 9"},
+        {Kind::RtuTcp, Hex("01 83 02"), 3, "nothing"}, // an exception waits for its CRC
+        {Kind::RtuTcp, WithCrc(Hex("01 83 02")), 5, "frame 5"},
+        {Kind::RtuTcp, WithCrc(Hex("01 86 02")), 5, "frame 5"},
+        {Kind::RtuTcp, ack, 7, "nothing"},
+        {Kind::RtuTcp, ack, 8, "frame 8"},
+        {Kind::RtuTcp, WithCrc(Hex("01 03 00 00 00 0A")), 8, "badcrc 5"}, // an echoed request
+        {Kind::RtuTcp, Hex("01 03"), 2, "nothing"},
+        {Kind::RtuTcp, {}, 0, "nothing"},
+        {Kind::Mbap, tcpExc, 8, "nothing"},
+        {Kind::Mbap, tcpExc, 9, "frame 9"},
+        {Kind::Mbap, tcpAck, 11, "nothing"},
+        {Kind::Mbap, tcpAck, 12, "frame 12"},
+        {Kind::Mbap, tcpRead, 12, "nothing"},
+        {Kind::Mbap, tcpRead, 13, "frame 13"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        const Case& c = cases[i];
+        EXPECT_EQ(zorptest::FirstFramed(c.kind, zorp::framing::Side::Master, c.bytes, c.fed), c.expect);
+    }
 }
 
 TEST(ResponseChecks, ReadResponses)
@@ -325,33 +320,5 @@ TEST(RtuLine, CharacterTimeAndSilenceFollowTheFrameFormat)
         SCOPED_TRACE(c.baud);
         EXPECT_EQ(rtu::CharTimeNs(c.baud, c.dataBits, c.parity, c.stopBits), c.charNs);
         EXPECT_EQ(rtu::SilenceNs(c.baud, c.dataBits, c.parity, c.stopBits), c.silenceNs);
-    }
-}
-
-TEST(RtuLine, ResponseIsValidOnlyWhenWholeWithItsCrc)
-{
-    struct Case { std::vector<uint8_t> bytes; ResponseKind kind; size_t length; bool valid; };
-    const std::vector<uint8_t> read = WithCrc(Hex("01 03 04 00 0A 01 02"));
-    std::vector<uint8_t> badCrc = read;
-    badCrc[8] ^= 1;
-    std::vector<uint8_t> readThenMore = read;
-    readThenMore.push_back(0x55);
-    const Case cases[] = {
-        {read, ResponseKind::Read, 9, true},
-        {readThenMore, ResponseKind::Read, 9, true},           // stray bytes behind do not matter
-        {std::vector<uint8_t>(read.begin(), read.end() - 1), ResponseKind::Read, 9, false},
-        {badCrc, ResponseKind::Read, 9, false},
-        {Hex("01 83 02"), ResponseKind::Read, 5, false},       // an exception waits for its CRC
-        {WithCrc(Hex("01 83 02")), ResponseKind::Read, 5, true},
-        {WithCrc(Hex("01 06 00 00 00 03")), ResponseKind::Ack, 8, true},
-        {WithCrc(Hex("01 03 00 00 00 0A")), ResponseKind::Read, 5, false}, // an echoed request
-        {Hex("01 03"), ResponseKind::Read, 0, false},
-        {{}, ResponseKind::Ack, 0, false},
-    };
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        SCOPED_TRACE(i);
-        const Case& c = cases[i];
-        EXPECT_EQ(rtu::ResponseLength(c.bytes.data(), c.bytes.size(), c.kind), c.length);
-        EXPECT_EQ(rtu::ResponseValid(c.bytes.data(), c.bytes.size(), c.kind), c.valid);
     }
 }

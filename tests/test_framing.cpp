@@ -30,7 +30,10 @@ using Bytes = std::vector<uint8_t>;
 // arrival times 1 ms apart on a line, or none), then judged at `judgeAt`
 // ms after the last chunk: "frame <hex>" (other side: "other <hex>") or
 // "<fault> <n>".
-std::vector<std::string> FrameStream(Framer& f, const std::vector<Bytes>& chunks, bool timed, int64_t judgeAfterMs = -1)
+// gapsMs: the time before each chunk where it is not 1 ms (the framer is
+// asked for frames when a chunk is due, before it is fed, as well).
+std::vector<std::string> FrameStream(Framer& f, const std::vector<Bytes>& chunks, bool timed, int64_t judgeAfterMs = -1,
+                                     const std::vector<int64_t>& gapsMs = {})
 {
     std::vector<std::string> out;
     int64_t now = 1000000000;
@@ -46,8 +49,10 @@ std::vector<std::string> FrameStream(Framer& f, const std::vector<Bytes>& chunks
                               std::to_string(o.bytes.size()));
         }
     };
-    for (const Bytes& c : chunks) {
-        now += 1000000;
+    for (size_t i = 0; i < chunks.size(); ++i) {
+        const Bytes& c = chunks[i];
+        now += (i < gapsMs.size() ? gapsMs[i] : 1) * 1000000;
+        drain(timed ? now : kNoTime);
         f.Feed(c.data(), c.size(), timed ? now : kNoTime);
         drain(timed ? now : kNoTime);
     }
@@ -62,6 +67,7 @@ struct StreamCase {
     std::vector<Bytes> chunks;
     int64_t judgeAfterMs;
     std::vector<std::string> expect;
+    std::vector<int64_t> gapsMs = {};
 };
 
 TEST(Framers, Streams)
@@ -96,6 +102,15 @@ TEST(Framers, Streams)
         {"line: the master hears a request", Kind::RtuLine, Side::Master, {cat({request, answer})}, -1, {"other " + requestHex, "frame " + answerHex}},
         {"line: a listener hears another slave", Kind::RtuLine, Side::Listener, {cat({WithCrc(Hex("02 03 04 00 01 00 02")), request})}, -1,
          {"other " + ToHex(WithCrc(Hex("02 03 04 00 01 00 02"))), "frame " + requestHex}},
+        // An adapter's pause (25 ms) after an answer's first byte, which
+        // followed noise and a silence: noise and that byte look like one
+        // bad exception frame, but the answer's rest still comes.
+        {"line: noise, a silence, an answer's first byte alone", Kind::RtuLine, Side::Master,
+         {Hex("55 FF 35 C0"), Bytes(answer.begin(), answer.begin() + 1), Bytes(answer.begin() + 1, answer.end())}, 200,
+         {"noise 4", "frame " + answerHex}, {1, 6, 25}},
+        // A late read inside one bad frame is no silence on the line.
+        {"line: a bad frame read in two bunches", Kind::RtuLine, Side::Master,
+         {Bytes(bad.begin(), bad.begin() + 1), Bytes(bad.begin() + 1, bad.end())}, 200, {"badcrc 9"}, {1, 25}},
         {"line: a fragment is dropped after a long silence", Kind::RtuLine, Side::Master, {Hex("01 03 04 00")}, 200, {"noise 4"}},
         {"mbap: two frames in one segment", Kind::Mbap, Side::Master, {Hex("00 01 00 00 00 05 01 03 02 00 07 00 02 00 00 00 03 01 83 02")}, -1,
          {"frame 00 01 00 00 00 05 01 03 02 00 07", "frame 00 02 00 00 00 03 01 83 02"}},
@@ -104,7 +119,7 @@ TEST(Framers, Streams)
     for (const StreamCase& c : cases) {
         SCOPED_TRACE(c.name);
         auto f = MakeFramer(c.kind, c.side, timing);
-        EXPECT_EQ(FrameStream(*f, c.chunks, c.kind == Kind::RtuLine, c.judgeAfterMs), c.expect);
+        EXPECT_EQ(FrameStream(*f, c.chunks, c.kind == Kind::RtuLine, c.judgeAfterMs, c.gapsMs), c.expect);
     }
 }
 
@@ -174,6 +189,48 @@ TEST_F(TcpMaster, LateRtuAnswerIsNotTakenForTheNextRequest)
     ASSERT_EQ(Outcomes(), (std::vector<std::string>{"error 4", "holding"}));
     EXPECT_EQ(ToHex(rec.lastData), "00 02");
     EXPECT_TRUE(memo->lines.contains(QStringLiteral("Odrzucono spóźnioną odpowiedź")));
+}
+
+// An answer that comes even later, once the next request has gone out, is
+// passed over when it cannot be that request's (its function, its byte
+// count, its echo), so that the request still takes its own answer.
+TEST_F(TcpMaster, VeryLateRtuAnswerThatCannotBeThePendingOnesIsPassedOver)
+{
+    struct Case {
+        const char* name;
+        bool firstWrite;   // the first request: WriteSingleReg(10, 7), else ReadHoldingRegs(1, 2)
+        bool write;        // the next request: WriteSingleReg(5, 7), else ReadHoldingRegs(2, 1)
+        const char* stale; // the first request's late answer, without its CRC
+    };
+    const Case cases[] = {
+        {"another function", false, true, "01 03 04 00 01 00 02"},
+        {"another byte count", false, false, "01 03 04 00 01 00 02"},
+        {"another echo", true, true, "01 06 00 09 00 07"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        rec.events.clear();
+        Up(mbpRTU);
+        if (c.firstWrite) e->WriteSingleReg(10, 7);
+        else e->ReadHoldingRegs(1, 2);
+        Pass();
+        gNow += 1001;
+        Pass();
+        ASSERT_EQ(Outcomes(), std::vector<std::string>{"error 4"});
+        if (c.write) e->WriteSingleReg(5, 7);
+        else e->ReadHoldingRegs(2, 1);
+        Pass();
+        gNow += 1001; // no late answer within the time-out: the request goes
+        Pass();
+        Feed(WithCrc(Hex(c.stale)));
+        Pass();
+        Feed(WithCrc(Hex(c.write ? "01 06 00 04 00 07" : "01 03 02 00 02")));
+        Pass();
+        EXPECT_EQ(Outcomes(), (std::vector<std::string>{"error 4", c.write ? "wrote reg" : "holding"}));
+        if (!c.write) {
+            EXPECT_EQ(ToHex(rec.lastData), "00 02");
+        }
+    }
 }
 
 // A Modbus TCP answer whose header's length is shorter than its byte count

@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "FramerProbe.h"
 #include "ModbusCRC.h"
 #include "SlaveFrames.h"
 
@@ -36,57 +37,41 @@ Bytes Answer(size_t n, const std::array<uint8_t, kAnswerBufferSize>& out) { retu
 
 } // namespace
 
-TEST(SlaveDelimit, RtuCompletesByFunction)
+// The listener's framers deliver a request only whole: RTU by its
+// function's layout (functions without one, and anything with the
+// exception bit, where a CRC matches), Modbus TCP as long as its header says.
+TEST(SlaveDelimit, RequestsComeWhole)
 {
+    using zorp::framing::Kind;
     const Bytes read = {0x01, 0x03, 0x00, 0x00, 0x00, 0x02, 0xC4, 0x0B};
-    for (size_t n = 0; n < read.size(); ++n)
-        EXPECT_FALSE(DelimitRequest({read.data(), n}, Framing::Rtu).complete) << n;
-    EXPECT_FALSE(DelimitRequest({read.data(), 2}, Framing::Rtu).flagKnown);
-    EXPECT_TRUE(DelimitRequest(read, Framing::Rtu).complete);
-
     // Write Multiple Registers: byte count 4 → 13 bytes.
     const Bytes multi = WithCrc({0x01, 0x10, 0x00, 0x00, 0x00, 0x02, 0x04, 0x00, 0x0A, 0x01, 0x02});
     ASSERT_EQ(multi.size(), 13u);
     EXPECT_EQ(multi[11], 0x53);
     EXPECT_EQ(multi[12], 0xFC);
-    EXPECT_FALSE(DelimitRequest({multi.data(), 12}, Framing::Rtu).complete);
-    EXPECT_FALSE(DelimitRequest({multi.data(), 6}, Framing::Rtu).complete);
-    EXPECT_TRUE(DelimitRequest(multi, Framing::Rtu).complete);
-    EXPECT_EQ(DelimitRequest(multi, Framing::Rtu).frameLength, 13u);
-
-    // Read Input Registers: 8 bytes. A function without a fixed layout
-    // ends where its CRC matches, so that it is consumed whole; the
-    // exception bit: at once.
     const Bytes fc4 = WithCrc({0x01, 0x04, 0x00, 0x00, 0x00, 0x01});
-    EXPECT_FALSE(DelimitRequest({fc4.data(), 7}, Framing::Rtu).complete);
-    EXPECT_TRUE(DelimitRequest(fc4, Framing::Rtu).complete);
     const Bytes odd = WithCrc({0x01, 0x41, 0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70});
-    for (size_t n = 0; n < odd.size(); ++n)
-        EXPECT_FALSE(DelimitRequest({odd.data(), n}, Framing::Rtu).complete) << n;
-    EXPECT_EQ(DelimitRequest(odd, Framing::Rtu).frameLength, odd.size());
-    const Bytes exc = {0x01, 0x83, 0x02};
-    const auto d = DelimitRequest(exc, Framing::Rtu);
-    EXPECT_TRUE(d.complete);
-    EXPECT_TRUE(d.isException);
-}
-
-TEST(SlaveDelimit, TcpCountsBehindTheHeader)
-{
     const Bytes echo = {0x00, 0x05, 0x00, 0x00, 0x00, 0x06, 0x01, 0x06, 0x00, 0x01, 0x00, 0x03};
-    EXPECT_FALSE(DelimitRequest({echo.data(), 7}, Framing::Tcp).flagKnown);
-    EXPECT_FALSE(DelimitRequest({echo.data(), 11}, Framing::Tcp).complete);
-    EXPECT_TRUE(DelimitRequest(echo, Framing::Tcp).complete);
-
     // A write multiple whose data byte has bit 7 set is not an exception.
-    const Bytes multi = {0x00, 0x01, 0x00, 0x00, 0x00, 0x09, 0x01, 0x10, 0x00, 0x00,
-                         0x00, 0x01, 0x02, 0x80, 0x00};
-    for (size_t n = 9; n < multi.size(); ++n) {
-        const auto d = DelimitRequest({multi.data(), n}, Framing::Tcp);
-        EXPECT_FALSE(d.complete) << n;
-        EXPECT_FALSE(d.isException) << n;
+    const Bytes tcpMulti = {0x00, 0x01, 0x00, 0x00, 0x00, 0x09, 0x01, 0x10, 0x00, 0x00, 0x00, 0x01, 0x02, 0x80, 0x00};
+    struct Case { Kind kind; const Bytes& bytes; size_t from, to; const char* before; const char* whole; };
+    const Bytes exc = WithCrc({0x01, 0x83, 0x02});
+    const Case cases[] = {
+        {Kind::RtuTcp, read, 0, read.size(), "nothing", "frame 8"},
+        {Kind::RtuTcp, multi, 0, multi.size(), "nothing", "frame 13"},
+        {Kind::RtuTcp, fc4, 0, fc4.size(), "nothing", "frame 8"},
+        {Kind::RtuTcp, odd, 0, odd.size(), "nothing", "frame 11"},
+        {Kind::RtuTcp, exc, 0, exc.size(), "nothing", "frame 5"},
+        {Kind::Mbap, echo, 0, echo.size(), "nothing", "frame 12"},
+        {Kind::Mbap, tcpMulti, 0, tcpMulti.size(), "nothing", "frame 15"},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        const Case& c = cases[i];
+        for (size_t n = c.from; n < c.to; ++n)
+            EXPECT_EQ(zorptest::FirstFramed(c.kind, zorp::framing::Side::Listener, c.bytes, n), c.before) << n;
+        EXPECT_EQ(zorptest::FirstFramed(c.kind, zorp::framing::Side::Listener, c.bytes, c.bytes.size()), c.whole);
     }
-    EXPECT_TRUE(DelimitRequest(multi, Framing::Tcp).complete);
-    EXPECT_EQ(RequestLength({multi.data() + 6, multi.size() - 6}, Framing::Tcp), 9u);
 }
 
 TEST(SlaveCheck, OrderOfChecks)
@@ -269,10 +254,15 @@ TEST(SlaveRobustness, ArbitraryBytesStayInBounds)
             if (b.empty()) b.push_back(0x01);
         }
         const Framing f = (i / 4) % 2 ? Framing::Tcp : Framing::Rtu;
-        const auto d = DelimitRequest(b, f);
-        if (!d.complete) continue;
-        const size_t skip = f == Framing::Tcp ? std::min(b.size(), kTcpHeaderSize) : 0;
-        const std::span<const uint8_t> body(b.data() + skip, b.size() - skip);
+        using namespace zorp::framing;
+        auto framer = MakeFramer(f == Framing::Tcp ? Kind::Mbap : Kind::RtuTcp, Side::Listener);
+        framer->Feed(b.data(), b.size(), kNoTime);
+        const Output o = framer->Next();
+        const bool badCrc = o.what == Output::What::Fault && o.fault == Fault::BadCrc;
+        if (o.what != Output::What::Frame && !badCrc) continue;
+        const size_t skip = f == Framing::Tcp ? kTcpHeaderSize : 0;
+        const std::span<const uint8_t> whole = badCrc ? o.bytes : o.adu.frame;
+        const std::span<const uint8_t> body = whole.subspan(std::min(skip, whole.size()));
         const Request r = CheckRequest(body, f, 1);
         std::array<uint8_t, kAnswerBufferSize> out{};
         if (r.verdict == Verdict::Refused) {

@@ -10,6 +10,7 @@
 
 #include "ModbusCRC.h"
 #include "SlaveFrames.h"
+#include "framing/Framer.h"
 
 using namespace zorp::slave;
 using Bytes = std::vector<uint8_t>;
@@ -123,7 +124,7 @@ TEST_P(ProfileLimits, TcpAndRtu)
     // same outcome (unit 0 is a broadcast there, checked apart).
     if (row.body[0] == 0 || row.body[0] == 255) return;
     const Bytes rtu = WithCrc(row.body);
-    const size_t length = RequestLength(rtu, Framing::Rtu);
+    const size_t length = zorp::framing::RtuRequestLength(rtu);
     if (length != rtu.size()) return; // a body that lies about its layout has no RTU form
     EXPECT_EQ(Outcome(CheckRequest(rtu, Framing::Rtu, 1, Profile::Standard)), row.outcome) << "RTU";
 }

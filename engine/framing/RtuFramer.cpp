@@ -138,6 +138,13 @@ Output RtuFramer::FrameAt(size_t start, size_t length, bool other)
     return o;
 }
 
+bool RtuFramer::SilenceInside(size_t from, size_t n) const
+{
+    for (size_t i = 0; i < FStartCount; ++i)
+        if (FStarts[i] > from && FStarts[i] < from + n) return true;
+    return false;
+}
+
 int64_t RtuFramer::SilenceAfter(bool completeByLength) const
 {
     if (!FTimed || FLastArrival == kNoTime) return kNoTime;
@@ -175,11 +182,22 @@ Output RtuFramer::Next(int64_t nowNs)
     const size_t nextStart = FStartCount > 0 ? FStarts[0] : FSize;
     if (n > kMaxRtuAdu) return FaultOf(Fault::BadLength, nextStart);
     // Without line timing content decides alone: a frame complete by its
-    // length whose CRC is wrong is bad at once.
-    const int64_t judgeAt = SilenceAfter(complete);
+    // length whose CRC is wrong is bad at once. On the line, one that a
+    // silence cuts is judged only as late as a fragment: the silence may be
+    // real (noise, then an answer whose first bytes an adapter handed over
+    // alone: the answer's rest is still coming and is found behind the
+    // noise by its content) or a late read inside one bad frame (reported
+    // whole once nothing more comes).
+    const int64_t judgeAt = SilenceAfter(complete && !SilenceInside(0, n));
     if (judgeAt == kNoTime) {
-        if (complete) return FaultOf(Fault::BadCrc, n);
-        return {};
+        if (!complete) return {};
+        // A listener without line timing knows requests by content alone: one
+        // whose CRC fails where its function's layout ends, but matches
+        // further on, is the function with more data than the layout has (a
+        // device's own use of the code) and is taken whole.
+        if (FSide == Side::Listener)
+            if (const size_t m = RtuCrcMatchFrom({FBuf, FSize}, n + 1)) return FrameAt(0, m, false);
+        return FaultOf(Fault::BadCrc, n);
     }
     if (nowNs == kNoTime || nowNs < judgeAt) return {};
     if (complete) return FaultOf(Fault::BadCrc, n);
@@ -192,7 +210,7 @@ int64_t RtuFramer::JudgeAtNs() const
     const std::span<const uint8_t> b{FBuf + FConsumed, FSize - FConsumed};
     bool byCrc = false;
     const size_t n = RtuLength(b, FSide, byCrc);
-    const int64_t at = SilenceAfter(n > 0 && n <= b.size());
+    const int64_t at = SilenceAfter(n > 0 && n <= b.size() && !SilenceInside(FConsumed, n));
     return FWaitUntil != kNoTime && FWaitUntil < at ? FWaitUntil : at;
 }
 

@@ -46,6 +46,8 @@ private:
     size_t ValidAt(size_t s, bool& other, bool& wait, int64_t nowNs);
     Output FrameAt(size_t start, size_t length, bool other);
     Output FaultOf(Fault fault, size_t n);
+    // A silence was seen inside the n bytes from offset `from` of FBuf.
+    bool SilenceInside(size_t from, size_t n) const;
     // The silence after the last arrival that lets Next decide (kNoTime: none).
     int64_t SilenceAfter(bool completeByLength) const;
 
