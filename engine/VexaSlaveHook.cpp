@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "CommPort.h"
+#include "ListeningClients.h"
 
 bool TVexaModbus::ServeHooked(std::span<const uint8_t> request, zorp::slave::Framing framing)
 {
@@ -19,7 +20,8 @@ bool TVexaModbus::ServeHooked(std::span<const uint8_t> request, zorp::slave::Fra
     in.request = request;
     in.transactionId = FLastTransaction_ID;
     in.serialLine = FInterfaceType != mbiEthernet;
-    in.client = FServing;
+    const int serving = FClients ? FClients->Serving() : -1;
+    in.client = serving;
     HookAnswer out;
     try {
         out = FSlaveHook(in);
@@ -43,12 +45,12 @@ bool TVexaModbus::ServeHooked(std::span<const uint8_t> request, zorp::slave::Fra
     }
     // Late: the answer goes to the master that asked, if it is still there
     // and the engine still listens.
-    const int client = FServing;
+    const int client = serving;
     QTimer::singleShot(int(out.delayMs), this, [self = QPointer<TVexaModbus>(this), client, frame = std::move(out.frame)] {
         if (!self || self->FMode != mbmSlave || !self->FComPort)
             return;
         if (client >= 0) {
-            if (self->FServing >= 0)
+            if (self->FClients && self->FClients->Serving() >= 0)
                 return; // never while another master's request is being answered
             self->FComPort->SelectClient(client);
         }
