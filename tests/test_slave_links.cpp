@@ -33,7 +33,7 @@ QByteArray Frame(bool tcp, int tid, const std::vector<int>& pdu)
 
 } // namespace
 
-// One place: a master silent for a second gives it to the next one, and
+// One place (--max-clients 1): a master silent for a second gives it to the next one, and
 // zorp-slave names the connection it closed; a master arriving while the
 // place is in use is refused, with a line too.
 TEST(TcpPlaces, AnIdleMasterMakesRoomForTheNextOne)
@@ -42,7 +42,8 @@ TEST(TcpPlaces, AnIdleMasterMakesRoomForTheNextOne)
     for (const bool tcp : {true, false}) {
         SCOPED_TRACE(tcp ? "--tcp" : "--rtu-tcp");
         slavetest::SlaveProcess slave;
-        ASSERT_TRUE(slave.Start({tcp ? "--tcp" : "--rtu-tcp", "0", "--bind", "127.0.0.1", "--registers", "0=42"}));
+        ASSERT_TRUE(slave.Start(
+            {tcp ? "--tcp" : "--rtu-tcp", "0", "--bind", "127.0.0.1", "--registers", "0=42", "--max-clients", "1"}));
         const QByteArray read = Frame(tcp, 1, {1, 3, 0, 0, 0, 1});
         const QByteArray answer = Frame(tcp, 1, {1, 3, 2, 0, 42});
         slavetest::RawClient first;

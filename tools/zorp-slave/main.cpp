@@ -191,6 +191,19 @@ int main(int argc, char** argv)
 
     QCommandLineParser p;
     p.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    p.setApplicationDescription(QStringLiteral(
+        "A Modbus slave simulator: one or several units, value generators, faults on demand.\n"
+        "Image file (--image): a JSON object\n"
+        "  {\"shared\": false,\n"
+        "   \"units\": [{\"unit\": 1,\n"
+        "              \"holding\": [{\"address\": 0, \"words\": [1, 2]},\n"
+        "                          {\"address\": 10, \"type\": \"f32:cdab\", \"values\": [12.5],\n"
+        "                           \"description\": \"Temperature\"}],\n"
+        "              \"inputs\": [...], \"coils\": [{\"address\": 0, \"bits\": [1, 0]}], \"discrete\": [...]}],\n"
+        "   \"generators\": [\"10=sine,period=10,min=0,max=100,type=f32:cdab\"],\n"
+        "   \"faults\": [\"exception:6,function=3,every=5\"]}\n"
+        "Addresses are wire addresses; \"words\" raw, \"values\" typed, \"bits\" 0 or 1.\n"
+        "zorp-poll --dump FILE --range F:ADDRESS:COUNT... writes one from a real device."));
     p.addOptions({
         {QStringLiteral("tcp"), QStringLiteral("Modbus TCP on PORT."), QStringLiteral("PORT")},
         {QStringLiteral("rtu-tcp"), QStringLiteral("RTU frames over TCP on PORT."), QStringLiteral("PORT")},
