@@ -103,8 +103,9 @@ protected:
 };
 
 // A well-formed request of each function the standard profile serves,
-// writing only far from the registers the reads look at; for any other
-// code a request with four bytes of data.
+// writing only far from the registers the reads look at; the functions whose
+// requests carry no data (or a pointer alone) as Modbus lays them out; for
+// any other code a request with four bytes of data.
 QByteArray RequestPdu(int fc)
 {
     switch (fc) {
@@ -116,6 +117,9 @@ QByteArray RequestPdu(int fc)
     case 8: return Bytes({1, 8, 0, 0, 0x12, 0x34});
     case 5: return Bytes({1, 5, 0x03, 0xE8, 0xFF, 0});
     case 6: return Bytes({1, 6, 0x03, 0xE8, 0, 9});
+    // Functions whose requests carry no data, or a pointer alone.
+    case 7: case 11: case 12: case 17: return Bytes({1, uint8_t(fc)});
+    case 24: return Bytes({1, 24, 0x03, 0xE8});
     default: return Bytes({1, fc, 0x03, 0xE8, 0, 1});
     }
 }

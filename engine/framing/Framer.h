@@ -163,9 +163,6 @@ std::unique_ptr<Framer> MakeFramer(Kind kind, Side side, const LineTiming& timin
 // from 4 on whose CRC matches; kMaxRtuAdu + 1 when none does within it.
 size_t RtuResponseLength(std::span<const uint8_t> bytes);
 size_t RtuRequestLength(std::span<const uint8_t> bytes);
-// The first length from `from` on (and from 4) at which the bytes at the
-// head of `bytes` end in their CRC, within kMaxRtuAdu; 0 when none does.
-size_t RtuCrcMatchFrom(std::span<const uint8_t> bytes, size_t from);
 // A response PDU is exactly as long as its function's layout (and its byte
 // count) says; functions without a fixed layout always fit.
 bool ResponseFitsPdu(Pdu pdu);

@@ -190,14 +190,8 @@ Output RtuFramer::Next(int64_t nowNs)
     // whole once nothing more comes).
     const int64_t judgeAt = SilenceAfter(complete && !SilenceInside(0, n));
     if (judgeAt == kNoTime) {
-        if (!complete) return {};
-        // A listener without line timing knows requests by content alone: one
-        // whose CRC fails where its function's layout ends, but matches
-        // further on, is the function with more data than the layout has (a
-        // device's own use of the code) and is taken whole.
-        if (FSide == Side::Listener)
-            if (const size_t m = RtuCrcMatchFrom({FBuf, FSize}, n + 1)) return FrameAt(0, m, false);
-        return FaultOf(Fault::BadCrc, n);
+        if (complete) return FaultOf(Fault::BadCrc, n);
+        return {};
     }
     if (nowNs == kNoTime || nowNs < judgeAt) return {};
     if (complete) return FaultOf(Fault::BadCrc, n);

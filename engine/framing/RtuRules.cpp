@@ -18,8 +18,13 @@ constexpr size_t kByCrc = SIZE_MAX;
 // undecided.
 size_t LengthByCrc(std::span<const uint8_t> b)
 {
-    const size_t n = RtuCrcMatchFrom(b, 4);
-    return n ? n : b.size() >= kMaxRtuAdu ? kMaxRtuAdu + 1 : 0;
+    const size_t limit = std::min(b.size(), kMaxRtuAdu);
+    uint16_t crc = 0xFFFF;
+    for (size_t n = 0; n + 2 <= limit; ++n) {
+        if (n >= 2 && b[n] == uint8_t(crc) && b[n + 1] == uint8_t(crc >> 8)) return n + 2;
+        crc = static_cast<uint16_t>((crc >> 8) ^ ModbusCRCTable[(crc ^ b[n]) & 0xFF]);
+    }
+    return b.size() >= kMaxRtuAdu ? kMaxRtuAdu + 1 : 0;
 }
 
 // PDU length from a byte count at offset `at` plus `fixed` bytes (0 while
@@ -91,17 +96,6 @@ size_t Length(std::span<const uint8_t> b, size_t (*layout)(Pdu), bool* byCrc = n
 }
 
 } // namespace
-
-size_t RtuCrcMatchFrom(std::span<const uint8_t> b, size_t from)
-{
-    const size_t limit = std::min(b.size(), kMaxRtuAdu);
-    uint16_t crc = 0xFFFF;
-    for (size_t n = 0; n + 2 <= limit; ++n) {
-        if (n + 2 >= from && n >= 2 && b[n] == uint8_t(crc) && b[n + 1] == uint8_t(crc >> 8)) return n + 2;
-        crc = static_cast<uint16_t>((crc >> 8) ^ ModbusCRCTable[(crc ^ b[n]) & 0xFF]);
-    }
-    return 0;
-}
 
 size_t RtuResponseLength(std::span<const uint8_t> bytes) { return Length(bytes, ResponseLayout); }
 size_t RtuRequestLength(std::span<const uint8_t> bytes) { return Length(bytes, RequestLayout); }

@@ -45,6 +45,20 @@ Request Refuse(Request r, uint8_t code)
     return r;
 }
 
+// Write Multiple Coils or Registers: the quantity within Modbus limits, the
+// byte count that carries it, and the run inside the image.
+Request CheckWriteRun(Request r)
+{
+    const uint16_t limit = r.fc == 15 ? kMaxWriteCoils : kMaxWriteRegisters;
+    const uint32_t expected = r.fc == 15 ? (uint32_t(r.w) + 7) / 8 : uint32_t(r.w) * 2;
+    if (r.w == 0 || r.w > limit || r.bc != expected)
+        return Refuse(r, kIllegalDataValue);
+    if (uint32_t(r.a) + r.w > kImageSize)
+        return Refuse(r, kIllegalDataAddress);
+    r.verdict = Verdict::Accepted;
+    return r;
+}
+
 } // namespace
 
 
@@ -93,12 +107,9 @@ Request CheckStandard(Request r, std::span<const uint8_t> body, bool tcp)
         if (n != 7u + r.bc)
             return Refuse(r, kIllegalDataValue);
         r.data = body.subspan(7, r.bc);
-        const uint16_t limit = r.fc == 15 ? kMaxWriteCoils : kMaxWriteRegisters;
-        const uint32_t expected = r.fc == 15 ? (uint32_t(r.w) + 7) / 8 : uint32_t(r.w) * 2;
-        if (r.w == 0 || r.w > limit || r.bc != expected)
-            return Refuse(r, kIllegalDataValue);
-        if (uint32_t(r.a) + r.w > kImageSize)
-            return Refuse(r, kIllegalDataAddress);
+        r = CheckWriteRun(r);
+        if (r.verdict == Verdict::Refused)
+            return r;
         break;
     }
     case 22:
@@ -242,14 +253,7 @@ Request CheckRequest(std::span<const uint8_t> req, Framing framing, uint8_t devi
         r.a = Word(req, 2);
         r.w = Word(req, 4);
         r.data = req.subspan(7, r.bc);
-        const uint16_t limit = r.fc == 15 ? kMaxWriteCoils : kMaxWriteRegisters;
-        const uint32_t expectedBytes = r.fc == 15 ? (uint32_t(r.w) + 7) / 8 : uint32_t(r.w) * 2;
-        if (r.w == 0 || r.w > limit || r.bc != expectedBytes)
-            return Refuse(r, kIllegalDataValue);
-        if (uint32_t(r.a) + r.w > kImageSize)
-            return Refuse(r, kIllegalDataAddress);
-        r.verdict = Verdict::Accepted;
-        return r;
+        return CheckWriteRun(r);
     }
     return r; // another function code, or the exception bit
 }
