@@ -99,6 +99,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "monitor_line: no pseudo-terminal\n");
         return 1;
     }
+    line.enableTap();
     line.start();
     const int tap = OpenRaw(line.tapDevicePath());
     const int master = OpenRaw(line.devicePath());
