@@ -40,6 +40,7 @@ TEST_F(BusMonitorGui, ShowsAndPairsAMasterPollingTwoUnits)
         }
         return std::vector<Burst>{{2 * fmt.silenceNs(), a, 0}};
     });
+    line.enableTap();
     line.start();
 
     auto* act = w->findChild<QAction*>("actBusMonitor");

@@ -118,7 +118,7 @@ TEST_P(MonitorLine, FindsAndPairsEveryFrame)
         const Transaction& t = cycle[k % cycle.size()];
         return Answer(q, 2 * fmt.silenceNs(), k == kCorrupted, t.noiseAfter, fmt.silenceNs());
     });
-    line.setTapLatencyNs(c.tapLatencyNs);
+    line.enableTap(c.tapLatencyNs);
     line.start();
 
     QTemporaryDir dir;

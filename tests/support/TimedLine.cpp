@@ -238,13 +238,14 @@ void TimedLine::Schedule(int64_t due, int fd, uint8_t b)
 void TimedLine::OnLine(const WireByte& w)
 {
     FRecord.push_back(w);
-    if (FMasterT >= 0 && !w.echo) Schedule(w.end, FMasterT, w.value);
+    if (FTapOn && FMasterT >= 0 && !w.echo) Schedule(w.end, FMasterT, w.value);
 }
 
-void TimedLine::setTapLatencyNs(int64_t ns)
+void TimedLine::enableTap(int64_t latencyNs)
 {
     std::lock_guard<std::mutex> g(FLock);
-    FTapLatencyNs = ns;
+    FTapLatencyNs = latencyNs;
+    FTapOn = true;
 }
 
 void TimedLine::setLatencyNs(int64_t ns)

@@ -88,8 +88,9 @@ public:
     // (echo aside) is delivered here too, when its last bit is on the
     // line, for a bus monitor under test.
     std::string tapDevicePath() const { return FPathT; }
-    // The tap's adapter hands bytes over in bunches of this period (0: at once).
-    void setTapLatencyNs(int64_t ns);
+    // The tap hears the line from now on (it is deaf until then); its
+    // adapter hands bytes over in bunches of latencyNs (0: at once).
+    void enableTap(int64_t latencyNs = 0);
 
     // Scripted far end (instead of the relay). May be changed while running.
     void setResponder(Responder r);
@@ -149,6 +150,7 @@ private:
     bool FEcho = false;
     int64_t FLatencyNs = 0;
     int64_t FTapLatencyNs = 0;
+    bool FTapOn = false;
     std::vector<WireByte> FRecord;
     std::multimap<int64_t, std::pair<int, uint8_t>> FOut; // due time -> (fd, byte)
     int64_t FMasterTxFree = 0; // the master's transmitter is busy until here
