@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ModbusTypes.h"
+#include "PollExtras.h"
 #include "ValueDecoding.h"
 
 // One value of a poll's answer: the registers (or bits) from Offset on,
@@ -63,6 +64,9 @@ struct Options {
     long scanFirst = 0, scanLast = 0;
     std::vector<long> scanBauds;
     std::vector<TParity> scanParities;
+
+    // --address in its notation, --base, --map, --scan-addresses.
+    TPollExtras extras;
 };
 
 // The link as said in messages: "127.0.0.1:502", "RTU over TCP

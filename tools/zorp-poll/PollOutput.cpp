@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "PollOutput.h"
+#include "Csv.h"
 
 #include <QDateTime>
 #include <cstdio>
@@ -44,16 +45,7 @@ std::string TextField(const QString& s, const TDataTypeInfo* type = nullptr)
 
 } // namespace
 
-std::string CsvField(const std::string& s)
-{
-    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    return out + '"';
-}
+std::string CsvField(const std::string& s) { return zorp::CsvField(QString::fromStdString(s)).toStdString(); }
 
 std::string JsonString(const std::string& s)
 {

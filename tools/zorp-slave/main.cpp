@@ -32,9 +32,11 @@
 #include <unistd.h>
 #include <vector>
 
+#include "StrictInt.h"
 #include "CommPort.h"
 #include "EventLoop.h"
 #include "SerialPorts.h"
+#include "SlaveMap.h"
 #include "VexaModbus.h"
 
 namespace {
@@ -62,7 +64,7 @@ void Say(const QString& line)
                  "usage: zorp-slave (--tcp PORT | --rtu-tcp PORT | --serial DEVICE [--baud N] [--parity N|E|O]\n"
                  "                  [--data-bits N] [--stop-bits N]) [--bind ADDRESS] [--unit N]\n"
                  "                  [--designed] [--max-clients N]\n"
-                 "                  [--registers START=V1,V2,...]... [--coils START=0|1,...]...\n"
+                 "                  [--registers START=V1,V2,...]... [--coils START=0|1,...]... [--map FILE]\n"
                  "                  [--inputs START=V1,V2,...]... [--discrete START=0|1,...]...\n"
                  "                  [--device-id VENDOR,PRODUCT,REVISION]\n");
     std::exit(2);
@@ -70,10 +72,8 @@ void Say(const QString& line)
 
 long ParseNumber(const QString& text, long min, long max, const char* what)
 {
-    bool ok = false;
-    const QString t = text.trimmed();
-    long v = t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? t.mid(2).toLong(&ok, 16) : t.toLong(&ok, 10);
-    if (!ok || v < min || v > max)
+    int64_t v = 0;
+    if (!zorp::ParseInt(text.trimmed(), min, max, v, zorp::IntSign | zorp::IntHexPrefix))
         Usage(QStringLiteral("%1 must be a number from %2 to %3, not '%4'").arg(QLatin1String(what)).arg(min).arg(max).arg(text));
     return v;
 }
@@ -216,6 +216,7 @@ int main(int argc, char** argv)
         {QStringLiteral("registers"), QStringLiteral("Register values from wire address START."),
          QStringLiteral("START=V1,V2,...")},
         {QStringLiteral("coils"), QStringLiteral("Coil states from wire address START."), QStringLiteral("START=0|1,...")},
+        {QStringLiteral("map"), QStringLiteral("The points of a register map, at their values."), QStringLiteral("FILE")},
         {QStringLiteral("inputs"), QStringLiteral("Input register values from wire address START."),
          QStringLiteral("START=V1,V2,...")},
         {QStringLiteral("discrete"), QStringLiteral("Discrete input states from wire address START."),
@@ -321,6 +322,9 @@ int main(int argc, char** argv)
             ParseRun(run, false, inputs, discrete);
         for (const QString& run : discreteRuns)
             ParseRun(run, true, inputs, discrete);
+        QString error;
+        if (p.isSet(QStringLiteral("map")) && !ApplyRegisterMap(p.value(QStringLiteral("map")), {regs, inputs, bits, discrete}, error))
+            Usage(error);
         mdb.Set_MapData(regs);
         mdb.Set_CoilData(bits);
         mdb.Set_InputRegData(inputs);
@@ -329,8 +333,9 @@ int main(int argc, char** argv)
     Demo demo(mdb);
     // Each image without values of its own serves the demonstration (the
     // coils only when no registers were given either, as before).
-    demo.Start(regRuns.isEmpty(), regRuns.isEmpty() && coilRuns.isEmpty(), inputRuns.isEmpty(),
-               discreteRuns.isEmpty());
+    const bool map = p.isSet(QStringLiteral("map"));
+    demo.Start(regRuns.isEmpty() && !map, regRuns.isEmpty() && coilRuns.isEmpty() && !map, inputRuns.isEmpty() && !map,
+               discreteRuns.isEmpty() && !map);
 
     // Signals reach the event loop through a pipe.
     if (::pipe(gSignalPipe) != 0) {
