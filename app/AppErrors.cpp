@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "AppErrors.h"
+#include "StrictInt.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -17,27 +18,8 @@ EFileWriteError::EFileWriteError(const QString& fileName)
 
 bool TryStrToInt(const QString& s, int& value)
 {
-    const int n = static_cast<int>(s.size());
-    int i = 0;
-    bool negative = false;
-    if (i < n && (s[i] == u'+' || s[i] == u'-')) {
-        negative = s[i] == u'-';
-        ++i;
-    }
-    if (i == n)
-        return false;
     int64_t v = 0;
-    for (; i < n; ++i) {
-        const char16_t c = s[i].unicode();
-        if (c < u'0' || c > u'9')
-            return false;
-        v = v * 10 + (c - u'0');
-        if (v > 2147483648LL)
-            return false;
-    }
-    if (negative)
-        v = -v;
-    if (v > 2147483647LL || v < -2147483648LL)
+    if (!zorp::ParseInt(s, INT32_MIN, INT32_MAX, v, zorp::IntSign))
         return false;
     value = static_cast<int>(v);
     return true;

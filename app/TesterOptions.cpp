@@ -2,6 +2,7 @@
 #include "TesterOptions.h"
 
 #include "IniFile.h"
+#include "StrictInt.h"
 
 namespace {
 const QString kPause = QStringLiteral("RealTimePause");
@@ -15,13 +16,14 @@ const QString kMaxRepeat = QStringLiteral("MaxRepeat");
 const QString kKeepLayout = QStringLiteral("KeepLayout");
 const QString kLogFolder = QStringLiteral("LogFolder");
 const QString kCsvFolder = QStringLiteral("CsvFolder");
+const QString kAddresses = QStringLiteral("Addresses");
+const QString kMapFolder = QStringLiteral("MapFolder");
 
 // An integer within [lo, hi], else def.
 int readInt(const zorp::TIniFile& ini, const QString& key, int lo, int hi, int def)
 {
-    bool ok = false;
-    const int v = ini.ReadString(TTesterOptions::Section(), key, QString()).trimmed().toInt(&ok);
-    return ok && v >= lo && v <= hi ? v : def;
+    int64_t v = 0;
+    return zorp::ParseInt(ini.ReadString(TTesterOptions::Section(), key, QString()).trimmed(), lo, hi, v) ? int(v) : def;
 }
 
 bool readBool(const zorp::TIniFile& ini, const QString& key, bool def)
@@ -40,9 +42,7 @@ TTesterOptions TTesterOptions::Load(const QString& iniFileName)
     TTesterOptions o;
     const zorp::TIniFile ini(iniFileName);
     // "designed" or anything that is not a pause in range: as designed.
-    bool ok = false;
-    const int pause = ini.ReadString(Section(), kPause, QString()).trimmed().toInt(&ok);
-    o.RealTimePauseMs = ok && pause >= 0 && pause <= MaxPauseMs ? pause : -1;
+    o.RealTimePauseMs = readInt(ini, kPause, 0, MaxPauseMs, -1);
     o.KeepPollingAfterErrors = readBool(ini, kKeepPolling, false);
     o.ErrorsInLog = readBool(ini, kErrorsInLog, false);
     o.AlwaysUseFunction16 = readBool(ini, kFunction16, false);
@@ -53,6 +53,8 @@ TTesterOptions TTesterOptions::Load(const QString& iniFileName)
     o.KeepLayout = readBool(ini, kKeepLayout, true);
     o.LogFolder = ini.ReadString(Section(), kLogFolder, QString());
     o.CsvFolder = ini.ReadString(Section(), kCsvFolder, QString());
+    o.Addresses = zorp::NotationFromKey(ini.ReadString(Section(), kAddresses, QString()));
+    o.MapFolder = ini.ReadString(Section(), kMapFolder, QString());
     return o;
 }
 
@@ -72,5 +74,7 @@ bool TTesterOptions::Save(const QString& iniFileName) const
     ini.WriteString(Section(), kKeepLayout, b(KeepLayout));
     ini.WriteString(Section(), kLogFolder, LogFolder);
     ini.WriteString(Section(), kCsvFolder, CsvFolder);
+    ini.WriteString(Section(), kAddresses, zorp::NotationKey(Addresses));
+    ini.WriteString(Section(), kMapFolder, MapFolder);
     return ini.UpdateFile();
 }

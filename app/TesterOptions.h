@@ -6,6 +6,8 @@
 // by default, so that a file without the section gives the designed window.
 #include <QString>
 
+#include "AddressNotation.h"
+
 struct TTesterOptions {
     // Pause after a Real-time response, in milliseconds; negative: as
     // designed (50 ms after function 03, none after 01, 02 and 04).
@@ -29,6 +31,10 @@ struct TTesterOptions {
     // The folders the file dialogs were last used in (empty: none yet).
     QString LogFolder;
     QString CsvFolder;
+    // How addresses are written in the window (the register + 1 in decimal
+    // as designed), and the folder register maps were last used in.
+    zorp::TAddressNotation Addresses;
+    QString MapFolder;
 
     // The largest pause the options accept (one minute).
     static constexpr int MaxPauseMs = 60000;

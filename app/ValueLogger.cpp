@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // CSV logging of decoded Values, flushed twice a second.
 #include "ValueLogger.h"
+#include "Csv.h"
 
 #include <QSaveFile>
 #include <QTimer>
@@ -32,23 +33,7 @@ QString TValueLogger::TimeText(const QDateTime& When)
     return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
 }
 
-void TValueLogger::AppendField(QByteArray& Line, QStringView Text)
-{
-    bool quote = !Text.isEmpty() && (Text.front().isSpace() || Text.back().isSpace());
-    for (QChar c : Text) {
-        if (c == u',' || c == u'"' || c == u'\r' || c == u'\n' || c == u';') {
-            quote = true;
-            break;
-        }
-    }
-    if (!quote) {
-        Line += Text.toUtf8();
-        return;
-    }
-    Line += '"';
-    Line += Text.toString().replace(QStringLiteral("\""), QStringLiteral("\"\"")).toUtf8();
-    Line += '"';
-}
+void TValueLogger::AppendField(QByteArray& Line, QStringView Text) { Line += zorp::CsvField(Text).toUtf8(); }
 
 bool TValueLogger::Start(const QString& FileName, const QStringList& Headers, QString& Error)
 {

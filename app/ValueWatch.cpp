@@ -19,6 +19,7 @@
 #include "ChartWindow.h"
 #include "FormStorage.h"
 #include "IniFile.h"
+#include "StrictInt.h"
 #include "StringGrid.h"
 #include "ValueDecoding.h"
 #include "ValueLogger.h"
@@ -339,13 +340,12 @@ void TValueWatch::LoadProfile(const zorp::TIniFile& Ini)
     const QStringList rows = Ini.ReadString(kChart, QStringLiteral("Rows"), QString()).split(u',', Qt::SkipEmptyParts);
     const QStringList colors = Ini.ReadString(kChart, QStringLiteral("Colors"), QString()).split(u',');
     for (qsizetype i = 0; i < rows.size(); ++i) {
-        bool ok = false;
-        const int row = rows[i].trimmed().toInt(&ok);
+        int64_t row = 0;
         // Rows that the layout does not hold as numbers are left out.
-        if (!ok || !CanPlotRow(row)) continue;
+        if (!zorp::ParseInt(rows[i].trimmed(), 0, INT32_MAX, row) || !CanPlotRow(int(row))) continue;
         QColor color;
         if (i < colors.size()) color = QColor::fromString(colors[i].trimmed());
-        if (!Plotted(FOwner->KeyOfRow(row))) AddSeries(row, color);
+        if (!Plotted(FOwner->KeyOfRow(int(row)))) AddSeries(int(row), color);
     }
     const QString file = Ini.ReadString(kChart, QStringLiteral("LogFile"), QString());
     if (Ini.ValueExists(kChart, QStringLiteral("LogFile"))) LogFile = file;

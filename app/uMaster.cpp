@@ -37,6 +37,7 @@
 #include "StatusBar.h"
 #include "StringGrid.h"
 #include "VexaModbus.h"
+#include "RegisterTools.h"
 #include "ValueWatch.h"
 #include "BusMonitorWindow.h"
 #include "WriteAnyMenu.h"
@@ -156,6 +157,7 @@ TfrmModbusMaster::TfrmModbusMaster(QWidget* parent)
     // windows this one opens.
     DesignTheme::Watch(this);
     ValueWatch = new TValueWatch(this);
+    RegisterTools = new TRegisterTools(this);
     Recovery = new TLinkRecovery(this);
     StaleMarkingCreate();
     new TWriteAnyMenu(this);

@@ -26,6 +26,7 @@
 #include "ModbusTypes.h"
 #include "TesterOptions.h"
 #include "ValueDecoding.h"
+#include "ValueEncoding.h"
 
 class QAction;
 class QActionGroup;
@@ -332,6 +333,24 @@ public:
     // ValuesShown is emitted: a plain call for the window's own value watch,
     // which a signal's dispatch would cost several times over at every poll.
     std::function<void()> OnValuesShown;
+
+    // Address notations, engineering values and register maps, implemented
+    // in RegisterTools.cpp: the grid's context menu before it opens (Row -1
+    // off the cells), the Start Address field in the notation in use (as
+    // designed: a strict decimal integer), an address as the window shows
+    // it, a row's written value, and Start as profiles keep it (the
+    // designed decimal number) from and to the field's text.
+    class TRegisterTools* RegisterTools = nullptr;
+    std::function<void(QMenu* Menu, int Row)> OnGridMenu;
+    int StartAddressField(const QString& Text) const;
+    bool TryStartAddressField(const QString& Text, int& Value) const;
+    bool StartAddressKeyAllowed(char16_t Key) const;
+    // The Address column's first address: false (the column keeps its
+    // numbers) for a text the notation cannot read yet.
+    bool ColumnStartAddress(int64_t& Start) const;
+    QString AddressText(int64_t Address, int Function) const;
+    ValueEncoding::TEncoded EncodeRowValue(int Row, const TDataTypeInfo& Type, const QString& Text) const;
+    QString ProfileStart(const QString& Text, bool ToProfile) const;
 
     // Whether the window shows the connected state (set by mdbConnect,
     // cleared by mdbDisconnect and by the lost-link recovery).

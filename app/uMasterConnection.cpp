@@ -224,14 +224,14 @@ void TfrmModbusMaster::leStopBitsKeyPress(QObject*, QChar& Key)
 
 void TfrmModbusMaster::leStartAddressKeyPress(QObject*, QChar& Key)
 {
-    filterKey(Key, isDigit);
+    filterKey(Key, [this](char16_t c) { return isDigit(c) || StartAddressKeyAllowed(c); });
     // The Address column follows the field; the field still holds the text
     // before this key, so the refresh uses it (the key-up refresh follows).
     QString probe = leStartAddress->text();
     if (Key.unicode() != 0)
         probe += Key;
     int v = 0;
-    if (TryStrToInt(probe, v) && v > 0)
+    if (TryStartAddressField(probe, v) && v > 0)
         FillAddresses();
 }
 

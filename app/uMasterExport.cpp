@@ -10,6 +10,7 @@
 
 #include "AppErrors.h"
 #include "CommLog.h"
+#include "Csv.h"
 #include "FormStorage.h"
 #include "StringGrid.h"
 #include "ValueDecoding.h"
@@ -18,19 +19,6 @@ namespace {
 constexpr int colValue = 2;
 constexpr int colAscii = 8;
 constexpr int colDataType = 1;
-
-QString csvField(const QString& s)
-{
-    bool quote = false;
-    for (QChar c : s)
-        if (c == u',' || c == u'"' || c == u'\n' || c == u'\r')
-            quote = true;
-    if (!quote)
-        return s;
-    QString q = s;
-    q.replace(u'"', QStringLiteral("\"\""));
-    return u'"' + q + u'"';
-}
 
 // Asks for a file name with a save dialog of its own (the tests' hook answers
 // instead of the user); empty when cancelled.
@@ -78,7 +66,7 @@ QString TfrmModbusMaster::GridCsvText() const
         for (int c = 0; c < sgData->ColCount(); ++c) {
             if (c)
                 out += u',';
-            out += csvField(CellDisplayText(c, r));
+            out += zorp::CsvField(CellDisplayText(c, r));
         }
         out += QStringLiteral("\r\n");
     }

@@ -94,9 +94,10 @@ void TfrmModbusMaster::FillAddresses()
 {
     UpdateRowColors();
     if (leStartAddress->text().isEmpty() || leLength->text().isEmpty()) return;
-    const int64_t start = StrToInt(leStartAddress->text());
+    int64_t start = 0;
+    if (!ColumnStartAddress(start)) return;
     const int rows = sgData->RowCount();
-    for (int r = 1; r < rows; ++r) sgData->SetCells(colAddress, r, ValueDecoding::SignedText(start + r - 1));
+    for (int r = 1; r < rows; ++r) sgData->SetCells(colAddress, r, AddressText(start + r - 1, ChosenFunc() + 1));
     FAddressStart = start;
     GridSourceChanged();
 }

@@ -78,7 +78,7 @@ void TfrmModbusMaster::btnReadClick(QObject*)
     if (!FReadCountField)
         FReadCountField = StrToInt(leLength->text());
     if (!FReadAddressField)
-        FReadAddressField = StrToInt(leStartAddress->text());
+        FReadAddressField = StartAddressField(leStartAddress->text());
     const int count = *FReadCountField;
     const int address = *FReadAddressField;
     // Every read asks the unit the Slave ID field names now, not the one it
@@ -275,7 +275,7 @@ void TfrmModbusMaster::ReadAgainTimerTimer(QObject*)
 void TfrmModbusMaster::leStartAddressKeyUp(QObject*, int&, Qt::KeyboardModifiers)
 {
     int v = 0;
-    if (TryStrToInt(leStartAddress->text(), v) && v > 0)
+    if (TryStartAddressField(leStartAddress->text(), v) && v > 0)
         FillAddresses();
 }
 

@@ -91,7 +91,7 @@ void TfrmModbusMaster::btnSaveSettingsClick(QObject*)
 
 void TfrmModbusMaster::WriteProfile(TIniFile& ini) const
 {
-    ini.WriteString(kAddress, QStringLiteral("Start"), profileValue(leStartAddress->text()));
+    ini.WriteString(kAddress, QStringLiteral("Start"), profileValue(ProfileStart(leStartAddress->text(), true)));
     ini.WriteString(kAddress, QStringLiteral("Length"), profileValue(leLength->text()));
     ini.WriteString(kAddress, QStringLiteral("SlaveID"), profileValue(leSlaveID->text()));
     ini.WriteString(kAddress, QStringLiteral("Func"), cbFunc->currentIndex() >= 0 ? cbFunc->currentText() : QString());
@@ -115,7 +115,7 @@ void TfrmModbusMaster::btnLoadSettingsClick(QObject*)
 
 void TfrmModbusMaster::ReadProfile(const TIniFile& ini)
 {
-    leStartAddress->setText(ini.ReadString(kAddress, QStringLiteral("Start"), QStringLiteral("1")));
+    leStartAddress->setText(ProfileStart(ini.ReadString(kAddress, QStringLiteral("Start"), QStringLiteral("1")), false));
     const QString length = ini.ReadString(kAddress, QStringLiteral("Length"), QStringLiteral("1"));
     leLength->setText(length);
     leSlaveID->setText(ini.ReadString(kAddress, QStringLiteral("SlaveID"), QStringLiteral("1")));

@@ -174,6 +174,8 @@ void TfrmModbusMaster::sgDataContextPopup(QObject*, const QPoint& pos)
     copy->setEnabled(sgData->HasSelection());
     QAction* plot = menu.addAction(QStringLiteral("Plot this row"));
     plot->setEnabled(onCell && ValueWatch && ValueWatch->CanPlotRow(row));
+    if (OnGridMenu)
+        OnGridMenu(&menu, onCell ? row : -1);
     QAction* chosen = GridMenuHook ? GridMenuHook(&menu) : menu.exec(sgData->viewport()->mapToGlobal(pos));
     if (chosen == write && write->isEnabled())
         WriteRowValue(row);
@@ -199,10 +201,10 @@ void TfrmModbusMaster::WriteRowValue(int ARow)
             last = std::min(sel.bottom(), int(ReadDataBool.size()));
         }
         const uint16_t address = uint16_t(FShownAddress + first - 1);
-        dlg.lblAddress->setText(first == last ? QString::number(address)
+        dlg.lblAddress->setText(first == last ? AddressText(address, 1)
                                               : QStringLiteral("%1 to %2 (%3 coils)")
-                                                    .arg(address)
-                                                    .arg(uint16_t(address + last - first))
+                                                    .arg(AddressText(address, 1))
+                                                    .arg(AddressText(uint16_t(address + last - first), 1))
                                                     .arg(last - first + 1));
         dlg.lblType->setText(QStringLiteral("Coil (0 or 1)"));
         QString current;
@@ -244,8 +246,8 @@ void TfrmModbusMaster::WriteRowValue(int ARow)
     if (size_t(row - 1 + span) > ReadData.size() / 2)
         throw EAppError(QStringLiteral("The value at row %1 needs %2 registers; the last read holds fewer").arg(row).arg(span));
     const uint16_t address = uint16_t(FShownAddress + row - 1);
-    dlg.lblAddress->setText(span == 1 ? QString::number(address)
-                                      : QStringLiteral("%1 to %2").arg(address).arg(uint16_t(address + span - 1)));
+    dlg.lblAddress->setText(span == 1 ? AddressText(address, 3)
+                                      : QStringLiteral("%1 to %2").arg(AddressText(address, 3), AddressText(uint16_t(address + span - 1), 3)));
     const QString range = ValueEncoding::RangeText(type);
     dlg.lblType->setText((found ? QString::fromLatin1(type.Name)
                                 : QStringLiteral("(none) written as %1").arg(QString::fromLatin1(type.Name))) +
@@ -253,14 +255,14 @@ void TfrmModbusMaster::WriteRowValue(int ARow)
     dlg.lblCurrent->setText(found ? CellDisplayText(colValue, row) : sgData->CellRef(colDec, row));
     dlg.cbFunction16->setChecked(FOptions.AlwaysUseFunction16);
     dlg.cbFunction16->setVisible(true);
-    dlg.Check = [&type](const QString& text, QString& why) {
-        const ValueEncoding::TEncoded e = ValueEncoding::EncodeValue(type, text);
+    dlg.Check = [this, &type, row](const QString& text, QString& why) {
+        const ValueEncoding::TEncoded e = EncodeRowValue(row, type, text);
         why = e.Error;
         return e.Ok();
     };
     if (!RunWriteDialog(dlg))
         return;
-    const ValueEncoding::TEncoded encoded = ValueEncoding::EncodeValue(type, dlg.edValue->text());
+    const ValueEncoding::TEncoded encoded = EncodeRowValue(row, type, dlg.edValue->text());
     if (!encoded.Ok() || encoded.Words.size() != size_t(span))
         return;
     if (dlg.cbFunction16->isChecked() != FOptions.AlwaysUseFunction16) {

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "uWriteAny.h"
+#include "StrictInt.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -45,9 +46,8 @@ bool BuildWriteAny(int Func, const QString& AddressText, const TDataTypeInfo* Ty
         return false;
     }
     const QString a = AddressText.trimmed();
-    bool ok = false;
-    const long address = a.toLong(&ok);
-    if (a.isEmpty() || !ok || a.front() == u'+' || a.front() == u'-' || address < 1 || address > 65536) {
+    int64_t address = 0;
+    if (!zorp::ParseInt(a, 1, 65536, address, zorp::IntDigitsOnly)) {
         Why = QStringLiteral("The address \"%1\" is not a number from 1 to 65536").arg(a);
         return false;
     }

@@ -3,15 +3,11 @@
 
 #include <cstdio>
 
+#include "Csv.h"
+
 std::string CsvField(const std::string& s)
 {
-    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    return out + '"';
+    return zorp::CsvField(QString::fromStdString(s)).toStdString();
 }
 
 std::string JsonString(const std::string& s)

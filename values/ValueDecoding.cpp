@@ -322,11 +322,17 @@ QString FixedText(double v)
     return ToQString(t);
 }
 
-// Decodes a numeric type from the wire bytes of its rows (H0 L0 H1 L1 ...).
-static void DecodeWireChars(const TDataTypeInfo& type, const uint8_t* wire, TTextBuf& out)
+static uint64_t WireBits(const TDataTypeInfo& type, const uint8_t* wire)
 {
     uint64_t raw = 0;
     for (int i = 0; i < type.ByteCount; ++i) raw = raw << 8 | wire[type.Order[i] & 7];
+    return raw;
+}
+
+// Decodes a numeric type from the wire bytes of its rows (H0 L0 H1 L1 ...).
+static void DecodeWireChars(const TDataTypeInfo& type, const uint8_t* wire, TTextBuf& out)
+{
+    const uint64_t raw = WireBits(type, wire);
 
     switch (type.Format) {
     case TTypeFormat::Unsigned:
@@ -378,6 +384,17 @@ void DecodeValueChars(const TDataTypeInfo& type, const QStringView* hexTexts, TT
         if (!ParseHexRegister(hexTexts[r], wire[2 * r], wire[2 * r + 1])) return;
     }
     DecodeWireChars(type, wire, out);
+}
+
+uint64_t WordsToBits(const TDataTypeInfo& type, const uint16_t* words)
+{
+    if (!IsNumericType(type) || type.Format == TTypeFormat::Bit || type.Format < TTypeFormat::Signed) return 0;
+    uint8_t wire[8] = {};
+    for (int r = 0; r < type.Rows; ++r) {
+        wire[2 * r] = uint8_t(words[r] >> 8);
+        wire[2 * r + 1] = uint8_t(words[r]);
+    }
+    return WireBits(type, wire);
 }
 
 QString DecodeWords(const TDataTypeInfo& type, const uint16_t* words)

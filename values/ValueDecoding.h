@@ -142,6 +142,11 @@ void DecodeValueChars(const TDataTypeInfo& type, const QStringView* hexTexts, TT
 // bit).
 QString DecodeWords(const TDataTypeInfo& type, const uint16_t* words);
 
+// The value bits of a numeric type from its type.Rows register words: its
+// bytes in the type's order, the most significant first (0 for the raw and
+// bit types).
+uint64_t WordsToBits(const TDataTypeInfo& type, const uint16_t* words);
+
 // Number texts: decimal without leading zeros or separators.
 QString SignedText(int64_t v);
 QString UnsignedText(uint64_t v);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ValueEncoding.h"
 #include "CodePage1250.h"
+#include "StrictInt.h"
 
 #include <charconv>
 #include <cmath>
@@ -24,30 +25,7 @@ QString Quoted(QStringView text) { return u'"' + text.toString() + u'"'; }
 
 QString TypeName(const TDataTypeInfo& type) { return QString::fromLatin1(type.Name); }
 
-int DigitValue(char16_t c, int base)
-{
-    int v = -1;
-    if (c >= u'0' && c <= u'9') v = c - u'0';
-    else if (c >= u'A' && c <= u'F') v = c - u'A' + 10;
-    else if (c >= u'a' && c <= u'f') v = c - u'a' + 10;
-    return v < base ? v : -1;
-}
-
-// Digits in `base` to an unsigned value; false on an empty text, a foreign
-// character or more than 64 bits.
-bool ParseDigits(QStringView s, int base, uint64_t& out)
-{
-    if (s.isEmpty()) return false;
-    uint64_t v = 0;
-    for (QChar qc : s) {
-        const int d = DigitValue(qc.unicode(), base);
-        if (d < 0) return false;
-        if (v > (std::numeric_limits<uint64_t>::max() - uint64_t(d)) / uint64_t(base)) return false;
-        v = v * uint64_t(base) + uint64_t(d);
-    }
-    out = v;
-    return true;
-}
+using zorp::ParseDigits;
 
 bool HasHexPrefix(QStringView s) { return s.size() > 2 && s[0] == u'0' && (s[1] == u'x' || s[1] == u'X'); }
 

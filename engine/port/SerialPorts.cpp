@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "SerialPorts.h"
+#include "IniFile.h"
+#include "StrictInt.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSerialPortInfo>
-#include <QSet>
-#include <QStringDecoder>
 #include <QStringList>
 
 #include <algorithm>
@@ -28,8 +28,6 @@ namespace {
 // Enough for any real machine; a folder with more links is not a by-id
 // folder worth reading whole.
 constexpr int MaxByIdLinks = 4096;
-// A sane "comports.ini" is small; a huge file is not read.
-constexpr qint64 MaxIniBytes = 1 << 20;
 
 QString& byIdOverride()
 {
@@ -67,22 +65,6 @@ QString Canonical(const QString& path)
 {
     const QString c = QFileInfo(path).canonicalFilePath();
     return c.isEmpty() ? path : c;
-}
-
-// The text of an INI file read as the port object reads it: UTF-16 with a
-// BOM, UTF-8 with or without one, else single-byte.
-QString DecodeIni(const QByteArray& raw)
-{
-    if (raw.startsWith("\xFF\xFE") || raw.startsWith("\xFE\xFF")) {
-        auto dec = QStringDecoder(raw.startsWith("\xFF\xFE") ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE);
-        return dec.decode(raw.mid(2));
-    }
-    const QByteArray body = raw.startsWith("\xEF\xBB\xBF") ? raw.mid(3) : raw;
-    auto dec = QStringDecoder(QStringDecoder::Utf8);
-    QString text = dec.decode(body);
-    if (dec.hasError())
-        text = QString::fromLatin1(body);
-    return text;
 }
 
 #ifdef Q_OS_UNIX
@@ -178,40 +160,17 @@ PortAccess CheckPortAccess(const QString& device)
 QMap<int, QString> ReadComPortMap(const QString& iniPath)
 {
     QMap<int, QString> map;
-    QFile f(iniPath);
-    if (!f.open(QIODevice::ReadOnly))
-        return map;
-    const QString text = DecodeIni(f.read(MaxIniBytes));
-    bool inSection = false;
-    QSet<int> seen;
-    for (QStringView line : QStringView(text).split(u'\n')) {
-        line = line.trimmed();
-        if (line.isEmpty() || line.startsWith(u';') || line.startsWith(u'#'))
+    const TIniFile ini(iniPath);
+    for (const QString& key : ini.ReadSection(QStringLiteral("Ports"))) {
+        // Keys as the port object looks them up: the number in plain decimal
+        // (no sign, no leading zero). The first entry of a number counts, an
+        // empty one too (which leaves the number its default device).
+        int64_t n = 0;
+        if (key.startsWith(u'0') || !ParseInt(key, 1, 65535, n, IntDigitsOnly))
             continue;
-        if (line.startsWith(u'[')) {
-            const qsizetype close = line.indexOf(u']');
-            inSection = close > 0 && line.mid(1, close - 1).trimmed().compare(u"Ports", Qt::CaseInsensitive) == 0;
-            continue;
-        }
-        if (!inSection)
-            continue;
-        const qsizetype eq = line.indexOf(u'=');
-        if (eq <= 0)
-            continue;
-        // Keys as the port object looks them up: the number in plain decimal.
-        const QStringView key = line.left(eq).trimmed();
-        bool ok = false;
-        const int n = key.toInt(&ok);
-        if (!ok || n < 1 || n > 65535 || key != QString::number(n) || seen.contains(n))
-            continue;
-        // The first entry of a number counts, an empty one too (which
-        // leaves the number its default device).
-        seen.insert(n);
-        QStringView value = line.mid(eq + 1).trimmed();
-        if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front())
-            value = value.mid(1, value.size() - 2);
+        const QString value = ini.ReadString(QStringLiteral("Ports"), key, QString());
         if (!value.isEmpty())
-            map.insert(n, value.toString());
+            map.insert(int(n), value);
     }
     return map;
 }
@@ -220,15 +179,16 @@ int ComNumberOfName(const QString& name)
 {
     if (name.size() < 4 || !name.startsWith(QLatin1String("COM"), Qt::CaseInsensitive))
         return 0;
-    qint64 n = 0;
-    for (qsizetype i = 3; i < name.size(); ++i) {
-        const QChar c = name[i];
-        if (c < u'0' || c > u'9')
-            return 0;
-        if (n <= 65535)
-            n = n * 10 + (c.unicode() - u'0');
+    int64_t n = 0;
+    switch (ParseInteger(QStringView(name).mid(3), 1, 65535, n, IntDigitsOnly)) {
+    case TIntResult::Ok:
+        return int(n);
+    case TIntResult::OutOfRange:
+        return -1;
+    case TIntResult::NotANumber:
+        break;
     }
-    return n >= 1 && n <= 65535 ? int(n) : -1;
+    return 0;
 }
 
 QString DeviceForComNumber(const QMap<int, QString>& map, int comNumber)

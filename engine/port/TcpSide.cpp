@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // TCP side of the port object.
 #include "TcpSide.h"
+#include "StrictInt.h"
 
 #include <QNetworkProxy>
 #include <QSocketNotifier>
@@ -156,13 +157,10 @@ uint16_t ResolveTcpPort(const QString& text, bool allowZero)
     const QString t = text.trimmed();
     if (t.isEmpty())
         Fail(QStringLiteral("no TCP port given"));
-    bool digits = true;
-    for (QChar c : t)
-        digits = digits && c >= u'0' && c <= u'9';
-    if (digits) {
-        bool ok = false;
-        const uint v = t.toUInt(&ok);
-        if (!ok || v > 65535)
+    int64_t v = 0;
+    const zorp::TIntResult r = zorp::ParseInteger(t, 0, 65535, v, zorp::IntDigitsOnly);
+    if (r != zorp::TIntResult::NotANumber) {
+        if (r == zorp::TIntResult::OutOfRange)
             Fail(QStringLiteral("TCP port %1 out of range").arg(t));
         if (v == 0 && !allowZero)
             Fail(QStringLiteral("TCP port 0 cannot be connected to"));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ModbusTypes.h"
+#include "PollExtras.h"
 #include "ValueDecoding.h"
 
 // One value of a poll's answer: the registers (or bits) from Offset on,
@@ -67,6 +68,8 @@ struct Options {
     // --dump FILE with its --range texts (Dump.h).
     std::string dumpFile;
     std::vector<std::string> dumpRanges;
+    // --address in its notation, --base, --map, --scan-addresses.
+    TPollExtras extras;
 };
 
 // The link as said in messages: "127.0.0.1:502", "RTU over TCP

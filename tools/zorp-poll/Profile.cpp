@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include "IniFile.h"
+#include "StrictInt.h"
 #include "PollOptions.h"
 
 namespace {
@@ -15,9 +16,8 @@ const char* const kFunctions[] = {"01: Read Coil Status", "02: Read Input Status
 // sign, digits, nothing else), within [min, max].
 bool StrictInt(const QString& text, long min, long max, long& out)
 {
-    bool ok = false;
-    const qlonglong v = text.toLongLong(&ok, 10);
-    if (!ok || text.isEmpty() || text.front().isSpace() || text.back().isSpace() || v < min || v > max) return false;
+    int64_t v = 0;
+    if (!zorp::ParseInt(text, min, max, v, zorp::IntSign)) return false;
     out = long(v);
     return true;
 }

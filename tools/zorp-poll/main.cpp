@@ -43,7 +43,9 @@
 #include "Dump.h"
 #include "Poller.h"
 #include "Profile.h"
+#include "PollExtras.h"
 #include "SerialPorts.h"
+#include "StrictInt.h"
 #include "ValueAliases.h"
 #include "ValueLists.h"
 #include "VexaModbus.h"
@@ -59,6 +61,8 @@ const char* const kUsage =
     "       zorp-poll LINK --scan FIRST-LAST [--scan-baud B,...] [--scan-parity P,...]\n"
     "                 [-f 1|2|3|4] [-a ADDRESS] [-c COUNT] [-o TIMEOUT_MS]\n"
     "       zorp-poll LINK [-u UNIT] --dump FILE (--range F:ADDRESS:COUNT... | -f F -a ADDRESS -c COUNT)\n"
+    "       zorp-poll LINK --map FILE [--map-gap N] [-F text|csv|json]\n"
+    "       zorp-poll LINK [-f 1|2|3|4] --scan-addresses FIRST-LAST [-c BLOCK]\n"
     "       zorp-poll --list-ports\n"
     "example: zorp-poll -t 192.168.1.10 -f 3 -a 1 -c 10\n";
 
@@ -72,7 +76,9 @@ const char* const kOptions =
     "  -u, --unit: the slave's unit (address), 0 to 255 (default 1; 0 is broadcast)\n"
     "  -f, --function: 1 coils, 2 discrete inputs, 3 holding registers, 4 input registers\n"
     "                  (reads); 5, 6, 15, 16 (writes, with -w)\n"
-    "  -a, --address: first item, 1-based (1 to 65536)\n"
+    "  -a, --address: first item, 1-based (1 to 65536); 0x1A0 or 1A0h hexadecimal; a Modicon\n"
+    "                 number (40001, 465536) names its table and function; --base 0|1 counts\n"
+    "                 plain and hexadecimal numbers from 0 (the wire) or 1 (the default)\n"
     "  -c, --count: 1 to 125 registers, 1 to 255 bits (the engine asks at most 255 at a time);\n"
     "           a write's count is that of its values and may be left out\n"
     "  -T, --type: the tester's type name or an alias; registers print ADDRESS<TAB>VALUE and\n"
@@ -97,6 +103,10 @@ const char* const kOptions =
     "  -v, --verbose: the summary line on stderr (\"polls P responses R errors E\n"
     "                 elapsed_ms T\"); without it only when stdout is a terminal\n"
     "  --list-ports: the serial ports found, with their COM numbers\n"
+    "  --map FILE: a register map (README.md); its points read in the fewest requests and\n"
+    "              printed by name; --map-gap N lets a request span N unnamed addresses\n"
+    "  --scan-addresses FIRST-LAST: each address with its value, exception or no answer;\n"
+    "              blocks of --count (125 registers, 255 bits) split where a read fails\n"
     "  --scan: ask each unit of FIRST-LAST once (function 3, address 1, count 1 unless\n"
     "          given) and print those that answer, with data or an exception; on a\n"
     "          serial link every --scan-baud and --scan-parity is tried\n"
@@ -135,13 +145,15 @@ void PrintHelp()
 // A decimal number without sign or blanks, within [min, max].
 long Number(const std::string& text, long min, long max, const char* what)
 {
-    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
-        Usage(std::string("invalid ") + what + " \"" + text + "\"");
-    const long v = std::strtol(text.c_str(), nullptr, 10);
-    if (v < min || v > max)
+    int64_t v = 0;
+    switch (zorp::ParseInteger(std::string_view(text), min, max, v, zorp::IntDigitsOnly)) {
+    case zorp::TIntResult::NotANumber: Usage(std::string("invalid ") + what + " \"" + text + "\"");
+    case zorp::TIntResult::OutOfRange:
         Usage(std::string(what) + " " + text + " out of range (" + std::to_string(min) + " to " +
               std::to_string(max) + ")");
-    return v;
+    case zorp::TIntResult::Ok: break;
+    }
+    return long(v);
 }
 
 // HOST:PORT; with defaultPort (Modbus TCP's 502) the port may be left out:
@@ -385,7 +397,7 @@ Options Parse(const QStringList& args)
                 Usage("function " + std::to_string(o.function) + " is none of 1, 2, 3, 4, 5, 6, 15 and 16");
             given.function = true;
         } else if (arg == "--address") {
-            o.address = Number(next(), 1, 65536, "address");
+            o.extras.addressText = next();
             given.address = true;
         } else if (arg == "--count") {
             o.count = Number(next(), 1, 2000, "count");
@@ -447,6 +459,8 @@ Options Parse(const QStringList& args)
         } else if (arg == "--help") {
             PrintHelp();
             std::exit(0);
+        } else if (std::string e; ParseExtraOption(arg, next, o, e)) {
+            if (!e.empty()) Usage(e);
         } else {
             Usage("unknown argument \"" + arg + "\"");
         }
@@ -463,6 +477,10 @@ Options Parse(const QStringList& args)
         Usage("--scan-baud and --scan-parity apply to --serial only");
     if (!o.scan && (!o.scanBauds.empty() || !o.scanParities.empty()))
         Usage("--scan-baud and --scan-parity go with --scan");
+    if (const std::string e = ResolveExtras(o, given.function, given.count); !e.empty())
+        Usage(e);
+    if (o.extras.Runs())
+        return o;
     if (!profileFile.empty())
         ApplyProfile(profileFile, given.function, given.address, given.count, given.unit, o);
     if (!o.dumpFile.empty() || !o.dumpRanges.empty())
@@ -578,6 +596,7 @@ int main(int argc, char** argv)
         QTimer::singleShot(0, &app, [&dumper] { dumper.Start(); });
         rc = app.exec();
         rc = rc == 0 ? dumper.ExitCode() : rc;
+    } else if (QSocketNotifier notifier(gInterruptPipe[0], QSocketNotifier::Read); RunExtras(options, notifier, rc)) {
     } else if (options.scan) {
         Scanner scanner(options);
         QSocketNotifier notifier(gInterruptPipe[0], QSocketNotifier::Read);

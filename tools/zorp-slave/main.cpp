@@ -42,12 +42,14 @@
 #include <unistd.h>
 #include <vector>
 
+#include "StrictInt.h"
 #include "CommPort.h"
 #include "Demo.h"
 #include "EventLoop.h"
 #include "SerialPorts.h"
 #include "SimImageFile.h"
 #include "SimServer.h"
+#include "SlaveMap.h"
 #include "VexaModbus.h"
 
 namespace {
@@ -86,10 +88,8 @@ void Say(const QString& line)
 
 long ParseNumber(const QString& text, long min, long max, const char* what)
 {
-    bool ok = false;
-    const QString t = text.trimmed();
-    long v = t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) ? t.mid(2).toLong(&ok, 16) : t.toLong(&ok, 10);
-    if (!ok || v < min || v > max)
+    int64_t v = 0;
+    if (!zorp::ParseInt(text.trimmed(), min, max, v, zorp::IntSign | zorp::IntHexPrefix))
         Usage(QStringLiteral("%1 must be a number from %2 to %3, not '%4'").arg(QLatin1String(what)).arg(min).arg(max).arg(text));
     return v;
 }
@@ -248,6 +248,7 @@ int main(int argc, char** argv)
         {QStringLiteral("registers"), QStringLiteral("Register values from wire address START."),
          QStringLiteral("START=V1,V2,...")},
         {QStringLiteral("coils"), QStringLiteral("Coil states from wire address START."), QStringLiteral("START=0|1,...")},
+        {QStringLiteral("map"), QStringLiteral("The points of a register map, at their values."), QStringLiteral("FILE")},
         {QStringLiteral("inputs"), QStringLiteral("Input register values from wire address START."),
          QStringLiteral("START=V1,V2,...")},
         {QStringLiteral("discrete"), QStringLiteral("Discrete input states from wire address START."),
@@ -360,6 +361,9 @@ int main(int argc, char** argv)
         ParseRun(run, zorp::sim::Table::Inputs, given);
     for (const QString& run : p.values(QStringLiteral("discrete")))
         ParseRun(run, zorp::sim::Table::Discrete, given);
+    const bool map = p.isSet(QStringLiteral("map"));
+    if (QString error; map && !RegisterMapEntries(p.value(QStringLiteral("map")), given, error))
+        Usage(error);
 
     zorp::sim::SimServer sim;
     const QString imagePath = p.value(QStringLiteral("image"));
@@ -405,8 +409,8 @@ int main(int argc, char** argv)
     Demo demo(sink);
     // Each image without values of its own serves the demonstration (the
     // coils only when no registers were given either, as before); an image
-    // file or generators mean the user set the image up.
-    if (imagePath.isEmpty() && sim.Generators.empty()) {
+    // file, a register map or generators mean the user set the image up.
+    if (imagePath.isEmpty() && !map && sim.Generators.empty()) {
         const bool regs = !givenIn(zorp::sim::Table::Holding);
         demo.Start(regs, regs && !givenIn(zorp::sim::Table::Coils), !givenIn(zorp::sim::Table::Inputs),
                    !givenIn(zorp::sim::Table::Discrete));

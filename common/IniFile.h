@@ -34,6 +34,7 @@
 // file, unreadable) read as empty and refuse to be saved over, so that they
 // are never replaced by a file that lost their contents.
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 #include <vector>
 
@@ -56,6 +57,9 @@ public:
     QString ReadString(const QString& Section, const QString& Key, const QString& Default) const;
     bool ValueExists(const QString& Section, const QString& Key) const;
     bool SectionExists(const QString& Section) const;
+    // The keys of Section in the order of the file, each name once (as the
+    // file first spells it); empty when there is no such section.
+    QStringList ReadSection(const QString& Section) const;
 
     // Sets Key in Section to Value (written as it stands; line breaks inside
     // Value become blanks, since they would end the entry).

@@ -2,6 +2,7 @@
 // The profile-file layer: reading rules, key-by-key update, encodings and
 // line ends of files written elsewhere, atomic replacement, bad files.
 #include "IniFile.h"
+#include "SerialPorts.h"
 
 #include <QDir>
 #include <QFile>
@@ -53,7 +54,10 @@ TEST_F(IniTest, ReadingRulesCaseBlanksQuotesAndDefaults)
                      "Tabs=\tv\t\r\n"
                      "Start=second\r\n"
                      "[ Cells_DataType ]\r\n"
-                     "1=UInt32 (LongWord) AABB CCDD\r\n");
+                     "1=UInt32 (LongWord) AABB CCDD\r\n"
+                     "[ADDRESS]\r\n"
+                     "Start=from a repeated section\r\n"
+                     "Later=not seen\r\n");
     TIniFile ini(path());
     EXPECT_EQ(ini.ReadString("address", "START", "d"), "12");
     EXPECT_EQ(ini.ReadString("Address", "Quoted", "d"), "  inner  ");
@@ -65,8 +69,22 @@ TEST_F(IniTest, ReadingRulesCaseBlanksQuotesAndDefaults)
     EXPECT_EQ(ini.ReadString("Address", "Missing", "d"), "d");
     EXPECT_EQ(ini.ReadString("Nowhere", "Start", "d"), "d");
     EXPECT_EQ(ini.ReadString("CELLS_DATATYPE", "1", ""), "UInt32 (LongWord) AABB CCDD");
-    // Comment lines are no entries of any section.
+    // Comment lines are no entries of any section; the first of repeated
+    // sections is the section, its first key of a name the key.
     EXPECT_FALSE(ini.ValueExists("Address", "; comment"));
+    EXPECT_FALSE(ini.ValueExists("Address", "Later"));
+    EXPECT_EQ(ini.ReadSection("address"),
+              QStringList({"Start", "Quoted", "Single", "Mismatched", "OneQuote", "Empty", "Tabs"}));
+}
+
+// The serial-port list reads "comports.ini" through the same layer: a
+// single-byte file, lone CR line ends, repeated sections and keys.
+TEST_F(IniTest, ComPortMapFollowsTheSameRules)
+{
+    writeAll(path(), "[Ports]\r1=/dev/serial/by-id/usb-\xA3\xF3" "d\x9F\r01=/dev/a\r+2=/dev/b\r1=/dev/c\r"
+                     "3=\"/dev/ttyUSB3\"\r[Other]\r4=/dev/d\r[ports]\r5=/dev/e\r");
+    const QMap<int, QString> map = zorp::ReadComPortMap(path());
+    EXPECT_EQ(map, (QMap<int, QString>{{1, QStringLiteral("/dev/serial/by-id/usb-Łódź")}, {3, "/dev/ttyUSB3"}}));
 }
 
 TEST_F(IniTest, LongValuesAreCutAt2047)

@@ -246,6 +246,21 @@ bool TIniFile::SectionExists(const QString& Section) const
     return FindSection(Section, end) >= 0;
 }
 
+QStringList TIniFile::ReadSection(const QString& Section) const
+{
+    QStringList keys;
+    int end = 0;
+    const int s = FindSection(Section, end);
+    for (int i = s + 1; s >= 0 && i < end; ++i) {
+        if (FLines[i].Kind != LineKind::Entry)
+            continue;
+        const QString key = NameOf(FLines[i]).toString();
+        if (!keys.contains(key, Qt::CaseInsensitive))
+            keys.append(key);
+    }
+    return keys;
+}
+
 QString TIniFile::DefaultEol() const
 {
     for (const Line& L : FLines)
