@@ -15,23 +15,6 @@
 #include "ValueDecoding.h"
 
 namespace {
-constexpr int colValue = 2;
-constexpr int colAscii = 8;
-constexpr int colDataType = 1;
-
-QString csvField(const QString& s)
-{
-    bool quote = false;
-    for (QChar c : s)
-        if (c == u',' || c == u'"' || c == u'\n' || c == u'\r')
-            quote = true;
-    if (!quote)
-        return s;
-    QString q = s;
-    q.replace(u'"', QStringLiteral("\"\""));
-    return u'"' + q + u'"';
-}
-
 // Asks for a file name with a save dialog of its own (the tests' hook answers
 // instead of the user); empty when cancelled.
 QString askFileName(QWidget* parent, const QString& title, const QString& filter, const QString& suffix,
@@ -50,15 +33,7 @@ QString askFileName(QWidget* parent, const QString& title, const QString& filter
 }
 } // namespace
 
-QString TfrmModbusMaster::CellDisplayText(int ACol, int ARow) const
-{
-    const QString& cell = sgData->CellRef(ACol, ARow);
-    if (ARow == 0)
-        return cell;
-    const bool ascii =
-        ACol == colAscii || (ACol == colValue && sgData->CellRef(colDataType, ARow) == QLatin1String("ASCII"));
-    return ascii ? ValueDecoding::AsciiDisplayText(cell) : cell;
-}
+QString TfrmModbusMaster::CellDisplayText(int ACol, int ARow) const { return FGridView.DisplayText(ACol, ARow); }
 
 QString TfrmModbusMaster::LogFileText() const
 {
@@ -71,19 +46,7 @@ QString TfrmModbusMaster::LogFileText() const
     return out;
 }
 
-QString TfrmModbusMaster::GridCsvText() const
-{
-    QString out;
-    for (int r = 0; r < sgData->RowCount(); ++r) {
-        for (int c = 0; c < sgData->ColCount(); ++c) {
-            if (c)
-                out += u',';
-            out += csvField(CellDisplayText(c, r));
-        }
-        out += QStringLiteral("\r\n");
-    }
-    return out;
-}
+QString TfrmModbusMaster::GridCsvText() const { return FGridView.CsvText(); }
 
 void TfrmModbusMaster::WriteTextFile(const QString& fileName, const QString& text)
 {

@@ -16,13 +16,14 @@
 #include <utility>
 
 #include "AppErrors.h"
+#include "LinkScheduler.h"
 #include "ModbusFrames.h"
 #include "StringGrid.h"
 #include "ValueWatch.h"
 #include "ValueDecoding.h"
 #include "ValueEncoding.h"
 #include "VexaModbus.h"
-#include "uWriteValue.h"
+#include "RowWrite.h"
 
 void TfrmModbusMaster::ResetTransactions()
 {
@@ -31,6 +32,7 @@ void TfrmModbusMaster::ResetTransactions()
     FPendingWrite.reset();
     FResumeFunc = 0;
     FReadAfterWrite = false;
+    FDeferredRead = false;
 }
 
 void TfrmModbusMaster::RequestWrite(const TWriteRequest& w)
@@ -44,8 +46,9 @@ void TfrmModbusMaster::RequestWrite(const TWriteRequest& w)
                                                      : false;
     if (!sizeOk)
         throw EAppError(QStringLiteral("The write of %1 items with function %2 cannot be sent").arg(n).arg(w.Func));
-    if (FInFlight != TInFlight::None) {
-        // A newer write replaces one still waiting: the user's last word counts.
+    // A newer write replaces one still waiting: the user's last word counts.
+    // With poll windows on the link it waits for its turn.
+    if (FInFlight != TInFlight::None || (Scheduler && !Scheduler->DesignedMayGo())) {
         FPendingWrite = w;
         return;
     }
@@ -129,38 +132,19 @@ void TfrmModbusMaster::mdbWriteFinished(bool ok)
         QTimer::singleShot(0, this, [this] { RunGuarded([this] { btnReadClick(this); }); });
 }
 
-namespace {
-enum : int { colAddress = 0, colDataType = 1, colValue = 2, colDec = 6 };
-
-bool isContinuation(const QString& s) { return s == QStringView(ContinuationMark); }
-
-const TDataTypeInfo& defaultRegisterType()
-{
-    // A row without a data type is written as the register's plain number.
-    return *ValueDecoding::FindDataType(u"UInt16 (Word) AABB");
-}
-} // namespace
-
 bool TfrmModbusMaster::CanWriteRow(int ARow) const
 {
-    if (ARow < 1 || ARow >= sgData->RowCount())
-        return false;
-    if (FShownFunc == 1)
-        return size_t(ARow) <= ReadDataBool.size();
-    if (FShownFunc == 3)
-        return size_t(ARow) <= ReadData.size() / 2;
-    return false;
+    return CanWriteGridRow(FGridView, TShownAnswer{FShownFunc, FShownAddress, &ReadData, &ReadDataBool}, ARow);
 }
 
 void TfrmModbusMaster::sgDataDblClick(QObject*, int ACol, int ARow)
 {
     // The Value and the raw columns; Data Type and Description keep their
     // designed editing, the Address column is the grid's fixed column.
-    if (ACol == colValue || ACol >= 4)
+    if (ACol == TRegisterGrid::colValue || ACol >= 4)
         if (CanWriteRow(ARow))
             WriteRowValue(ARow);
 }
-
 void TfrmModbusMaster::sgDataContextPopup(QObject*, const QPoint& pos)
 {
     int col = -1, row = -1;
@@ -185,115 +169,14 @@ void TfrmModbusMaster::sgDataContextPopup(QObject*, const QPoint& pos)
 
 void TfrmModbusMaster::WriteRowValue(int ARow)
 {
-    if (!CanWriteRow(ARow))
-        return;
-    TfrmWriteValue dlg(this);
-    const bool coils = FShownFunc == 1;
+    bool use16 = FOptions.AlwaysUseFunction16;
     TWriteRequest w;
-    if (coils) {
-        // Several selected coil rows are written together with function 15.
-        int first = ARow, last = ARow;
-        const QRect sel = sgData->Selection();
-        if (sgData->HasSelection() && sel.top() <= ARow && ARow <= sel.bottom()) {
-            first = sel.top();
-            last = std::min(sel.bottom(), int(ReadDataBool.size()));
-        }
-        const uint16_t address = uint16_t(FShownAddress + first - 1);
-        dlg.lblAddress->setText(first == last ? QString::number(address)
-                                              : QStringLiteral("%1 to %2 (%3 coils)")
-                                                    .arg(address)
-                                                    .arg(uint16_t(address + last - first))
-                                                    .arg(last - first + 1));
-        dlg.lblType->setText(QStringLiteral("Coil (0 or 1)"));
-        QString current;
-        for (int r = first; r <= last; ++r)
-            current += ReadDataBool[size_t(r - 1)] ? u'1' : u'0';
-        dlg.lblCurrent->setText(current);
-        dlg.cbFunction16->hide();
-        dlg.Check = [](const QString& text, QString& why) {
-            const QString t = text.trimmed();
-            if (t == QLatin1String("0") || t == QLatin1String("1"))
-                return true;
-            why = QStringLiteral("A coil takes 0 or 1");
-            return false;
-        };
-        if (!RunWriteDialog(dlg))
-            return;
-        const bool on = dlg.edValue->text().trimmed() == QLatin1String("1");
-        w.Address = address;
-        w.Bits.assign(size_t(last - first + 1), on);
-        w.Func = w.Bits.size() == 1 ? 5 : 15;
-        w.Description = QStringLiteral("write %1 %2, address %3, %4 coil(s) %5")
-                            .arg(w.Func, 2, 10, QChar(u'0'))
-                            .arg(w.Func == 5 ? QStringLiteral("Write Single Coil") : QStringLiteral("Write Multiple Coils"))
-                            .arg(address)
-                            .arg(w.Bits.size())
-                            .arg(on ? QStringLiteral("on") : QStringLiteral("off"));
-        RequestWrite(w);
+    if (!AskRowWrite(this, FGridView, TShownAnswer{FShownFunc, FShownAddress, &ReadData, &ReadDataBool}, ARow, use16, w))
         return;
-    }
-
-    // Registers: the value's first row (a continuation row belongs to the
-    // value above it).
-    int row = ARow;
-    while (row > 1 && isContinuation(sgData->CellRef(colDataType, row)))
-        --row;
-    const TDataTypeInfo* found = ValueDecoding::FindDataType(sgData->CellRef(colDataType, row));
-    const TDataTypeInfo& type = found ? *found : defaultRegisterType();
-    const int span = std::max(1, type.Rows);
-    if (size_t(row - 1 + span) > ReadData.size() / 2)
-        throw EAppError(QStringLiteral("The value at row %1 needs %2 registers; the last read holds fewer").arg(row).arg(span));
-    const uint16_t address = uint16_t(FShownAddress + row - 1);
-    dlg.lblAddress->setText(span == 1 ? QString::number(address)
-                                      : QStringLiteral("%1 to %2").arg(address).arg(uint16_t(address + span - 1)));
-    const QString range = ValueEncoding::RangeText(type);
-    dlg.lblType->setText((found ? QString::fromLatin1(type.Name)
-                                : QStringLiteral("(none) written as %1").arg(QString::fromLatin1(type.Name))) +
-                         (range.isEmpty() ? QString() : QStringLiteral(", ") + range));
-    dlg.lblCurrent->setText(found ? CellDisplayText(colValue, row) : sgData->CellRef(colDec, row));
-    dlg.cbFunction16->setChecked(FOptions.AlwaysUseFunction16);
-    dlg.cbFunction16->setVisible(true);
-    dlg.Check = [&type](const QString& text, QString& why) {
-        const ValueEncoding::TEncoded e = ValueEncoding::EncodeValue(type, text);
-        why = e.Error;
-        return e.Ok();
-    };
-    if (!RunWriteDialog(dlg))
-        return;
-    const ValueEncoding::TEncoded encoded = ValueEncoding::EncodeValue(type, dlg.edValue->text());
-    if (!encoded.Ok() || encoded.Words.size() != size_t(span))
-        return;
-    if (dlg.cbFunction16->isChecked() != FOptions.AlwaysUseFunction16) {
+    if (use16 != FOptions.AlwaysUseFunction16) {
         TTesterOptions o = FOptions;
-        o.AlwaysUseFunction16 = dlg.cbFunction16->isChecked();
+        o.AlwaysUseFunction16 = use16;
         SetOptions(o);
     }
-    w.Address = address;
-    w.Words = encoded.Words;
-    // An 8-bit type is one byte of its register: the other byte keeps what
-    // the last read showed instead of being overwritten with 0.
-    if (type.ByteCount == 1 && (type.Format == TTypeFormat::Signed || type.Format == TTypeFormat::Unsigned)) {
-        const size_t at = size_t(row - 1) * 2;
-        const uint16_t current = uint16_t((ReadData[at] << 8) | ReadData[at + 1]);
-        const uint16_t mask = type.Order[0] == 0 ? 0xFF00 : 0x00FF; // the value's byte
-        const uint16_t valueByte = uint16_t(encoded.Words[0] & 0x00FF);
-        w.Words[0] = uint16_t((current & ~mask) | (mask == 0xFF00 ? uint16_t(valueByte << 8) : valueByte));
-    }
-    w.Func = span == 1 && !FOptions.AlwaysUseFunction16 ? 6 : 16;
-    w.Description = QStringLiteral("write %1 %2, address %3, %4 as %5")
-                        .arg(w.Func, 2, 10, QChar(u'0'))
-                        .arg(w.Func == 6 ? QStringLiteral("Write Single Register")
-                                         : QStringLiteral("Write Multiple Registers"))
-                        .arg(address)
-                        .arg(dlg.edValue->text().trimmed(), QString::fromLatin1(type.Name));
     RequestWrite(w);
-}
-
-bool TfrmModbusMaster::RunWriteDialog(TfrmWriteValue& dlg)
-{
-    // The dialog runs a nested event loop; polling goes on meanwhile and the
-    // window may go while it is open.
-    QPointer<TfrmModbusMaster> self(this);
-    const int result = dlg.exec();
-    return self && result == QDialog::Accepted;
 }
