@@ -40,6 +40,7 @@
 #include "ValueWatch.h"
 #include "WriteAnyMenu.h"
 #include "PollWindows.h"
+#include "WorkspaceMenu.h"
 #include "uSplash.h"
 
 namespace {
@@ -160,6 +161,7 @@ TfrmModbusMaster::TfrmModbusMaster(QWidget* parent)
     StaleMarkingCreate();
     new TWriteAnyMenu(this);
     PollWindows = new TPollWindows(this);
+    new TWorkspaceMenu(this);
     RunGuarded([this] { FormCreate(this); });
 }
 

@@ -251,6 +251,9 @@ public:
     TPollWindows* PollWindows = nullptr;
     // The link's scheduler once a poll window was opened; nullptr before.
     TLinkScheduler* Scheduler = nullptr;
+    // False for a connection window opened beside the first one: it stores
+    // no window settings (the first one's are in "setings.ini").
+    bool FKeepsSettings = true;
     // A read waits for the turns of the link's polls.
     bool FDeferredRead = false;
     // The link's scheduler gives the Data panel its turn: what waited goes out.

@@ -13,6 +13,7 @@
 
 #include "AppErrors.h"
 #include "FormStorage.h"
+#include "SettingsLock.h"
 #include "VexaModbus.h"
 
 namespace {
@@ -154,7 +155,7 @@ void TfrmModbusMaster::SetOptions(const TTesterOptions& o, bool store)
                                                         .arg(v.RealTimePauseMs));
     mdb->SetRemoveEcho(v.RemoveEcho);
     ApplyExtraOptions(v);
-    if (store && !v.Save(OptionsFileName()))
+    if (store && FKeepsSettings && zorp::OwnsSettings() && !v.Save(OptionsFileName()))
         throw EFileWriteError(OptionsFileName());
 }
 

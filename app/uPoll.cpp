@@ -79,6 +79,9 @@ void TfrmPoll::CreateControls()
     top->addWidget(cbFunc);
     leStartAddress = field("leStartAddress", QStringLiteral("Start Address:"), 55, 5);
     leLength = field("leLength", QStringLiteral("Length:"), 40, 3);
+    top->addStretch(1);
+    auto* second = new QHBoxLayout;
+    std::swap(top, second);
     leInterval = field("leInterval", QStringLiteral("Interval (ms):"), 55, 6);
     btnRead = new QPushButton(QStringLiteral("Read"), this);
     btnRead->setObjectName(QStringLiteral("btnRead"));
@@ -94,6 +97,7 @@ void TfrmPoll::CreateControls()
     sgData->SetRowCount(2);
     sgData->SetFixedRows(1);
     sgData->SetFixedCols(1);
+    sgData->setMinimumSize(200, 80);
     GridView.SetGrid(sgData);
     GridView.SetupHeader();
     GridView.Old = [this](int col, int row, int span) {
@@ -111,6 +115,7 @@ void TfrmPoll::CreateControls()
 
     auto* v = new QVBoxLayout(this);
     v->setContentsMargins(6, 6, 6, 0);
+    v->addLayout(second);
     v->addLayout(top);
     v->addWidget(sgData, 1);
     v->addWidget(sBar);

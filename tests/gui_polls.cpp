@@ -7,6 +7,8 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
 
 #include "GuiSupport.h"
@@ -19,6 +21,7 @@
 #include "StatusBar.h"
 #include "StringGrid.h"
 #include "VexaModbus.h"
+#include "WorkspaceMenu.h"
 #include "uPoll.h"
 #include "uWriteValue.h"
 
@@ -88,6 +91,31 @@ protected:
                 << "unit " << unit << " row " << r;
     }
 
+    // With ZORP_SHOTS_DIR set (a run under Xvfb), the connection window
+    // and its poll windows side by side into <dir>/polls25-<name>.png.
+    static void shoot(QWidget* main, const QList<QWidget*>& others, const char* name)
+    {
+        const QByteArray dir = qgetenv("ZORP_SHOTS_DIR");
+        if (dir.isEmpty()) return;
+        QList<QPixmap> shots{main->grab()};
+        for (QWidget* o : others) shots.append(o->grab());
+        int width = shots[0].width(), height = shots[0].height(), column = 0;
+        for (int i = 1; i < shots.size(); ++i) column = std::max(column, shots[i].width());
+        int stacked = 0;
+        for (int i = 1; i < shots.size(); ++i) stacked += shots[i].height();
+        QPixmap all(width + column, std::max(height, stacked));
+        all.fill(Qt::darkGray);
+        QPainter p(&all);
+        p.drawPixmap(0, 0, shots[0]);
+        int y = 0;
+        for (int i = 1; i < shots.size(); ++i) {
+            p.drawPixmap(width, y, shots[i]);
+            y += shots[i].height();
+        }
+        p.end();
+        all.save(QString::fromLocal8Bit(dir) + QStringLiteral("/polls25-%1.png").arg(QLatin1String(name)));
+    }
+
     PeerPtyPair pair;
     PeerProcess peer;
 };
@@ -106,13 +134,18 @@ TEST_F(PollWindowsTest, ThreeUnitsOnOneRtuLinkEachAtItsOwnInterval)
 
     TfrmPoll* polls[3] = {openPoll(w.get(), 1, 3, 1, 10, 0), openPoll(w.get(), 2, 3, 21, 8, 20),
                           openPoll(w.get(), 3, 3, 101, 12, 60)};
+    polls[0]->GridView.ApplyEdit(1, 1, "SInt32 (Integer, LongInt) AABB CCDD");
+    polls[0]->GridView.ApplyEdit(3, 1, "energy");
+    polls[1]->GridView.ApplyEdit(1, 2, "Single (Float) AABB CCDD");
     for (TfrmPoll* f : polls) {
+        f->resize(640, 260);
         f->show();
         f->cbRealTime->click();
     }
     EXPECT_TRUE(polls[1]->windowTitle().contains("COM 7, unit 2, 03 Holding Registers 21-28"))
         << polls[1]->windowTitle().toStdString();
     ASSERT_TRUE(waitUntil([&] { return polls[2]->Poll->Responses >= 4 && w->FResponses >= 4; }, 20000));
+    shoot(w.get(), {polls[0], polls[1], polls[2]}, "three-polls");
     for (TfrmPoll* f : polls) f->cbRealTime->click();
     w->cbRealTime->setChecked(false);
     ASSERT_TRUE(waitUntil([&] { return w->Scheduler->Active() == nullptr && w->FInFlight == TfrmModbusMaster::TInFlight::None; }));
@@ -197,6 +230,118 @@ TEST_F(PollWindowsTest, WriteFromOnePollWindowLandsWhileTwoOthersPoll)
     // The other units' registers stayed as they were.
     expectHolding(a, 1, 1, 10);
     EXPECT_TRUE(boxes.isEmpty());
+}
+
+TEST_F(PollWindowsTest, TcpLinkAndSerialLinkPolledAtTheSameTime)
+{
+    startSerialSlave();
+    PeerProcess tcp;
+    ASSERT_TRUE(tcp.start(peerPython(), {peerScript(QStringLiteral("pymodbus_server.py")), QStringLiteral("tcp"),
+                                         QStringLiteral("+1,2,3")},
+                          QStringLiteral("PORT")))
+        << tcp.errors().toStdString();
+    connectSerial(w.get());
+    w->findChild<QAction*>("actNewConnection")->trigger();
+    ASSERT_EQ(TWorkspaceMenu::ConnectionWindows().size(), 2);
+    std::unique_ptr<TfrmModbusMaster> second(TWorkspaceMenu::ConnectionWindows().last());
+    EXPECT_FALSE(second->FKeepsSettings);
+    connectTcp(second.get(), tcp.port());
+
+    TfrmPoll* serial = openPoll(w.get(), 2, 3, 5, 10, 0);
+    TfrmPoll* net = openPoll(second.get(), 3, 3, 5, 10, 0);
+    serial->cbRealTime->click();
+    net->cbRealTime->click();
+    ASSERT_TRUE(waitUntil([&] { return serial->Poll->Responses >= 10 && net->Poll->Responses >= 10; }, 15000));
+    serial->cbRealTime->click();
+    net->cbRealTime->click();
+    ASSERT_TRUE(waitUntil([&] { return !w->Scheduler->Active() && !second->Scheduler->Active(); }));
+    expectHolding(serial, 2, 5, 10);
+    expectHolding(net, 3, 5, 10);
+    // Each link has its own scheduler, log and polls.
+    EXPECT_EQ(w->Scheduler->Polls().size(), 1u);
+    EXPECT_EQ(second->Scheduler->Polls().size(), 1u);
+    EXPECT_NE(w->Scheduler, second->Scheduler);
+    EXPECT_TRUE(serial->windowTitle().contains("COM 7")) << serial->windowTitle().toStdString();
+    EXPECT_TRUE(net->windowTitle().contains(QStringLiteral("127.0.0.1:%1").arg(tcp.port())));
+    second->mdb->Disconnect();
+    spin(30);
+}
+
+TEST_F(PollWindowsTest, WorkspaceSavedAndTheProgramBuiltAgain)
+{
+    // The first link: Modbus TCP, its Data panel typed, two poll windows.
+    w->rgModbusMode->SetItemIndex(2);
+    w->leIP->setText("127.0.0.1");
+    w->lePort->setText("1502");
+    w->leSlaveID->setText("4");
+    w->cbFunc->setCurrentIndex(3);
+    w->leStartAddress->setText("10");
+    w->leLength->clear();
+    QTest::keyClicks(w->leLength, "6");
+    w->sgData->SetCells(1, 1, "Single (Float) AABB CCDD");
+    w->sgData->SetCells(3, 1, "flow");
+    w->MarkContinuationRows();
+    TfrmPoll* p1 = openPoll(w.get(), 1, 1, 100, 16, 250);
+    TfrmPoll* p2 = openPoll(w.get(), 7, 3, 40001, 20, 0);
+    for (TfrmPoll* f : {p1, p2}) f->ApplyFields();
+    p2->GridView.ApplyEdit(1, 3, "SInt32 (Integer, LongInt) AABB CCDD");
+    p2->GridView.ApplyEdit(3, 3, "total, \"kWh\"");
+    p2->GridView.ApplyEdit(3, 20, "last");
+    p1->setGeometry(40, 50, 610, 300);
+    p2->setGeometry(660, 50, 620, 380);
+    // A second link: a serial line with one poll window.
+    w->findChild<QAction*>("actNewConnection")->trigger();
+    TfrmModbusMaster* second = TWorkspaceMenu::ConnectionWindows().last();
+    second->rgModbusMode->SetItemIndex(0);
+    second->leCOM->setText("3");
+    second->leSpeed->setText("19200");
+    second->leParity->setText("E");
+    openPoll(second, 9, 4, 1, 3, 500)->ApplyFields();
+
+    const zorp::TWorkspace before = TWorkspaceMenu::Collect();
+    ASSERT_EQ(before.Links.size(), 2);
+    ASSERT_EQ(before.Links[0].Polls.size(), 2);
+    const QString file = configDir.filePath("bench.zws");
+    TWorkspaceMenu::AskFileHook = [file](bool) { return file; };
+    w->findChild<QAction*>("actSaveWorkspace")->trigger();
+
+    // The program built again: the windows come back from the file.
+    delete second;
+    w->close();
+    w.reset();
+    createWindow();
+    ASSERT_EQ(TWorkspaceMenu::ConnectionWindows().size(), 1);
+    w->findChild<QAction*>("actOpenWorkspace")->trigger();
+    TWorkspaceMenu::AskFileHook = nullptr;
+    ASSERT_TRUE(boxes.isEmpty()) << boxes.front().Text.toStdString();
+    const zorp::TWorkspace after = TWorkspaceMenu::Collect();
+    ASSERT_EQ(after.Links.size(), 2);
+    EXPECT_EQ(after.Links[1].Polls, before.Links[1].Polls);
+    EXPECT_EQ(after.Links[0].Polls, before.Links[0].Polls);
+    EXPECT_EQ(after.Links[0].Panel, before.Links[0].Panel);
+    EXPECT_EQ(after.Links[1].Mode, "serial");
+    EXPECT_EQ(after.Links[1].Parity, "E");
+    EXPECT_EQ(after, before);
+    TfrmPoll* back = w->PollWindows->Windows().value(1);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->sgData->Cells(3, 3), "total, \"kWh\"");
+    EXPECT_EQ(back->sgData->Cells(1, 4), "---");
+    EXPECT_EQ(back->geometry(), QRect(660, 50, 620, 380));
+    EXPECT_EQ(w->sgData->Cells(1, 2), "---");
+    EXPECT_EQ(w->sgData->RowCount(), 7);
+    delete TWorkspaceMenu::ConnectionWindows().last();
+
+    // A file that is no workspace is refused with the reason.
+    QFile bad(configDir.filePath("bad.zws"));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write(R"({"format": "zorp-workspace", "version": 1, "links": [{"polls": [{"length": 300}]}]})");
+    bad.close();
+    TWorkspaceMenu::AskFileHook = [&](bool) { return bad.fileName(); };
+    w->findChild<QAction*>("actOpenWorkspace")->trigger();
+    TWorkspaceMenu::AskFileHook = nullptr;
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_TRUE(boxes[0].Text.contains("\"length\" must be a whole number from 1 to 255")) << boxes[0].Text.toStdString();
+    EXPECT_EQ(w->PollWindows->Windows().size(), 2);
 }
 
 } // namespace
