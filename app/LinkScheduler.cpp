@@ -37,6 +37,8 @@ TLinkScheduler::~TLinkScheduler()
         FEngine->OnWriteSingleCoil = FOnWriteSingleCoil;
         FEngine->OnWriteMultiCoils = FOnWriteMultiCoils;
         FEngine->OnDisconnect = FOnDisconnect;
+        FEngine->OnSendData = FOnSendData;
+        FEngine->OnReceiveData = FOnReceiveData;
     }
 }
 
@@ -54,6 +56,18 @@ void TLinkScheduler::Wire()
     FOnWriteSingleCoil = e->OnWriteSingleCoil;
     FOnWriteMultiCoils = e->OnWriteMultiCoils;
     FOnDisconnect = e->OnDisconnect;
+    FOnSendData = e->OnSendData;
+    FOnReceiveData = e->OnReceiveData;
+    // The link's log gets every frame as before; a poll's own list gets
+    // those of its transactions.
+    e->OnSendData = [this](QObject* s, const void* b, int32_t n) {
+        if (FOnSendData) FOnSendData(s, b, n);
+        if (FPollBusy && FActive && FormatFrame) FActive->AddFrame(FormatFrame(static_cast<const uint8_t*>(b), n), true);
+    };
+    e->OnReceiveData = [this](QObject* s, const uint8_t* b, int32_t n) {
+        if (FOnReceiveData) FOnReceiveData(s, b, n);
+        if (FPollBusy && FActive && FormatFrame) FActive->AddFrame(FormatFrame(b, n), false);
+    };
 
     // Each event goes to the poll in flight, or else to the window; then
     // the next turn.
@@ -181,7 +195,11 @@ void TLinkScheduler::Kick()
             GrantDesigned();
             break;
         }
-        if (!FEngine->Connected()) continue;
+        if (!FEngine->Connected()) {
+            // Nothing goes out without a link: the poll's wish ends here.
+            p->LinkClosed();
+            continue;
+        }
         FDesignedUnit = FEngine->DeviceID();
         FPollBusy = true;
         FActive = p;

@@ -51,6 +51,9 @@ public:
     void Request(TPoll* Poll);
     // The poll whose transaction is in flight (nullptr: none, or the window's).
     TPoll* Active() const { return FActive; }
+    // Every frame sent or received while a poll's transaction is in flight
+    // is also told to that poll (TPoll::AddFrame) as this makes it a line.
+    std::function<QString(const uint8_t* Block, int32_t Size)> FormatFrame;
     // Number of poll transactions started (tests, benches).
     uint64_t Started() const { return FStarted; }
 
@@ -86,4 +89,6 @@ private:
     TOnModbusDataResponse FOnReadDiscreteInputs, FOnReadHoldingRegs, FOnReadInputRegs;
     TNotifyEvent FOnWriteSingleReg, FOnWriteMultiRegs, FOnWriteSingleCoil, FOnWriteMultiCoils;
     TNotifyEvent FOnDisconnect;
+    TOnSendData FOnSendData;
+    TOnReceiveData FOnReceiveData;
 };

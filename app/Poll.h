@@ -62,6 +62,20 @@ public:
     std::deque<QString> ErrorTexts;
     static constexpr size_t MaxErrorTexts = 10;
 
+    // The frames of this poll's transactions as the log writes them (sent:
+    // true for a request), the newest last, at most MaxFrames.
+    struct TFrame {
+        QString Line;
+        bool Sent = false;
+    };
+    std::deque<TFrame> Frames;
+    static constexpr size_t MaxFrames = 2000;
+    void AddFrame(const QString& Line, bool Sent)
+    {
+        Frames.push_back({Line, Sent});
+        if (Frames.size() > MaxFrames) Frames.pop_front();
+    }
+
     // One read when the link gives a turn (nothing while not connected).
     void Read();
     // Real time: a read every IntervalMs until stopped or an error.

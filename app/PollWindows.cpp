@@ -5,11 +5,13 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QMenu>
 
 #include "AppErrors.h"
 #include "LabeledEdit.h"
 #include "LinkScheduler.h"
+#include "PollChart.h"
 #include "RadioGroup.h"
 #include "StringGrid.h"
 #include "VexaModbus.h"
@@ -44,6 +46,9 @@ TLinkScheduler* TPollWindows::Scheduler()
         FScheduler->LinkName = [this] { return LinkName(); };
         FScheduler->DesignedBusy = [w] { return w->FInFlight != TfrmModbusMaster::TInFlight::None; };
         FScheduler->DesignedTurn = [w] { w->DesignedTurn(); };
+        FScheduler->FormatFrame = [](const uint8_t* b, int32_t n) {
+            return TfrmModbusMaster::FormatLogLine(QDateTime::currentDateTime(), b, n);
+        };
         w->Scheduler = FScheduler;
     }
     return FScheduler;
@@ -65,6 +70,8 @@ TfrmPoll* TPollWindows::NewPollWindow(const TPollSettings* Settings)
         if (TryStrToInt(FOwner->leLength->text(), v)) s.Length = std::clamp(v, 1, 255);
     }
     f->SetSettings(s);
+    if (!FChart) FChart = new TPollChart(FOwner);
+    FChart->Attach(f);
     FWindows.append(f);
     connect(f, &QObject::destroyed, this, [this] {
         FWindows.removeIf([](const QPointer<TfrmPoll>& p) { return p.isNull(); });

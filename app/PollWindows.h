@@ -39,6 +39,7 @@ public:
 private:
     TfrmModbusMaster* FOwner;
     TLinkScheduler* FScheduler = nullptr;
+    class TPollChart* FChart = nullptr;
     QList<QPointer<TfrmPoll>> FWindows;
     int FNumber = 0;
 };

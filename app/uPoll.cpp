@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDialog>
 #include <QDateTime>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -17,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include "AppErrors.h"
+#include "CommLog.h"
 #include "DesignTheme.h"
 #include "FormStorage.h"
 #include "LinkScheduler.h"
@@ -298,6 +300,7 @@ void TfrmPoll::ContextMenu(const QPoint& pos)
     QAction* plot = menu.addAction(QStringLiteral("Plot this row"));
     plot->setEnabled(onCell && OnPlotRow && CanPlotRow && CanPlotRow(this, row));
     QAction* csv = menu.addAction(QStringLiteral("Export grid as CSV..."));
+    QAction* frames = menu.addAction(QStringLiteral("Frames of this poll..."));
     QPointer<TfrmPoll> self(this);
     QAction* chosen = GridMenuHook ? GridMenuHook(&menu) : menu.exec(sgData->viewport()->mapToGlobal(pos));
     if (!self) return;
@@ -305,6 +308,28 @@ void TfrmPoll::ContextMenu(const QPoint& pos)
     else if (chosen == copy) sgData->CopySelection();
     else if (chosen == plot && plot->isEnabled()) OnPlotRow(this, row);
     else if (chosen == csv) ExportCsv();
+    else if (chosen == frames) ShowFrames();
+}
+
+void TfrmPoll::ShowFrames()
+{
+    // The link's log filtered to this poll: its frames in the log's format
+    // and colours, as they stand now.
+    auto* dlg = new QDialog(this);
+    dlg->setObjectName(QStringLiteral("dlgPollFrames"));
+    dlg->setAttribute(Qt::WA_DeleteOnClose);
+    dlg->setWindowTitle(QStringLiteral("Frames of %1").arg(Poll->Title()));
+    auto* log = new TCommLog(dlg);
+    log->setObjectName(QStringLiteral("REFrames"));
+    log->setFont(font());
+    for (const TPoll::TFrame& f : Poll->Frames)
+        log->AppendLine(f.Line, f.Sent ? QColor(255, 0, 0) : QColor(0, 0, 255));
+    auto* v = new QVBoxLayout(dlg);
+    v->addWidget(log);
+    dlg->resize(720, 300);
+    dlg->show();
+    log->ScrollToEnd();
+    FFramesDialog = dlg;
 }
 
 void TfrmPoll::ExportCsv()

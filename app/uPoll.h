@@ -7,6 +7,8 @@
 // decoding, editing, the write dialog, copy and CSV export) and its own
 // counters. Its title names the link, unit, function and range; closing it
 // ends that poll only.
+#include <QDialog>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -67,6 +69,9 @@ public:
     std::function<bool(TfrmPoll*, int Row)> CanPlotRow;
     // Asked for a file name by the CSV export (tests answer here).
     std::function<QString()> AskCsvFile;
+    // A window with the frames of this poll's transactions.
+    void ShowFrames();
+    QPointer<QDialog> FFramesDialog;
     // The grid's register at a row (unit, function, address, type).
     TRegisterKey KeyOfRow(int Row);
 

@@ -11,7 +11,9 @@
 #include <QPixmap>
 #include <QPushButton>
 
+#include "ChartRecorder.h"
 #include "GuiSupport.h"
+#include "ValueWatch.h"
 #include "LabeledEdit.h"
 #include "LinkScheduler.h"
 #include "PeerProcess.h"
@@ -142,6 +144,10 @@ TEST_F(PollWindowsTest, ThreeUnitsOnOneRtuLinkEachAtItsOwnInterval)
         f->show();
         f->cbRealTime->click();
     }
+    // Row 1 of the first poll window into the connection window's chart.
+    TfrmPoll::GridMenuHook = [](QMenu* m) { return m->actions().value(2); };
+    polls[0]->sgData->OnContextPopup(polls[0]->sgData, polls[0]->sgData->CellRect(2, 1).center());
+    TfrmPoll::GridMenuHook = nullptr;
     EXPECT_TRUE(polls[1]->windowTitle().contains("COM 7, unit 2, 03 Holding Registers 21-28"))
         << polls[1]->windowTitle().toStdString();
     ASSERT_TRUE(waitUntil([&] { return polls[2]->Poll->Responses >= 4 && w->FResponses >= 4; }, 20000));
@@ -159,6 +165,30 @@ TEST_F(PollWindowsTest, ThreeUnitsOnOneRtuLinkEachAtItsOwnInterval)
         EXPECT_EQ(f->sBar->PanelText(1), QStringLiteral("Responses: %1").arg(f->Poll->Responses));
     }
     EXPECT_EQ(w->FErrors, 0);
+    // The chart's series of that register got a point at each of its
+    // poll's answers (the Data panel's answers add no gaps to it).
+    ASSERT_EQ(w->ValueWatch->Recorder.Series().size(), 1u);
+    const TChartSeries& series = w->ValueWatch->Recorder.Series()[0];
+    EXPECT_EQ(series.Key.Unit, 1);
+    EXPECT_GE(series.Points.size(), 3);
+    const int32_t expected = int32_t(uint32_t(peerHoldingOfUnit(0, 1)) << 16 | peerHoldingOfUnit(1, 1));
+    for (int i = 0; i < series.Points.size(); ++i) EXPECT_EQ(series.Points[i].value, double(expected));
+    // Each poll keeps the frames of its own transactions: requests to its
+    // unit, as the link's log writes them.
+    for (int i = 0; i < 3; ++i) {
+        int sent = 0;
+        for (const TPoll::TFrame& fr : polls[i]->Poll->Frames) {
+            if (!fr.Sent) continue;
+            ++sent;
+            EXPECT_TRUE(fr.Line.contains(QStringLiteral(": [0%1] [03] ").arg(i + 1))) << fr.Line.toStdString();
+        }
+        EXPECT_EQ(sent, polls[i]->Poll->Polls);
+    }
+    TfrmPoll::GridMenuHook = [](QMenu* m) { return m->actions().value(4); };
+    polls[1]->sgData->OnContextPopup(polls[1]->sgData, QPoint(5, 5));
+    TfrmPoll::GridMenuHook = nullptr;
+    ASSERT_TRUE(polls[1]->FFramesDialog);
+    shoot(polls[1]->FFramesDialog, {}, "frames");
     // The one without an interval read most, the 60 ms one least; the
     // Data panel got its turns too.
     EXPECT_GT(polls[0]->Poll->Responses, polls[2]->Poll->Responses);

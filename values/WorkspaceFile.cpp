@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <algorithm>
 
 namespace zorp {
 
@@ -92,8 +93,12 @@ public:
         QJsonObject w;
         if (!Obj(o, "window", w, where)) return false;
         const QString at = where + QStringLiteral(", window");
-        return Int(w, "x", -100000, 100000, r.X, at) && Int(w, "y", -100000, 100000, r.Y, at) &&
-               Int(w, "width", 0, 100000, r.Width, at) && Int(w, "height", 0, 100000, r.Height, at);
+        if (!(Int(w, "x", -100000, 100000, r.X, at) && Int(w, "y", -100000, 100000, r.Y, at) &&
+              Int(w, "width", 0, 100000, r.Width, at) && Int(w, "height", 0, 100000, r.Height, at)))
+            return false;
+        // A window without a size has no place either.
+        if (!r.Valid()) r = TWorkspaceRect();
+        return true;
     }
     bool Poll(const QJsonObject& o, TWorkspacePoll& p, const QString& where)
     {
@@ -120,6 +125,11 @@ public:
             }
             p.Types[row - 1] = type;
             p.Descriptions[row - 1] = description;
+        }
+        // Rows with neither are not kept at the end.
+        while (!p.Types.isEmpty() && p.Types.last().isEmpty() && p.Descriptions.last().isEmpty()) {
+            p.Types.removeLast();
+            p.Descriptions.removeLast();
         }
         return true;
     }
