@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QLockFile>
 #include <QMenu>
 #include <QPainter>
 #include <QPixmap>
@@ -372,6 +373,27 @@ TEST_F(PollWindowsTest, WorkspaceSavedAndTheProgramBuiltAgain)
     ASSERT_EQ(boxes.size(), 1);
     EXPECT_TRUE(boxes[0].Text.contains("\"length\" must be a whole number from 1 to 255")) << boxes[0].Text.toStdString();
     EXPECT_EQ(w->PollWindows->Windows().size(), 2);
+}
+
+TEST_F(PollWindowsTest, ASecondProgramOnTheSameSettingsStoresNothing)
+{
+    // Another program holds the settings folder's lock.
+    QTemporaryDir other;
+    QLockFile held(other.filePath("setings.ini.lock"));
+    ASSERT_TRUE(held.tryLock(0));
+    qputenv("ZORP_CONFIG_DIR", other.path().toLocal8Bit());
+    auto second = std::make_unique<TfrmModbusMaster>();
+    second->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(second.get()));
+    EXPECT_EQ(second->sBar->PanelText(4), "Settings not stored");
+    second->leIP->setText("10.1.2.3");
+    second->close();
+    second.reset();
+    EXPECT_FALSE(QFile::exists(other.filePath("setings.ini")));
+    qputenv("ZORP_CONFIG_DIR", configDir.path().toLocal8Bit());
+    // The first program stores as designed.
+    w->close();
+    EXPECT_TRUE(QFile::exists(configDir.filePath("setings.ini")));
 }
 
 } // namespace

@@ -12,21 +12,30 @@ namespace zorp {
 
 bool OwnsSettings(const QString& Folder)
 {
-    // One lock per folder for the life of the program.
-    static std::map<QString, std::unique_ptr<QLockFile>> locks;
+    // One lock per folder for the life of the program; whether this
+    // program owns the folder is decided when it is first asked.
+    struct TEntry {
+        std::unique_ptr<QLockFile> Lock;
+        bool Owns = true;
+    };
+    static std::map<QString, TEntry> locks;
     const QString key = QDir::cleanPath(Folder);
     auto it = locks.find(key);
     if (it == locks.end()) {
         QDir().mkpath(key);
-        auto lock = std::make_unique<QLockFile>(key + QStringLiteral("/setings.ini.lock"));
-        lock->setStaleLockTime(0);
-        if (!lock->tryLock(0)) {
-            // A lock whose program is gone is taken over.
-            if (lock->error() == QLockFile::LockFailedError && lock->removeStaleLockFile()) lock->tryLock(0);
+        TEntry e;
+        e.Lock = std::make_unique<QLockFile>(key + QStringLiteral("/setings.ini.lock"));
+        e.Lock->setStaleLockTime(0);
+        if (!e.Lock->tryLock(0) && e.Lock->error() == QLockFile::LockFailedError) {
+            // A lock whose program is gone is taken over; one held by a
+            // running program is not.
+            e.Owns = e.Lock->removeStaleLockFile() && e.Lock->tryLock(0);
         }
-        it = locks.emplace(key, std::move(lock)).first;
+        // A folder where no lock can be made (not writable) is nobody
+        // else's either: the designed writes go on and report their failure.
+        it = locks.emplace(key, std::move(e)).first;
     }
-    return it->second->isLocked();
+    return it->second.Owns;
 }
 
 bool OwnsSettings() { return OwnsSettings(ConfigFolder()); }
