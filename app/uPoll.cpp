@@ -22,6 +22,7 @@
 #include "DesignTheme.h"
 #include "FormStorage.h"
 #include "LinkScheduler.h"
+#include "PaintPacer.h"
 #include "StatusBar.h"
 #include "StringGrid.h"
 #include "ValueDecoding.h"
@@ -47,6 +48,8 @@ TfrmPoll::TfrmPoll(TLinkScheduler* Link, QWidget* Parent) : QWidget(Parent, Qt::
     SetSettings(Poll->Settings);
     ShowCounters();
     resize(700, 420);
+    // Repaints at the screen's rate, however fast the answers come.
+    new TPaintPacer(this);
 }
 
 TfrmPoll::~TfrmPoll()

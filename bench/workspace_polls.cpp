@@ -16,6 +16,7 @@
 #include <QCheckBox>
 #include <QPushButton>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -45,9 +46,9 @@ double CpuSeconds()
 
 void Run(int ms)
 {
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 // Responses of the polls over ms milliseconds of Real time, each poll's own.
