@@ -34,7 +34,7 @@ log() { echo "bench: $*" >&2; }
 # ---- build ---------------------------------------------------------------
 log "building in $BUILD"
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$BUILD" -j 2 --target engine_bench tester_poll grid_render log_append chart_redraw rtu_line monitor_line zorp-slave \
+cmake --build "$BUILD" -j 2 --target engine_bench tester_poll workspace_polls grid_render log_append chart_redraw rtu_line monitor_line zorp-slave \
     slave_many_masters >/dev/null
 REF="$BUILD/reference"
 mkdir -p "$REF"
@@ -130,6 +130,12 @@ CHART_OUT=$("${PIN[@]}" "$B/tester_poll" "$PORT" "$TESTER_S" 10 16 2> >(grep -v 
 tester_chart_polls_per_s=$(echo "$CHART_OUT" | awk '/^tester_polls_per_s /{print $2}')
 tester_chart_rss_growth_mb=$(echo "$CHART_OUT" | awk '/^tester_rss_growth_mb /{print $2}')
 tester_chart_points_mb=$(echo "$CHART_OUT" | awk '/^tester_chart_points_mb /{print $2}')
+
+log "poll windows: one, then eight on one link, then eight idle"
+WORKSPACE_OUT=$("${PIN[@]}" "$B/workspace_polls" "$PORT" 10 2> >(grep -v -e XDG_RUNTIME_DIR -e 'does not support' >&2))
+workspace_tps_ratio=$(echo "$WORKSPACE_OUT" | awk '/^workspace_tps_ratio /{print $2}')
+workspace_fairness=$(echo "$WORKSPACE_OUT" | awk '/^workspace_fairness /{print $2}')
+workspace_idle_cpu_pct=$(echo "$WORKSPACE_OUT" | awk '/^workspace_idle_cpu_pct /{print $2}')
 
 log "chart redraw, 16 series of 100,000 points"
 CHART_REDRAW_OUT=$("${PIN[@]}" "$B/chart_redraw" 2> >(grep -v -e XDG_RUNTIME_DIR -e 'does not support' >&2))
@@ -264,6 +270,9 @@ echo "tester_chart_polls_per_s $tester_chart_polls_per_s"
 echo "tester_chart_ratio $tester_chart_ratio"
 echo "tester_chart_rss_growth_mb $tester_chart_rss_growth_mb"
 echo "tester_chart_points_mb $tester_chart_points_mb"
+echo "workspace_tps_ratio $workspace_tps_ratio"
+echo "workspace_fairness $workspace_fairness"
+echo "workspace_idle_cpu_pct $workspace_idle_cpu_pct"
 echo "chart_redraw_ms $chart_redraw_ms"
 echo "chart_redraw_empty_ms $chart_redraw_empty_ms"
 echo "grid_render_us $grid_render_us"
@@ -299,6 +308,9 @@ verdict grid_render_us "<=" 50 "$grid_render_us"
 verdict tester_chart_ratio ">=" 0.9 "$tester_chart_ratio"
 verdict tester_chart_rss_growth_mb "<=" "$(calc "5 + $tester_chart_points_mb" 2)" "$tester_chart_rss_growth_mb" "5 + tester_chart_points_mb = $(calc "5 + $tester_chart_points_mb" 2)"
 verdict chart_redraw_ms "<=" 16 "$chart_redraw_ms"
+verdict workspace_tps_ratio ">=" 0.95 "$workspace_tps_ratio"
+verdict workspace_fairness ">=" 0.9 "$workspace_fairness"
+verdict workspace_idle_cpu_pct "<=" 0.5 "$workspace_idle_cpu_pct"
 verdict log_append_ratio "<=" 1.5 "$log_append_ratio"
 verdict scale_count_ratio "<=" "$libmodbus_scale_count_ratio" "$scale_count_ratio" "libmodbus_scale_count_ratio = $libmodbus_scale_count_ratio"
 verdict rtu_line_efficiency_9600 ">=" 0.95 "$rtu_line_efficiency_9600"

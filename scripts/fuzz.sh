@@ -15,7 +15,7 @@ ROOT=$(pwd)
 SECONDS_EACH=${1:-60}
 JOBS=${ZORP_FUZZ_JOBS:-2}
 BUILD=${ZORP_FUZZ_BUILD_DIR:-$ROOT/build-fuzz}
-FUZZERS=${ZORP_FUZZERS:-"fuzz_master fuzz_listen fuzz_framing fuzz_line fuzz_ini fuzz_decoding fuzz_encoding fuzz_chart fuzz_monitor fuzz_simimage fuzz_map fuzz_address"}
+FUZZERS=${ZORP_FUZZERS:-"fuzz_master fuzz_listen fuzz_framing fuzz_line fuzz_ini fuzz_decoding fuzz_encoding fuzz_chart fuzz_monitor fuzz_simimage fuzz_map fuzz_address fuzz_workspace"}
 
 bash scripts/deps.sh
 

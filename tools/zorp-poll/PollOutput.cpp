@@ -56,7 +56,29 @@ void TPollOutput::Header(const char* line)
 {
     if (FHeaderDone || FOpt.format != TOutputFormat::Csv) return;
     FHeaderDone = true;
-    std::fputs(line, stdout);
+    Put(line);
+}
+
+void TPollOutput::Put(const std::string& lines)
+{
+    if (PollName.empty()) {
+        std::fwrite(lines.data(), 1, lines.size(), stdout);
+        return;
+    }
+    const bool header = lines.rfind("time,", 0) == 0;
+    std::string out;
+    size_t at = 0;
+    while (at < lines.size()) {
+        size_t end = lines.find('\n', at);
+        end = end == std::string::npos ? lines.size() : end + 1;
+        const std::string line = lines.substr(at, end - at);
+        if (FOpt.format == TOutputFormat::Text) out += PollName + '\t' + line;
+        else if (FOpt.format == TOutputFormat::Csv) out += (header && at == 0 ? std::string("poll") : CsvField(PollName)) + ',' + line;
+        else if (!line.empty() && line[0] == '{') out += "{\"poll\":" + JsonString(PollName) + ',' + line.substr(1);
+        else out += line;
+        at = end;
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
 }
 
 void TPollOutput::Registers(const std::vector<uint8_t>& data)
@@ -72,7 +94,7 @@ void TPollOutput::Registers(const std::vector<uint8_t>& data)
             const int len = std::snprintf(line, sizeof line, "%ld\t%04X\t%u\n", FOpt.address + long(k), v, v);
             FOut.append(line, static_cast<size_t>(len));
         }
-        std::fwrite(FOut.data(), 1, FOut.size(), stdout);
+        Put(FOut);
         return;
     }
     std::vector<uint16_t> words(n);
@@ -155,7 +177,7 @@ void TPollOutput::Emit(const std::vector<Value>& values)
         break;
     }
     }
-    std::fwrite(FOut.data(), 1, FOut.size(), stdout);
+    Put(FOut);
 }
 
 void TPollOutput::Written()
@@ -185,7 +207,7 @@ void TPollOutput::Failed(int code, const std::string& meaning)
                ",\"function\":" + std::to_string(FOpt.function) + ",\"error\":" + (code >= 0 ? error : "null") +
                ",\"meaning\":" + JsonString(meaning) + "}\n";
     }
-    std::fwrite(FOut.data(), 1, FOut.size(), stdout);
+    Put(FOut);
 }
 
 void TPollOutput::ScanHit(long unit, long baud, TParity parity, int code, const std::string& meaning)
@@ -211,6 +233,6 @@ void TPollOutput::ScanHit(long unit, long baud, TParity parity, int code, const 
         FOut += "}\n";
         break;
     }
-    std::fwrite(FOut.data(), 1, FOut.size(), stdout);
+    Put(FOut);
     std::fflush(stdout);
 }

@@ -33,8 +33,14 @@ public:
     void Failed(int code, const std::string& meaning);
     // A scan hit: code 0 for data, otherwise the exception's error code.
     void ScanHit(long unit, long baud, TParity parity, int code, const std::string& meaning);
+    // When set (--workspace), every line names its poll: text lines start
+    // with NAME<TAB>, csv lines with a column "poll", json objects with a
+    // key "poll".
+    std::string PollName;
 
 private:
+    // Writes lines to stdout, each named by PollName when set.
+    void Put(const std::string& lines);
     struct Value {
         long Address;
         const TDataTypeInfo* Type;

@@ -49,6 +49,7 @@
 #include "ValueAliases.h"
 #include "ValueLists.h"
 #include "VexaModbus.h"
+#include "WorkspaceRun.h"
 
 namespace {
 
@@ -579,6 +580,8 @@ int main(int argc, char** argv)
         std::fputs(zorp::FormatSerialPortList(zorp::ListSerialPorts(ini), ini).toLocal8Bit().constData(), stdout);
         return 0;
     }
+    if (QCoreApplication::arguments().contains(QStringLiteral("--workspace")))
+        return RunWorkspaceCommand(QCoreApplication::arguments());
     const Options options = Parse(QCoreApplication::arguments());
     if (options.verbose)
         std::fprintf(stderr, "zorp-poll: %s %s, unit %ld\n", options.scan ? "scanning" : "polling",

@@ -292,6 +292,7 @@ void TValueWatch::ResponseShown()
         const int n = int(Recorder.Series().size());
         for (int i = 0; i < n; ++i) {
             TChartSeries& s = Recorder.At(i);
+            if (FedElsewhere && FedElsewhere(s.Key)) continue;
             const int r = AnsweredRowOf(s.Key);
             if (r > 0) {
                 s.Gap = false;

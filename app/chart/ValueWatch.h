@@ -14,6 +14,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <functional>
 #include <vector>
 
 #include "ChartRecorder.h"
@@ -76,6 +77,9 @@ public:
 
     // After every response.
     void ResponseShown();
+    // Whether a series' register is plotted from another window's answers
+    // (a poll window's): the main window's answers then leave it alone.
+    std::function<bool(const TRegisterKey& Key)> FedElsewhere;
 
     void SaveProfile(zorp::TIniFile& Ini) const;
     void LoadProfile(const zorp::TIniFile& Ini);

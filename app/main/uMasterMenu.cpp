@@ -14,6 +14,7 @@
 #include "AppErrors.h"
 #include "SimulatorWindow.h"
 #include "FormStorage.h"
+#include "SettingsLock.h"
 #include "VexaModbus.h"
 
 namespace {
@@ -157,7 +158,7 @@ void TfrmModbusMaster::SetOptions(const TTesterOptions& o, bool store)
                                                         .arg(v.RealTimePauseMs));
     mdb->SetRemoveEcho(v.RemoveEcho);
     ApplyExtraOptions(v);
-    if (store && !v.Save(OptionsFileName()))
+    if (store && FKeepsSettings && zorp::OwnsSettings() && !v.Save(OptionsFileName()))
         throw EFileWriteError(OptionsFileName());
 }
 

@@ -23,6 +23,8 @@
 #include <vector>
 
 #include "GridFreshness.h"
+#include "RegisterGrid.h"
+#include "RowWrite.h"
 #include "ModbusTypes.h"
 #include "TesterOptions.h"
 #include "ValueDecoding.h"
@@ -57,6 +59,8 @@ class TIniFile;
 }
 class TfrmWriteValue;
 class TLinkRecovery;
+class TLinkScheduler;
+class TPollWindows;
 
 class TfrmModbusMaster : public QWidget {
     Q_OBJECT
@@ -215,13 +219,7 @@ public:
     // the Real-time cycle, paced as the options say.
     void ContinueCycle(int Func);
     // A write waiting for the read in flight to be answered.
-    struct TWriteRequest {
-        int Func = 0;               // 5, 6, 15 or 16
-        uint16_t Address = 0;       // 1-based
-        std::vector<uint16_t> Words; // registers (6, 16)
-        std::vector<bool> Bits;      // coils (5, 15)
-        QString Description;
-    };
+    using TWriteRequest = ::TWriteRequest;
     std::optional<TWriteRequest> FPendingWrite;
     // Forgets every transaction in flight or waiting (a new or lost link).
     void ResetTransactions();
@@ -246,11 +244,21 @@ public:
     void WriteRowValue(int ARow);
     void sgDataDblClick(QObject* Sender, int ACol, int ARow);
     void sgDataContextPopup(QObject* Sender, const QPoint& pos);
-    // Runs the write dialog; false when cancelled or the window went meanwhile.
-    bool RunWriteDialog(TfrmWriteValue& dlg);
     // Instead of running the grid's context menu, a set hook receives it and
     // returns the chosen action (nullptr: none). Tests use it.
     static inline std::function<QAction*(QMenu*)> GridMenuHook;
+
+    // ---- poll windows on this link (PollWindows.h) -------------------------------
+    TPollWindows* PollWindows = nullptr;
+    // The link's scheduler once a poll window was opened; nullptr before.
+    TLinkScheduler* Scheduler = nullptr;
+    // False for a connection window opened beside the first one: it stores
+    // no window settings (the first one's are in "setings.ini").
+    bool FKeepsSettings = true;
+    // A read waits for the turns of the link's polls.
+    bool FDeferredRead = false;
+    // The link's scheduler gives the Data panel its turn: what waited goes out.
+    void DesignedTurn();
 
     // ---- controls ---------------------------------------------------------
     // gbSettings
@@ -307,20 +315,14 @@ public:
     int32_t FErrors = 0;
     std::vector<uint8_t> ReadData;
     std::vector<bool> ReadDataBool;
-    uint32_t FLastColor = 16777215;   // 0x00BBGGRR
-    std::vector<uint32_t> FColors;     // one entry per grid row, 0x00BBGGRR
+    // The grid's colours, types and rendering, shared with the poll windows.
+    TRegisterGrid FGridView{nullptr};
+    uint32_t& FLastColor = FGridView.LastColor;       // 0x00BBGGRR
+    std::vector<uint32_t>& FColors = FGridView.Colors; // one entry per grid row, 0x00BBGGRR
     // The data type of each grid row as ShowRegisterData last looked it up.
-    ValueDecoding::TDataTypeCache FTypeCache;
-    // What the last ShowRegisterData rendered: the response, the grid's row
-    // count and the grid's text version when it was done. While no cell
-    // text changed since, rows whose registers are unchanged already show
-    // what a new rendering would write.
-    struct TRenderedData {
-        std::vector<uint8_t> Data;
-        int Rows = -1;
-        uint64_t TextVersion = 0;
-        bool Valid = false;
-    } FRendered;
+    ValueDecoding::TDataTypeCache& FTypeCache = FGridView.TypeCache;
+    // What the last ShowRegisterData rendered (TRegisterGrid::Rendered).
+    TRegisterGrid::TRenderedData& FRendered = FGridView.Rendered;
 
     // The chart and the CSV logging of decoded Values (ValueWatch.h).
     TValueWatch* ValueWatch = nullptr;

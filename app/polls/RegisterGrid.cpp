@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The register grid of the main window: addresses, value groups and their
-// colours, cell painting, rendering of responses, and editing of the Data
-// Type and Description cells through the data editor.
-#include "uMaster.h"
+// The register grid shared by the main window and the poll windows:
+// addresses, value groups and their colours, cell painting, rendering of
+// responses, and editing of the Data Type and Description cells through the
+// data editor.
+#include "RegisterGrid.h"
+
+#include "Csv.h"
 #include "DesignTheme.h"
 
 #include <QFont>
@@ -10,27 +13,12 @@
 #include <QPainter>
 #include <QPointer>
 #include <QRect>
+#include <QStringList>
 
-#include "AppErrors.h"
-#include "LabeledEdit.h"
 #include "StringGrid.h"
-#include "ValueDecoding.h"
 #include "uData.h"
 
 namespace {
-
-// Grid columns.
-enum : int {
-    colAddress = 0,
-    colDataType = 1,
-    colValue = 2,
-    colDescription = 3,
-    colHex = 4,
-    colBin = 5,
-    colDec = 6,
-    colBytes = 7,
-    colAscii = 8,
-};
 
 constexpr uint32_t kPaleGreen = 13492684;
 constexpr uint32_t kWhite = 16777215;
@@ -90,41 +78,76 @@ private:
 
 } // namespace
 
-void TfrmModbusMaster::FillAddresses()
+void TRegisterGrid::SetupHeader()
 {
-    UpdateRowColors();
-    if (leStartAddress->text().isEmpty() || leLength->text().isEmpty()) return;
-    int64_t start = 0;
-    if (!ColumnStartAddress(start)) return;
-    const int rows = sgData->RowCount();
-    for (int r = 1; r < rows; ++r) sgData->SetCells(colAddress, r, AddressText(start + r - 1, ChosenFunc() + 1));
-    FAddressStart = start;
-    GridSourceChanged();
-}
-
-void TfrmModbusMaster::UpdateRowColors()
-{
-    const int rows = sgData->RowCount();
-    FColors.assign(static_cast<size_t>(rows), kWhite);
-    if (rows > 0) FColors[0] = kLightGrey; // the header row: never read
-    FLastColor = kWhite;
-    for (int r = 1; r < rows; ++r) {
-        if (!IsContinuation(sgData->CellRef(colDataType, r))) FLastColor = FLastColor == kWhite ? kPaleGreen : kWhite;
-        FColors[static_cast<size_t>(r)] = FLastColor;
+    static const struct {
+        const char* Caption;
+        int Width;
+    } columns[9] = {{"Address", 75},     {"Data Type", 150},  {"Value", 120},
+                    {"Description", 100}, {"Data [HEX]", 70},  {"Data [BIN]", 120},
+                    {"Data [DEC]", 80},   {"Data [BYTES]", 80}, {"Data [ASCII]", 80}};
+    for (int c = 0; c < 9; ++c) {
+        FGrid->SetCells(c, 0, QString::fromLatin1(columns[c].Caption));
+        FGrid->SetColWidths(c, columns[c].Width);
     }
-    sgData->InvalidateGrid();
 }
 
-void TfrmModbusMaster::sgDataDrawCell(QObject*, QPainter& Canvas, int ACol, int ARow, const QRect& Rect)
+void TRegisterGrid::FillAddresses(int64_t start, const std::function<QString(int64_t)>& Text)
 {
-    const TCellFonts& fonts = *TCellFonts::Of(sgData);
+    const int rows = FGrid->RowCount();
+    for (int r = 1; r < rows; ++r)
+        FGrid->SetCells(colAddress, r, Text ? Text(start + r - 1) : ValueDecoding::SignedText(start + r - 1));
+}
+
+QString TRegisterGrid::CsvText() const
+{
+    QString out;
+    for (int r = 0; r < FGrid->RowCount(); ++r) {
+        for (int c = 0; c < FGrid->ColCount(); ++c) {
+            if (c)
+                out += u',';
+            out += zorp::CsvField(DisplayText(c, r));
+        }
+        out += QStringLiteral("\r\n");
+    }
+    return out;
+}
+
+const TDataTypeInfo* TRegisterGrid::TypeOf(int Row) { return TypeCache.Find(Row, FGrid->CellRef(colDataType, Row)); }
+
+QString TRegisterGrid::DisplayText(int ACol, int ARow) const
+{
+    const QString& cell = FGrid->CellRef(ACol, ARow);
+    if (ARow == 0)
+        return cell;
+    const bool ascii =
+        ACol == colAscii || (ACol == colValue && FGrid->CellRef(colDataType, ARow) == QLatin1String("ASCII"));
+    return ascii ? ValueDecoding::AsciiDisplayText(cell) : cell;
+}
+
+void TRegisterGrid::UpdateRowColors()
+{
+    const int rows = FGrid->RowCount();
+    Colors.assign(static_cast<size_t>(rows), kWhite);
+    if (rows > 0) Colors[0] = kLightGrey; // the header row: never read
+    LastColor = kWhite;
+    for (int r = 1; r < rows; ++r) {
+        if (!IsContinuation(FGrid->CellRef(colDataType, r))) LastColor = LastColor == kWhite ? kPaleGreen : kWhite;
+        Colors[static_cast<size_t>(r)] = LastColor;
+    }
+    FGrid->InvalidateGrid();
+}
+
+void TRegisterGrid::DrawCell(QPainter& Canvas, int ACol, int ARow, const QRect& Rect)
+{
+    const TCellFonts& fonts = *TCellFonts::Of(FGrid);
 
     uint32_t background = kLightGrey;
     if (ARow != 0 && ACol != 0)
-        background = ARow < static_cast<int>(FColors.size()) ? FColors[static_cast<size_t>(ARow)] : kWhite;
+        background = ARow < static_cast<int>(Colors.size()) ? Colors[static_cast<size_t>(ARow)] : kWhite;
     Canvas.fillRect(Rect, DesignTheme::PaintColor(FromBGR(background)));
 
-    const QString& cell = sgData->CellRef(ACol, ARow);
+    const QString& cell = FGrid->CellRef(ACol, ARow);
     if (cell.isEmpty()) return;
     // Control characters of ASCII texts (the Data [ASCII] column and the
     // Value of a row typed ASCII) are drawn as dots.
@@ -133,14 +156,14 @@ void TfrmModbusMaster::sgDataDrawCell(QObject*, QPainter& Canvas, int ACol, int 
     if (ARow != 0 && ACol == colAscii) {
         ascii = true;
     } else if (ARow != 0 && ACol == colValue) {
-        const TDataTypeInfo* type = FTypeCache.Find(ARow, sgData->CellRef(colDataType, ARow));
+        const TDataTypeInfo* type = TypeCache.Find(ARow, FGrid->CellRef(colDataType, ARow));
         ascii = type && type->Format == TTypeFormat::RawAscii;
         if (type) span = type->Rows;
     }
     const QString text = ascii ? ValueDecoding::AsciiDisplayText(cell) : cell;
 
     const bool bold = ARow == 0 || ACol <= colHex;
-    const bool old = CellIsOld(ACol, ARow, span);
+    const bool old = Old && Old(ACol, ARow, span);
     const QFontMetrics& fm = old ? (bold ? fonts.BoldItalicMetrics : fonts.RegularItalicMetrics)
                                  : (bold ? fonts.BoldMetrics : fonts.RegularMetrics);
     const int W = Rect.width();
@@ -165,18 +188,18 @@ void TfrmModbusMaster::sgDataDrawCell(QObject*, QPainter& Canvas, int ACol, int 
 
     if (old) {
         Canvas.setFont(bold ? fonts.BoldItalic : fonts.RegularItalic);
-        Canvas.setPen(OldValueColor());
+        Canvas.setPen(QColor(128, 128, 128));
     } else {
         Canvas.setFont(bold ? fonts.Bold : fonts.Regular);
-        Canvas.setPen(sgData->palette().color(QPalette::Text));
+        Canvas.setPen(FGrid->palette().color(QPalette::Text));
     }
     Canvas.drawText(Rect.left() + x, Rect.top() + y + fm.ascent(), text);
 }
 
-void TfrmModbusMaster::ShowRegisterData()
+void TRegisterGrid::ShowRegisterData(const std::vector<uint8_t>& ReadData)
 {
     using namespace ValueDecoding;
-    TStringGrid* g = sgData;
+    TStringGrid* g = FGrid;
     const int rows = g->RowCount();
     const size_t bytes = ReadData.size();
 
@@ -193,17 +216,17 @@ void TfrmModbusMaster::ShowRegisterData()
     // are the same, only the bytes can differ: a row is rendered again when
     // a register it reads changed, and every other row already shows what a
     // full rendering would write.
-    const bool incremental = FRendered.Valid && FRendered.Rows == rows && FRendered.Data.size() == bytes &&
-                             FRendered.TextVersion == g->TextVersion();
+    const bool incremental = Rendered.Valid && Rendered.Rows == rows && Rendered.Data.size() == bytes &&
+                             Rendered.TextVersion == g->TextVersion();
     // The same bytes again (a slave whose values stand still): every row
     // already shows them.
-    if (incremental && ReadData == FRendered.Data) return;
+    if (incremental && ReadData == Rendered.Data) return;
     auto changed = [&](int row) {
         const size_t k = size_t(row - 1);
         if (!incremental) return true;
         if (k >= registers) return false;
-        return ReadData[2 * k] != FRendered.Data[2 * k] ||
-               (2 * k + 1 < bytes && ReadData[2 * k + 1] != FRendered.Data[2 * k + 1]);
+        return ReadData[2 * k] != Rendered.Data[2 * k] ||
+               (2 * k + 1 < bytes && ReadData[2 * k + 1] != Rendered.Data[2 * k + 1]);
     };
     TRawChars t;
     for (size_t k = 0; k < registers && k + 1 < size_t(rows); ++k) {
@@ -221,7 +244,7 @@ void TfrmModbusMaster::ShowRegisterData()
     // Phase 2: every row's Value, from the Data [HEX] texts on screen.
     int r = 1;
     while (r <= rows - 1) {
-        const TDataTypeInfo* type = FTypeCache.Find(r, g->CellRef(colDataType, r));
+        const TDataTypeInfo* type = TypeCache.Find(r, g->CellRef(colDataType, r));
         if (incremental) {
             // The Value reads only the rows of its span: when none of them
             // changed, it stays as the last rendering wrote it.
@@ -263,15 +286,15 @@ void TfrmModbusMaster::ShowRegisterData()
         }
         }
     }
-    FRendered.Data = ReadData;
-    FRendered.Rows = rows;
-    FRendered.TextVersion = g->TextVersion();
-    FRendered.Valid = true;
+    Rendered.Data = ReadData;
+    Rendered.Rows = rows;
+    Rendered.TextVersion = g->TextVersion();
+    Rendered.Valid = true;
 }
 
-void TfrmModbusMaster::ShowBitData()
+void TRegisterGrid::ShowBitData(const std::vector<bool>& ReadDataBool)
 {
-    TStringGrid* g = sgData;
+    TStringGrid* g = FGrid;
     const int rows = g->RowCount();
     static const QString one = QStringLiteral("1");
     static const QString zero = QStringLiteral("0");
@@ -288,34 +311,31 @@ void TfrmModbusMaster::ShowBitData()
         g->SetCells(colValue, r, g->CellRef(colDataType, r) == bit ? g->CellRef(colBin, r) : QString());
 }
 
-void TfrmModbusMaster::sgDataMouseDown(QObject*, Qt::MouseButton Button, Qt::KeyboardModifiers, int X, int Y)
+bool TRegisterGrid::EditCell(int col, int row)
 {
-    if (Button != Qt::LeftButton) return;
-    int col = -1, row = -1;
-    if (!sgData->MouseToCell(QPoint(X, Y), col, row)) return;
-    EditCell(col, row);
-}
-
-void TfrmModbusMaster::EditCell(int col, int row)
-{
-    using ValueDecoding::DataTypeRows;
-    if ((col != colDataType && col != colDescription) || row < 1) return;
-    const QString cellText = sgData->Cells(col, row);
-    if (IsContinuation(cellText)) return;
-
-    const QString oldType = sgData->Cells(colDataType, row);
-    const QString address = sgData->Cells(colAddress, row);
+    if ((col != colDataType && col != colDescription) || row < 1 || row >= FGrid->RowCount()) return false;
+    const QString cellText = FGrid->Cells(col, row);
+    if (IsContinuation(cellText)) return false;
+    const QString address = FGrid->Cells(colAddress, row);
     QString newText;
-    // The dialog runs a nested event loop; the window may go while it is open.
-    QPointer<TfrmModbusMaster> self(this);
+    // The dialog runs a nested event loop; the grid (and whoever owns this)
+    // may go while it is open.
+    QPointer<TStringGrid> grid(FGrid);
     // The registers from the row on, for the dialog's preview of every type.
     QStringList hex;
     if (col == colDataType)
-        for (int r = row; r < row + 4 && r < sgData->RowCount(); ++r) hex.append(sgData->Cells(colHex, r));
+        for (int r = row; r < row + 4 && r < FGrid->RowCount(); ++r) hex.append(FGrid->Cells(colHex, r));
     const bool ok = ExecuteDataEditor(col, cellText, address, newText, hex);
-    if (!self || !ok) return;
+    if (!grid || !ok || row >= FGrid->RowCount()) return false;
+    ApplyEdit(col, row, newText);
+    return true;
+}
 
-    sgData->SetCells(col, row, newText);
+void TRegisterGrid::ApplyEdit(int col, int row, const QString& newText)
+{
+    using ValueDecoding::DataTypeRows;
+    const QString oldType = FGrid->Cells(colDataType, row);
+    FGrid->SetCells(col, row, newText);
     MarkContinuationRows();
     if (col == colDescription || newText == oldType) return;
 
@@ -331,23 +351,23 @@ void TfrmModbusMaster::EditCell(int col, int row)
     }
     if (firstReleased > 0) {
         for (int i = firstReleased; i < oldRows; ++i) {
-            if (row + i <= sgData->RowCount() - 1) sgData->SetCells(colDataType, row + i, QString());
+            if (row + i <= FGrid->RowCount() - 1) FGrid->SetCells(colDataType, row + i, QString());
         }
     }
     UpdateRowColors();
 }
 
-void TfrmModbusMaster::MarkContinuationRows()
+void TRegisterGrid::MarkContinuationRows()
 {
-    const int rows = sgData->RowCount();
+    const int rows = FGrid->RowCount();
     for (int i = 1; i < rows; ++i) {
         // Read when the pass reaches it: a row marked earlier claims nothing.
-        const int span = ValueDecoding::DataTypeRows(sgData->CellRef(colDataType, i));
+        const int span = ValueDecoding::DataTypeRows(FGrid->CellRef(colDataType, i));
         if (span < 2) continue;
         for (int k = i + 1; k < i + span && k < rows; ++k) {
-            sgData->SetCells(colDataType, k, Dash3());
-            sgData->SetCells(colValue, k, QString());
-            sgData->SetCells(colDescription, k, QString());
+            FGrid->SetCells(colDataType, k, Dash3());
+            FGrid->SetCells(colValue, k, QString());
+            FGrid->SetCells(colDescription, k, QString());
         }
     }
     UpdateRowColors();

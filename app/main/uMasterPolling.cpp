@@ -15,6 +15,7 @@
 #include "AppErrors.h"
 #include "LabeledEdit.h"
 #include "LinkRecovery.h"
+#include "LinkScheduler.h"
 #include "ModbusFrames.h"
 #include "StringGrid.h"
 #include "VexaModbus.h"
@@ -66,6 +67,11 @@ void TfrmModbusMaster::btnReadClick(QObject*)
     // read follows its answer instead.
     if (FInFlight == TInFlight::Write) {
         FReadAfterWrite = true;
+        return;
+    }
+    // Poll windows on this link: the read waits for its turn.
+    if (Scheduler && FInFlight == TInFlight::None && !Scheduler->DesignedMayGo()) {
+        FDeferredRead = true;
         return;
     }
     ++FPolls;
@@ -293,4 +299,19 @@ void TfrmModbusMaster::leLengthExit(QObject*)
         leLength->setText(QStringLiteral("100"));
         FillAddresses();
     }
+}
+
+void TfrmModbusMaster::DesignedTurn()
+{
+    const bool read = std::exchange(FDeferredRead, false);
+    if (FInFlight != TInFlight::None)
+        return;
+    if (FPendingWrite) {
+        if (read)
+            FReadAfterWrite = true;
+        StartPendingWrite(0);
+        return;
+    }
+    if (read)
+        btnReadClick(this);
 }

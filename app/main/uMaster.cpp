@@ -41,6 +41,8 @@
 #include "ValueWatch.h"
 #include "BusMonitorWindow.h"
 #include "WriteAnyMenu.h"
+#include "PollWindows.h"
+#include "WorkspaceMenu.h"
 #include "uSplash.h"
 
 namespace {
@@ -162,12 +164,18 @@ TfrmModbusMaster::TfrmModbusMaster(QWidget* parent)
     StaleMarkingCreate();
     new TWriteAnyMenu(this);
     new TBusMonitorEntry(this);
+    PollWindows = new TPollWindows(this);
+    new TWorkspaceMenu(this);
     RunGuarded([this] { FormCreate(this); });
 }
 
 TfrmModbusMaster::~TfrmModbusMaster()
 {
     RunGuarded([this] { StorageSave(false); });
+    // The poll windows and the link's scheduler go before the engine.
+    delete PollWindows;
+    PollWindows = nullptr;
+    Scheduler = nullptr;
     // The engine goes first, with its events cut off, so that nothing it
     // reports while closing its port reaches controls already destroyed.
     if (mdb) {
@@ -262,6 +270,8 @@ void TfrmModbusMaster::CreateControls()
     sgData->SetRowCount(2);
     sgData->SetFixedRows(1);
     sgData->SetFixedCols(1);
+    FGridView.SetGrid(sgData);
+    FGridView.Old = [this](int col, int row, int span) { return CellIsOld(col, row, span); };
     btnRead = button(gbData, "btnRead", "Read", 823, 64, 75, 25);
     cbRealTime = new QCheckBox(QStringLiteral("Real time"), gbData);
     place(cbRealTime, "cbRealTime", 823, 95, 71, 17);
@@ -406,19 +416,7 @@ void TfrmModbusMaster::FormCreate(QObject*)
         shown = 0;
 }
 
-void TfrmModbusMaster::SetupGridHeader()
-{
-    static const struct {
-        const char* Caption;
-        int Width;
-    } columns[9] = {{"Address", 75},     {"Data Type", 150},  {"Value", 120},
-                    {"Description", 100}, {"Data [HEX]", 70},  {"Data [BIN]", 120},
-                    {"Data [DEC]", 80},   {"Data [BYTES]", 80}, {"Data [ASCII]", 80}};
-    for (int c = 0; c < 9; ++c) {
-        sgData->SetCells(c, 0, QString::fromLatin1(columns[c].Caption));
-        sgData->SetColWidths(c, columns[c].Width);
-    }
-}
+void TfrmModbusMaster::SetupGridHeader() { FGridView.SetupHeader(); }
 
 void TfrmModbusMaster::ShowCounters()
 {

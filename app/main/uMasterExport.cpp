@@ -10,16 +10,11 @@
 
 #include "AppErrors.h"
 #include "CommLog.h"
-#include "Csv.h"
 #include "FormStorage.h"
 #include "StringGrid.h"
 #include "ValueDecoding.h"
 
 namespace {
-constexpr int colValue = 2;
-constexpr int colAscii = 8;
-constexpr int colDataType = 1;
-
 // Asks for a file name with a save dialog of its own (the tests' hook answers
 // instead of the user); empty when cancelled.
 QString askFileName(QWidget* parent, const QString& title, const QString& filter, const QString& suffix,
@@ -38,15 +33,7 @@ QString askFileName(QWidget* parent, const QString& title, const QString& filter
 }
 } // namespace
 
-QString TfrmModbusMaster::CellDisplayText(int ACol, int ARow) const
-{
-    const QString& cell = sgData->CellRef(ACol, ARow);
-    if (ARow == 0)
-        return cell;
-    const bool ascii =
-        ACol == colAscii || (ACol == colValue && sgData->CellRef(colDataType, ARow) == QLatin1String("ASCII"));
-    return ascii ? ValueDecoding::AsciiDisplayText(cell) : cell;
-}
+QString TfrmModbusMaster::CellDisplayText(int ACol, int ARow) const { return FGridView.DisplayText(ACol, ARow); }
 
 QString TfrmModbusMaster::LogFileText() const
 {
@@ -59,19 +46,7 @@ QString TfrmModbusMaster::LogFileText() const
     return out;
 }
 
-QString TfrmModbusMaster::GridCsvText() const
-{
-    QString out;
-    for (int r = 0; r < sgData->RowCount(); ++r) {
-        for (int c = 0; c < sgData->ColCount(); ++c) {
-            if (c)
-                out += u',';
-            out += zorp::CsvField(CellDisplayText(c, r));
-        }
-        out += QStringLiteral("\r\n");
-    }
-    return out;
-}
+QString TfrmModbusMaster::GridCsvText() const { return FGridView.CsvText(); }
 
 void TfrmModbusMaster::WriteTextFile(const QString& fileName, const QString& text)
 {

@@ -13,6 +13,7 @@
 #include "IniFile.h"
 #include "LabeledEdit.h"
 #include "RadioGroup.h"
+#include "SettingsLock.h"
 #include "StringGrid.h"
 
 using zorp::TIniFile;
@@ -213,6 +214,10 @@ void TfrmModbusMaster::StorageSave(bool AtClose)
     // close wrote successfully before (a failed write at closing is tried
     // once more there).
     if (!frmStorage || !frmStorage->Restored())
+        return;
+    // Another connection window of this program, or another program
+    // holding the settings: nothing is stored.
+    if (!FKeepsSettings || !zorp::OwnsSettings())
         return;
     if (!AtClose && frmStorage->Saved())
         return;

@@ -1,0 +1,109 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The poll windows of a connection window and its link's scheduler.
+#include "PollWindows.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTime>
+#include <QMenu>
+
+#include "AppErrors.h"
+#include "LabeledEdit.h"
+#include "LinkScheduler.h"
+#include "PollChart.h"
+#include "RadioGroup.h"
+#include "StringGrid.h"
+#include "VexaModbus.h"
+#include "uMaster.h"
+#include "uPoll.h"
+
+TPollWindows::TPollWindows(TfrmModbusMaster* Owner) : QObject(Owner), FOwner(Owner)
+{
+    setObjectName(QStringLiteral("PollWindows"));
+    actNewPoll = new QAction(QStringLiteral("New &poll window"), this);
+    actNewPoll->setObjectName(QStringLiteral("actNewPoll"));
+    actNewPoll->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+N")));
+    connect(actNewPoll, &QAction::triggered, this, [this] { RunGuarded([this] { NewPollWindow()->show(); }); });
+    QMenu* file = Owner->mnuFile;
+    file->insertAction(file->actions().value(0), actNewPoll);
+    file->insertSeparator(file->actions().value(1));
+}
+
+TPollWindows::~TPollWindows()
+{
+    // The poll windows are the connection window's children and go with
+    // it; their polls leave the scheduler first.
+    for (const QPointer<TfrmPoll>& w : FWindows)
+        if (w) delete w.data();
+}
+
+TLinkScheduler* TPollWindows::Scheduler()
+{
+    if (!FScheduler) {
+        TfrmModbusMaster* w = FOwner;
+        FScheduler = new TLinkScheduler(w->mdb, this);
+        FScheduler->LinkName = [this] { return LinkName(); };
+        FScheduler->DesignedBusy = [w] { return w->FInFlight != TfrmModbusMaster::TInFlight::None; };
+        FScheduler->DesignedTurn = [w] { w->DesignedTurn(); };
+        FScheduler->FormatFrame = [](const uint8_t* b, int32_t n) {
+            return TfrmModbusMaster::FormatLogLine(QDateTime::currentDateTime(), b, n);
+        };
+        w->Scheduler = FScheduler;
+    }
+    return FScheduler;
+}
+
+TfrmPoll* TPollWindows::NewPollWindow(const TPollSettings* Settings)
+{
+    auto* f = new TfrmPoll(Scheduler(), FOwner);
+    f->Poll->Name = QStringLiteral("Poll %1").arg(++FNumber);
+    TPollSettings s;
+    if (Settings) {
+        s = *Settings;
+    } else {
+        // A copy of the Data panel's read, a good start for another one.
+        int v = 0;
+        if (TryStrToInt(FOwner->leSlaveID->text(), v)) s.Unit = v;
+        s.Func = FOwner->cbFunc->currentIndex() >= 0 ? FOwner->cbFunc->currentIndex() + 1 : 3;
+        if (TryStrToInt(FOwner->leStartAddress->text(), v)) s.Start = v;
+        if (TryStrToInt(FOwner->leLength->text(), v)) s.Length = std::clamp(v, 1, 255);
+    }
+    f->SetSettings(s);
+    if (!FChart) FChart = new TPollChart(FOwner);
+    FChart->Attach(f);
+    FWindows.append(f);
+    connect(f, &QObject::destroyed, this, [this] {
+        FWindows.removeIf([](const QPointer<TfrmPoll>& p) { return p.isNull(); });
+    });
+    return f;
+}
+
+QList<TfrmPoll*> TPollWindows::Windows() const
+{
+    QList<TfrmPoll*> out;
+    for (const QPointer<TfrmPoll>& w : FWindows)
+        if (w) out.append(w.data());
+    return out;
+}
+
+void TPollWindows::CloseAll()
+{
+    for (TfrmPoll* w : Windows()) delete w;
+    FWindows.clear();
+}
+
+QString TPollWindows::LinkName() const
+{
+    const TfrmModbusMaster* w = FOwner;
+    switch (w->rgModbusMode->ItemIndex()) {
+    case 0: return QStringLiteral("COM %1").arg(w->leCOM->text());
+    case 1: return QStringLiteral("RTU over TCP %1:%2").arg(w->leIP->text(), w->lePort->text());
+    default: return QStringLiteral("%1:%2").arg(w->leIP->text(), w->lePort->text());
+    }
+}
+
+void TPollWindows::UpdateTitles()
+{
+    for (TfrmPoll* w : Windows()) w->UpdateTitle();
+}

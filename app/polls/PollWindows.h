@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#pragma once
+// TPollWindows: the poll windows of a connection window. File > "New poll
+// window" opens another poll on the window's link; the link's scheduler is
+// made with the first one, so that a window without poll windows runs
+// exactly as designed.
+#include <QList>
+#include <QObject>
+#include <QPointer>
+
+#include "Poll.h"
+
+class QAction;
+class TfrmModbusMaster;
+class TfrmPoll;
+class TLinkScheduler;
+
+class TPollWindows : public QObject {
+    Q_OBJECT
+public:
+    explicit TPollWindows(TfrmModbusMaster* Owner);
+    ~TPollWindows() override;
+
+    QAction* actNewPoll = nullptr; // File > "New poll window"
+
+    // The link's scheduler, made on first use.
+    TLinkScheduler* Scheduler();
+    // Opens a poll window (with Settings, or a copy of the Data panel's).
+    TfrmPoll* NewPollWindow(const TPollSettings* Settings = nullptr);
+    // The poll windows open now, in the order they were opened.
+    QList<TfrmPoll*> Windows() const;
+    // Closes every poll window.
+    void CloseAll();
+    // The link as titles name it.
+    QString LinkName() const;
+    // The poll windows' titles follow the link.
+    void UpdateTitles();
+
+private:
+    TfrmModbusMaster* FOwner;
+    TLinkScheduler* FScheduler = nullptr;
+    class TPollChart* FChart = nullptr;
+    QList<QPointer<TfrmPoll>> FWindows;
+    int FNumber = 0;
+};
