@@ -15,6 +15,7 @@
 // clock has run out, the receive buffer within its cap, read events with
 // the counts asked for; and after all that, a read whose valid answer comes
 // is answered with its data (each request starts the framing afresh).
+#include <algorithm>
 #include <memory>
 
 #include "CommPort.h"
@@ -138,10 +139,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         ZORP_FUZZ_CHECK(out.count <= 1);
     }
 
-    // Let the clock run out: every retry is sent and times out in turn.
+    // Let the clock run out: every retry is sent and times out in turn (a
+    // broadcast ends after its own delay, which may be the longer one).
     for (int i = 0; i < 4 * (retries + 2) && out.count == 0; ++i) {
         A::Pass(*e);
-        Clock() += timeout + 1;
+        Clock() += std::max(timeout, e->BroadcastDelay()) + 1;
         A::Pass(*e);
     }
     ZORP_FUZZ_CHECK(out.count == 1);
