@@ -157,7 +157,12 @@ QByteArray WorkspaceToJson(const TWorkspace& W)
         o["polls"] = polls;
         links.append(o);
     }
-    const QJsonObject root{{"format", kFormat}, {"version", kVersion}, {"links", links}};
+    QJsonObject root{{"format", kFormat}, {"version", kVersion}, {"links", links}};
+    if (!W.Simulators.isEmpty()) {
+        QJsonArray simulators;
+        for (const QJsonObject& o : W.Simulators) simulators.append(o);
+        root["simulators"] = simulators;
+    }
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
@@ -221,6 +226,18 @@ bool WorkspaceFromJson(const QByteArray& Json, TWorkspace& W, QString& Error)
             return false;
         }
         out.Links.append(l);
+    }
+    QJsonArray simulators;
+    if (!r.Arr(root, "simulators", kMaxWorkspaceSimulators, simulators, QStringLiteral("workspace"))) {
+        Error = r.Error;
+        return false;
+    }
+    for (int i = 0; i < simulators.size(); ++i) {
+        if (!simulators[i].isObject()) {
+            Error = QStringLiteral("simulators[%1]: must be an object").arg(i);
+            return false;
+        }
+        out.Simulators.append(simulators[i].toObject());
     }
     W = out;
     return true;

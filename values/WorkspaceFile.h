@@ -19,6 +19,7 @@
 // Keys that are missing take the defaults below; a key of the wrong kind or
 // a number out of range makes the whole file refused with a reason.
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -64,12 +65,16 @@ struct TWorkspaceLink {
 
 struct TWorkspace {
     QList<TWorkspaceLink> Links;
+    // The simulator windows' set-ups as each window writes and reads its own
+    // (an object per window; the file keeps them as they are).
+    QList<QJsonObject> Simulators;
     bool operator==(const TWorkspace&) const = default;
 };
 
 // Bounds of what a file may ask for.
 constexpr int kMaxWorkspaceLinks = 16;
 constexpr int kMaxWorkspacePolls = 64;
+constexpr int kMaxWorkspaceSimulators = 16;
 constexpr int kMaxWorkspaceRows = 255;
 
 QByteArray WorkspaceToJson(const TWorkspace& W);

@@ -173,10 +173,11 @@ void TfrmModbusMaster::WriteRowValue(int ARow)
 {
     bool use16 = FOptions.AlwaysUseFunction16;
     TWriteRequest w;
-    TShownAnswer shown{FShownFunc, FShownAddress, &ReadData, &ReadDataBool};
-    shown.AddressText = [this](uint16_t a, int f) { return AddressText(a, f); };
-    shown.Encode = [this](int row, const TDataTypeInfo& t, const QString& text) { return EncodeRowValue(row, t, text); };
-    if (!AskRowWrite(this, FGridView, shown, ARow, use16, w))
+    TRowWriteHooks hooks;
+    hooks.AddressText = [this](uint16_t a, int f) { return AddressText(a, f); };
+    hooks.Encode = [this](int row, const TDataTypeInfo& t, const QString& text) { return EncodeRowValue(row, t, text); };
+    if (!AskRowWrite(this, FGridView, TShownAnswer{FShownFunc, FShownAddress, &ReadData, &ReadDataBool}, ARow, use16, w,
+                     hooks))
         return;
     if (use16 != FOptions.AlwaysUseFunction16) {
         TTesterOptions o = FOptions;

@@ -50,7 +50,7 @@ bool CanWriteGridRow(const TRegisterGrid& Grid, const TShownAnswer& Shown, int A
 }
 
 bool AskRowWrite(QWidget* Parent, TRegisterGrid& Grid, const TShownAnswer& Shown, int ARow, bool& AlwaysUse16,
-                 TWriteRequest& w)
+                 TWriteRequest& w, const TRowWriteHooks& Hooks)
 {
     if (!CanWriteGridRow(Grid, Shown, ARow))
         return false;
@@ -58,9 +58,9 @@ bool AskRowWrite(QWidget* Parent, TRegisterGrid& Grid, const TShownAnswer& Shown
     const std::vector<bool>& ReadDataBool = *Shown.Bits;
     const std::vector<uint8_t>& ReadData = *Shown.Data;
     const uint16_t FShownAddress = Shown.Address;
-    auto addressText = [&Shown](uint16_t a, int f) { return Shown.AddressText ? Shown.AddressText(a, f) : QString::number(a); };
-    auto encode = [&Shown](int r, const TDataTypeInfo& t, const QString& text) {
-        return Shown.Encode ? Shown.Encode(r, t, text) : ValueEncoding::EncodeValue(t, text);
+    auto addressText = [&Hooks](uint16_t a, int f) { return Hooks.AddressText ? Hooks.AddressText(a, f) : QString::number(a); };
+    auto encode = [&Hooks](int r, const TDataTypeInfo& t, const QString& text) {
+        return Hooks.Encode ? Hooks.Encode(r, t, text) : ValueEncoding::EncodeValue(t, text);
     };
     TfrmWriteValue dlg(Parent);
     const bool coils = Shown.Func == 1;

@@ -28,9 +28,12 @@ struct TShownAnswer {
     uint16_t Address = 0;      // first address of the answer (1-based)
     const std::vector<uint8_t>* Data = nullptr; // registers (function 3, 4)
     const std::vector<bool>* Bits = nullptr;    // coils and inputs (1, 2)
-    // How the window writes an address (unset: the designed decimal
-    // number), and how a row's text becomes raw words (unset: the type's
-    // plain encoding; a row with engineering scaling takes its own).
+};
+
+// How a window writes an address (unset: the designed decimal number), and
+// how a row's text becomes raw words (unset: the type's plain encoding; a
+// row with engineering scaling takes its own).
+struct TRowWriteHooks {
     std::function<QString(uint16_t Address, int Function)> AddressText;
     std::function<ValueEncoding::TEncoded(int Row, const TDataTypeInfo& Type, const QString& Text)> Encode;
 };
@@ -45,4 +48,4 @@ bool CanWriteGridRow(const TRegisterGrid& Grid, const TShownAnswer& Shown, int A
 // went while the dialog was open (then nothing else may be touched).
 // Throws EAppError for a value the last answer cannot hold.
 bool AskRowWrite(QWidget* Parent, TRegisterGrid& Grid, const TShownAnswer& Shown, int ARow, bool& AlwaysUse16,
-                 TWriteRequest& Out);
+                 TWriteRequest& Out, const TRowWriteHooks& Hooks = {});

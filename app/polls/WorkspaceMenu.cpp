@@ -20,6 +20,7 @@
 #include "PollWindows.h"
 #include "RadioGroup.h"
 #include "SettingsLock.h"
+#include "SimulatorWindow.h"
 #include "StatusBar.h"
 #include "StringGrid.h"
 #include "uMaster.h"
@@ -218,10 +219,23 @@ TfrmModbusMaster* TWorkspaceMenu::NewConnectionWindow()
     return m;
 }
 
+namespace {
+// The program's simulator windows on screen (a closed one is on its way out).
+QList<TfrmSimulator*> simulatorWindows()
+{
+    QList<TfrmSimulator*> out;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (auto* s = dynamic_cast<TfrmSimulator*>(top); s && s->isVisible())
+            out.append(s);
+    return out;
+}
+} // namespace
+
 TWorkspace TWorkspaceMenu::Collect()
 {
     TWorkspace w;
     for (TfrmModbusMaster* m : ConnectionWindows()) w.Links.append(collectLink(m));
+    for (const TfrmSimulator* s : simulatorWindows()) w.Simulators.append(s->saveState());
     return w;
 }
 
@@ -230,6 +244,14 @@ void TWorkspaceMenu::Apply(const TWorkspace& W, TfrmModbusMaster* First)
     // Other connection windows go; the workspace's links come instead.
     for (TfrmModbusMaster* m : ConnectionWindows())
         if (m != First && !m->FKeepsSettings) m->close();
+    // So do the simulator windows; the workspace's come back set up, not
+    // listening (a port may be taken meanwhile: Start says so).
+    for (TfrmSimulator* s : simulatorWindows()) s->close(); // deleted on close
+    for (const QJsonObject& o : W.Simulators) {
+        auto* s = new TfrmSimulator(First);
+        s->restoreState(o);
+        s->show();
+    }
     if (W.Links.isEmpty()) return;
     applyLink(W.Links.front(), First);
     for (int i = 1; i < W.Links.size(); ++i) applyLink(W.Links[i], NewConnectionWindow());
