@@ -16,6 +16,8 @@
 #include "AddressScanWindow.h"
 #include "LabeledEdit.h"
 #include "PeerProcess.h"
+#include "PollWindows.h"
+#include "uPoll.h"
 #include "RadioGroup.h"
 #include "RegisterTools.h"
 #include "SettingsSupport.h"
@@ -246,6 +248,17 @@ TEST_F(MapsTest, AMapExportedAndImportedGivesTheSameGrid)
     RunGuarded([&] { note = t.ImportMap(Dir.filePath("wide.csv")); });
     EXPECT_TRUE(note.startsWith("The map needs 2 reads; the grid shows the first: function 03")) << note.toStdString();
     EXPECT_EQ(W->leLength->text(), "100");
+    // With a poll window open, the rest of the map goes to a poll window.
+    W->PollWindows->NewPollWindow();
+    RunGuarded([&] { note = t.ImportMap(Dir.filePath("wide.csv")); });
+    EXPECT_TRUE(note.isEmpty()) << note.toStdString();
+    ASSERT_EQ(W->PollWindows->Windows().size(), 2);
+    const TPollSettings rest = W->PollWindows->Windows().back()->CurrentSettings();
+    EXPECT_EQ(rest.Func, 3);
+    EXPECT_EQ(rest.Start, 40101); // plain numbers in the register + 1 notation
+    EXPECT_EQ(rest.Length, 50);
+    EXPECT_EQ(rest.Types.value(49), "UInt16 (Word) AABB");
+    W->PollWindows->CloseAll();
     EXPECT_TRUE(Boxes.isEmpty()) << Boxes.join('\n').toStdString();
 }
 

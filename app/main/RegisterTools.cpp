@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "RegisterTools.h"
 
+#include "PollWindows.h"
+
 #include <QAction>
 #include <QActionGroup>
 #include <QComboBox>
@@ -334,6 +336,32 @@ QString TRegisterTools::ImportMap(const QString& FileName)
     const std::vector<TMapBlock> blocks = PlanReads(map, 100, 100);
     FillBlock(map, blocks.front());
     if (blocks.size() == 1) return QString();
+    // With poll windows in use, the other reads go to poll windows of their
+    // own on the same link (one each), at the Data panel's Slave ID.
+    if (FOwner->PollWindows && !FOwner->PollWindows->Windows().isEmpty()) {
+        int unit = 1;
+        TryStrToInt(FOwner->leSlaveID->text(), unit);
+        for (size_t k = 1; k < blocks.size(); ++k) {
+            const TMapBlock& b = blocks[k];
+            TPollSettings s;
+            s.Unit = unit;
+            s.Func = b.Function;
+            s.Start = int(b.Start);
+            s.Length = b.Count;
+            for (int r = 0; r < b.Count; ++r) {
+                s.Types.append(QString());
+                s.Descriptions.append(QString());
+            }
+            for (const size_t i : b.Points) {
+                const TMapPoint& p = map.Points[i];
+                const int r = int(p.Address - b.Start);
+                if (p.Type) s.Types[r] = QString::fromLatin1(p.Type->Name);
+                s.Descriptions[r] = p.Name.isEmpty() ? p.Description : p.Name;
+            }
+            FOwner->PollWindows->NewPollWindow(&s);
+        }
+        return QString();
+    }
     const TMapBlock& b = blocks.front();
     return QStringLiteral("The map needs %1 reads; the grid shows the first: function %2, %3 to %4 (%5 of %6 points)")
         .arg(blocks.size())

@@ -16,7 +16,8 @@
 //
 // File > "Import register map..." and "Export register map..." read and
 // write the grid as a register map (RegisterMap.h); a map wider than one
-// read fills the first (FillBlock) and says so.
+// read fills the first (FillBlock) and the others into poll windows of their
+// own where poll windows are in use, otherwise says so.
 #include <QObject>
 #include <QPointer>
 #include <map>
