@@ -33,8 +33,10 @@ TPollWindows::TPollWindows(TfrmModbusMaster* Owner) : QObject(Owner), FOwner(Own
 TPollWindows::~TPollWindows()
 {
     // The poll windows are the connection window's children and go with
-    // it; their polls leave the scheduler first.
-    for (const QPointer<TfrmPoll>& w : FWindows)
+    // it; their polls leave the scheduler first. Each deletion shortens
+    // FWindows (its destroyed signal), so the loop walks a copy.
+    const QList<QPointer<TfrmPoll>> windows = FWindows;
+    for (const QPointer<TfrmPoll>& w : windows)
         if (w) delete w.data();
 }
 
