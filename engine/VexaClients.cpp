@@ -55,7 +55,7 @@ void TVexaModbus::ServeBytes(int client, const uint8_t* data, int size)
                 if (life.dead)
                     return;
                 if (auto* s = e->FClients->Find(client))
-                    std::swap(e->FTimeout, s->lastArrival);
+                    std::swap(e->FLastArrival, s->lastArrival);
                 e->FFrameCompleted = completed;
                 e->FClients->EndServing();
                 p->SelectClient(-1);
@@ -64,7 +64,7 @@ void TVexaModbus::ServeBytes(int client, const uint8_t* data, int size)
             }
         } restore{this, life, client, FComPort, FFrameCompleted};
         FClients->BeginServing(client);
-        std::swap(FTimeout, state.lastArrival);
+        std::swap(FLastArrival, state.lastArrival);
         FFrameCompleted = false;
         FComPort->SelectClient(client);
         FeedListening(data, size_t(size));

@@ -18,8 +18,8 @@ int TVexaModbus::SendFrame(const uint8_t* block, uint16_t length)
     if (FMode == mbmMaster) {
         LineSent(length);
         // Only a serial line can hear its own transmission.
+        FTx.Sent(block, length);
         if (FRemoveEcho && FInterfaceType == mbiRS485 && !zorp::IsTcpFraming(FProtocol)) {
-            FLastRequest.assign(block, block + length);
             FEchoPending = true;
             FEchoHeld = false;
             FEchoMatched = 0;
@@ -64,7 +64,7 @@ void TVexaModbus::SendMultiCoilsRequest(uint8_t fc, uint16_t Address, const std:
     if (byteCount > 255 || byteCount > bytes.size()) return;
     uint8_t frame[zorp::kBlockFrameCapacity];
     const uint16_t tid = f == zorp::Framing::Tcp ? NextTransactionID() : 0;
-    const size_t n = zorp::BuildMultiCoilsRequest(frame, sizeof frame, f, FDeviceID, tid, Address, FCoilsCount,
+    const size_t n = zorp::BuildMultiCoilsRequest(frame, sizeof frame, f, FDeviceID, tid, Address, FTx.coils,
                                                   bytes.data(), bytes.size(), byteCount);
     if (n) SendFrame(frame, static_cast<uint16_t>(n));
 }

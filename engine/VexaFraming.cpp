@@ -14,7 +14,7 @@
 // acknowledgement), whatever its address and function code say. RTU over
 // TCP has no transaction identifier: what arrived before a request was sent
 // is dropped with the framer's bytes, and an answer that does not fit the
-// pending request (AnswersPending) is a late one and is passed over.
+// pending request (Transaction::Fits) is a late one and is passed over.
 #include "VexaModbus.h"
 
 #include <algorithm>
@@ -46,25 +46,26 @@ size_t TVexaModbus::EchoPrefix(const uint8_t* block, size_t count)
 {
     if (!FEchoPending || !FRemoveEcho) return 0;
     size_t i = 0;
-    while (i < count && FEchoMatched < FLastRequest.size() && block[i] == FLastRequest[FEchoMatched]) {
+    const std::span<const uint8_t> request = FTx.Frame();
+    while (i < count && FEchoMatched < request.size() && block[i] == request[FEchoMatched]) {
         ++i;
         ++FEchoMatched;
     }
-    if (FEchoMatched == FLastRequest.size()) {
+    if (FEchoMatched == request.size()) {
         FEchoPending = false; // the whole copy is gone
         // A single write's acknowledgement is byte for byte its request: the
         // first copy is the echo only if another one follows. It is kept
         // aside and taken as the acknowledgement if the wait ends without
         // another (TakeHeldEcho), so that a line without an echo never
         // repeats a write.
-        FEchoHeld = zorp::states::IsAckWait(State) && FLastRequest.size() == 8;
+        FEchoHeld = zorp::states::IsAckWait(State) && request.size() == 8;
         return i;
     }
     if (i == count) return i; // more of the copy may follow
     // Not an echo: the bytes taken for one so far were the answer's.
     FEchoPending = false;
     const size_t earlier = FEchoMatched - i;
-    if (earlier) Framer().Feed(FLastRequest.data(), earlier, kNoTime);
+    if (earlier) Framer().Feed(request.data(), earlier, kNoTime);
     return 0;
 }
 
@@ -72,7 +73,8 @@ bool TVexaModbus::TakeHeldEcho()
 {
     if (!FEchoHeld || FFrameCompleted) return false;
     FEchoHeld = false;
-    TakeFrame(FLastRequest.data(), FLastRequest.size(), false);
+    const std::span<const uint8_t> request = FTx.Frame();
+    TakeFrame(request.data(), request.size(), false);
     return true;
 }
 
@@ -119,7 +121,7 @@ void TVexaModbus::DelimitMaster(int64_t nowNs)
             AddLog(QStringLiteral("Pominięto odpowiedź innego urządzenia (DeviceID %1)").arg(unsigned(a.unit)));
             continue;
         }
-        if (framer.GetKind() == Kind::RtuTcp && !AnswersPending(a.pdu)) {
+        if (framer.GetKind() == Kind::RtuTcp && !FTx.Fits(a.pdu, State)) {
             AddLog(QStringLiteral("Odrzucono spóźnioną odpowiedź"));
             continue;
         }
@@ -128,32 +130,6 @@ void TVexaModbus::DelimitMaster(int64_t nowNs)
         return;
     }
     if (line) ArmSilence();
-}
-
-bool TVexaModbus::AnswersPending(Pdu pdu) const
-{
-    // RTU over TCP carries no transaction identifier: an answer that cannot
-    // be the pending request's (another function, another byte count, the
-    // echo of another address or value) is the late answer to an earlier
-    // request, and taking it would shift every answer after it.
-    const uint8_t fc = zorp::states::FunctionOf(State);
-    if ((pdu.Function() & 0x7F) != fc) return false;
-    if (pdu.IsException()) return true;
-    switch (fc) {
-    case 1:
-    case 2: return pdu[1] == (FDataCount + 7u) / 8u;
-    case 3:
-    case 4: return pdu[1] == 2u * FDataCount;
-    case 5:
-    case 6:
-    case 15:
-    case 16:
-    case 102: {
-        const uint16_t echo = State == msWaitForWriteMultiCoils ? uint16_t(FCoilsCount) : FDataCount;
-        return pdu.Word(1) == uint16_t(FMemAddress - 1u) && pdu.Word(3) == echo;
-    }
-    default: return true;
-    }
 }
 
 bool TVexaModbus::ListenerFramed() const

@@ -301,15 +301,10 @@ void TVexaModbus::Connect()
 {
     AttachTerminal();
     if (FComPort) FComPort->DeviceLayer = dlSerial;
-    FCounterTry = 0;
-    FFileNumber = 1;
-    FMemAddress = 0;
-    FDataCount = 0;
-    FCoilsCount = 0;
+    FTx.Reset();
     FLastTransaction_ID = 0;
     FMode = mbmMaster;
     FTimerEnabled = true;
-    FBroadcast = false;
     try {
         SetState(msInit);
     } catch (const zorp::EngineGone&) {
@@ -328,10 +323,7 @@ void TVexaModbus::Listen()
 {
     AttachTerminal();
     if (FComPort) FComPort->DeviceLayer = dlSerial;
-    FCounterTry = 0;
-    FFileNumber = 1;
-    FMemAddress = 0;
-    FDataCount = 0;
+    FTx.Reset();
     FLastTransaction_ID = 0;
     FMode = mbmSlave;
     FTimerEnabled = true;
@@ -368,10 +360,7 @@ void TVexaModbus::SetState(TMachineStates s)
 
 bool TVexaModbus::Arm(TMachineStates request, uint16_t address, uint16_t dataCount)
 {
-    FMemAddress = address;
-    FDataCount = dataCount;
-    FCounterTry = 0;
-    FRetriedError = 0;
+    FTx.Arm(address, dataCount);
     FLine->EndHold(); // a request that replaces a held one waits afresh
     try {
         SetState(request);
@@ -494,7 +483,7 @@ void TVexaModbus::StartTimer(bool tick)
         // One tick just after the time-out has elapsed, when the first pass
         // after it takes it; a wait that was renewed meanwhile (a retry, an
         // exception code without a report) is set again at that tick.
-        const uint32_t elapsed = zorp::GetTickCount() - FTimeout;
+        const uint32_t elapsed = FTx.Elapsed(zorp::GetTickCount());
         const uint32_t limit = WaitLimit();
         const uint32_t left = elapsed > limit ? 0 : limit - elapsed;
         interval = int(std::min<uint32_t>(left, 3600u * 1000u)) + 1;

@@ -23,6 +23,7 @@
 #include "ModbusTypes.h"
 #include "ReceiveBuffer.h"
 #include "SlaveHook.h"
+#include "Transaction.h"
 
 class QTimer;
 class TCommPort;
@@ -274,7 +275,7 @@ private:
     void WaitPass();
     void ClosingPass();
     void BroadcastWait(uint32_t elapsed);
-    uint32_t WaitLimit() const { return FBroadcast ? FBroadcastDelay : FFixedTimeout; }
+    uint32_t WaitLimit() const { return FTx.Limit(FFixedTimeout, FBroadcastDelay); }
     void SystemErrorPass();
     void ListeningPass();
     void DisconnectCheck();
@@ -307,9 +308,6 @@ private:
     // RTU over TCP after a time-out: true while the next request waits for
     // the late answer (dropped when it comes) or for its time-out to pass.
     bool LateAnswerOwed();
-    // RTU over TCP: the answer can belong to the pending request (function,
-    // byte count, echo).
-    bool AnswersPending(zorp::framing::Pdu pdu) const;
     // A complete frame for the checks: FBuffer holds exactly it.
     void TakeFrame(const uint8_t* bytes, size_t size, bool exception);
     // Leading bytes of an arrival that are the echo of the request sent.
@@ -339,7 +337,6 @@ private:
     void DelimitListening();
     void TakeRequest(const uint8_t* bytes, size_t size);
     void SendSlaveResponse(uint8_t fc, uint16_t a, uint16_t word);
-    void PackCoils(uint16_t a, uint16_t q);
     // The standard profile's functions beyond the designed ones.
     // Carries out and answers what only the standard profile serves (02, 04,
     // 08, 22, 23, 43); returns true when the request was one of those.
@@ -397,20 +394,12 @@ private:
     std::array<uint16_t, 65536> FMapData{};
     std::array<bool, 65536> FCoilData{};
     uint16_t FLastTransaction_ID = 0;
-    uint8_t FCoilsCount = 0;
     bool FConnected = false;
     bool FTryDisconnect = false;
     bool FFrameCompleted = false;
-    uint16_t FFileNumber = 0;
-    uint16_t FMemAddress = 0;
-    uint16_t FDataCount = 0;
-    std::vector<uint16_t> FDataValues;
-    std::vector<uint8_t> FByteValues;
-    uint16_t FCounterTry = 0;
-    bool FBroadcast = false;   // the pending write goes to unit 0: nothing answers it
+    zorp::Transaction FTx;     // the pending (or last) master transaction
     uint32_t FBroadcastDelay = 100;
-    int32_t FRetriedError = 0; // a retried exception's error (05, 06): reported instead of 4
-    uint32_t FTimeout = 0;
+    uint32_t FLastArrival = 0; // listening: tick of the last arrival or reset (the silence rule)
     bool FIsException = false;
 
     LifeFrame* FLife = nullptr; // innermost liveness frame on the stack (EngineLife.h)
@@ -438,8 +427,7 @@ private:
     zorp::LineTimer* FSilenceTimer = nullptr; // the silence that ends what was received
     bool FLineWaiting = false;  // a request pass (or a listening pass) is held back until the line has been quiet
 
-    std::vector<uint8_t> FLastRequest; // the request sent last (RemoveEcho)
-    bool FEchoPending = false;  // its echo may still be at the head of the received bytes
+    bool FEchoPending = false;  // the echo of the request sent may still be at the head of the received bytes
     bool FEchoHeld = false;     // a copy of a single write was taken as its echo: the acknowledgement if no other comes
     size_t FEchoMatched = 0;    // bytes of it seen so far
     uint16_t FResponseByteCount = 0;

@@ -11,7 +11,7 @@
 void TVexaModbus::ReadCoils(uint16_t Address, uint8_t Count)
 {
     if (!FConnected) return;
-    FCoilsCount = Count;
+    FTx.coils = Count;
     Arm(msReadCoils, Address, Count);
 }
 
@@ -36,7 +36,7 @@ void TVexaModbus::ReadInputRegs(uint16_t Address, uint8_t Count)
 void TVexaModbus::ReadFileRecord(uint16_t FileNumber, uint16_t Address, uint8_t Count)
 {
     if (!FConnected) return;
-    FFileNumber = FileNumber;
+    FTx.fileNumber = FileNumber;
     Arm(msReadFileRecord, Address, Count);
 }
 
@@ -56,28 +56,29 @@ void TVexaModbus::AcceptRead()
     data.assign(p, p + std::min(bc, avail));
     FResponseByteCount = static_cast<uint16_t>(data.size());
     const TMachineStates wait = State;
+    FTx.Settle(zorp::Transaction::Outcome::Answered);
     ResetReceive();
     SetState(msIdle);
 
     switch (wait) {
     case msWaitForReadCoils: {
         // Coils for which the response carries no bit read as False.
-        const std::vector<bool> coils = zorp::UnpackBits(data.data(), data.size(), FCoilsCount);
-        FCoilsCount = 0;
-        Raise(OnReadCoils, this, FDeviceID, FMemAddress, static_cast<uint16_t>(coils.size()), coils);
+        const std::vector<bool> coils = zorp::UnpackBits(data.data(), data.size(), FTx.coils);
+        FTx.coils = 0;
+        Raise(OnReadCoils, this, FDeviceID, FTx.address, static_cast<uint16_t>(coils.size()), coils);
         break;
     }
     case msWaitForReadDiscreteInputs:
-        Raise(OnReadDiscreteInputs, this, FDeviceID, FMemAddress, FDataCount, data);
+        Raise(OnReadDiscreteInputs, this, FDeviceID, FTx.address, FTx.count, data);
         break;
     case msWaitForReadHoldingRegs:
-        if (FValueType == vtNone) Raise(OnReadHoldingRegs, this, FDeviceID, FMemAddress, FDataCount, data);
+        if (FValueType == vtNone) Raise(OnReadHoldingRegs, this, FDeviceID, FTx.address, FTx.count, data);
         break;
     case msWaitForReadInputRegs:
-        if (FValueType == vtNone) Raise(OnReadInputRegs, this, FDeviceID, FMemAddress, FDataCount, data);
+        if (FValueType == vtNone) Raise(OnReadInputRegs, this, FDeviceID, FTx.address, FTx.count, data);
         break;
     case msWaitForReadFileRecord:
-        if (FValueType == vtNone) Raise(OnReadFileRecord, this, FDeviceID, FFileNumber, FMemAddress, FDataCount, data);
+        if (FValueType == vtNone) Raise(OnReadFileRecord, this, FDeviceID, FTx.fileNumber, FTx.address, FTx.count, data);
         break;
     default:
         break;

@@ -27,7 +27,7 @@ zorp::slave::Framing FramingOf(TModbusProtocol p)
 // Listening over a byte stream (Modbus TCP, RTU carried over TCP, or a
 // serial line in Modbus TCP framing): each connection has its framer, which
 // hands over one request at a time, exactly as long as its frame. While
-// listening FTimeout holds the tick of the last arrival (or of the last
+// listening FLastArrival holds the tick of the last arrival (or of the last
 // reset): bytes of a partial request that were followed by a silence longer
 // than Timeout will never be completed; they are dropped when the next
 // bytes come, so that a stray byte or a broken request cannot swallow the
@@ -41,8 +41,8 @@ zorp::framing::Framer& TVexaModbus::ListeningFramer()
 void TVexaModbus::FeedListening(const uint8_t* data, size_t size)
 {
     const uint32_t now = zorp::GetTickCount();
-    const bool silence = now - FTimeout > FFixedTimeout;
-    FTimeout = now;
+    const bool silence = now - FLastArrival > FFixedTimeout;
+    FLastArrival = now;
     zorp::framing::Framer& framer = ListeningFramer();
     if (silence && !FFrameCompleted) framer.Reset();
     framer.Feed(data, size, zorp::framing::kNoTime);
@@ -279,11 +279,12 @@ void TVexaModbus::SendSlaveResponse(uint8_t fc, uint16_t a, uint16_t word)
     uint8_t out[kAnswerBufferSize];
     size_t length = 0;
     switch (fc) {
-    case 1:
-        FCoilsCount = static_cast<uint8_t>(word);
-        PackCoils(a, word);
-        length = BuildReadCoilsAnswer(framing, d, FLastTransaction_ID, {FByteValues.data(), FByteValues.size()}, out);
+    case 1: {
+        std::vector<uint8_t> bytes(word / 8u + (word % 8u ? 1u : 0u), 0);
+        PackCoilBits(FCoilData, a, word, bytes);
+        length = BuildReadCoilsAnswer(framing, d, FLastTransaction_ID, {bytes.data(), bytes.size()}, out);
         break;
+    }
     case 3:
         length = BuildReadRegistersAnswer(framing, d, FLastTransaction_ID, FMapData, a, word, out);
         break;
@@ -306,13 +307,6 @@ void TVexaModbus::SendSlaveResponse(uint8_t fc, uint16_t a, uint16_t word)
     }
     if (length > 0)
         SendFrame(out, static_cast<uint16_t>(length));
-}
-
-void TVexaModbus::PackCoils(uint16_t a, uint16_t q)
-{
-    FDataCount = static_cast<uint16_t>(q / 8 + (q % 8 ? 1 : 0));
-    FByteValues.assign(FDataCount, 0);
-    zorp::slave::PackCoilBits(FCoilData, a, q, FByteValues);
 }
 
 void TVexaModbus::SetDeviceIdentification(const QString& Vendor, const QString& Product, const QString& Revision)

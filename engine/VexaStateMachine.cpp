@@ -19,7 +19,9 @@ using namespace zorp::states;
 void TVexaModbus::ResetReceive()
 {
     FBuffer.Clear();
-    FTimeout = zorp::GetTickCount();
+    const uint32_t now = zorp::GetTickCount();
+    FTx.Restart(now);
+    FLastArrival = now;
     FFrameCompleted = false;
     FFrameLength = 0;
     FFrameFault = 0;
@@ -35,6 +37,7 @@ void TVexaModbus::ResetReceive()
 void TVexaModbus::Fail(int32_t code, TMachineStates after)
 {
     if (code == 10) FSendConfirm = true;
+    FTx.Settle(zorp::Transaction::Outcome::Failed);
     if (const char* msg = zorp::ErrorMessage(code)) AddLog(QString::fromUtf8(msg));
     SetState(after);
     ReportError(code);
@@ -186,14 +189,14 @@ void TVexaModbus::RequestPass()
     }
     ResetReceive();
     if (FLine->Holding()) {
-        FTimeout = FLine->HoldStart();
+        FTx.Restart(FLine->HoldStart());
         FLine->EndHold();
     }
     const TMachineStates request = State;
     // Unit 0 is the broadcast address: every slave carries out a write sent
     // to it and none answers, so a read can never be answered.
-    FBroadcast = FDeviceID == 0 && IsAckWait(WaitOf(request));
-    if (FDeviceID == 0 && !FBroadcast && FConnected && PortIsOpen()) {
+    FTx.Sending(request, FDeviceID);
+    if (FTx.Unanswerable(FDeviceID) && FConnected && PortIsOpen()) {
         Fail(17, msIdle);
         DisconnectCheck();
         return;
@@ -201,43 +204,43 @@ void TVexaModbus::RequestPass()
     if (FConnected && PortIsOpen()) {
         switch (request) {
         case msReadCoils:
-            SendRequest(1, FMemAddress, FDataCount);
+            SendRequest(1, FTx.address, FTx.count);
             SetState(msWaitForReadCoils);
             break;
         case msReadDiscreteInputs:
-            SendRequest(2, FMemAddress, FDataCount);
+            SendRequest(2, FTx.address, FTx.count);
             SetState(msWaitForReadDiscreteInputs);
             break;
         case msReadHoldingRegs:
-            SendRequest(3, FMemAddress, FDataCount);
+            SendRequest(3, FTx.address, FTx.count);
             SetState(msWaitForReadHoldingRegs);
             break;
         case msReadInputRegs:
-            SendRequest(4, FMemAddress, FDataCount);
+            SendRequest(4, FTx.address, FTx.count);
             SetState(msWaitForReadInputRegs);
             break;
         case msWriteSingleReg:
-            SendRequest(6, FMemAddress, FDataCount);
+            SendRequest(6, FTx.address, FTx.count);
             SetState(msWaitForWriteSingleReg);
             break;
         case msWriteMultiRegs:
-            SendMultiRegsRequest(16, FMemAddress, FDataValues, FDataCount);
+            SendMultiRegsRequest(16, FTx.address, FTx.values, FTx.count);
             SetState(msWaitForWriteMultiRegs);
             break;
         case msWriteSingleCoil:
-            SendRequest(5, FMemAddress, FDataCount);
+            SendRequest(5, FTx.address, FTx.count);
             SetState(msWaitForWriteSingleCoil);
             break;
         case msWriteMultiCoils:
-            SendMultiCoilsRequest(15, FMemAddress, FByteValues, FDataCount);
+            SendMultiCoilsRequest(15, FTx.address, FTx.bytes, FTx.count);
             SetState(msWaitForWriteMultiCoils);
             break;
         case msReadFileRecord:
-            SendFileRecordRequest(20, FFileNumber, FMemAddress, FDataCount);
+            SendFileRecordRequest(20, FTx.fileNumber, FTx.address, FTx.count);
             SetState(msWaitForReadFileRecord);
             break;
         case msWriteSingleSpecialReg:
-            SendRequest(102, FMemAddress, FDataCount);
+            SendRequest(102, FTx.address, FTx.count);
             SetState(msWaitForWriteSingleSpecialReg);
             break;
         default:
@@ -253,8 +256,8 @@ void TVexaModbus::WaitPass()
 {
     const TMachineStates wait = State;
     const bool read = IsReadWait(wait);
-    const uint32_t elapsed = zorp::GetTickCount() - FTimeout; // wraps correctly
-    if (FBroadcast) {
+    const uint32_t elapsed = FTx.Elapsed(zorp::GetTickCount());
+    if (FTx.Broadcast()) {
         BroadcastWait(elapsed);
         return;
     }
@@ -280,11 +283,10 @@ void TVexaModbus::WaitPass()
         const size_t size = FFrameLength ? std::min(FFrameLength, FBuffer.Size()) : FBuffer.Size();
         const bool tcp = zorp::IsTcpFraming(FProtocol);
         const uint8_t fc = FunctionOf(wait);
-        const uint16_t echo = wait == msWaitForWriteMultiCoils ? uint16_t(FCoilsCount) : FDataCount;
         const zorp::CheckResult r = read
             ? zorp::CheckReadResponse(FBuffer.Data(), size, tcp, FIsException, FDeviceID, fc)
             : zorp::CheckAckResponse(FBuffer.Data(), size, tcp, FIsException, FDeviceID, fc,
-                                     FMemAddress, echo);
+                                     FTx.address, FTx.EchoWord(wait));
         switch (r.verdict) {
         case zorp::Verdict::Wait:
             // A complete frame that is still too short to decide on: the
@@ -296,7 +298,7 @@ void TVexaModbus::WaitPass()
             // An exception code without a report now: keep waiting, time-out
             // afresh. Busy (06) and acknowledge (05) are what the transaction
             // ends in should no retry be left.
-            if (r.code) FRetriedError = r.code;
+            FTx.NoteRetried(r.code);
             ResetReceive();
             break;
         case zorp::Verdict::Report:
@@ -317,12 +319,11 @@ void TVexaModbus::WaitPass()
             FLateSince = zorp::GetTickCount();
         }
         if (read) AddLog(QStringLiteral("not FrameCompleted..."));
-        if (FCounterTry < FMaxRepeat) {
+        if (FTx.Retry(FMaxRepeat)) {
             AddLog(QStringLiteral("Ponowienie"));
-            ++FCounterTry;
             SetState(RequestOf(wait));
         } else {
-            Fail(FRetriedError ? FRetriedError : 4, msIdle);
+            Fail(FTx.TimeoutError(), msIdle);
         }
     }
     DisconnectCheck();

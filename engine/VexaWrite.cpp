@@ -42,7 +42,7 @@ bool TVexaModbus::WriteMultiRegs(uint16_t Address, uint16_t Count, const std::ve
     // outgrow its buffer; with too few values there is nothing to send.
     if (Count < 1 || Count > zorp::kMaxWriteRegisters || Values.size() < Count) return false;
     if (!FConnected) return true;
-    FDataValues.assign(Values.begin(), Values.begin() + Count);
+    FTx.values.assign(Values.begin(), Values.begin() + Count);
     Arm(msWriteMultiRegs, Address, Count);
     return true;
 }
@@ -53,8 +53,8 @@ bool TVexaModbus::WriteMultiCoils(uint16_t Address, uint16_t Count, const std::v
     if (Count < 1 || Count > zorp::kMaxWriteCoils || Values.size() < Count) return false;
     if (!FConnected) return true;
     FSendConfirm = false;
-    FCoilsCount = static_cast<uint8_t>(Count);
-    FByteValues = zorp::PackBits(Values, Count);
+    FTx.coils = static_cast<uint8_t>(Count);
+    FTx.bytes = zorp::PackBits(Values, Count);
     if (Arm(msWriteMultiCoils, Address, static_cast<uint16_t>((Count + 7) / 8)) && Wait) WaitForCoilConfirm();
     return true;
 }
@@ -62,6 +62,7 @@ bool TVexaModbus::WriteMultiCoils(uint16_t Address, uint16_t Count, const std::v
 void TVexaModbus::AcceptAck()
 {
     const TMachineStates wait = State;
+    FTx.Settle(zorp::Transaction::Outcome::Answered);
     ResetReceive();
     SetState(msIdle);
     switch (wait) {

@@ -42,18 +42,18 @@ struct TVexaModbusTestAccess {
     {
         return std::vector<uint8_t>(e.FBuffer.Data(), e.FBuffer.Data() + e.FBuffer.Size());
     }
-    static uint32_t TimeoutStamp(const E& e) { return e.FTimeout; }
-    static uint16_t CounterTry(const E& e) { return e.FCounterTry; }
+    static uint32_t TimeoutStamp(const E& e) { return e.FTx.Since(); }
+    static uint16_t CounterTry(const E& e) { return e.FTx.Tries(); }
     static bool SendConfirm(const E& e) { return e.FSendConfirm; }
     static bool TryDisconnect(const E& e) { return e.FTryDisconnect; }
     static uint16_t LastTransactionID(const E& e) { return e.FLastTransaction_ID; }
     static void SetLastTransactionID(E& e, uint16_t id) { e.FLastTransaction_ID = id; }
     static uint16_t NextTransactionID(E& e) { return e.NextTransactionID(); }
-    static uint8_t CoilsCount(const E& e) { return e.FCoilsCount; }
-    static uint16_t DataCount(const E& e) { return e.FDataCount; }
-    static uint16_t MemAddress(const E& e) { return e.FMemAddress; }
-    static std::vector<uint8_t> ByteValues(const E& e) { return e.FByteValues; }
-    static std::vector<uint16_t> DataValues(const E& e) { return e.FDataValues; }
+    static uint8_t CoilsCount(const E& e) { return e.FTx.coils; }
+    static uint16_t DataCount(const E& e) { return e.FTx.count; }
+    static uint16_t MemAddress(const E& e) { return e.FTx.address; }
+    static std::vector<uint8_t> ByteValues(const E& e) { return e.FTx.bytes; }
+    static std::vector<uint16_t> DataValues(const E& e) { return e.FTx.values; }
     static bool TimerActive(const E& e) { return e.FMainTimer && e.FMainTimer->isActive(); }
     static bool TimerExists(const E& e) { return e.FMainTimer != nullptr; }
     static void AddLog(E& e, const QString& s) { e.AddLog(s); }
