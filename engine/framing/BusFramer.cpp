@@ -11,10 +11,6 @@
 namespace zorp::framing {
 
 namespace {
-bool Valid(std::span<const uint8_t> b, size_t length)
-{
-    return length >= 4 && length <= kMaxRtuAdu && length <= b.size() && CrcMatches(b.data(), length - 2);
-}
 // The request rules are the listener's, the answer rules the master's.
 Direction DirOf(Side s) { return s == Side::Listener ? Direction::Request : Direction::Answer; }
 } // namespace
@@ -23,10 +19,7 @@ BusFramer::BusFramer(BusMode mode, const LineTiming& timing) : FMode(mode), FTim
 
 void BusFramer::Reset()
 {
-    FSize = 0;
-    FConsumed = 0;
-    FStartCount = 0;
-    FLastArrival = kNoTime;
+    FHeld.Reset();
     FWaitUntil = kNoTime;
     FExpectUnit = 0;
     FExpectFunction = 0;
@@ -38,62 +31,9 @@ void BusFramer::ExpectAnswer(uint8_t unit, uint8_t function)
     FExpectFunction = unit ? static_cast<uint8_t>(function & 0x7F) : 0;
 }
 
-void BusFramer::DropFront(size_t n)
-{
-    if (n == 0) return;
-    if (n >= FSize) {
-        FSize = 0;
-        FStartCount = 0;
-        return;
-    }
-    std::memmove(FBuf, FBuf + n, FSize - n);
-    std::memmove(FEnd, FEnd + n, (FSize - n) * sizeof FEnd[0]);
-    FSize -= n;
-    size_t kept = 0;
-    for (size_t i = 0; i < FStartCount; ++i)
-        if (FStarts[i] > n) FStarts[kept++] = FStarts[i] - n;
-    FStartCount = kept;
-}
-
-void BusFramer::DropConsumed()
-{
-    DropFront(FConsumed);
-    FConsumed = 0;
-}
-
 void BusFramer::Feed(const uint8_t* data, size_t size, int64_t arrivalNs)
 {
-    DropConsumed();
-    if (!data || size == 0) return;
-    if (size > kMaxHeld) {
-        data += size - kMaxHeld;
-        size = kMaxHeld;
-    }
-    if (FSize + size > kMaxHeld) DropFront(FSize + size - kMaxHeld);
-    const int64_t ch = FTiming.charNs;
-    if (arrivalNs != kNoTime) {
-        // The block's bytes came back to back up to its arrival: a silence
-        // of t3.5 before its first byte may start a frame.
-        const int64_t first = arrivalNs - int64_t(size) * ch;
-        if (FSize > 0 && FLastArrival != kNoTime && first - FLastArrival >= FTiming.silenceNs) {
-            if (FStartCount == kMaxStarts) {
-                std::memmove(FStarts, FStarts + 1, (kMaxStarts - 1) * sizeof FStarts[0]);
-                --FStartCount;
-            }
-            FStarts[FStartCount++] = FSize;
-        }
-        FLastArrival = arrivalNs;
-    }
-    int64_t prev = FSize > 0 ? FEnd[FSize - 1] : kNoTime;
-    for (size_t i = 0; i < size; ++i) {
-        int64_t e = arrivalNs == kNoTime ? kNoTime : arrivalNs - int64_t(size - 1 - i) * ch;
-        // One byte at a time on the line, none after its arrival.
-        if (e != kNoTime && prev != kNoTime) e = std::min(std::max(e, prev + ch), arrivalNs);
-        FEnd[FSize + i] = e;
-        prev = e;
-    }
-    std::memcpy(FBuf + FSize, data, size);
-    FSize += size;
+    FHeld.Feed(data, size, arrivalNs, FTiming);
 }
 
 int BusFramer::Order(Side out[2]) const
@@ -110,18 +50,18 @@ int BusFramer::Order(Side out[2]) const
 
 BusFramer::Found BusFramer::ValidAt(size_t s, bool& wait, int64_t nowNs)
 {
-    const std::span<const uint8_t> b{FBuf + s, FSize - s};
+    const std::span<const uint8_t> b = FHeld.From(s);
     wait = false;
     Side order[2];
     const int k = Order(order);
     bool byCrc = false;
     const size_t n0 = RtuLength(b, order[0], byCrc);
-    const bool v0 = Valid(b, n0);
+    const bool v0 = ValidRtu(b, n0);
     size_t n1 = 0;
     bool v1 = false;
     if (k == 2) {
         n1 = RtuLength(b, order[1], byCrc);
-        v1 = Valid(b, n1);
+        v1 = ValidRtu(b, n1);
     }
     const uint8_t fc = b.size() > 1 ? b[1] : 0;
     if (v0) {
@@ -139,7 +79,7 @@ BusFramer::Found BusFramer::ValidAt(size_t s, bool& wait, int64_t nowNs)
     // Bytes that read as the other direction's frame may be the start of
     // the preferred one that is still coming: wait for more bytes or the
     // line's quiet.
-    const bool silenceBehind = FStartCount > 0 && FStarts[FStartCount - 1] > s;
+    const bool silenceBehind = FHeld.SilenceBehind(s);
     const bool mayComplete = !silenceBehind && (n0 == 0 || (n0 > b.size() && n0 <= kMaxRtuAdu));
     if (mayComplete && OnLine()) {
         const int64_t quietAt = SilenceAfter(true);
@@ -158,8 +98,8 @@ bool BusFramer::HeadDead() const
     const int k = Order(order);
     for (int i = 0; i < k; ++i) {
         bool byCrc = false;
-        const size_t n = RtuLength({FBuf, FSize}, order[i], byCrc);
-        const bool complete = n > 0 && n <= FSize;
+        const size_t n = RtuLength(FHeld.From(0), order[i], byCrc);
+        const bool complete = n > 0 && n <= FHeld.Size();
         if (!(complete || n > kMaxRtuAdu || byCrc)) return false;
     }
     return true;
@@ -187,15 +127,15 @@ BusOutput BusFramer::FaultOf(Fault fault, size_t n)
     BusOutput o;
     o.what = Output::What::Fault;
     o.fault = fault;
-    o.bytes = {FBuf, n};
+    o.bytes = {FHeld.Data(), n};
     Side order[2];
     Order(order);
     o.dir = DirOf(order[0]);
-    if (n > 0 && FEnd[0] != kNoTime) {
-        o.startNs = FEnd[0] - FTiming.charNs;
-        o.endNs = FEnd[n - 1];
+    if (n > 0 && FHeld.End(0) != kNoTime) {
+        o.startNs = FHeld.End(0) - FTiming.charNs;
+        o.endNs = FHeld.End(n - 1);
     }
-    FConsumed = n;
+    FHeld.Consume(n);
     return o;
 }
 
@@ -208,7 +148,7 @@ BusOutput BusFramer::FrameAt(size_t start, const Found& f)
         const int k = Order(order);
         for (int i = 0; i < k; ++i) {
             bool byCrc = false;
-            if (RtuLength({FBuf, start}, order[i], byCrc) == start && start >= 4)
+            if (RtuLength({FHeld.Data(), start}, order[i], byCrc) == start && start >= 4)
                 return FaultOf(Fault::BadCrc, start);
         }
         return FaultOf(Fault::Noise, start);
@@ -216,36 +156,31 @@ BusOutput BusFramer::FrameAt(size_t start, const Found& f)
     BusOutput o;
     o.what = Output::What::Frame;
     o.dir = f.dir;
-    o.adu.unit = FBuf[0];
-    o.adu.pdu = Pdu(FBuf + 1, f.length - 3);
-    o.adu.frame = {FBuf, f.length};
+    const uint8_t* buf = FHeld.Data();
+    o.adu.unit = buf[0];
+    o.adu.pdu = Pdu(buf + 1, f.length - 3);
+    o.adu.frame = {buf, f.length};
     o.bytes = o.adu.frame;
-    if (FEnd[0] != kNoTime) {
-        o.startNs = FEnd[0] - FTiming.charNs;
-        o.endNs = FEnd[f.length - 1];
+    if (FHeld.End(0) != kNoTime) {
+        o.startNs = FHeld.End(0) - FTiming.charNs;
+        o.endNs = FHeld.End(f.length - 1);
     }
-    if (f.dir == Direction::Request) ExpectAnswer(FBuf[0], FBuf[1]);
+    if (f.dir == Direction::Request) ExpectAnswer(buf[0], buf[1]);
     else ExpectAnswer(0, 0);
-    FConsumed = f.length;
+    FHeld.Consume(f.length);
     return o;
-}
-
-int64_t BusFramer::SilenceAfter(bool completeByLength) const
-{
-    if (FLastArrival == kNoTime) return kNoTime;
-    const int64_t quiet = FTiming.silenceNs + FTiming.marginNs;
-    return FLastArrival + (completeByLength ? quiet : std::max(quiet, kFragmentNs));
 }
 
 BusOutput BusFramer::Next(int64_t nowNs)
 {
-    DropConsumed();
+    FHeld.DropConsumed();
     FWaitUntil = kNoTime;
-    if (FSize == 0) return {};
+    const size_t size = FHeld.Size();
+    if (size == 0) return {};
     bool wait = false;
-    for (size_t i = 0; i <= FStartCount; ++i) {
-        const size_t s = i == 0 ? 0 : FStarts[i - 1];
-        if (s >= FSize) break;
+    for (size_t i = 0; i <= FHeld.StartCount(); ++i) {
+        const size_t s = i == 0 ? 0 : FHeld.Start(i - 1);
+        if (s >= size) break;
         const Found f = ValidAt(s, wait, nowNs);
         if (f.length) return FrameAt(s, f);
         if (wait) return {};
@@ -253,7 +188,7 @@ BusOutput BusFramer::Next(int64_t nowNs)
     const bool dead = HeadDead();
     if (dead) {
         // A valid frame behind bytes that can never become one, wherever it starts.
-        for (size_t s = 1; s + 4 <= FSize; ++s) {
+        for (size_t s = 1; s + 4 <= size; ++s) {
             const Found f = ValidAt(s, wait, nowNs);
             if (f.length) return FrameAt(s, f);
             if (wait) return {};
@@ -261,19 +196,19 @@ BusOutput BusFramer::Next(int64_t nowNs)
     }
     size_t complete = 0;
     bool mayComplete = false;
-    Readings({FBuf, FSize}, complete, mayComplete);
-    const size_t nextStart = FStartCount > 0 ? FStarts[0] : FSize;
+    Readings(FHeld.From(0), complete, mayComplete);
+    const size_t nextStart = FHeld.NextStart();
     // A reading that may still complete waits as long as an adapter may
     // hold bytes back; bytes complete by every reading only for t3.5.
     const int64_t judgeAt = SilenceAfter(complete > 0 && !mayComplete);
     if (judgeAt == kNoTime) {
         // Content alone: a head that no reading can complete is bad at once.
         if (dead && complete) return FaultOf(Fault::BadCrc, complete);
-        if (dead && FSize >= kMaxRtuAdu) return FaultOf(Fault::BadLength, FSize);
+        if (dead && size >= kMaxRtuAdu) return FaultOf(Fault::BadLength, size);
         return {};
     }
     if (nowNs == kNoTime || nowNs < judgeAt) {
-        if (dead && !complete && FSize >= kMaxRtuAdu) return FaultOf(Fault::BadLength, nextStart);
+        if (dead && !complete && size >= kMaxRtuAdu) return FaultOf(Fault::BadLength, nextStart);
         return {};
     }
     if (complete) return FaultOf(Fault::BadCrc, complete);
@@ -286,7 +221,7 @@ int64_t BusFramer::JudgeAtNs() const
     // As Next sees the bytes once the frame handed out is dropped.
     size_t complete = 0;
     bool mayComplete = false;
-    Readings({FBuf + FConsumed, FSize - FConsumed}, complete, mayComplete);
+    Readings(FHeld.From(FHeld.Consumed()), complete, mayComplete);
     const int64_t at = SilenceAfter(complete > 0 && !mayComplete);
     return FWaitUntil != kNoTime && FWaitUntil < at ? FWaitUntil : at;
 }

@@ -15,6 +15,7 @@
 // Bounded like every framer: at most kMaxHeld bytes held, views into its
 // own buffer valid until the next Feed, Next or Reset.
 #include "Framer.h"
+#include "HeldBytes.h"
 
 namespace zorp::framing {
 
@@ -46,7 +47,7 @@ public:
     BusOutput Next(int64_t nowNs = kNoTime);
     // When Next(nowNs) may decide by silence what content cannot (kNoTime: nothing waits).
     int64_t JudgeAtNs() const;
-    size_t Held() const { return FSize - FConsumed; }
+    size_t Held() const { return FHeld.Held(); }
 
     // An answer of this unit and function is expected (set by a request
     // seen here, or by the caller from the other pair of a four-wire bus);
@@ -54,17 +55,15 @@ public:
     void ExpectAnswer(uint8_t unit, uint8_t function);
     bool Expecting() const { return FExpectUnit != 0; }
 
-    static constexpr size_t kMaxStarts = 8;
-    static constexpr int64_t kFragmentNs = 100000000;
+    static constexpr size_t kMaxStarts = HeldBytes::kMaxStarts;
+    static constexpr int64_t kFragmentNs = HeldBytes::kFragmentNs;
 
 private:
     struct Found {
         size_t length = 0;
         Direction dir = Direction::Request;
     };
-    void DropFront(size_t n);
-    void DropConsumed();
-    bool OnLine() const { return FLastArrival != kNoTime; }
+    bool OnLine() const { return FHeld.Timed(); }
     // The sides to try at s, preferred first (count: 1 or 2).
     int Order(Side out[2]) const;
     Found ValidAt(size_t s, bool& wait, int64_t nowNs);
@@ -75,17 +74,11 @@ private:
     void Readings(std::span<const uint8_t> b, size_t& complete, bool& mayComplete) const;
     BusOutput FrameAt(size_t start, const Found& f);
     BusOutput FaultOf(Fault fault, size_t n);
-    int64_t SilenceAfter(bool completeByLength) const;
+    int64_t SilenceAfter(bool completeByLength) const { return FHeld.SilenceAfter(completeByLength, FTiming); }
 
     BusMode FMode;
     LineTiming FTiming;
-    uint8_t FBuf[kMaxHeld];
-    int64_t FEnd[kMaxHeld]; // estimated end of each byte on the line
-    size_t FSize = 0;
-    size_t FConsumed = 0;
-    size_t FStarts[kMaxStarts];
-    size_t FStartCount = 0;
-    int64_t FLastArrival = kNoTime;
+    HeldBytes FHeld{true}; // with each byte's estimated end on the line
     int64_t FWaitUntil = kNoTime;
     uint8_t FExpectUnit = 0;
     uint8_t FExpectFunction = 0;

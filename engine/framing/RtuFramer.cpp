@@ -19,87 +19,37 @@ RtuFramer::RtuFramer(Side side, bool timed, const LineTiming& timing)
 
 void RtuFramer::Reset()
 {
-    FSize = 0;
-    FConsumed = 0;
-    FStartCount = 0;
-    FLastArrival = kNoTime;
+    FHeld.Reset();
     FWaitUntil = kNoTime;
-}
-
-void RtuFramer::DropFront(size_t n)
-{
-    if (n == 0) return;
-    if (n >= FSize) {
-        FSize = 0;
-        FStartCount = 0;
-        return;
-    }
-    std::memmove(FBuf, FBuf + n, FSize - n);
-    FSize -= n;
-    size_t kept = 0;
-    for (size_t i = 0; i < FStartCount; ++i)
-        if (FStarts[i] > n) FStarts[kept++] = FStarts[i] - n;
-    FStartCount = kept;
-}
-
-void RtuFramer::DropConsumed()
-{
-    DropFront(FConsumed);
-    FConsumed = 0;
 }
 
 void RtuFramer::Feed(const uint8_t* data, size_t size, int64_t arrivalNs)
 {
-    DropConsumed();
-    if (!data || size == 0) return;
-    if (size > kMaxHeld) { // only the last bytes can still be part of a frame
-        data += size - kMaxHeld;
-        size = kMaxHeld;
-    }
-    if (FSize + size > kMaxHeld) DropFront(FSize + size - kMaxHeld);
-    if (FTimed && arrivalNs != kNoTime) {
-        // The block's first byte began no later than its characters' time
-        // before it came in: a silence of t3.5 before it may start a frame.
-        const int64_t first = arrivalNs - int64_t(size) * FTiming.charNs;
-        if (FSize > 0 && FLastArrival != kNoTime && first - FLastArrival >= FTiming.silenceNs) {
-            if (FStartCount == kMaxStarts) {
-                std::memmove(FStarts, FStarts + 1, (kMaxStarts - 1) * sizeof FStarts[0]);
-                --FStartCount;
-            }
-            FStarts[FStartCount++] = FSize;
-        }
-        FLastArrival = arrivalNs;
-    }
-    std::memcpy(FBuf + FSize, data, size);
-    FSize += size;
+    FHeld.Feed(data, size, FTimed ? arrivalNs : kNoTime, FTiming);
 }
 
 namespace {
-bool Valid(std::span<const uint8_t> b, size_t length)
-{
-    return length >= 4 && length <= kMaxRtuAdu && length <= b.size() && CrcMatches(b.data(), length - 2);
-}
 Side OtherOf(Side s) { return s == Side::Master ? Side::Listener : Side::Master; }
 } // namespace
 
 size_t RtuFramer::ValidAt(size_t s, bool& other, bool& wait, int64_t nowNs)
 {
-    const std::span<const uint8_t> b{FBuf + s, FSize - s};
+    const std::span<const uint8_t> b = FHeld.From(s);
     bool byCrc = false;
     other = false;
     wait = false;
     const size_t n = RtuLength(b, FSide, byCrc);
-    if (Valid(b, n) || !OnLine()) return Valid(b, n) ? n : 0;
+    if (ValidRtu(b, n) || !OnLine()) return ValidRtu(b, n) ? n : 0;
     bool otherByCrc = false;
     const size_t m = RtuLength(b, OtherOf(FSide), otherByCrc);
-    if (!Valid(b, m)) return 0;
+    if (!ValidRtu(b, m)) return 0;
     // A listener hears other slaves' answers, but a request of its own cut
     // by the link may begin with bytes that form one by chance: while the
     // request can still complete (its length rule wants more bytes) the
     // answer is taken only once the line has been quiet.
     // A silence behind s (bytes after it start a frame of their own) has
     // ended it.
-    const bool silenceBehind = FStartCount > 0 && FStarts[FStartCount - 1] > s;
+    const bool silenceBehind = FHeld.SilenceBehind(s);
     const bool ownMayComplete = !silenceBehind && (n == 0 || (n > b.size() && n <= kMaxRtuAdu));
     if (FSide == Side::Listener && ownMayComplete) {
         const int64_t quietAt = SilenceAfter(true);
@@ -118,8 +68,8 @@ Output RtuFramer::FaultOf(Fault fault, size_t n)
     Output o;
     o.what = Output::What::Fault;
     o.fault = fault;
-    o.bytes = {FBuf, n};
-    FConsumed = n;
+    o.bytes = {FHeld.Data(), n};
+    FHeld.Consume(n);
     return o;
 }
 
@@ -130,56 +80,44 @@ Output RtuFramer::FrameAt(size_t start, size_t length, bool other)
     if (start > 0) return FaultOf(Fault::Noise, start);
     Output o;
     o.what = Output::What::Frame;
-    o.adu.unit = FBuf[0];
-    o.adu.pdu = Pdu(FBuf + 1, length - 3);
-    o.adu.frame = {FBuf, length};
+    const uint8_t* buf = FHeld.Data();
+    o.adu.unit = buf[0];
+    o.adu.pdu = Pdu(buf + 1, length - 3);
+    o.adu.frame = {buf, length};
     o.adu.otherSide = other;
-    FConsumed = length;
+    FHeld.Consume(length);
     return o;
-}
-
-bool RtuFramer::SilenceInside(size_t from, size_t n) const
-{
-    for (size_t i = 0; i < FStartCount; ++i)
-        if (FStarts[i] > from && FStarts[i] < from + n) return true;
-    return false;
-}
-
-int64_t RtuFramer::SilenceAfter(bool completeByLength) const
-{
-    if (!FTimed || FLastArrival == kNoTime) return kNoTime;
-    const int64_t quiet = FTiming.silenceNs + FTiming.marginNs;
-    return FLastArrival + (completeByLength ? quiet : std::max(quiet, kFragmentNs));
 }
 
 Output RtuFramer::Next(int64_t nowNs)
 {
-    DropConsumed();
+    FHeld.DropConsumed();
     FWaitUntil = kNoTime;
-    if (FSize == 0) return {};
+    const size_t size = FHeld.Size();
+    if (size == 0) return {};
     // Content first: a valid frame at the head, or where bytes followed a
     // silence; by this side's rules, else by the other side's.
     bool other = false;
     bool wait = false;
-    for (size_t i = 0; i <= FStartCount; ++i) {
-        const size_t s = i == 0 ? 0 : FStarts[i - 1];
-        if (s >= FSize) break;
+    for (size_t i = 0; i <= FHeld.StartCount(); ++i) {
+        const size_t s = i == 0 ? 0 : FHeld.Start(i - 1);
+        if (s >= size) break;
         if (const size_t n = ValidAt(s, other, wait, nowNs)) return FrameAt(s, n, other);
         if (wait) return {};
     }
     bool byCrc = false;
-    const size_t n = RtuLength({FBuf, FSize}, FSide, byCrc);
-    const bool complete = n > 0 && n <= FSize;
+    const size_t n = RtuLength(FHeld.From(0), FSide, byCrc);
+    const bool complete = n > 0 && n <= size;
     // A head that can never become a frame (complete by its length with a
     // wrong CRC, too long, or no CRC found where one must end it): a valid
     // frame behind it, wherever it starts, is taken.
     if (OnLine() && (complete || n > kMaxRtuAdu || byCrc)) {
-        for (size_t s = 1; s + 4 <= FSize; ++s) {
+        for (size_t s = 1; s + 4 <= size; ++s) {
             if (const size_t m = ValidAt(s, other, wait, nowNs)) return FrameAt(s, m, other);
             if (wait) return {};
         }
     }
-    const size_t nextStart = FStartCount > 0 ? FStarts[0] : FSize;
+    const size_t nextStart = FHeld.NextStart();
     if (n > kMaxRtuAdu) return FaultOf(Fault::BadLength, nextStart);
     // Without line timing content decides alone: a frame complete by its
     // length whose CRC is wrong is bad at once. On the line, one that a
@@ -188,23 +126,23 @@ Output RtuFramer::Next(int64_t nowNs)
     // alone: the answer's rest is still coming and is found behind the
     // noise by its content) or a late read inside one bad frame (reported
     // whole once nothing more comes).
-    const int64_t judgeAt = SilenceAfter(complete && !SilenceInside(0, n));
+    const int64_t judgeAt = SilenceAfter(complete && !FHeld.SilenceInside(0, n));
     if (judgeAt == kNoTime) {
         if (complete) return FaultOf(Fault::BadCrc, n);
         return {};
     }
     if (nowNs == kNoTime || nowNs < judgeAt) return {};
     if (complete) return FaultOf(Fault::BadCrc, n);
-    return FaultOf(Fault::Noise, FSize);
+    return FaultOf(Fault::Noise, size);
 }
 
 int64_t RtuFramer::JudgeAtNs() const
 {
     if (Held() == 0) return kNoTime;
-    const std::span<const uint8_t> b{FBuf + FConsumed, FSize - FConsumed};
+    const std::span<const uint8_t> b = FHeld.From(FHeld.Consumed());
     bool byCrc = false;
     const size_t n = RtuLength(b, FSide, byCrc);
-    const int64_t at = SilenceAfter(n > 0 && n <= b.size() && !SilenceInside(FConsumed, n));
+    const int64_t at = SilenceAfter(n > 0 && n <= b.size() && !FHeld.SilenceInside(FHeld.Consumed(), n));
     return FWaitUntil != kNoTime && FWaitUntil < at ? FWaitUntil : at;
 }
 

@@ -4,6 +4,7 @@
 // and RtuTcpFramer (RTU carried over TCP: content alone, bounded). One class
 // serves both; see Framer.h for what each does.
 #include "Framer.h"
+#include "HeldBytes.h"
 
 namespace zorp::framing {
 
@@ -24,20 +25,14 @@ public:
     void Feed(const uint8_t* data, size_t size, int64_t arrivalNs) override;
     Output Next(int64_t nowNs = kNoTime) override;
     int64_t JudgeAtNs() const override;
-    size_t Held() const override { return FSize - FConsumed; }
+    size_t Held() const override { return FHeld.Held(); }
 
-    // Bytes that followed a silence of t3.5 start a frame of their own
-    // (at most this many such places are kept).
-    static constexpr size_t kMaxStarts = 8;
-    // Bytes that cannot be completed after this much silence are dropped:
-    // longer than any USB adapter holds received bytes back.
-    static constexpr int64_t kFragmentNs = 100000000;
+    static constexpr size_t kMaxStarts = HeldBytes::kMaxStarts;
+    static constexpr int64_t kFragmentNs = HeldBytes::kFragmentNs;
 
 private:
-    void DropConsumed();
-    void DropFront(size_t n);
     // The bytes came with their times on a serial line (not by content alone).
-    bool OnLine() const { return FTimed && FLastArrival != kNoTime; }
+    bool OnLine() const { return FHeld.Timed(); }
     // A valid frame by this side's rules, else by the other side's, at
     // offset s: its length, 0 when none (other: by the other side's).
     // wait: a frame valid by the other side's rules is there, but the
@@ -46,20 +41,13 @@ private:
     size_t ValidAt(size_t s, bool& other, bool& wait, int64_t nowNs);
     Output FrameAt(size_t start, size_t length, bool other);
     Output FaultOf(Fault fault, size_t n);
-    // A silence was seen inside the n bytes from offset `from` of FBuf.
-    bool SilenceInside(size_t from, size_t n) const;
     // The silence after the last arrival that lets Next decide (kNoTime: none).
-    int64_t SilenceAfter(bool completeByLength) const;
+    int64_t SilenceAfter(bool completeByLength) const { return FHeld.SilenceAfter(completeByLength, FTiming); }
 
     Side FSide;
     bool FTimed;
     LineTiming FTiming;
-    uint8_t FBuf[kMaxHeld];
-    size_t FSize = 0;
-    size_t FConsumed = 0; // bytes handed out by the last Next, dropped at the next call
-    size_t FStarts[kMaxStarts];
-    size_t FStartCount = 0;
-    int64_t FLastArrival = kNoTime;
+    HeldBytes FHeld; // arrival times only on the serial line
     int64_t FWaitUntil = kNoTime; // see ValidAt; set by the last Next
 };
 
