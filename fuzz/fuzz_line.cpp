@@ -150,10 +150,15 @@ void Listener(Reader& in, TVexaModbus& e, uint8_t device, uint16_t probe)
     A::SetRawState(e, msIdleSlave);
     Chunks(in, e, [&] { ZORP_FUZZ_CHECK(A::State(e) == msIdleSlave); });
 
-    // What is pending is answered or dropped once the line is quiet.
+    // What is pending is answered or dropped once the line is quiet (the
+    // silence timer's judgement made here: no event loop runs).
     QuietLine();
     const size_t most = zorp::ReceiveBuffer::kCapacity / 3 + 1;
-    for (size_t i = 0; i < most && A::FrameCompleted(e); ++i) A::Pass(e);
+    for (size_t i = 0; i < most; ++i) {
+        A::LineSilence(e);
+        if (!A::FrameCompleted(e)) break;
+        A::Pass(e);
+    }
     ZORP_FUZZ_CHECK(!A::FrameCompleted(e));
 
     // A quiet line, one valid read: answered once, with the image's word

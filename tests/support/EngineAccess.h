@@ -66,4 +66,6 @@ struct TVexaModbusTestAccess {
     static void SetMode(E& e, TModbusMode m) { e.FMode = m; }
     // The line's timing and timers, made as when a serial port opens.
     static void OpenLine(E& e) { e.LineOpened(); }
+    // The silence timer's call, for callers that run no event loop.
+    static void LineSilence(E& e) { e.LineSilence(); }
 };
