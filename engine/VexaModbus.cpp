@@ -108,12 +108,9 @@ bool ActsAtOnce(TMachineStates s)
 {
     switch (s) {
     case msInit: case msInitSlave: case msDisconnect: case msSystemError:
-    case msReadCoils: case msReadDiscreteInputs: case msReadHoldingRegs: case msReadInputRegs:
-    case msWriteSingleReg: case msWriteMultiRegs: case msWriteSingleCoil: case msWriteMultiCoils:
-    case msReadFileRecord: case msWriteSingleSpecialReg:
         return true;
     default:
-        return false;
+        return zorp::states::IsRequest(s);
     }
 }
 } // namespace

@@ -286,6 +286,9 @@ private:
     void PortOpened(TCommPort* port);
     void PortDataAvailable(TCommPort* port, uint16_t Count);
     void PortConnected(TCommPort* port);
+    // The port is open (serial) or connected (TCP): the master's link is up
+    // (masterLog written), or listening starts.
+    void LinkUp(const QString& masterLog);
     void PortDisconnected(TCommPort* port);
     void PortError(TCommPort* port, int code);
     void PortClientAccepted(TCommPort* port, const uint8_t Address[4], bool& Accept);

@@ -83,18 +83,9 @@ void TVexaModbus::PortOpened(TCommPort* port)
     (void)port;
     DuringOpening(FOpening, FOpeningException, [this] {
         AttachTerminal();
-        if (FMode == mbmMaster) {
-            if (FInterfaceType != mbiRS485) return; // a TCP link is up once connected
-            FConnected = true;
-            AddLog(QStringLiteral("Zestawiono połączenie RS485"));
-            SetState(msIdle);
-            Raise(OnConnect, this);
-        } else {
-            if (FInterfaceType == mbiRS485) AddLog(QStringLiteral("Nasłuch RS485 aktywny"));
-            else if (FInterfaceType == mbiEthernet) AddLog(QStringLiteral("Nasłuch TCP/IP aktywny"));
-            SetState(msIdleSlave);
-            Raise(OnListen, this);
-        }
+        // A TCP client link is up once connected (PortConnected).
+        if (FMode == mbmMaster && FInterfaceType != mbiRS485) return;
+        LinkUp(QStringLiteral("Zestawiono połączenie RS485"));
     });
 }
 
@@ -102,9 +93,14 @@ void TVexaModbus::PortConnected(TCommPort* port)
 {
     (void)port;
     AttachTerminal();
+    LinkUp(QStringLiteral("Zestawiono połączenie TCP/IP"));
+}
+
+void TVexaModbus::LinkUp(const QString& masterLog)
+{
     if (FMode == mbmMaster) {
         FConnected = true;
-        AddLog(QStringLiteral("Zestawiono połączenie TCP/IP"));
+        AddLog(masterLog);
         SetState(msIdle);
         Raise(OnConnect, this);
     } else {
