@@ -151,19 +151,6 @@ void TVexaModbus::ArmSilence()
     else FSilenceTimer->Arm(at);
 }
 
-void TVexaModbus::JudgeBeforeArrival(int64_t nowNs, bool listeningLine)
-{
-    // The silence timer may not have fired yet when the next bytes come in
-    // (both were due while the event loop was busy). What the framer holds
-    // from before that silence is judged first, at the time the timer was
-    // due, so that no frame is taken across a silence the line really had.
-    if (nowNs < 0 || FFrameCompleted || !FFramer || FFramer->Held() == 0) return;
-    const int64_t at = FFramer->JudgeAtNs();
-    if (at == zorp::framing::kNoTime || at > nowNs) return;
-    if (listeningLine) DelimitListeningLine(at);
-    else if (zorp::states::IsWait(State)) DelimitMaster(at);
-}
-
 void TVexaModbus::LineSilence()
 {
     if (FFrameCompleted || !FFramer || FFramer->Held() == 0) return;

@@ -329,9 +329,6 @@ private:
     void LineSent(size_t length);
     void LineReceived();
     void LineSilence();         // the framer's time to judge by silence has come
-    // Before an arrival at nowNs: the framer's judgement by silence that
-    // was due before it (the silence timer not fired yet) is made first.
-    void JudgeBeforeArrival(int64_t nowNs, bool listeningLine);
     void ArmSilence();          // sets the silence timer for the framer's next judgement
     bool PortInputWaiting() const;
 

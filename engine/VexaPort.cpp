@@ -45,7 +45,6 @@ void TVexaModbus::ReceiveBlock(const uint8_t* block, int count)
     FBuffer.Write(block, size_t(count));
     const bool listeningLine = State == msIdleSlave && ListenerFramed();
     const int64_t now = (listeningLine ? ListenerLineTimed() : LineTimed()) ? FLine->LastReceivedNs() : -1;
-    JudgeBeforeArrival(now, listeningLine);
     if (listeningLine) Framer().Feed(block, size_t(count), now);
     else if (State == msIdleSlave) FeedListening(block, size_t(count));
     else FeedMaster(block, size_t(count), now);

@@ -13,7 +13,6 @@
 #include "EngineFixture.h"
 #include "EngineRecorder.h"
 #include "EngineTestUtil.h"
-#include "LineTimer.h"
 #include "ModbusFrames.h"
 #include "TestSupport.h"
 
@@ -679,35 +678,3 @@ TEST(EngineImages, SetClearsFirstAndGetCopiesWhatFits)
     EXPECT_FALSE(A::Coil(e, 0));
 }
 
-// Listening on a serial line: bytes held from before a long silence are
-// judged before the next arrival even when the silence timer has not fired
-// yet, so the request after the silence is never glued to them. (The last
-// six bytes before the silence and the request's first four form a frame
-// whose CRC matches: taken whole, the request would go unanswered.)
-TEST_F(Machine, ListenerJudgesHeldBytesBeforeTheNextArrival)
-{
-    int64_t nowNs = 1000000000;
-    zorp::SetLineClockSource([&] { return nowNs; });
-    struct Restore { ~Restore() { zorp::SetLineClockSource(nullptr); } } restore;
-    e->SetComSpeed(115200);
-    A::SetLineTimingForTests(*e, true);
-    A::SetMode(*e, mbmSlave);
-    A::OpenLine(*e);
-    A::SetRawState(*e, msIdleSlave);
-    std::vector<uint16_t> image(0xF000, 0);
-    image[0xEFEF] = 0x1234;
-    e->Set_MapData(image);
-
-    Feed({0x00, 0x47, 0x02, 0x00, 0x01, 0x84, 0x39, 0x46, 0x07, 0xBD, 0x86, 0x42});
-    nowNs += 8000000;
-    Feed({0x00, 0xBC, 0xF5, 0x12, 0x31, 0xBF});
-    Pass();
-    nowNs += 1000000000;
-    Feed(zorptest::WithCrc({0x01, 0x03, 0xEF, 0xEF, 0x00, 0x01}));
-    for (int i = 0; i < 3 && rec.sent.empty(); ++i) {
-        Pass();
-        nowNs += 15000000;
-    }
-    ASSERT_EQ(rec.sent.size(), 1u);
-    EXPECT_EQ(rec.sent[0], zorptest::WithCrc({0x01, 0x03, 0x02, 0x12, 0x34}));
-}
