@@ -129,8 +129,13 @@ public:
     int MaxClients() const { return FMaxClients; }
     void SetMaxClients(int v) { FMaxClients = v < 1 ? 1 : v; }
     // Listening: a hook that may answer a complete request itself (unset by
-    // default: the engine answers as designed). See SlaveHook.h.
-    void SetSlaveHook(zorp::slave::RequestHook hook) { FSlaveHook = std::move(hook); }
+    // default: the engine answers as designed), and the units it answers
+    // besides the engine's own DeviceID. See SlaveHook.h.
+    void SetSlaveHook(zorp::slave::RequestHook hook, zorp::slave::UnitFilter serves = {})
+    {
+        FSlaveHook = std::move(hook);
+        FSlaveHookServes = std::move(serves);
+    }
 
     // ---- public, not published -----------------------------------------
     bool Connected() const { return FConnected; }
@@ -324,6 +329,7 @@ private:
     bool LineBusy();            // request pass: true while t3.5 of quiet is still to come
     bool ListenerLineTimed() const; // listening on a serial line: answers wait for the line's quiet
     bool AnswerMustWait();      // listening pass: true while t3.5 of quiet is still to come
+    bool AnswersUnit(uint8_t unit); // the engine or its hook answers requests for the unit (VexaSlaveHook.cpp)
     bool HoldForQuiet();        // arms the request timer unless the line has been quiet for t3.5
     void LineSent(size_t length);
     void LineReceived();
@@ -454,4 +460,5 @@ private:
     int FMaxClients = 1;
     std::unique_ptr<zorp::ListeningClients> FClients; // several masters at once (MaxClients above 1)
     zorp::slave::RequestHook FSlaveHook;
+    zorp::slave::UnitFilter FSlaveHookServes;
 };
