@@ -28,7 +28,7 @@ class QTimer;
 class TCommPort;
 namespace zorp { class LineClock; class LineTimer; class ListeningClients; }
 namespace zorp::framing { class Framer; class Pdu; }
-namespace zorp::slave { struct Request; }
+namespace zorp::slave { struct Request; struct Served; }
 
 namespace zorp {
 // The 32-bit wrapping millisecond tick count used for time-outs. Tests may
@@ -346,10 +346,10 @@ private:
     void TakeRequest(const uint8_t* bytes, size_t size);
     void SendSlaveResponse(uint8_t fc, uint16_t a, uint16_t word);
     void PackCoils(uint16_t a, uint16_t q);
-    // The standard profile's functions beyond the designed ones.
-    // Carries out and answers what only the standard profile serves (02, 04,
-    // 08, 22, 23, 43); returns true when the request was one of those.
-    bool AnswerStandard(const zorp::slave::Request& r, bool answer);
+    // Carries out an accepted request on the images (or refuses it) and
+    // sends the answer; WriteEvent is the designed event of a write.
+    zorp::slave::Served ServeListening(const zorp::slave::Request& r);
+    TNotifyEvent* WriteEvent(uint8_t fc);
     bool ServeHooked(std::span<const uint8_t> request, zorp::slave::Framing framing); // VexaSlaveHook.cpp
     // A Modbus TCP header that cannot be resynchronised: the connection goes.
     void DropBrokenClient();
