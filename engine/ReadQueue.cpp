@@ -16,14 +16,18 @@ TReadQueue::TReadQueue(TVexaModbus* Engine, uint32_t TimeoutMs, uint16_t Retries
     };
     m.OnDisconnect = [this](QObject*) { Finish({16, {}}); };
     m.OnError = [this](QObject*, int32_t code) { Finish({code, {}}); };
+    // A bit answer whose byte count is not the one the quantity asked for
+    // is short (or long): its bits are not taken.
     m.OnReadCoils = [this](QObject*, uint8_t, uint16_t, uint16_t, const std::vector<bool>& bits) {
         TReadOutcome r;
-        for (int k = 0; k < FCount && size_t(k) < bits.size(); ++k) r.Items.push_back(bits[size_t(k)] ? 1 : 0);
+        if (FMdb->ResponseByteCount() == BitBytes())
+            for (int k = 0; k < FCount && size_t(k) < bits.size(); ++k) r.Items.push_back(bits[size_t(k)] ? 1 : 0);
         Finish(std::move(r));
     };
     m.OnReadDiscreteInputs = [this](QObject*, uint8_t, uint16_t, uint16_t, const std::vector<uint8_t>& data) {
         TReadOutcome r;
-        for (const bool b : zorp::UnpackBits(data.data(), data.size(), size_t(FCount))) r.Items.push_back(b ? 1 : 0);
+        if (data.size() == BitBytes())
+            for (const bool b : zorp::UnpackBits(data.data(), data.size(), size_t(FCount))) r.Items.push_back(b ? 1 : 0);
         Finish(std::move(r));
     };
     auto regs = [this](QObject*, uint8_t, uint16_t, uint16_t, const std::vector<uint8_t>& data) {

@@ -37,6 +37,7 @@ public:
 
 private:
     void Finish(TReadOutcome Outcome);
+    size_t BitBytes() const { return size_t(FCount + 7) / 8; }
 
     TVexaModbus* FMdb;
     uint32_t FTimeoutMs;

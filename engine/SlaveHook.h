@@ -37,5 +37,8 @@ struct HookAnswer {
 };
 
 using RequestHook = std::function<HookAnswer(const HookRequest&)>;
+// Whether the hook answers requests for a unit: on a serial line the answer
+// to such a request waits for the line's quiet, as the engine's own does.
+using UnitFilter = std::function<bool(uint8_t unit)>;
 
 } // namespace zorp::slave

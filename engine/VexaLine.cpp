@@ -17,7 +17,8 @@
 //   release the bus, and a master that delimits by silence would take an
 //   earlier answer as part of its own request. A slave answers within its
 //   turnaround or not at all: an answer the line's traffic keeps back
-//   longer is dropped. Requests for other units are handled at once.
+//   longer is dropped. Requests for other units are handled at once; the
+//   units a request hook answers count as the engine's own.
 //
 // RTU over TCP has no line, and nothing here applies to it.
 #include "VexaModbus.h"
@@ -95,7 +96,7 @@ bool TVexaModbus::AnswerMustWait()
     // Only a request that is answered waits: one for another unit (or a
     // broadcast) is taken at once, so that it cannot hold up the master's
     // next request behind it.
-    if (!ListenerLineTimed() || FBuffer.Size() == 0 || FBuffer[0] != FDeviceID) return false;
+    if (!ListenerLineTimed() || FBuffer.Size() == 0 || !AnswersUnit(FBuffer[0])) return false;
     if (!HoldForQuiet()) return false;
     const int64_t limit = std::min<int64_t>(int64_t(FFixedTimeout) * 1000000, kTurnaroundLimitNs);
     if (FLine->SinceRequestDoneNs() <= limit) return true;

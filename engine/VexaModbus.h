@@ -29,7 +29,7 @@ class QTimer;
 class TCommPort;
 namespace zorp { class LineClock; class LineTimer; class ListeningClients; }
 namespace zorp::framing { class Framer; class Pdu; }
-namespace zorp::slave { struct Request; }
+namespace zorp::slave { struct Request; struct Served; }
 
 namespace zorp {
 // The 32-bit wrapping millisecond tick count used for time-outs. Tests may
@@ -130,8 +130,13 @@ public:
     int MaxClients() const { return FMaxClients; }
     void SetMaxClients(int v) { FMaxClients = v < 1 ? 1 : v; }
     // Listening: a hook that may answer a complete request itself (unset by
-    // default: the engine answers as designed). See SlaveHook.h.
-    void SetSlaveHook(zorp::slave::RequestHook hook) { FSlaveHook = std::move(hook); }
+    // default: the engine answers as designed), and the units it answers
+    // besides the engine's own DeviceID. See SlaveHook.h.
+    void SetSlaveHook(zorp::slave::RequestHook hook, zorp::slave::UnitFilter serves = {})
+    {
+        FSlaveHook = std::move(hook);
+        FSlaveHookServes = std::move(serves);
+    }
 
     // ---- public, not published -----------------------------------------
     bool Connected() const { return FConnected; }
@@ -325,6 +330,7 @@ private:
     bool LineBusy();            // request pass: true while t3.5 of quiet is still to come
     bool ListenerLineTimed() const; // listening on a serial line: answers wait for the line's quiet
     bool AnswerMustWait();      // listening pass: true while t3.5 of quiet is still to come
+    bool AnswersUnit(uint8_t unit); // the engine or its hook answers requests for the unit (VexaSlaveHook.cpp)
     bool HoldForQuiet();        // arms the request timer unless the line has been quiet for t3.5
     void LineSent(size_t length);
     void LineReceived();
@@ -340,10 +346,10 @@ private:
     void DelimitListening();
     void TakeRequest(const uint8_t* bytes, size_t size);
     void SendSlaveResponse(uint8_t fc, uint16_t a, uint16_t word);
-    // The standard profile's functions beyond the designed ones.
-    // Carries out and answers what only the standard profile serves (02, 04,
-    // 08, 22, 23, 43); returns true when the request was one of those.
-    bool AnswerStandard(const zorp::slave::Request& r, bool answer);
+    // Carries out an accepted request on the images (or refuses it) and
+    // sends the answer; WriteEvent is the designed event of a write.
+    zorp::slave::Served ServeListening(const zorp::slave::Request& r);
+    TNotifyEvent* WriteEvent(uint8_t fc);
     bool ServeHooked(std::span<const uint8_t> request, zorp::slave::Framing framing); // VexaSlaveHook.cpp
     // A Modbus TCP header that cannot be resynchronised: the connection goes.
     void DropBrokenClient();
@@ -445,4 +451,5 @@ private:
     int FMaxClients = 1;
     std::unique_ptr<zorp::ListeningClients> FClients; // several masters at once (MaxClients above 1)
     zorp::slave::RequestHook FSlaveHook;
+    zorp::slave::UnitFilter FSlaveHookServes;
 };

@@ -10,6 +10,7 @@
 #include "ListeningClients.h"
 #include "LineTimer.h"
 #include "SlaveFrames.h"
+#include "SlaveServe.h"
 #include "framing/Framer.h"
 
 #include <vector>
@@ -130,50 +131,16 @@ void TVexaModbus::ListeningPass()
         TNotifyEvent* event = nullptr;
         bool wrote = false;
         bool refused = false;
-        const bool answer = !r.broadcast;
         switch (r.verdict) {
         case Verdict::Accepted:
+        case Verdict::Refused: {
             // The image is written first, then the answer is sent, then the event follows.
-            wrote = r.fc == 5 || r.fc == 6 || r.fc == 15 || r.fc == 16 || r.fc == 22 || r.fc == 23 || r.fc == 102;
-            switch (r.fc) {
-            case 1:
-            case 3:
-                SendSlaveResponse(r.fc, r.a, r.w);
-                break;
-            case 5:
-                FCoilData[r.a] = r.w == 0xFF00;
-                if (answer) SendSlaveResponse(r.fc, r.a, r.w);
-                event = &OnWriteSingleCoil;
-                break;
-            case 6:
-                FMapData[r.a] = r.w;
-                if (answer) SendSlaveResponse(r.fc, r.a, r.w);
-                event = &OnWriteSingleReg;
-                break;
-            case 102:
-                FMapData[r.a] = r.w;
-                if (answer) SendSlaveResponse(r.fc, r.a, r.w);
-                event = &OnWriteSingleSpecialReg;
-                break;
-            case 15:
-                WriteCoilBits(FCoilData, r.a, r.w, r.data);
-                if (answer) SendSlaveResponse(r.fc, r.a, r.w);
-                event = &OnWriteMultiCoils;
-                break;
-            case 16:
-                WriteRegisters(FMapData, r.a, r.w, r.data);
-                if (answer) SendSlaveResponse(r.fc, r.a, r.w);
-                event = &OnWriteMultiRegs;
-                break;
-            default:
-                AnswerStandard(r, answer);
-                break;
-            }
+            const Served s = ServeListening(r);
+            wrote = s.wrote;
+            refused = s.refused;
+            if (r.verdict == Verdict::Accepted) event = WriteEvent(r.fc);
             break;
-        case Verdict::Refused:
-            refused = true;
-            SendSlaveResponse(static_cast<uint8_t>(r.fc | 0x80), r.a, r.exceptionCode);
-            break;
+        }
         case Verdict::BadCrcSingle:
             SendSlaveResponse(kErrorFrameFunction, r.a, kErrorFrameCode);
             break;
@@ -212,99 +179,47 @@ void TVexaModbus::ListeningPass()
     DisconnectCheck();
 }
 
-bool TVexaModbus::AnswerStandard(const zorp::slave::Request& r, bool answer)
+zorp::slave::Served TVexaModbus::ServeListening(const zorp::slave::Request& r)
 {
     using namespace zorp::slave;
-    const auto framing = FramingOf(FProtocol);
-    if (FProtocol != mbpRTU && FProtocol != mbpTCP)
-        answer = false;
+    Images images;
+    images.coils = FCoilData;
+    images.discrete = FDiscreteData;
+    images.inputs = FInputRegData;
+    images.holding = FMapData;
+    for (size_t k = 0; k < kDeviceIdObjects; ++k)
+        images.deviceId[k] = {reinterpret_cast<const uint8_t*>(FDeviceIdObjects[k].constData()),
+                              size_t(FDeviceIdObjects[k].size())};
     uint8_t out[kAnswerBufferSize];
-    size_t length = 0;
-    switch (r.fc) {
-    case 2: {
-        uint8_t packed[kMaxReadCoils / 8 + 1];
-        const size_t n = PackCoilBits(FDiscreteData, r.a, r.w, packed);
-        length = BuildReadCoilsAnswer(framing, FRequestUnit, FLastTransaction_ID, {packed, n}, out, 2);
-        break;
-    }
-    case 4:
-        length = BuildReadRegistersAnswer(framing, FRequestUnit, FLastTransaction_ID, FInputRegData, r.a, r.w, out, 4);
-        break;
-    case 8: {
-        uint8_t body[2 + 253];
-        body[0] = FRequestUnit;
-        body[1] = 8;
-        const size_t n = std::min(r.data.size(), sizeof body - 2);
-        std::copy_n(r.data.begin(), n, body + 2);
-        length = BuildAnswer(framing, FLastTransaction_ID, {body, n + 2}, out);
-        break;
-    }
-    case 22: {
-        const uint16_t andMask = r.w;
-        const uint16_t orMask = r.a2;
-        FMapData[r.a] = static_cast<uint16_t>((FMapData[r.a] & andMask) | (orMask & ~andMask));
-        const uint8_t body[8] = {FRequestUnit,          22, uint8_t(r.a >> 8),      uint8_t(r.a),
-                                 uint8_t(andMask >> 8), uint8_t(andMask), uint8_t(orMask >> 8), uint8_t(orMask)};
-        length = BuildAnswer(framing, FLastTransaction_ID, body, out);
-        break;
-    }
-    case 23:
-        WriteRegisters(FMapData, r.a2, r.w2, r.data);
-        length = BuildReadRegistersAnswer(framing, FRequestUnit, FLastTransaction_ID, FMapData, r.a, r.w, out, 23);
-        break;
-    case 43: {
-        const std::span<const uint8_t> objects[kDeviceIdObjects] = {
-            {reinterpret_cast<const uint8_t*>(FDeviceIdObjects[0].constData()), size_t(FDeviceIdObjects[0].size())},
-            {reinterpret_cast<const uint8_t*>(FDeviceIdObjects[1].constData()), size_t(FDeviceIdObjects[1].size())},
-            {reinterpret_cast<const uint8_t*>(FDeviceIdObjects[2].constData()), size_t(FDeviceIdObjects[2].size())},
-        };
-        length = BuildDeviceIdAnswer(framing, FRequestUnit, FLastTransaction_ID, r.readCode, r.objectId, objects, out);
-        break;
-    }
-    default:
-        return false;
-    }
-    if (answer && length > 0)
-        SendFrame(out, static_cast<uint16_t>(length));
-    return true;
+    const Served s = Serve(images, r, FramingOf(FProtocol), FRequestUnit, FLastTransaction_ID, out);
+    // A broadcast is carried out and never answered; only RTU and Modbus TCP are answered at all.
+    if (s.length > 0 && !r.broadcast && (FProtocol == mbpRTU || FProtocol == mbpTCP))
+        SendFrame(out, static_cast<uint16_t>(s.length));
+    return s;
 }
 
+TNotifyEvent* TVexaModbus::WriteEvent(uint8_t fc)
+{
+    switch (fc) {
+    case 5: return &OnWriteSingleCoil;
+    case 6: return &OnWriteSingleReg;
+    case 102: return &OnWriteSingleSpecialReg;
+    case 15: return &OnWriteMultiCoils;
+    case 16: return &OnWriteMultiRegs;
+    default: return nullptr;
+    }
+}
+
+// The error frame that answers an RTU single-word request with a bad CRC;
+// every other answer is built by Serve (SlaveServe.h).
 void TVexaModbus::SendSlaveResponse(uint8_t fc, uint16_t a, uint16_t word)
 {
     using namespace zorp::slave;
-    if (FProtocol != mbpRTU && FProtocol != mbpTCP)
+    (void)a;
+    if (FProtocol != mbpRTU || fc != kErrorFrameFunction)
         return;
-    const auto framing = FramingOf(FProtocol);
-    const uint8_t d = FRequestUnit;
     uint8_t out[kAnswerBufferSize];
-    size_t length = 0;
-    switch (fc) {
-    case 1: {
-        std::vector<uint8_t> bytes(word / 8u + (word % 8u ? 1u : 0u), 0);
-        PackCoilBits(FCoilData, a, word, bytes);
-        length = BuildReadCoilsAnswer(framing, d, FLastTransaction_ID, {bytes.data(), bytes.size()}, out);
-        break;
-    }
-    case 3:
-        length = BuildReadRegistersAnswer(framing, d, FLastTransaction_ID, FMapData, a, word, out);
-        break;
-    case 5:
-    case 6:
-    case 15:
-    case 16:
-    case 102:
-        length = BuildEchoAnswer(framing, d, FLastTransaction_ID, fc, a, word, out);
-        break;
-    case kErrorFrameFunction:
-        if (framing == Framing::Rtu)
-            length = BuildErrorFrame(d, static_cast<uint8_t>(word), out);
-        break;
-    default:
-        if (fc & 0x80)
-            length = BuildExceptionAnswer(framing, d, FLastTransaction_ID, static_cast<uint8_t>(fc & 0x7F),
-                                          static_cast<uint8_t>(word), out);
-        break;
-    }
+    const size_t length = BuildErrorFrame(FRequestUnit, static_cast<uint8_t>(word), out);
     if (length > 0)
         SendFrame(out, static_cast<uint16_t>(length));
 }

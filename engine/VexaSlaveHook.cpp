@@ -10,6 +10,20 @@
 #include "CommPort.h"
 #include "ListeningClients.h"
 
+bool TVexaModbus::AnswersUnit(uint8_t unit)
+{
+    if (unit == FDeviceID)
+        return true;
+    if (!FSlaveHook || !FSlaveHookServes)
+        return false;
+    try {
+        return FSlaveHookServes(unit);
+    } catch (...) {
+        AddLog(QStringLiteral("Exception: SlaveHook"));
+        return false;
+    }
+}
+
 bool TVexaModbus::ServeHooked(std::span<const uint8_t> request, zorp::slave::Framing framing)
 {
     using namespace zorp::slave;

@@ -54,113 +54,26 @@ void UnitImage::SetWord(Table t, uint16_t a, uint16_t v)
     }
 }
 
-namespace {
-
-void MarkWritten(std::array<bool, kImageSize>& marks, uint32_t a, uint32_t q)
-{
-    for (uint32_t k = 0; k < q && a + k < kImageSize; ++k)
-        marks[a + k] = true;
-}
-
-} // namespace
-
 Served ServeRequest(UnitImage& img, const Request& r, Framing framing, uint8_t unit, uint16_t tid,
                     const DeviceIdentity& id, bool answer, std::span<uint8_t> out)
 {
-    Served s;
-    if (r.verdict == Verdict::Refused) {
-        s.refused = true;
-        s.exception = r.exceptionCode;
-        if (answer)
-            s.length = BuildExceptionAnswer(framing, unit, tid, r.fc, r.exceptionCode, out);
-        return s;
-    }
-    if (r.verdict != Verdict::Accepted)
-        return s;
-    size_t n = 0;
-    switch (r.fc) {
-    case 1:
-    case 2: {
-        uint8_t packed[kMaxReadCoils / 8 + 1];
-        const size_t m = PackCoilBits(r.fc == 1 ? std::span<const bool>(img.coils) : std::span<const bool>(img.discrete),
-                                      r.a, r.w, packed);
-        n = BuildReadCoilsAnswer(framing, unit, tid, {packed, m}, out, r.fc);
-        break;
-    }
-    case 3:
-        n = BuildReadRegistersAnswer(framing, unit, tid, img.holding, r.a, r.w, out, 3);
-        break;
-    case 4:
-        n = BuildReadRegistersAnswer(framing, unit, tid, img.inputs, r.a, r.w, out, 4);
-        break;
-    case 5:
-        img.coils[r.a] = r.w == 0xFF00;
-        MarkWritten(img.coilWritten, r.a, 1);
-        s = {0, true, r.a, 1, false, 0};
-        n = BuildEchoAnswer(framing, unit, tid, r.fc, r.a, r.w, out);
-        break;
-    case 6:
-    case 102:
-        img.holding[r.a] = r.w;
-        MarkWritten(img.holdingWritten, r.a, 1);
-        s = {0, true, r.a, 1, false, 0};
-        n = BuildEchoAnswer(framing, unit, tid, r.fc, r.a, r.w, out);
-        break;
-    case 15:
-        WriteCoilBits(img.coils, r.a, r.w, r.data);
-        MarkWritten(img.coilWritten, r.a, r.w);
-        s = {0, true, r.a, r.w, false, 0};
-        n = BuildEchoAnswer(framing, unit, tid, r.fc, r.a, r.w, out);
-        break;
-    case 16:
-        WriteRegisters(img.holding, r.a, r.w, r.data);
-        MarkWritten(img.holdingWritten, r.a, r.w);
-        s = {0, true, r.a, r.w, false, 0};
-        n = BuildEchoAnswer(framing, unit, tid, r.fc, r.a, r.w, out);
-        break;
-    case 8: {
-        uint8_t body[2 + 253];
-        body[0] = unit;
-        body[1] = 8;
-        const size_t m = std::min(r.data.size(), sizeof body - 2);
-        std::copy_n(r.data.begin(), m, body + 2);
-        n = BuildAnswer(framing, tid, {body, m + 2}, out);
-        break;
-    }
-    case 22: {
-        const uint16_t andMask = r.w, orMask = r.a2;
-        img.holding[r.a] = static_cast<uint16_t>((img.holding[r.a] & andMask) | (orMask & ~andMask));
-        MarkWritten(img.holdingWritten, r.a, 1);
-        s = {0, true, r.a, 1, false, 0};
-        const uint8_t body[8] = {unit, 22, uint8_t(r.a >> 8), uint8_t(r.a), uint8_t(andMask >> 8), uint8_t(andMask),
-                                 uint8_t(orMask >> 8), uint8_t(orMask)};
-        n = BuildAnswer(framing, tid, body, out);
-        break;
-    }
-    case 23:
-        WriteRegisters(img.holding, r.a2, r.w2, r.data);
-        MarkWritten(img.holdingWritten, r.a2, r.w2);
-        s = {0, true, r.a2, r.w2, false, 0};
-        n = BuildReadRegistersAnswer(framing, unit, tid, img.holding, r.a, r.w, out, 23);
-        break;
-    case 43: {
-        const std::span<const uint8_t> objects[kDeviceIdObjects] = {
-            {reinterpret_cast<const uint8_t*>(id.vendor.constData()), size_t(id.vendor.size())},
-            {reinterpret_cast<const uint8_t*>(id.product.constData()), size_t(id.product.size())},
-            {reinterpret_cast<const uint8_t*>(id.revision.constData()), size_t(id.revision.size())},
-        };
-        n = BuildDeviceIdAnswer(framing, unit, tid, r.readCode, r.objectId, objects, out);
-        break;
-    }
-    default:
-        n = BuildExceptionAnswer(framing, unit, tid, r.fc, kIllegalFunction, out);
-        s.refused = true;
-        s.exception = kIllegalFunction;
-        break;
-    }
-    if (s.wrote)
+    Images images;
+    images.coils = img.coils;
+    images.discrete = img.discrete;
+    images.inputs = img.inputs;
+    images.holding = img.holding;
+    const QByteArray* objects[kDeviceIdObjects] = {&id.vendor, &id.product, &id.revision};
+    for (size_t k = 0; k < kDeviceIdObjects; ++k)
+        images.deviceId[k] = {reinterpret_cast<const uint8_t*>(objects[k]->constData()), size_t(objects[k]->size())};
+    Served s = Serve(images, r, framing, unit, tid, out);
+    if (s.wrote) {
+        auto& marks = (r.fc == 5 || r.fc == 15) ? img.coilWritten : img.holdingWritten;
+        for (uint32_t k = 0; k < s.count && uint32_t(s.address) + k < kImageSize; ++k)
+            marks[s.address + k] = true;
         ++img.writes;
-    s.length = answer ? n : 0;
+    }
+    if (!answer)
+        s.length = 0;
     return s;
 }
 

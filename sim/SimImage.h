@@ -11,7 +11,7 @@
 #include <span>
 #include <vector>
 
-#include "SlaveFrames.h"
+#include "SlaveServe.h"
 #include "ValueDecoding.h"
 
 namespace zorp::sim {
@@ -54,19 +54,11 @@ struct DeviceIdentity {
     QByteArray revision = "1.0";
 };
 
-struct Served {
-    size_t length = 0;     // answer bytes in `out` (0: none, e.g. a broadcast)
-    bool wrote = false;    // the image was written
-    uint16_t address = 0;  // what was written: first entry and count
-    uint16_t count = 0;
-    bool refused = false;  // answered with an exception
-    uint8_t exception = 0;
-};
-
 // Carries out an Accepted or Refused request `r` (from CheckRequest) on the
-// image and builds the answer for `unit` and transaction `tid` into `out`
-// (kAnswerBufferSize bytes). `answer` false (a broadcast): carried out only.
-Served ServeRequest(UnitImage& image, const slave::Request& r, slave::Framing framing, uint8_t unit, uint16_t tid,
-                    const DeviceIdentity& id, bool answer, std::span<uint8_t> out);
+// image (slave::Serve), marks what it wrote, and builds the answer for
+// `unit` and transaction `tid` into `out` (kAnswerBufferSize bytes).
+// `answer` false (a broadcast): carried out only.
+slave::Served ServeRequest(UnitImage& image, const slave::Request& r, slave::Framing framing, uint8_t unit,
+                           uint16_t tid, const DeviceIdentity& id, bool answer, std::span<uint8_t> out);
 
 } // namespace zorp::sim

@@ -49,6 +49,8 @@ public:
     void UpdateGenerators();
 
     zorp::slave::HookAnswer Handle(const zorp::slave::HookRequest& in);
+    // A simulated unit: the engine's unit filter beside Handle.
+    bool Serves(uint8_t unit) const { return Unit(unit) != nullptr; }
 
     // What happened, for a log: a master's write carried out (the table is
     // coils or holding), a request refused with an exception, a fault applied.

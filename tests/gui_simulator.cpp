@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The simulator window: opened from File, serving a master over Modbus TCP
 // with a generator running, a master's write highlighted and logged, a value
-// typed in and read by the master, and its state saved and restored. With
-// ZORP_SHOT_DIR set it leaves a picture of itself there.
+// typed in and read by the master, and its state saved and restored; and
+// started on a serial line, polled and written by the engine as master.
+// With ZORP_SHOT_DIR set it leaves a picture of itself there.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -10,12 +11,16 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
 
+#include "CommPort.h"
 #include "SimulatorWindow.h"
 #include "SlaveSupport.h"
 #include "TestSupport.h"
+#include "TimedLine.h"
+#include "VexaModbus.h"
 #include "uMaster.h"
 
 using slavetest::Hex;
@@ -72,4 +77,58 @@ TEST(SimulatorWindow, ServesAMasterWithGeneratorsAndHighlightsItsWrites)
     EXPECT_EQ(copy.Sim().Generators.size(), 1u);
     EXPECT_EQ(copy.saveState()["types"].toObject(), types);
     sim->Stop();
+}
+
+// Started from its Start button on a serial line (the far end of a virtual
+// line between two pseudo-terminals), the window answers the engine polling
+// at the near end: a generated value is read, and the register the master
+// writes is highlighted.
+TEST(SimulatorWindow, SerialStartServesTheEngineAsMaster)
+{
+    zorptest::TimedLine line(zorptest::LineFormat{});
+    ASSERT_TRUE(line.ok());
+    line.start();
+    TfrmSimulator sim;
+    sim.cbLink->setCurrentIndex(2);
+    sim.leWhere->setText(QString::fromStdString(line.farDevicePath()));
+    sim.leUnits->setText(QStringLiteral("3"));
+    // Square: max for the first half of its period, i.e. for the whole test.
+    ASSERT_TRUE(sim.AddGenerator(QStringLiteral("2=square,period=100000,min=1,max=777")));
+    QTest::mouseClick(sim.btnStart, Qt::LeftButton);
+    ASSERT_TRUE(sim.Listening());
+    EXPECT_EQ(sim.btnStart->text(), "Stop");
+
+    QObject owner;
+    auto* master = new TVexaModbus(&owner);
+    master->SetInterfaceType(mbiRS485);
+    master->SetProtocol(mbpRTU);
+    master->SetDeviceID(3);
+    master->SetTimeout(1000);
+    master->CommPort()->SetDevicePathOverride(QString::fromStdString(line.devicePath()));
+    std::vector<uint8_t> read;
+    int wrote = 0, errors = 0;
+    master->OnReadHoldingRegs = [&](QObject*, uint8_t, uint16_t, uint16_t, const std::vector<uint8_t>& d) { read = d; };
+    master->OnWriteSingleReg = [&](QObject*) { ++wrote; };
+    master->OnError = [&](QObject*, int32_t) { ++errors; };
+    master->Connect();
+    ASSERT_TRUE(zorptest::waitUntil([&] { return master->Connected(); }, 5000));
+
+    master->ReadHoldingRegs(1, 4); // wire 0..3: the generator's register is wire 2
+    ASSERT_TRUE(zorptest::waitUntil([&] { return !read.empty() || errors > 0; }, 10000));
+    EXPECT_EQ(ToHex(QByteArray(reinterpret_cast<const char*>(read.data()), qsizetype(read.size()))),
+              "00 00 00 00 03 09 00 00");
+    master->WriteSingleReg(6, 0x04D2); // wire 5
+    ASSERT_TRUE(zorptest::waitUntil([&] { return wrote > 0 || errors > 1; }, 10000));
+    EXPECT_EQ(errors, 0);
+
+    sim.RefreshGrid();
+    EXPECT_EQ(sim.sgImage->item(2, 2)->text(), "777");
+    EXPECT_EQ(sim.sgImage->item(5, 2)->text(), "1234");
+    EXPECT_NE(sim.sgImage->item(5, 2)->background().color(), sim.sgImage->item(4, 2)->background().color());
+    EXPECT_TRUE(sim.reLog->toPlainText().contains("unit 3: fc 6 wrote holding 5..5"));
+
+    master->Disconnect();
+    QTest::mouseClick(sim.btnStart, Qt::LeftButton);
+    EXPECT_FALSE(sim.Listening());
+    line.stop();
 }

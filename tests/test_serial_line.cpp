@@ -11,6 +11,7 @@
 
 #include "CommPort.h"
 #include "EngineRecorder.h"
+#include "SimServer.h"
 #include "TestSupport.h"
 #include "TimedLine.h"
 #include "VexaModbus.h"
@@ -105,6 +106,29 @@ protected:
     // The relay handed a byte over so late that it made a silence of t3.5
     // on the line that no script asked for.
     bool RelayWasLate() const { return line->worstLatenessNs() > t35 / 2; }
+
+    // A listening engine at the far end of the line, in RTU at the line's baud.
+    TVexaModbus* Listener(QObject& owner)
+    {
+        auto* slave = new TVexaModbus(&owner);
+        slave->SetInterfaceType(mbiRS485);
+        slave->SetProtocol(mbpRTU);
+        slave->SetComSpeed(GetParam());
+        slave->CommPort()->SetDevicePathOverride(QString::fromStdString(line->farDevicePath()));
+        return slave;
+    }
+
+    // The silence on the line before the first byte of every answer.
+    std::vector<int64_t> GapsBeforeAnswers() const
+    {
+        std::vector<zorptest::WireByte> r = line->record();
+        std::stable_sort(r.begin(), r.end(), [](const auto& x, const auto& y) { return x.start < y.start; });
+        std::vector<int64_t> gaps;
+        for (size_t i = 1; i < r.size(); ++i)
+            if (r[i].dir == zorptest::WireByte::ToMaster && r[i - 1].dir == zorptest::WireByte::FromMaster)
+                gaps.push_back(r[i].start - r[i - 1].end);
+        return gaps;
+    }
 
     void ExpectQuietBeforeEveryRequest()
     {
@@ -268,12 +292,8 @@ TEST_P(SerialLine, FarEndScenesNeverSpoilTheNextPoll)
 TEST_P(SerialLine, ListeningEngineAnswersAfterTheSilence)
 {
     QObject slaveOwner;
-    auto* slave = new TVexaModbus(&slaveOwner);
-    slave->SetInterfaceType(mbiRS485);
-    slave->SetProtocol(mbpRTU);
-    slave->SetComSpeed(GetParam());
+    TVexaModbus* slave = Listener(slaveOwner);
     slave->SetDeviceID(1);
-    slave->CommPort()->SetDevicePathOverride(QString::fromStdString(line->farDevicePath()));
     std::vector<uint16_t> image(200);
     for (size_t i = 0; i < image.size(); ++i) image[i] = uint16_t(i + 1);
     slave->Set_MapData(image);
@@ -308,16 +328,58 @@ TEST_P(SerialLine, ListeningEngineAnswersAfterTheSilence)
         if (Outcomes() != expected && RelayWasLate()) continue;
         EXPECT_EQ(Outcomes(), expected);
         EXPECT_EQ(writes, 1);
-        // The silence on the line before the first byte of every answer.
-        std::vector<zorptest::WireByte> r = line->record();
-        std::stable_sort(r.begin(), r.end(), [](const auto& x, const auto& y) { return x.start < y.start; });
-        std::vector<int64_t> gaps;
-        for (size_t i = 1; i < r.size(); ++i)
-            if (r[i].dir == zorptest::WireByte::ToMaster && r[i - 1].dir == zorptest::WireByte::FromMaster)
-                gaps.push_back(r[i].start - r[i - 1].end);
+        const std::vector<int64_t> gaps = GapsBeforeAnswers();
         ASSERT_EQ(gaps.size(), size_t(polls + 2));
         EXPECT_GE(*std::min_element(gaps.begin(), gaps.end()), t35 - kToleranceNs);
         ExpectQuietBeforeEveryRequest();
+        return;
+    }
+    GTEST_SKIP() << "the machine was too busy to run the line's relay on time";
+}
+
+// A simulator serving several units behind the listening engine's request
+// hook: the answers of every unit it simulates, not only of the engine's own
+// DeviceID, wait for t3.5 of quiet behind their request.
+TEST_P(SerialLine, SimulatedUnitsAllAnswerAfterTheSilence)
+{
+    zorp::sim::SimServer sim;
+    sim.SetUnits({1, 2, 5}, false);
+    for (uint8_t u : sim.Units()) sim.Unit(u)->holding[0] = u;
+    QObject slaveOwner;
+    TVexaModbus* slave = Listener(slaveOwner);
+    slave->SetStandardProfile(true);
+    slave->SetDeviceID(1);
+    slave->SetSlaveHook([&sim](const zorp::slave::HookRequest& r) { return sim.Handle(r); },
+                        [&sim](uint8_t unit) { return sim.Serves(unit); });
+    slave->Listen();
+    ASSERT_TRUE(waitUntil([&] { return slave->GetState() == msIdleSlave; }));
+    Up();
+
+    const std::vector<uint8_t> units = {2, 5, 2, 5, 1, 5};
+    std::string expected;
+    for (uint8_t u : units) expected += "regs " + std::to_string(u) + "; ";
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        ASSERT_TRUE(waitUntil([&] { return line->quiet(); }));
+        line->clearRecord();
+        outcomes.clear();
+        size_t next = 0;
+        e->OnReadHoldingRegs = [&](QObject*, uint8_t, uint16_t, uint16_t, const Bytes& d) {
+            outcomes.push_back("regs " + std::to_string(d[0] << 8 | d[1]));
+            if (++next < units.size()) {
+                e->SetDeviceID(units[next]);
+                e->ReadHoldingRegs(1, 1);
+            }
+        };
+        e->SetDeviceID(units[0]);
+        e->ReadHoldingRegs(1, 1);
+        waitUntil([&] { return outcomes.size() >= units.size() || (!outcomes.empty() && outcomes.back()[0] == 'e'); },
+                  20000);
+        if (Outcomes() != expected && RelayWasLate()) continue;
+        EXPECT_EQ(Outcomes(), expected);
+        const std::vector<int64_t> gaps = GapsBeforeAnswers();
+        ASSERT_EQ(gaps.size(), units.size());
+        for (size_t k = 0; k < gaps.size(); ++k)
+            EXPECT_GE(gaps[k], t35 - kToleranceNs) << "answer of unit " << int(units[k]);
         return;
     }
     GTEST_SKIP() << "the machine was too busy to run the line's relay on time";

@@ -146,7 +146,8 @@ TfrmSimulator::TfrmSimulator(QWidget* parent) : QMainWindow(parent, Qt::Window)
     FMdb->SetStandardProfile(true);
     FMdb->SetMaxClients(32);
     FMdb->SetTimeout(1000);
-    FMdb->SetSlaveHook([this](const zorp::slave::HookRequest& r) { return FSim.Handle(r); });
+    FMdb->SetSlaveHook([this](const zorp::slave::HookRequest& r) { return FSim.Handle(r); },
+                       [this](uint8_t unit) { return FSim.Serves(unit); });
     FMdb->OnListen = [this](QObject*) {
         lblStatus->setText(QStringLiteral("Listening"));
     };

@@ -3,11 +3,12 @@
 
 #include <QCoreApplication>
 #include <QString>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 
-#include "ModbusFrames.h"
 #include "Poller.h"
+#include "ReadQueue.h"
 #include "SimImageFile.h"
 #include "VexaModbus.h"
 
@@ -83,59 +84,23 @@ std::vector<DumpRange> DumpRanges(const Options& o, const std::vector<std::strin
 }
 
 Dumper::Dumper(const Options& o, std::vector<DumpRange> ranges, std::string file)
-    : FOpt(o), FRanges(std::move(ranges)), FFile(std::move(file)), FImage(std::make_unique<zorp::sim::SimServer>()),
-      FMdb(new TVexaModbus(nullptr))
+    : FOpt(o), FRanges(std::move(ranges)), FFile(std::move(file)), FImage(std::make_unique<zorp::sim::SimServer>())
 {
     FImage->SetUnits({uint8_t(o.unit)}, false);
-    TVexaModbus& m = *FMdb;
-    ConfigureEngine(m, o);
-    m.OnConnect = [this](QObject*) {
-        FLinkTimer.stop();
-        Next();
-    };
-    m.OnDisconnect = [this](QObject*) { Fail("link closed"); };
-    m.OnError = [this](QObject*, int32_t code) { Fail(ReportEngineError(code, FOpt)); };
-    m.OnReadCoils = [this](QObject*, uint8_t, uint16_t, uint16_t, const std::vector<bool>& data) {
-        if (FMdb->ResponseByteCount() != size_t(FAsked + 7) / 8 || data.size() < size_t(FAsked))
-            return Fail("short answer");
-        Store(std::vector<uint16_t>(data.begin(), data.begin() + FAsked));
-    };
-    m.OnReadDiscreteInputs = [this](QObject*, uint8_t, uint16_t, uint16_t, const std::vector<uint8_t>& data) {
-        if (data.size() != size_t(FAsked + 7) / 8)
-            return Fail("short answer");
-        const std::vector<bool> bits = zorp::UnpackBits(data.data(), data.size(), size_t(FAsked));
-        Store(std::vector<uint16_t>(bits.begin(), bits.end()));
-    };
-    auto regs = [this](QObject*, uint8_t, uint16_t, uint16_t, const std::vector<uint8_t>& data) {
-        if (data.size() != size_t(2 * FAsked))
-            return Fail("short answer");
-        std::vector<uint16_t> words;
-        for (size_t k = 0; k + 1 < data.size(); k += 2)
-            words.push_back(uint16_t((data[k] << 8) | data[k + 1]));
-        Store(words);
-    };
-    m.OnReadHoldingRegs = regs;
-    m.OnReadInputRegs = regs;
-    FLinkTimer.setSingleShot(true);
-    QObject::connect(&FLinkTimer, &QTimer::timeout, [this] { Fail("link not up within the time-out"); });
+    auto* engine = new TVexaModbus(nullptr);
+    ConfigureEngine(*engine, o);
+    FQueue = std::make_unique<TReadQueue>(engine, uint32_t(o.timeout), uint16_t(o.retries));
 }
 
-Dumper::~Dumper()
-{
-    FMdb->OnConnect = nullptr;
-    FMdb->OnDisconnect = nullptr;
-    FMdb->OnError = nullptr;
-    FMdb->OnReadCoils = nullptr;
-    FMdb->OnReadDiscreteInputs = nullptr;
-    FMdb->OnReadHoldingRegs = nullptr;
-    FMdb->OnReadInputRegs = nullptr;
-    delete FMdb;
-}
+Dumper::~Dumper() = default;
 
 void Dumper::Start()
 {
-    FLinkTimer.start(int(FOpt.timeout));
-    FMdb->Connect();
+    FQueue->Start([this](bool up) {
+        if (!up)
+            return Fail("link not up within the time-out");
+        Next();
+    });
 }
 
 void Dumper::Interrupt() { Fail("interrupted"); }
@@ -167,12 +132,15 @@ void Dumper::Next()
     const DumpRange& r = FRanges[FRange];
     FAsked = std::min(Chunk(r.function), r.count - FDone);
     const uint16_t a = uint16_t(r.address + FDone); // 65536 travels as 0
-    switch (r.function) {
-    case 1: FMdb->ReadCoils(a, uint8_t(FAsked)); break;
-    case 2: FMdb->ReadDiscreteInputs(a, uint8_t(FAsked)); break;
-    case 4: FMdb->ReadInputRegs(a, uint8_t(FAsked)); break;
-    default: FMdb->ReadHoldingRegs(a, uint8_t(FAsked)); break;
-    }
+    FQueue->Read(r.function, a, int(FAsked), [this](const TReadOutcome& out) {
+        if (out.Code == 0)
+            return Store(out.Items);
+        if (out.Code == kShortAnswer)
+            return Fail("short answer");
+        if (out.Code == 16)
+            return Fail("link closed");
+        Fail(ReportEngineError(out.Code, FOpt));
+    });
 }
 
 void Dumper::Store(const std::vector<uint16_t>& words)
@@ -194,8 +162,7 @@ void Dumper::Store(const std::vector<uint16_t>& words)
         img->ranges.push_back(info);
     }
     FDone += FAsked;
-    // Leave the engine's event first: the next read is armed from the loop.
-    QTimer::singleShot(0, QCoreApplication::instance(), [this] { Next(); });
+    Next(); // outcomes come from the event loop, outside the engine's event
 }
 
 void Dumper::Fail(const std::string& why)

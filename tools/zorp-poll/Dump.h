@@ -6,14 +6,13 @@
 // zorp-slave --image serves. Addresses are 1-based as everywhere in
 // zorp-poll; the file holds wire addresses (one less). Nothing is written
 // unless every range was read.
-#include <QTimer>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "PollOptions.h"
 
-class TVexaModbus;
+class TReadQueue;
 namespace zorp::sim { class SimServer; }
 
 struct DumpRange {
@@ -44,8 +43,7 @@ private:
     std::vector<DumpRange> FRanges;
     std::string FFile;
     std::unique_ptr<zorp::sim::SimServer> FImage;
-    TVexaModbus* FMdb;
-    QTimer FLinkTimer;
+    std::unique_ptr<TReadQueue> FQueue; // the reads, one after the other
     size_t FRange = 0;   // the range being read
     long FDone = 0;      // entries of it read so far
     long FAsked = 0;     // entries the pending request asked for

@@ -176,9 +176,10 @@ void SetUpSimulation(const QCommandLineParser& p, TVexaModbus& mdb, zorp::sim::S
         const QStringList id = p.value(QStringLiteral("device-id")).split(QLatin1Char(','));
         sim.Identity = {id[0].toLatin1(), id[1].toLatin1(), id[2].toLatin1()};
     }
-    // On a serial line the answers of the first unit wait for the line's quiet.
+    // On a serial line the answers of every simulated unit wait for the line's quiet.
     mdb.SetDeviceID(sim.Units().front());
-    mdb.SetSlaveHook([&sim](const zorp::slave::HookRequest& r) { return sim.Handle(r); });
+    mdb.SetSlaveHook([&sim](const zorp::slave::HookRequest& r) { return sim.Handle(r); },
+                     [&sim](uint8_t unit) { return sim.Serves(unit); });
 }
 
 } // namespace
