@@ -15,6 +15,7 @@
 #include <string>
 
 #include "CommPort.h"
+#include "LineFigures.h"
 #include "LineTimer.h"
 #include "TimedLine.h"
 #include "VexaModbus.h"
@@ -83,30 +84,14 @@ int main(int argc, char** argv)
     e.Disconnect();
     line.stop();
 
-    std::vector<zorptest::WireByte> r = line.record();
-    std::stable_sort(r.begin(), r.end(), [](const auto& a, const auto& b) { return a.start < b.start; });
-    std::vector<int64_t> starts;
-    int64_t lastMaster = INT64_MIN / 2;
-    for (const auto& b : r) {
-        if (b.dir != zorptest::WireByte::FromMaster) continue;
-        if (b.start - lastMaster >= t35 / 2) starts.push_back(b.start);
-        lastMaster = b.end;
-    }
+    const std::vector<zorptest::WireByte> r = zorpbench::SortedRecord(line);
+    const std::vector<int64_t> starts = zorpbench::RequestStarts(r, t35);
     if (starts.size() < size_t(polls) + 1 || errors) {
         std::fprintf(stderr, "rtu_line: %zu requests, %d errors\n", starts.size(), errors);
         return 1;
     }
-    const double limit = double(f.bytesNs(8) + t35 + f.bytesNs(25) + t35);
-    const double per = double(starts[size_t(polls)] - starts[0]) / polls;
-    const std::vector<int64_t> gaps = line.gapsBeforeRequests();
-    const int64_t least = gaps.empty() ? 0 : *std::min_element(gaps.begin(), gaps.end());
-    const long shortGaps = long(std::count_if(gaps.begin(), gaps.end(), [&](int64_t g) { return g < t35 - 200000; }));
-    std::printf("rtu_line_efficiency_%d %.3f\n", baud, limit / per);
-    std::printf("rtu_line_min_gap_us_%d %.0f\n", baud, double(least) / 1000.0);
-    double sum = 0;
-    for (int64_t g : gaps) sum += double(g);
-    std::printf("rtu_line_mean_gap_us_%d %.0f\n", baud, gaps.empty() ? 0.0 : sum / double(gaps.size()) / 1000.0);
-    std::printf("rtu_line_short_gaps_%d %ld\n", baud, shortGaps);
+    zorpbench::PrintFigures("rtu_line", baud,
+                            zorpbench::Figures(line, starts, polls, zorpbench::TransactionLimitNs(f, 8, 25)));
     // Per poll: the engine's send after the receipt of the answer's last
     // bytes beyond t3.5, and the receipt after the last byte's end on the line.
     {

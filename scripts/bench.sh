@@ -34,7 +34,7 @@ log() { echo "bench: $*" >&2; }
 # ---- build ---------------------------------------------------------------
 log "building in $BUILD"
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$BUILD" -j 2 --target engine_bench tester_poll workspace_polls grid_render log_append chart_redraw rtu_line monitor_line zorp-slave \
+cmake --build "$BUILD" -j 2 --target engine_bench tester_poll workspace_polls workspace_line grid_render log_append chart_redraw rtu_line monitor_line zorp-slave \
     slave_many_masters >/dev/null
 REF="$BUILD/reference"
 mkdir -p "$REF"
@@ -167,6 +167,19 @@ log "RTU on the timed serial line, 9600 and 115200 baud"
 read -r rtu_line_efficiency_9600 rtu_line_short_gaps_9600 <<<"$(rtu_line 9600 100)"
 read -r rtu_line_efficiency_115200 rtu_line_short_gaps_115200 <<<"$(rtu_line 115200 600)"
 
+# Four polls of the tester to two units on the timed line at 9600 baud, every
+# one in Real time without an interval: the link's scheduler against the
+# line's physical limit, measured as rtu_line measures one poll (median of
+# ROUNDS runs). Not pinned, as above.
+log "four polls to two units on the timed serial line, 9600 baud"
+wlruns=""
+for _ in $(seq "$ROUNDS"); do
+    out=$("$B/workspace_line" 9600 100 2> >(grep -v -e XDG_RUNTIME_DIR -e 'does not support' >&2)) || { log "workspace_line failed"; continue; }
+    wlruns="$wlruns $(echo "$out" | awk '/^workspace_line_efficiency_9600 /{print $2}')"
+    log "workspace_line 9600: $(echo "$out" | tr '\n' ' ')"
+done
+workspace_line_efficiency_9600=$(echo "$wlruns" | median)
+
 # The bus monitor on a fully loaded timed line at 921600 baud (3 s of polls
 # of two slaves, every frame right behind the one before): frames lost (the
 # most over the rounds) and the monitor's CPU per frame (the median), also
@@ -283,6 +296,7 @@ echo "libmodbus_scale_count_ratio $libmodbus_scale_count_ratio"
 echo "rtu_line_efficiency_9600 $rtu_line_efficiency_9600"
 echo "rtu_line_efficiency_115200 $rtu_line_efficiency_115200"
 echo "rtu_line_short_gaps $((rtu_line_short_gaps_9600 + rtu_line_short_gaps_115200))"
+echo "workspace_line_efficiency_9600 ${workspace_line_efficiency_9600:-0}"
 echo "slave_vs_libmodbus $slave_vs_libmodbus"
 echo "monitor_frames_lost ${monitor_frames_lost:-none}"
 echo "monitor_cpu_per_frame_us $monitor_cpu_per_frame_us"
@@ -316,4 +330,5 @@ verdict scale_count_ratio "<=" "$libmodbus_scale_count_ratio" "$scale_count_rati
 verdict rtu_line_efficiency_9600 ">=" 0.95 "$rtu_line_efficiency_9600"
 verdict rtu_line_efficiency_115200 ">=" 0.90 "$rtu_line_efficiency_115200"
 verdict rtu_line_short_gaps "<=" 0 "$((rtu_line_short_gaps_9600 + rtu_line_short_gaps_115200))"
+verdict workspace_line_efficiency_9600 ">=" 0.95 "${workspace_line_efficiency_9600:-0}"
 verdict monitor_frames_lost "<=" 0 "${monitor_frames_lost:-1}"

@@ -9,6 +9,7 @@
 #include <QScrollBar>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <gtest/gtest.h>
 
 #include "CommLog.h"
@@ -76,6 +77,59 @@ TEST(PaintPacer, ABurstOfChangesIsPaintedOncePerFrameAndTheLastOneShows)
     EXPECT_LE(paints, 200 / 40 + 3);
     EXPECT_GE(paints, 2);
     EXPECT_GT(pacer->Held(), 0);
+}
+
+namespace {
+// A window whose every paint takes at least 2 ms.
+class SlowCounter : public Counter {
+protected:
+    void paintEvent(QPaintEvent* e) override
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.nsecsElapsed() < 2000000) {
+        }
+        Counter::paintEvent(e);
+    }
+};
+} // namespace
+
+TEST(PaintPacer, WindowsUnderABudgetPaintLessOftenWhenTheirPaintsWouldTakeMoreThanTheirShare)
+{
+    auto budget = std::make_unique<TPaintBudget>(0.001, 100);
+    SlowCounter slow;
+    Counter quick;
+    auto* slowPacer = new TPaintPacer(&slow, 16);
+    auto* quickPacer = new TPaintPacer(&quick, 16);
+    for (auto* w : {static_cast<QWidget*>(&slow), static_cast<QWidget*>(&quick)}) w->resize(100, 40);
+    slowPacer->SetBudget(budget.get());
+    quickPacer->SetBudget(budget.get());
+    EXPECT_EQ(quickPacer->CurrentFrameMs(), 16) << "nothing painted yet: one frame";
+    slow.show();
+    quick.show();
+    ASSERT_TRUE(waitUntil([&] { return slow.paints > 0 && quick.paints > 0; }));
+    // A change painted through the pacer is measured (the cost is smoothed
+    // over about eight paints, so one slow paint weighs an eighth).
+    slow.value = 1;
+    slow.update();
+    ASSERT_TRUE(waitUntil([&] { return slow.painted == 1; }, 2000));
+    EXPECT_GE(slowPacer->PaintCostNs(), 2000000 / 8);
+    // A quarter of a millisecond is 0.1 % of 250 ms: both windows wait the
+    // longest allowed.
+    EXPECT_EQ(quickPacer->CurrentFrameMs(), 100);
+    // A change still reaches the screen, the newest state last.
+    for (int v = 1; v <= 20; ++v) {
+        quick.value = v;
+        quick.update();
+        QApplication::processEvents();
+    }
+    ASSERT_TRUE(waitUntil([&] { return quick.painted == 20; }, 2000));
+    // Out of the budget, a pacer keeps its own frame; a budget that goes
+    // first leaves its pacers on their own.
+    slowPacer->SetBudget(nullptr);
+    EXPECT_EQ(slowPacer->CurrentFrameMs(), 16);
+    budget.reset();
+    EXPECT_EQ(quickPacer->CurrentFrameMs(), 16);
 }
 
 TEST(CommLogCapacity, AFullLogFollowsItsEndOrKeepsAScrolledBackView)

@@ -414,6 +414,9 @@ public:
     static QString FormatLogLine(const QDateTime& when, const uint8_t* Block, int32_t Size);
     // The same from the local date and time of day.
     static QString FormatLogLine(const QDate& day, const QTime& time, const uint8_t* Block, int32_t Size);
+    // The same for the time now, as the log writes it: the local time is
+    // worked out once a second, not once a line.
+    static QString FormatLogLineNow(const uint8_t* Block, int32_t Size);
 
     // ---- settings (uMasterSettings.cpp) --------------------------------------
     void btnSaveSettingsClick(QObject* Sender);

@@ -99,13 +99,13 @@ QStringView LogHead(const QDate& d, const QTime& t, char16_t (&buf)[kHeadMax])
 }
 } // namespace
 
-QString TfrmModbusMaster::FormatLogLine(const QDate& d, const QTime& t, const uint8_t* Block, int32_t Size)
+namespace {
+// A log line of head followed by the bytes.
+QString LineWithHead(QStringView head, const uint8_t* Block, int32_t Size)
 {
     static const char hex[] = "0123456789ABCDEF";
     if (!Block || Size < 0)
         Size = 0;
-    char16_t buf[kHeadMax];
-    const QStringView head = LogHead(d, t, buf);
     // Written straight into storage of the final length: a response line
     // has five characters per byte, hundreds of them.
     QString s(head.size() + 5 * qsizetype(Size), Qt::Uninitialized);
@@ -119,6 +119,13 @@ QString TfrmModbusMaster::FormatLogLine(const QDate& d, const QTime& t, const ui
         *p++ = u' ';
     }
     return s;
+}
+} // namespace
+
+QString TfrmModbusMaster::FormatLogLine(const QDate& d, const QTime& t, const uint8_t* Block, int32_t Size)
+{
+    char16_t buf[kHeadMax];
+    return LineWithHead(LogHead(d, t, buf), Block, Size);
 }
 
 namespace {
@@ -161,6 +168,12 @@ struct TLogHeadNow {
 };
 TLogHeadNow logHeadNow;
 } // namespace
+
+QString TfrmModbusMaster::FormatLogLineNow(const uint8_t* Block, int32_t Size)
+{
+    logHeadNow.Update();
+    return LineWithHead(QStringView(logHeadNow.Head, logHeadNow.Len), Block, Size);
+}
 
 // The log keeps the bytes of a line and writes them out when it shows them.
 void TfrmModbusMaster::mdbSendData(QObject*, const void* Block, int32_t Size)

@@ -5,7 +5,6 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDateTime>
 #include <QMenu>
 
 #include "AppErrors.h"
@@ -48,9 +47,7 @@ TLinkScheduler* TPollWindows::Scheduler()
         FScheduler->LinkName = [this] { return LinkName(); };
         FScheduler->DesignedBusy = [w] { return w->FInFlight != TfrmModbusMaster::TInFlight::None; };
         FScheduler->DesignedTurn = [w] { w->DesignedTurn(); };
-        FScheduler->FormatFrame = [](const uint8_t* b, int32_t n) {
-            return TfrmModbusMaster::FormatLogLine(QDateTime::currentDateTime(), b, n);
-        };
+        FScheduler->FormatFrame = [](const uint8_t* b, int32_t n) { return TfrmModbusMaster::FormatLogLineNow(b, n); };
         w->Scheduler = FScheduler;
     }
     return FScheduler;
