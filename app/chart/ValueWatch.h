@@ -27,6 +27,7 @@ class TfrmModbusMaster;
 class TValueLogger;
 namespace zorp {
 class TIniFile;
+struct TScaling;
 }
 
 class TValueWatch : public QObject {
@@ -89,6 +90,8 @@ private:
     void AddSeries(int Row, const QColor& Color);
     void LoggingFailed(const QString& Message);
     void UpdateLogAction();
+    // The engineering value of a row of the main window, or nullptr.
+    const zorp::TScaling* ScalingOf(int Row) const;
     TfrmModbusMaster* FOwner;
     QPointer<TfrmChart> FChart;
     QFileDialog* FLogDialog = nullptr;

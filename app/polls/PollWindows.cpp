@@ -3,6 +3,7 @@
 #include "PollWindows.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
@@ -28,6 +29,37 @@ TPollWindows::TPollWindows(TfrmModbusMaster* Owner) : QObject(Owner), FOwner(Own
     QMenu* file = Owner->mnuFile;
     file->insertAction(file->actions().value(0), actNewPoll);
     file->insertSeparator(file->actions().value(1));
+    if (QMenu* view = Owner->ExtensionMenu(QStringLiteral("View"))) {
+        mnuLogFilter = view->addMenu(QStringLiteral("Log filter"));
+        mnuLogFilter->setObjectName(QStringLiteral("mnuLogFilter"));
+        connect(mnuLogFilter, &QMenu::aboutToShow, this, [this] { FillLogFilter(); });
+        FillLogFilter();
+    }
+}
+
+void TPollWindows::FillLogFilter()
+{
+    if (!mnuLogFilter) return;
+    mnuLogFilter->clear();
+    auto* group = new QActionGroup(mnuLogFilter);
+    auto add = [&](const QString& text, TPoll* poll) {
+        QAction* a = mnuLogFilter->addAction(text);
+        a->setCheckable(true);
+        a->setChecked(poll == FLogOnly.data());
+        group->addAction(a);
+        QPointer<TPoll> p(poll);
+        connect(a, &QAction::triggered, this, [this, p, all = poll == nullptr] {
+            if (all || p) SetLogFilter(p);
+        });
+    };
+    add(QStringLiteral("All polls"), nullptr);
+    for (TfrmPoll* w : Windows()) add(w->windowTitle(), w->Poll);
+}
+
+void TPollWindows::SetLogFilter(TPoll* Poll)
+{
+    FLogOnly = Poll;
+    FillLogFilter();
 }
 
 TPollWindows::~TPollWindows()
@@ -51,6 +83,7 @@ TLinkScheduler* TPollWindows::Scheduler()
         FScheduler->FormatFrame = [](const uint8_t* b, int32_t n) {
             return TfrmModbusMaster::FormatLogLine(QDateTime::currentDateTime(), b, n);
         };
+        FScheduler->LogsFrameOf = [this](const TPoll* p) { return !FLogOnly || p == FLogOnly.data(); };
         w->Scheduler = FScheduler;
     }
     return FScheduler;
@@ -59,6 +92,8 @@ TLinkScheduler* TPollWindows::Scheduler()
 TfrmPoll* TPollWindows::NewPollWindow(const TPollSettings* Settings)
 {
     auto* f = new TfrmPoll(Scheduler(), FOwner);
+    TfrmModbusMaster* w = FOwner;
+    f->Notation = [w] { return w->FOptions.Addresses; };
     f->Poll->Name = QStringLiteral("Poll %1").arg(++FNumber);
     TPollSettings s;
     if (Settings) {
@@ -72,6 +107,7 @@ TfrmPoll* TPollWindows::NewPollWindow(const TPollSettings* Settings)
         if (TryStrToInt(FOwner->leLength->text(), v)) s.Length = std::clamp(v, 1, 255);
     }
     f->SetSettings(s);
+    f->NotationChanged();
     if (!FChart) FChart = new TPollChart(FOwner);
     FChart->Attach(f);
     FWindows.append(f);
@@ -103,6 +139,11 @@ QString TPollWindows::LinkName() const
     case 1: return QStringLiteral("RTU over TCP %1:%2").arg(w->leIP->text(), w->lePort->text());
     default: return QStringLiteral("%1:%2").arg(w->leIP->text(), w->lePort->text());
     }
+}
+
+void TPollWindows::NotationChanged()
+{
+    for (TfrmPoll* w : Windows()) w->NotationChanged();
 }
 
 void TPollWindows::UpdateTitles()
