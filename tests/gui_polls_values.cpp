@@ -11,6 +11,9 @@
 #include "LabeledEdit.h"
 #include "LinkRecovery.h"
 #include "LinkScheduler.h"
+#include "RadioGroup.h"
+#include "StatusBar.h"
+#include "TesterOptions.h"
 #include "PollLog.h"
 #include "PollWindows.h"
 #include "RegisterTools.h"
@@ -164,4 +167,60 @@ TEST_F(PollValuesTest, NotationsScalingAndProfilesInPollWindows)
     f->AskProfileFile = [&] { return Dir.filePath("none.zvst"); };
     RunGuarded([&] { f->LoadProfileClicked(); });
     EXPECT_EQ(Boxes.size(), 1);
+}
+
+// View > "Log filter" shows one poll window's frames only; a poll window
+// whose link goes (its TCP server gone mid-poll) starts the recovery as
+// the main window's reads do.
+TEST_F(PollValuesTest, LogFilterByPollAndALinkLostUnderAPollWindow)
+{
+    auto slave = std::make_unique<GuiTcpSlave>(false);
+    TTesterOptions o = W->FOptions;
+    o.KeepPollingAfterErrors = true;
+    W->SetOptions(o, false);
+    W->rgModbusMode->SetItemIndex(2);
+    W->leIP->setText("127.0.0.1");
+    W->lePort->setText(QString::number(slave->port()));
+    W->btnConnect->click();
+    ASSERT_TRUE(waitUntil([&] { return W->mdb->Connected(); }));
+    TfrmPoll* a = Open(1);
+    TfrmPoll* b = Open(201);
+    QMenu* menu = W->PollWindows->mnuLogFilter;
+    emit menu->aboutToShow();
+    ASSERT_EQ(menu->actions().size(), 3);
+    EXPECT_TRUE(menu->actions()[0]->isChecked());
+    EXPECT_EQ(menu->actions()[0]->text(), "All polls");
+    EXPECT_EQ(menu->actions()[2]->text(), b->windowTitle());
+    auto readBoth = [&](int n) {
+        RunGuarded([&] { a->btnReadClick(); b->btnReadClick(); });
+        return waitUntil([&] { return a->Poll->Responses == n && b->Poll->Responses == n; });
+    };
+    for (int filter : {2, 0}) {
+        SCOPED_TRACE(filter);
+        menu->actions()[filter]->trigger();
+        const int before = W->REComm->LineCount();
+        ASSERT_TRUE(readBoth(filter ? 1 : 2));
+        const int added = W->REComm->LineCount() - before;
+        EXPECT_EQ(added, filter ? 2 : 4);
+        if (filter) {
+            EXPECT_EQ(W->REComm->LineText(before + 1), b->Poll->Frames.back().Line);
+        }
+    }
+
+    W->mdb->SetTimeout(300);
+    b->cbRealTime->setChecked(true);
+    ASSERT_TRUE(waitUntil([&] { return b->Poll->Responses >= 5; }));
+    const uint16_t port = slave->port();
+    slave.reset();
+    ASSERT_TRUE(waitUntil([&] { return W->Recovery->Active(); }, 15000));
+    EXPECT_TRUE(W->sBar->PanelText(0).startsWith("Reconnecting")) << W->sBar->PanelText(0).toStdString();
+    EXPECT_TRUE(b->cbRealTime->isChecked()) << "the poll's cycle waits for the link";
+    // The server is back on its port: the link and the poll's cycle too.
+    slave = std::make_unique<GuiTcpSlave>(false, nullptr, port);
+    ASSERT_TRUE(slave->ok());
+    const int before = b->Poll->Responses;
+    ASSERT_TRUE(waitUntil([&] { return b->Poll->Responses >= before + 3; }, 20000));
+    EXPECT_FALSE(W->Recovery->Active());
+    EXPECT_EQ(a->Poll->Responses, 2) << "a poll outside Real time stays as it was";
+    b->cbRealTime->setChecked(false);
 }

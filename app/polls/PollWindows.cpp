@@ -8,9 +8,11 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QMenu>
+#include <QTimer>
 
 #include "AppErrors.h"
 #include "LabeledEdit.h"
+#include "LinkRecovery.h"
 #include "LinkScheduler.h"
 #include "PollChart.h"
 #include "RadioGroup.h"
@@ -94,6 +96,7 @@ TfrmPoll* TPollWindows::NewPollWindow(const TPollSettings* Settings)
     auto* f = new TfrmPoll(Scheduler(), FOwner);
     TfrmModbusMaster* w = FOwner;
     f->Notation = [w] { return w->FOptions.Addresses; };
+    f->Poll->KeepRealTime = [this](int32_t code) { return PollFailed(code); };
     f->Poll->Name = QStringLiteral("Poll %1").arg(++FNumber);
     TPollSettings s;
     if (Settings) {
@@ -139,6 +142,26 @@ QString TPollWindows::LinkName() const
     case 1: return QStringLiteral("RTU over TCP %1:%2").arg(w->leIP->text(), w->lePort->text());
     default: return QStringLiteral("%1:%2").arg(w->leIP->text(), w->lePort->text());
     }
+}
+
+bool TPollWindows::PollFailed(int32_t)
+{
+    TfrmModbusMaster* w = FOwner;
+    if (!w->FOptions.KeepPollingAfterErrors) return false;
+    // As with the window's own reads: an error that takes the link down
+    // (the engine is closing it, or has) is the recovery's; the window
+    // notices the ended link once the engine's pass is over.
+    const auto state = w->mdb->GetState();
+    if (state == msDisconnect || state == msNone || !w->mdb->Connected()) {
+        if (w->Recovery) w->Recovery->ErrorReported();
+        QTimer::singleShot(0, w, [w] { RunGuarded([w] { w->CheckLinkLost(); }); });
+    }
+    return true;
+}
+
+void TPollWindows::ResumeRealTime()
+{
+    for (TfrmPoll* f : Windows()) f->Poll->Resume();
 }
 
 void TPollWindows::NotationChanged()

@@ -41,6 +41,12 @@ public:
     void CloseAll();
     // The link as titles name it.
     QString LinkName() const;
+    // A poll's transaction failed: with Keep polling after errors its
+    // cycle goes on, and an error that means the link is gone reaches the
+    // lost-link recovery. True when the cycle goes on.
+    bool PollFailed(int32_t Code);
+    // The recovery took the link up again: Real-time polls read again.
+    void ResumeRealTime();
     // Options > "Addresses" changed: the poll windows write addresses anew.
     void NotationChanged();
     // The poll windows' titles follow the link.
