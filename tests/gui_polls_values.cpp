@@ -49,6 +49,12 @@ protected:
         s.Descriptions = {"state", "", "", ""};
         return W->PollWindows->NewPollWindow(&s);
     }
+    // With ZORP_SHOTS_DIR set (a run under Xvfb): a picture of Widget.
+    static void Shoot(QWidget* widget, const char* name)
+    {
+        const QByteArray dir = qgetenv("ZORP_SHOTS_DIR");
+        if (!dir.isEmpty()) widget->grab().save(QString::fromLocal8Bit(dir) + QStringLiteral("/polls25b-%1.png").arg(name));
+    }
     static QStringList LogLines(const QString& path)
     {
         return QString::fromUtf8(ReadFile(path)).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
@@ -138,6 +144,10 @@ TEST_F(PollValuesTest, NotationsScalingAndProfilesInPollWindows)
     // The workspace keeps each poll window's engineering values.
     f->SetScaling(1, Enum());
     f->SetScaling(3, Volts());
+    f->Poll->Answered(4, 1, 20, Regs(1), {});
+    EXPECT_EQ(f->sgData->Cells(2, 3), "0.2 V");
+    f->show();
+    Shoot(f, "poll-window");
     zorp::TWorkspace ws;
     ws.Links.append(zorp::TWorkspaceLink{});
     ws.Links[0].Polls.append(zorp::TWorkspacePoll{});
@@ -191,6 +201,9 @@ TEST_F(PollValuesTest, LogFilterByPollAndALinkLostUnderAPollWindow)
     EXPECT_TRUE(menu->actions()[0]->isChecked());
     EXPECT_EQ(menu->actions()[0]->text(), "All polls");
     EXPECT_EQ(menu->actions()[2]->text(), b->windowTitle());
+    menu->popup(QPoint(0, 0));
+    Shoot(menu, "log-filter");
+    menu->hide();
     auto readBoth = [&](int n) {
         RunGuarded([&] { a->btnReadClick(); b->btnReadClick(); });
         return waitUntil([&] { return a->Poll->Responses == n && b->Poll->Responses == n; });
