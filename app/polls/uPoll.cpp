@@ -411,17 +411,18 @@ void TfrmPoll::ContextMenu(const QPoint& pos)
     write->setEnabled(onCell && CanWriteGridRow(GridView, shown, row));
     QAction* copy = menu.addAction(QStringLiteral("Copy"));
     copy->setEnabled(sgData->HasSelection());
+    QAction* plot = menu.addAction(QStringLiteral("Plot this row"));
+    plot->setEnabled(onCell && OnPlotRow && CanPlotRow && CanPlotRow(this, row));
+    QAction* csv = menu.addAction(QStringLiteral("Export grid as CSV..."));
+    QAction* frames = menu.addAction(QStringLiteral("Frames of this poll..."));
+    // Beyond the entries above (their places stay as they were).
+    menu.addSeparator();
     QAction* scaling = menu.addAction(QStringLiteral("Engineering value..."));
     scaling->setObjectName(QStringLiteral("actScaling"));
     const TDataTypeInfo* type =
         onCell && row >= 1 ? ValueDecoding::FindDataType(sgData->CellRef(TRegisterGrid::colDataType, row)) : nullptr;
     scaling->setEnabled(type && zorp::CanScale(*type));
-    QAction* plot = menu.addAction(QStringLiteral("Plot this row"));
-    plot->setEnabled(onCell && OnPlotRow && CanPlotRow && CanPlotRow(this, row));
-    QAction* csv = menu.addAction(QStringLiteral("Export grid as CSV..."));
     menu.addAction(Log->actLogCsv);
-    QAction* frames = menu.addAction(QStringLiteral("Frames of this poll..."));
-    menu.addSeparator();
     QAction* profile = menu.addAction(QStringLiteral("Load profile..."));
     profile->setObjectName(QStringLiteral("actLoadProfile"));
     QPointer<TfrmPoll> self(this);
