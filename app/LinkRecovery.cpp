@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "LinkRecovery.h"
+#include "PollWindows.h"
 
 #include <QCheckBox>
 #include <QPushButton>
@@ -84,6 +85,10 @@ void TLinkRecovery::Connected()
     const bool resume = FResume;
     FActive = FConnecting = FResume = false;
     FTimer->stop();
+    // The poll windows' Real-time cycles go on too.
+    QTimer::singleShot(0, FOwner, [w = FOwner] {
+        if (w->PollWindows) RunGuarded([w] { w->PollWindows->ResumeRealTime(); });
+    });
     if (!resume) return;
     // After the connect report has returned: the Read of a new cycle.
     QTimer::singleShot(0, FOwner, [w = FOwner] {

@@ -139,6 +139,17 @@ QString EngineeringText(const TDataTypeInfo& Type, const uint16_t* Words, const 
     return Scaling.Unit.isEmpty() ? number : number + u' ' + Scaling.Unit;
 }
 
+bool ValueNumber(const TDataTypeInfo& Type, const uint16_t* Words, const TScaling* Scaling, double& Out)
+{
+    if (!CanScale(Type)) return false;
+    int64_t integer = 0;
+    Out = NumberOf(Type, Words, integer);
+    if (!Scaling || Scaling->Empty()) return true;
+    if (CanEnumerate(Type) && (!Scaling->Enum.empty() || !Scaling->Bits.empty())) return true;
+    Out = Out * Scaling->Gain + Scaling->Offset;
+    return true;
+}
+
 ValueEncoding::TEncoded EncodeEngineering(const TDataTypeInfo& Type, QStringView Text, const TScaling& Scaling)
 {
     ValueEncoding::TEncoded refused;

@@ -51,6 +51,13 @@ bool CanEnumerate(const TDataTypeInfo& Type);
 // scaling does not apply to the type.
 QString EngineeringText(const TDataTypeInfo& Type, const uint16_t* Words, const TScaling& Scaling);
 
+// The number the words stand for: the value Type decodes, or with a
+// Scaling that is not empty its engineering value (Gain and Offset
+// applied; an enumeration's or bit labels' integer as it is). This, not
+// the Value text (units, names), is what charts and value logs record.
+// False for the types that hold no number (raw and text types, BIT).
+bool ValueNumber(const TDataTypeInfo& Type, const uint16_t* Words, const TScaling* Scaling, double& Out);
+
 // The words that give Text as the engineering value, or why not.
 ValueEncoding::TEncoded EncodeEngineering(const TDataTypeInfo& Type, QStringView Text, const TScaling& Scaling);
 

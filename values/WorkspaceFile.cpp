@@ -2,6 +2,8 @@
 // Reading and writing workspace files (JSON).
 #include "WorkspaceFile.h"
 
+#include <cmath>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -20,6 +22,17 @@ QJsonObject rectJson(const TWorkspaceRect& r)
     return QJsonObject{{"x", r.X}, {"y", r.Y}, {"width", r.Width}, {"height", r.Height}};
 }
 
+QJsonObject scalingJson(const TScaling& s)
+{
+    QJsonObject o;
+    if (s.Gain != 1) o["gain"] = s.Gain;
+    if (s.Offset != 0) o["offset"] = s.Offset;
+    if (!s.Unit.isEmpty()) o["unit"] = s.Unit;
+    if (!s.Enum.empty()) o["enum"] = PairsText(s.Enum);
+    if (!s.Bits.empty()) o["bits"] = BitsText(s.Bits);
+    return o;
+}
+
 QJsonObject pollJson(const TWorkspacePoll& p)
 {
     QJsonObject o{{"unit", p.Unit},          {"function", p.Func},    {"start", p.Start},
@@ -29,12 +42,16 @@ QJsonObject pollJson(const TWorkspacePoll& p)
     const int n = int(std::max(p.Types.size(), p.Descriptions.size()));
     for (int i = 0; i < n; ++i) {
         const QString t = p.Types.value(i), d = p.Descriptions.value(i);
-        if (t.isEmpty() && d.isEmpty()) continue;
+        if (t.isEmpty() && d.isEmpty() && !p.Scaling.count(i + 1)) continue;
         QJsonObject row{{"row", i + 1}};
         if (!t.isEmpty()) row["type"] = t;
         if (!d.isEmpty()) row["description"] = d;
+        if (const auto it = p.Scaling.find(i + 1); it != p.Scaling.end()) row["scaling"] = scalingJson(it->second);
         rows.append(row);
     }
+    // Rows with a scaling and neither type nor description.
+    for (const auto& [r, sc] : p.Scaling)
+        if (r > n && r <= kMaxWorkspaceRows && !sc.Empty()) rows.append(QJsonObject{{"row", r}, {"scaling", scalingJson(sc)}});
     o["rows"] = rows;
     if (p.Window.Valid()) o["window"] = rectJson(p.Window);
     return o;
@@ -100,6 +117,33 @@ public:
         if (!r.Valid()) r = TWorkspaceRect();
         return true;
     }
+    bool Number(const QJsonObject& o, const char* key, double& out, const QString& where)
+    {
+        const QJsonValue v = o.value(QLatin1String(key));
+        if (v.isUndefined()) return true;
+        if (!v.isDouble() || !std::isfinite(v.toDouble()))
+            return Fail(QStringLiteral("%1: \"%2\" must be a number").arg(where).arg(QLatin1String(key)));
+        out = v.toDouble();
+        return true;
+    }
+    bool Scaling(const QJsonObject& r, std::map<int, TScaling>& out, int row, const QString& where)
+    {
+        QJsonObject o;
+        if (!Obj(r, "scaling", o, where)) return false;
+        if (o.isEmpty()) return true;
+        const QString at = where + QStringLiteral(", scaling");
+        TScaling s;
+        QString enumText, bitsText, why;
+        if (!Number(o, "gain", s.Gain, at) || !Number(o, "offset", s.Offset, at) || !Str(o, "unit", s.Unit, at, 100) ||
+            !Str(o, "enum", enumText, at, 4000) || !Str(o, "bits", bitsText, at, 4000))
+            return false;
+        if (s.Gain == 0) return Fail(at + QStringLiteral(": \"gain\" must not be 0"));
+        if (!ParseEnumText(enumText, s.Enum, why) || !ParseBitsText(bitsText, s.Bits, why))
+            return Fail(at + QStringLiteral(": ") + why);
+        s.Unit = s.Unit.trimmed();
+        if (!s.Empty()) out[row] = std::move(s);
+        return true;
+    }
     bool Poll(const QJsonObject& o, TWorkspacePoll& p, const QString& where)
     {
         if (!Str(o, "name", p.Name, where, 200) || !Int(o, "unit", 0, 255, p.Unit, where) ||
@@ -119,6 +163,7 @@ public:
                 !Str(r, "description", description, at))
                 return false;
             if (row == 0) return Fail(at + QStringLiteral(": \"row\" is missing"));
+            if (!Scaling(r, p.Scaling, row, at)) return false;
             while (p.Types.size() < row) {
                 p.Types.append(QString());
                 p.Descriptions.append(QString());

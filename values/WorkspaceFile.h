@@ -13,7 +13,10 @@
 //               "panel": POLL, "polls": [POLL, ...]}]}
 //   POLL: {"name": "...", "unit": 1, "function": 3, "start": 1, "length": 10,
 //          "interval": 1000, "realTime": false,
-//          "rows": [{"row": 1, "type": "...", "description": "..."}],
+//          "rows": [{"row": 1, "type": "...", "description": "...",
+//                    "scaling": {"gain": 0.1, "offset": 0, "unit": "V",
+//                                "enum": "0=Stopped;1=Running",
+//                                "bits": "0=Alarm;3=Door open"}}],
 //          "window": {"x": 0, "y": 0, "width": 700, "height": 420}}
 //
 // Keys that are missing take the defaults below; a key of the wrong kind or
@@ -23,6 +26,9 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <map>
+
+#include "Scaling.h"
 
 namespace zorp {
 
@@ -43,6 +49,9 @@ struct TWorkspacePoll {
     // Row 1 first; empty texts for rows without.
     QStringList Types;
     QStringList Descriptions;
+    // Engineering values by row (a poll window's; the keys of "scaling"
+    // that are missing leave the designed plain value).
+    std::map<int, TScaling> Scaling;
     TWorkspaceRect Window;
     bool operator==(const TWorkspacePoll&) const = default;
 };

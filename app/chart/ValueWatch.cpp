@@ -19,6 +19,8 @@
 #include "ChartWindow.h"
 #include "FormStorage.h"
 #include "IniFile.h"
+#include "RegisterGrid.h"
+#include "RegisterTools.h"
 #include "StrictInt.h"
 #include "StringGrid.h"
 #include "ValueDecoding.h"
@@ -275,6 +277,11 @@ void TValueWatch::LoggingFailed(const QString& Message)
     });
 }
 
+const zorp::TScaling* TValueWatch::ScalingOf(int Row) const
+{
+    return FOwner->RegisterTools ? FOwner->RegisterTools->ScalingOf(Row) : nullptr;
+}
+
 void TValueWatch::ResponseShown()
 {
     const TStringGrid* g = FOwner->sgData;
@@ -282,11 +289,13 @@ void TValueWatch::ResponseShown()
     const bool plot = !Recorder.Series().empty();
     const bool log = Logger->Active();
     if (!plot && !log) return;
+    const bool bits = FOwner->FShownFunc <= 2;
     // The clock without the local time's conversions, which only the log needs.
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     // A series and a log column follow their register: the row that shows
     // it in this answer, if any; a register this answer did not read gets a
-    // gap (one, until it is read again) and an empty cell.
+    // gap (one, until it is read again) and an empty cell. Both take the
+    // number the answer holds, never the Value text (units, names).
     if (plot) {
         const double key = double(now) / 1000.0;
         const int n = int(Recorder.Series().size());
@@ -294,9 +303,11 @@ void TValueWatch::ResponseShown()
             TChartSeries& s = Recorder.At(i);
             if (FedElsewhere && FedElsewhere(s.Key)) continue;
             const int r = AnsweredRowOf(s.Key);
-            if (r > 0) {
+            double v = 0;
+            if (r > 0 && TRegisterGrid::RowNumber(s.Key.Type, r, FOwner->ReadData, FOwner->ReadDataBool, bits,
+                                                  ScalingOf(r), v)) {
                 s.Gap = false;
-                Recorder.Record(i, key, g->CellRef(colValue, r));
+                Recorder.RecordNumber(i, key, v);
             } else if (!s.Gap && !s.Points.empty()) {
                 s.Gap = true;
                 Recorder.RecordNumber(i, key, std::numeric_limits<double>::quiet_NaN());
@@ -305,12 +316,15 @@ void TValueWatch::ResponseShown()
         if (FChart) FChart->DataAdded();
     }
     if (log) {
-        std::vector<QStringView> values;
-        values.reserve(FLogKeys.size());
+        std::vector<QString> texts;
+        texts.reserve(FLogKeys.size());
         for (const TRegisterKey& k : FLogKeys) {
             const int r = AnsweredRowOf(k);
-            values.push_back(r > 0 && r < rows ? QStringView(g->CellRef(colValue, r)) : QStringView());
+            texts.push_back(r > 0 && r < rows ? TRegisterGrid::LogText(k.Type, r, FOwner->ReadData, FOwner->ReadDataBool,
+                                                                       bits, ScalingOf(r), g->CellRef(colValue, r))
+                                              : QString());
         }
+        std::vector<QStringView> values(texts.begin(), texts.end());
         Logger->WriteRow(QDateTime::fromMSecsSinceEpoch(now), values.data(), int(values.size()));
     }
 }

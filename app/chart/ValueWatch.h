@@ -2,8 +2,10 @@
 #pragma once
 // TValueWatch: the main window's chart and CSV logging of decoded Values.
 // After every response the window renders (TfrmModbusMaster::OnValuesShown)
-// it takes the Value texts of the chosen rows from the grid: the recorder
-// adds a point to each series and the logger writes one line.
+// it takes the numbers of the chosen rows from the answer (as their types
+// decode them, scaled where a row has an engineering value; never the
+// Value texts with their units and names): the recorder adds a point to
+// each series and the logger writes one line.
 //
 // Rows are chosen with "Plot this row" in the grid's context menu and the
 // window opened with View > "Chart" (actChart); File > "Log values to
@@ -27,6 +29,7 @@ class TfrmModbusMaster;
 class TValueLogger;
 namespace zorp {
 class TIniFile;
+struct TScaling;
 }
 
 class TValueWatch : public QObject {
@@ -89,6 +92,8 @@ private:
     void AddSeries(int Row, const QColor& Color);
     void LoggingFailed(const QString& Message);
     void UpdateLogAction();
+    // The engineering value of a row of the main window, or nullptr.
+    const zorp::TScaling* ScalingOf(int Row) const;
     TfrmModbusMaster* FOwner;
     QPointer<TfrmChart> FChart;
     QFileDialog* FLogDialog = nullptr;

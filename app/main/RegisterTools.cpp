@@ -220,6 +220,7 @@ void TRegisterTools::SetNotation(TAddressNotation Notation)
         FOwner->leStartAddress->setText(FOwner->AddressText(address, FOwner->ChosenFunc() + 1));
     FOwner->FillAddresses();
     FOwner->SetOptions(o);
+    if (FOwner->PollWindows) FOwner->PollWindows->NotationChanged();
 }
 
 void TRegisterTools::FunctionChanged()
@@ -265,19 +266,7 @@ void TRegisterTools::ShowEngineering()
 {
     TfrmModbusMaster& w = *FOwner;
     if (FScaling.empty() || (w.FShownFunc != 3 && w.FShownFunc != 4)) return;
-    const size_t words = w.ReadData.size() / 2;
-    for (const auto& [row, scaling] : FScaling) {
-        if (row < 1 || row >= w.sgData->RowCount()) continue;
-        const TDataTypeInfo* type = ValueDecoding::FindDataType(w.sgData->CellRef(colDataType, row));
-        if (!type || size_t(row - 1 + type->Rows) > words) continue;
-        uint16_t regs[4] = {};
-        for (int k = 0; k < type->Rows; ++k) {
-            const size_t at = size_t(row - 1 + k) * 2;
-            regs[k] = uint16_t(w.ReadData[at] << 8 | w.ReadData[at + 1]);
-        }
-        const QString text = EngineeringText(*type, regs, scaling);
-        if (!text.isEmpty() && w.sgData->CellRef(colValue, row) != text) w.sgData->SetCells(colValue, row, text);
-    }
+    w.FGridView.ShowEngineering(FScaling, w.ReadData);
 }
 
 TRegisterMap TRegisterTools::GridMap() const

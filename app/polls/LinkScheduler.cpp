@@ -61,11 +61,11 @@ void TLinkScheduler::Wire()
     // The link's log gets every frame as before; a poll's own list gets
     // those of its transactions.
     e->OnSendData = [this](QObject* s, const void* b, int32_t n) {
-        if (FOnSendData) FOnSendData(s, b, n);
+        if (FOnSendData && (!LogsFrameOf || LogsFrameOf(FPollBusy ? FActive : nullptr))) FOnSendData(s, b, n);
         if (FPollBusy && FActive && FormatFrame) FActive->AddFrame(FormatFrame(static_cast<const uint8_t*>(b), n), true);
     };
     e->OnReceiveData = [this](QObject* s, const uint8_t* b, int32_t n) {
-        if (FOnReceiveData) FOnReceiveData(s, b, n);
+        if (FOnReceiveData && (!LogsFrameOf || LogsFrameOf(FPollBusy ? FActive : nullptr))) FOnReceiveData(s, b, n);
         if (FPollBusy && FActive && FormatFrame) FActive->AddFrame(FormatFrame(b, n), false);
     };
 

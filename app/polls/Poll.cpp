@@ -170,14 +170,24 @@ void TPoll::Failed(int32_t Code)
     if (ErrorTexts.size() > MaxErrorTexts) ErrorTexts.pop_front();
     emit CountersChanged();
     if (was == 1) emit ReadFailed();
-    // An error ends this poll's cycle, and only this one's.
+    // An error ends this poll's cycle, and only this one's, unless the
+    // window keeps polling after errors.
     FReadWanted = false;
+    if (FRealTime && KeepRealTime && KeepRealTime(Code)) {
+        Next();
+        return;
+    }
     if (FRealTime) {
         FRealTime = false;
         FTimer->stop();
         emit RealTimeChanged(false);
     }
     if (FWrite && FLink) FLink->Request(this);
+}
+
+void TPoll::Resume()
+{
+    if (FRealTime && !FInFlight) Read();
 }
 
 void TPoll::LinkClosed()

@@ -5,6 +5,7 @@
 // answer. Its reads and writes go out when the link's scheduler gives it a
 // turn (TLinkScheduler); the engine's answer comes back to it there.
 #include <QObject>
+#include <functional>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
@@ -95,6 +96,12 @@ public:
     void Failed(int32_t Code);
     // The link closed: nothing is in flight any more.
     void LinkClosed();
+    // Asked when a transaction failed: true when the Real-time cycle goes
+    // on (the connection window keeps polling after errors); unset: an
+    // error ends the cycle.
+    std::function<bool(int32_t Code)> KeepRealTime;
+    // The link is back: a Real-time cycle that a lost link stopped reads again.
+    void Resume();
 
 signals:
     // The counters changed.

@@ -70,8 +70,12 @@ void TPollChart::Answered(TfrmPoll* Window)
             if (f.Window != Window || !(f.Key == s.Key)) continue;
             const TPollSettings& p = Window->Poll->Settings;
             const int row = ((s.Key.Address - p.Start) & 0xFFFF) + 1;
-            if (row < Window->sgData->RowCount() && Window->KeyOfRow(row) == s.Key) {
-                watch->Recorder.Record(i, now, Window->sgData->CellRef(TRegisterGrid::colValue, row));
+            const TPoll& poll = *Window->Poll;
+            double v = 0;
+            if (row < Window->sgData->RowCount() && Window->KeyOfRow(row) == s.Key &&
+                TRegisterGrid::RowNumber(s.Key.Type, row, poll.Data, poll.Bits, poll.AnsweredFunc <= 2,
+                                         Window->ScalingOf(row), v)) {
+                watch->Recorder.RecordNumber(i, now, v);
                 any = true;
             }
         }

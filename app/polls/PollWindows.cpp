@@ -3,12 +3,15 @@
 #include "PollWindows.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QMenu>
+#include <QTimer>
 
 #include "AppErrors.h"
 #include "LabeledEdit.h"
+#include "LinkRecovery.h"
 #include "LinkScheduler.h"
 #include "PollChart.h"
 #include "RadioGroup.h"
@@ -27,6 +30,37 @@ TPollWindows::TPollWindows(TfrmModbusMaster* Owner) : QObject(Owner), FOwner(Own
     QMenu* file = Owner->mnuFile;
     file->insertAction(file->actions().value(0), actNewPoll);
     file->insertSeparator(file->actions().value(1));
+    if (QMenu* view = Owner->ExtensionMenu(QStringLiteral("View"))) {
+        mnuLogFilter = view->addMenu(QStringLiteral("Log filter"));
+        mnuLogFilter->setObjectName(QStringLiteral("mnuLogFilter"));
+        connect(mnuLogFilter, &QMenu::aboutToShow, this, [this] { FillLogFilter(); });
+        FillLogFilter();
+    }
+}
+
+void TPollWindows::FillLogFilter()
+{
+    if (!mnuLogFilter) return;
+    mnuLogFilter->clear();
+    auto* group = new QActionGroup(mnuLogFilter);
+    auto add = [&](const QString& text, TPoll* poll) {
+        QAction* a = mnuLogFilter->addAction(text);
+        a->setCheckable(true);
+        a->setChecked(poll == FLogOnly.data());
+        group->addAction(a);
+        QPointer<TPoll> p(poll);
+        connect(a, &QAction::triggered, this, [this, p, all = poll == nullptr] {
+            if (all || p) SetLogFilter(p);
+        });
+    };
+    add(QStringLiteral("All polls"), nullptr);
+    for (TfrmPoll* w : Windows()) add(w->windowTitle(), w->Poll);
+}
+
+void TPollWindows::SetLogFilter(TPoll* Poll)
+{
+    FLogOnly = Poll;
+    FillLogFilter();
 }
 
 TPollWindows::~TPollWindows()
@@ -48,6 +82,7 @@ TLinkScheduler* TPollWindows::Scheduler()
         FScheduler->DesignedBusy = [w] { return w->FInFlight != TfrmModbusMaster::TInFlight::None; };
         FScheduler->DesignedTurn = [w] { w->DesignedTurn(); };
         FScheduler->FormatFrame = [](const uint8_t* b, int32_t n) { return TfrmModbusMaster::FormatLogLineNow(b, n); };
+        FScheduler->LogsFrameOf = [this](const TPoll* p) { return !FLogOnly || p == FLogOnly.data(); };
         w->Scheduler = FScheduler;
     }
     return FScheduler;
@@ -56,6 +91,9 @@ TLinkScheduler* TPollWindows::Scheduler()
 TfrmPoll* TPollWindows::NewPollWindow(const TPollSettings* Settings)
 {
     auto* f = new TfrmPoll(Scheduler(), FOwner);
+    TfrmModbusMaster* w = FOwner;
+    f->Notation = [w] { return w->FOptions.Addresses; };
+    f->Poll->KeepRealTime = [this](int32_t code) { return PollFailed(code); };
     f->Poll->Name = QStringLiteral("Poll %1").arg(++FNumber);
     TPollSettings s;
     if (Settings) {
@@ -69,6 +107,7 @@ TfrmPoll* TPollWindows::NewPollWindow(const TPollSettings* Settings)
         if (TryStrToInt(FOwner->leLength->text(), v)) s.Length = std::clamp(v, 1, 255);
     }
     f->SetSettings(s);
+    f->NotationChanged();
     if (!FChart) FChart = new TPollChart(FOwner);
     FChart->Attach(f);
     FWindows.append(f);
@@ -100,6 +139,31 @@ QString TPollWindows::LinkName() const
     case 1: return QStringLiteral("RTU over TCP %1:%2").arg(w->leIP->text(), w->lePort->text());
     default: return QStringLiteral("%1:%2").arg(w->leIP->text(), w->lePort->text());
     }
+}
+
+bool TPollWindows::PollFailed(int32_t)
+{
+    TfrmModbusMaster* w = FOwner;
+    if (!w->FOptions.KeepPollingAfterErrors) return false;
+    // As with the window's own reads: an error that takes the link down
+    // (the engine is closing it, or has) is the recovery's; the window
+    // notices the ended link once the engine's pass is over.
+    const auto state = w->mdb->GetState();
+    if (state == msDisconnect || state == msNone || !w->mdb->Connected()) {
+        if (w->Recovery) w->Recovery->ErrorReported();
+        QTimer::singleShot(0, w, [w] { RunGuarded([w] { w->CheckLinkLost(); }); });
+    }
+    return true;
+}
+
+void TPollWindows::ResumeRealTime()
+{
+    for (TfrmPoll* f : Windows()) f->Poll->Resume();
+}
+
+void TPollWindows::NotationChanged()
+{
+    for (TfrmPoll* w : Windows()) w->NotationChanged();
 }
 
 void TPollWindows::UpdateTitles()

@@ -11,6 +11,7 @@
 #include "Poll.h"
 
 class QAction;
+class QMenu;
 class TfrmModbusMaster;
 class TfrmPoll;
 class TLinkScheduler;
@@ -22,6 +23,13 @@ public:
     ~TPollWindows() override;
 
     QAction* actNewPoll = nullptr; // File > "New poll window"
+    // View > "Log filter": "All polls" (the designed log) or one poll
+    // window's frames only (with the link's own lines). Filled as it opens.
+    QMenu* mnuLogFilter = nullptr;
+    void FillLogFilter();
+    // The poll whose frames alone the log takes; nullptr: every frame.
+    void SetLogFilter(TPoll* Poll);
+    TPoll* LogFilter() const { return FLogOnly; }
 
     // The link's scheduler, made on first use.
     TLinkScheduler* Scheduler();
@@ -33,6 +41,14 @@ public:
     void CloseAll();
     // The link as titles name it.
     QString LinkName() const;
+    // A poll's transaction failed: with Keep polling after errors its
+    // cycle goes on, and an error that means the link is gone reaches the
+    // lost-link recovery. True when the cycle goes on.
+    bool PollFailed(int32_t Code);
+    // The recovery took the link up again: Real-time polls read again.
+    void ResumeRealTime();
+    // Options > "Addresses" changed: the poll windows write addresses anew.
+    void NotationChanged();
     // The poll windows' titles follow the link.
     void UpdateTitles();
 
@@ -41,5 +57,6 @@ private:
     TLinkScheduler* FScheduler = nullptr;
     class TPollChart* FChart = nullptr;
     QList<QPointer<TfrmPoll>> FWindows;
+    QPointer<TPoll> FLogOnly;
     int FNumber = 0;
 };

@@ -15,6 +15,7 @@
 #include <QRect>
 #include <QStringList>
 
+#include "Scaling.h"
 #include "StringGrid.h"
 #include "uData.h"
 
@@ -371,4 +372,49 @@ void TRegisterGrid::MarkContinuationRows()
         }
     }
     UpdateRowColors();
+}
+
+bool TRegisterGrid::RowNumber(const TDataTypeInfo* Type, int Row, const std::vector<uint8_t>& Data,
+                              const std::vector<bool>& Bits, bool BitAnswer, const zorp::TScaling* Scaling, double& Out)
+{
+    if (!Type || Row < 1) return false;
+    const size_t first = size_t(Row - 1);
+    if (Type->Format == TTypeFormat::Bit) {
+        if (!BitAnswer || first >= Bits.size()) return false;
+        Out = Bits[first] ? 1 : 0;
+        return true;
+    }
+    if (BitAnswer || Type->Rows < 1 || Type->Rows > 4 || (first + size_t(Type->Rows)) * 2 > Data.size()) return false;
+    uint16_t words[4] = {};
+    for (int k = 0; k < Type->Rows; ++k) {
+        const size_t at = (first + size_t(k)) * 2;
+        words[k] = uint16_t(Data[at] << 8 | Data[at + 1]);
+    }
+    return zorp::ValueNumber(*Type, words, Scaling, Out);
+}
+
+QString TRegisterGrid::LogText(const TDataTypeInfo* Type, int Row, const std::vector<uint8_t>& Data,
+                               const std::vector<bool>& Bits, bool BitAnswer, const zorp::TScaling* Scaling,
+                               const QString& ValueText)
+{
+    if (!Scaling || Scaling->Empty()) return ValueText;
+    double v = 0;
+    return RowNumber(Type, Row, Data, Bits, BitAnswer, Scaling, v) ? zorp::NumberText(v) : QString();
+}
+
+void TRegisterGrid::ShowEngineering(const std::map<int, zorp::TScaling>& Scaling, const std::vector<uint8_t>& Data)
+{
+    const size_t words = Data.size() / 2;
+    for (const auto& [row, scaling] : Scaling) {
+        if (row < 1 || row >= FGrid->RowCount()) continue;
+        const TDataTypeInfo* type = ValueDecoding::FindDataType(FGrid->CellRef(colDataType, row));
+        if (!type || type->Rows < 1 || type->Rows > 4 || size_t(row - 1 + type->Rows) > words) continue;
+        uint16_t regs[4] = {};
+        for (int k = 0; k < type->Rows; ++k) {
+            const size_t at = size_t(row - 1 + k) * 2;
+            regs[k] = uint16_t(Data[at] << 8 | Data[at + 1]);
+        }
+        const QString text = zorp::EngineeringText(*type, regs, scaling);
+        if (!text.isEmpty() && FGrid->CellRef(colValue, row) != text) FGrid->SetCells(colValue, row, text);
+    }
 }

@@ -8,10 +8,14 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <vector>
 
 #include "ValueDecoding.h"
 
+namespace zorp {
+struct TScaling;
+}
 class QPainter;
 class QRect;
 class TStringGrid;
@@ -66,6 +70,23 @@ public:
     // The grid as CSV: every row (header included), all nine columns, as
     // drawn.
     QString CsvText() const;
+
+    // The number of row Row's value in an answer, as charts and value logs
+    // take it: for a BIT row its bit in Bits (coils and inputs), for a
+    // numeric row the value its type decodes from Data (two bytes a
+    // register, row 1 the first), scaled where Scaling is set. False when
+    // the answer does not hold the row's value or the type has no number.
+    static bool RowNumber(const TDataTypeInfo* Type, int Row, const std::vector<uint8_t>& Data,
+                          const std::vector<bool>& Bits, bool BitAnswer, const zorp::TScaling* Scaling, double& Out);
+    // The Value cells of the rows with an engineering value (row ->
+    // scaling), from a register answer Data (two bytes a register).
+    void ShowEngineering(const std::map<int, zorp::TScaling>& Scaling, const std::vector<uint8_t>& Data);
+    // The text a value log writes for that row: the number, as the Value
+    // column writes an unscaled value (ValueText: the row's Value text,
+    // taken as it stands when the row has no scaling); empty without one.
+    static QString LogText(const TDataTypeInfo* Type, int Row, const std::vector<uint8_t>& Data,
+                           const std::vector<bool>& Bits, bool BitAnswer, const zorp::TScaling* Scaling,
+                           const QString& ValueText);
 
     uint32_t LastColor = 16777215;   // 0x00BBGGRR
     std::vector<uint32_t> Colors;     // one entry per grid row, 0x00BBGGRR

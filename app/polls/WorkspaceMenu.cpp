@@ -109,6 +109,7 @@ TWorkspaceLink collectLink(TfrmModbusMaster* m)
     for (TfrmPoll* f : m->PollWindows->Windows()) {
         TWorkspacePoll p = fromSettings(f->CurrentSettings());
         p.Name = f->Poll->Name;
+        p.Scaling = f->Scalings();
         p.RealTime = f->Poll->RealTime();
         p.Window = rectOf(f);
         l.Polls.append(p);
@@ -144,6 +145,7 @@ void applyLink(const TWorkspaceLink& l, TfrmModbusMaster* m)
         const TPollSettings s = toSettings(p);
         TfrmPoll* f = m->PollWindows->NewPollWindow(&s);
         if (!p.Name.isEmpty()) f->Poll->Name = p.Name;
+        f->SetScalings(p.Scaling);
         place(f, p.Window);
         f->show();
         // Real time goes on again when the link is up.

@@ -23,8 +23,11 @@
 #include "FormStorage.h"
 #include "LinkScheduler.h"
 #include "PaintPacer.h"
+#include "ProfileFile.h"
+#include "PollLog.h"
 #include "StatusBar.h"
 #include "StringGrid.h"
+#include "ScalingDialog.h"
 #include "ValueDecoding.h"
 
 namespace {
@@ -45,6 +48,7 @@ TfrmPoll::TfrmPoll(TLinkScheduler* Link, QWidget* Parent) : QWidget(Parent, Qt::
             sgData->InvalidateGrid();
     });
     connect(Poll, &TPoll::RealTimeChanged, this, [this](bool on) { cbRealTime->setChecked(on); });
+    Log = new TPollLog(this);
     SetSettings(Poll->Settings);
     ShowCounters();
     resize(700, 420);
@@ -169,7 +173,7 @@ void TfrmPoll::SetSettings(const TPollSettings& s)
     Poll->Settings = s;
     leSlaveID->setText(QString::number(s.Unit));
     cbFunc->setCurrentIndex(s.Func >= 1 && s.Func <= 4 ? s.Func - 1 : 2);
-    leStartAddress->setText(QString::number(s.Start));
+    leStartAddress->setText(AddressText(s.Start));
     leLength->setText(QString::number(s.Length));
     leInterval->setText(QString::number(s.IntervalMs));
     Rows();
@@ -204,7 +208,7 @@ void TfrmPoll::ApplyFields()
     TPollSettings s = Poll->Settings;
     s.Unit = StrToInt(leSlaveID->text());
     s.Func = cbFunc->currentIndex() + 1;
-    s.Start = StrToInt(leStartAddress->text());
+    s.Start = StartField(leStartAddress->text());
     s.Length = StrToInt(leLength->text());
     s.IntervalMs = StrToInt(leInterval->text());
     const QString problem = s.Problem();
@@ -212,6 +216,7 @@ void TfrmPoll::ApplyFields()
     const bool rows = s.Length != Poll->Settings.Length || s.Start != Poll->Settings.Start;
     Poll->Settings = s;
     if (rows) Rows();
+    if (!CurrentNotation().IsDesigned()) NotationChanged();
     GridSourceChanged();
     UpdateTitle();
 }
@@ -221,7 +226,7 @@ void TfrmPoll::Rows()
     const TPollSettings& s = Poll->Settings;
     sgData->SetRowCount(std::max(2, s.Length + 1));
     GridView.UpdateRowColors();
-    GridView.FillAddresses(s.Start);
+    GridView.FillAddresses(s.Start, [this](int64_t a) { return AddressText(a); });
     GridSourceChanged();
 }
 
@@ -262,8 +267,12 @@ void TfrmPoll::ShowAnswer()
 {
     const int func = Poll->AnsweredFunc;
     const int items = func <= 2 ? int(Poll->Bits.size()) : int((Poll->Data.size() + 1) / 2);
-    if (func <= 2) GridView.ShowBitData(Poll->Bits);
-    else GridView.ShowRegisterData(Poll->Data);
+    if (func <= 2) {
+        GridView.ShowBitData(Poll->Bits);
+    } else {
+        GridView.ShowRegisterData(Poll->Data);
+        GridView.ShowEngineering(FScaling, Poll->Data);
+    }
     if (FFresh.Answered(TReadSource{func, Poll->AnsweredUnit, Poll->AnsweredAddress},
                         QDateTime::currentMSecsSinceEpoch(), std::min(items, sgData->RowCount() - 1)))
         sgData->InvalidateGrid();
@@ -280,6 +289,108 @@ TRegisterKey TfrmPoll::KeyOfRow(int Row)
     if (Row >= 1 && Row < sgData->RowCount())
         k.Type = ValueDecoding::FindDataType(sgData->CellRef(TRegisterGrid::colDataType, Row));
     return k;
+}
+
+int TfrmPoll::AnsweredRowOf(const TRegisterKey& Key) const
+{
+    if (!Key.Type) return 0;
+    const int row = FFresh.RowOf(Key, Key.Type->Rows);
+    if (row <= 0 || row >= sgData->RowCount()) return 0;
+    return ValueDecoding::FindDataType(sgData->CellRef(TRegisterGrid::colDataType, row)) == Key.Type ? row : 0;
+}
+
+bool TfrmPoll::NumberOf(const TRegisterKey& Key, double& Out) const
+{
+    const int row = AnsweredRowOf(Key);
+    return row > 0 && TRegisterGrid::RowNumber(Key.Type, row, Poll->Data, Poll->Bits, Poll->AnsweredFunc <= 2,
+                                               ScalingOf(row), Out);
+}
+
+QString TfrmPoll::LogText(const TRegisterKey& Key) const
+{
+    const int row = AnsweredRowOf(Key);
+    if (row <= 0) return QString();
+    return TRegisterGrid::LogText(Key.Type, row, Poll->Data, Poll->Bits, Poll->AnsweredFunc <= 2, ScalingOf(row),
+                                  sgData->CellRef(TRegisterGrid::colValue, row));
+}
+
+QString TfrmPoll::RowName(int Row) const
+{
+    if (Row >= 1 && Row < sgData->RowCount()) {
+        const QString d = sgData->CellRef(TRegisterGrid::colDescription, Row).trimmed();
+        if (!d.isEmpty()) return d;
+        return QStringLiteral("Address %1").arg(sgData->CellRef(TRegisterGrid::colAddress, Row));
+    }
+    return QStringLiteral("Row %1").arg(Row);
+}
+
+zorp::TAddressNotation TfrmPoll::CurrentNotation() const { return Notation ? Notation() : zorp::TAddressNotation(); }
+
+QString TfrmPoll::AddressText(int64_t Address) const
+{
+    const zorp::TAddressNotation n = CurrentNotation();
+    if (n.IsDesigned()) return ValueDecoding::SignedText(Address);
+    // Other notations name the register on the wire: numbers wrap there.
+    return zorp::FormatAddress(((Address - 1) & 0xFFFF) + 1, Poll->Settings.Func, n);
+}
+
+int TfrmPoll::StartField(const QString& Text) const
+{
+    const zorp::TAddressNotation n = CurrentNotation();
+    if (n.IsDesigned()) return StrToInt(Text);
+    // The field is written for the function the poll had (a Modicon
+    // address names its table); ApplyFields writes it anew for the new one.
+    const zorp::TAddressText a = zorp::ParseAddress(Text, Poll->Settings.Func, n);
+    if (!a.Ok) throw EAppError(QStringLiteral("Start Address: ") + a.Error);
+    return int(a.Address);
+}
+
+void TfrmPoll::NotationChanged()
+{
+    FSyncing = true;
+    leStartAddress->setMaxLength(CurrentNotation().IsDesigned() ? 5 : 7);
+    leStartAddress->setText(AddressText(Poll->Settings.Start));
+    FSyncing = false;
+    GridView.FillAddresses(Poll->Settings.Start, [this](int64_t a) { return AddressText(a); });
+}
+
+void TfrmPoll::EditScaling(int Row)
+{
+    const TDataTypeInfo* type =
+        Row >= 1 && Row < sgData->RowCount() ? ValueDecoding::FindDataType(sgData->CellRef(TRegisterGrid::colDataType, Row)) : nullptr;
+    if (!type || !zorp::CanScale(*type))
+        throw EAppError(QStringLiteral("Give the row a numeric data type first: engineering values scale numbers"));
+    const zorp::TScaling* now = ScalingOf(Row);
+    TfrmScaling dlg(this, QStringLiteral("Engineering value of %1").arg(sgData->CellRef(TRegisterGrid::colAddress, Row)),
+                    now ? *now : zorp::TScaling(), zorp::CanEnumerate(*type));
+    QPointer<TfrmPoll> self(this);
+    if (dlg.exec() != QDialog::Accepted || !self) return;
+    SetScaling(Row, dlg.Result);
+}
+
+void TfrmPoll::SetScalings(const std::map<int, zorp::TScaling>& Scaling)
+{
+    FScaling.clear();
+    for (const auto& [row, s] : Scaling)
+        if (!s.Empty()) FScaling[row] = s;
+    GridView.Rendered.Valid = false;
+    if (Poll->AnsweredFunc >= 3 && Poll->AnsweredFunc == Poll->Settings.Func) {
+        GridView.ShowRegisterData(Poll->Data);
+        GridView.ShowEngineering(FScaling, Poll->Data);
+    }
+}
+
+const zorp::TScaling* TfrmPoll::ScalingOf(int Row) const
+{
+    const auto it = FScaling.find(Row);
+    return it == FScaling.end() ? nullptr : &it->second;
+}
+
+void TfrmPoll::SetScaling(int Row, const zorp::TScaling& Scaling)
+{
+    std::map<int, zorp::TScaling> all = FScaling;
+    all[Row] = Scaling;
+    SetScalings(all);
 }
 
 void TfrmPoll::WriteRowValue(int Row)
@@ -307,14 +418,64 @@ void TfrmPoll::ContextMenu(const QPoint& pos)
     plot->setEnabled(onCell && OnPlotRow && CanPlotRow && CanPlotRow(this, row));
     QAction* csv = menu.addAction(QStringLiteral("Export grid as CSV..."));
     QAction* frames = menu.addAction(QStringLiteral("Frames of this poll..."));
+    // Beyond the entries above (their places stay as they were).
+    menu.addSeparator();
+    QAction* scaling = menu.addAction(QStringLiteral("Engineering value..."));
+    scaling->setObjectName(QStringLiteral("actScaling"));
+    const TDataTypeInfo* type =
+        onCell && row >= 1 ? ValueDecoding::FindDataType(sgData->CellRef(TRegisterGrid::colDataType, row)) : nullptr;
+    scaling->setEnabled(type && zorp::CanScale(*type));
+    menu.addAction(Log->actLogCsv);
+    QAction* profile = menu.addAction(QStringLiteral("Load profile..."));
+    profile->setObjectName(QStringLiteral("actLoadProfile"));
     QPointer<TfrmPoll> self(this);
     QAction* chosen = GridMenuHook ? GridMenuHook(&menu) : menu.exec(sgData->viewport()->mapToGlobal(pos));
     if (!self) return;
     if (chosen == write && write->isEnabled()) WriteRowValue(row);
     else if (chosen == copy) sgData->CopySelection();
     else if (chosen == plot && plot->isEnabled()) OnPlotRow(this, row);
+    else if (chosen == scaling && scaling->isEnabled()) EditScaling(row);
     else if (chosen == csv) ExportCsv();
     else if (chosen == frames) ShowFrames();
+    else if (chosen == profile) LoadProfileClicked();
+}
+
+void TfrmPoll::LoadProfileClicked()
+{
+    QString name;
+    if (AskProfileFile) {
+        name = AskProfileFile();
+    } else {
+        QFileDialog dlg(this, QStringLiteral("Load profile"), zorp::ProfilesFolder(),
+                        QStringLiteral("Settings file (*.zvst);;All files (*)"));
+        dlg.setAcceptMode(QFileDialog::AcceptOpen);
+        dlg.setFileMode(QFileDialog::ExistingFile);
+        QPointer<TfrmPoll> self(this);
+        const bool ok = dlg.exec() == QDialog::Accepted;
+        if (!self || !ok || dlg.selectedFiles().isEmpty()) return;
+        name = dlg.selectedFiles().constFirst();
+    }
+    if (!name.isEmpty()) LoadProfile(name);
+}
+
+void TfrmPoll::LoadProfile(const QString& FileName)
+{
+    TProfile p;
+    std::string error;
+    if (!ReadProfile(FileName, p, error)) throw EAppError(QStringLiteral("The profile cannot be loaded: %1").arg(QString::fromStdString(error)));
+    TPollSettings s = Poll->Settings;
+    s.Unit = int(p.SlaveID);
+    s.Func = int(p.Function);
+    s.Start = int(p.Start);
+    s.Length = int(p.Length);
+    s.Types = QStringList(p.DataTypes.begin(), p.DataTypes.end());
+    s.Descriptions = QStringList(p.Descriptions.begin(), p.Descriptions.end());
+    const QString problem = s.Problem();
+    if (!problem.isEmpty()) throw EAppError(problem);
+    SetSettings(s);
+    NotationChanged();
+    GridSourceChanged();
+    SetScalings(p.Scaling);
 }
 
 void TfrmPoll::ShowFrames()

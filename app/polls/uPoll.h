@@ -12,10 +12,13 @@
 #include <QString>
 #include <QWidget>
 #include <functional>
+#include <map>
 
 #include "GridFreshness.h"
 #include "Poll.h"
 #include "RegisterGrid.h"
+#include "AddressNotation.h"
+#include "Scaling.h"
 
 class QCheckBox;
 class QComboBox;
@@ -69,11 +72,43 @@ public:
     std::function<bool(TfrmPoll*, int Row)> CanPlotRow;
     // Asked for a file name by the CSV export (tests answer here).
     std::function<QString()> AskCsvFile;
+    // "Load profile...": a settings profile of the connection window fills
+    // the unit, function, start, length, rows and engineering values
+    // (throws EAppError for a file that is not one). AskProfileFile
+    // answers instead of the file dialog (tests).
+    void LoadProfile(const QString& FileName);
+    void LoadProfileClicked();
+    std::function<QString()> AskProfileFile;
     // A window with the frames of this poll's transactions.
     void ShowFrames();
     QPointer<QDialog> FFramesDialog;
     // The grid's register at a row (unit, function, address, type).
     TRegisterKey KeyOfRow(int Row);
+    // The row that shows Key's value from the last answer, or 0; the
+    // number and the log text of that value (see TRegisterGrid::RowNumber).
+    int AnsweredRowOf(const TRegisterKey& Key) const;
+    bool NumberOf(const TRegisterKey& Key, double& Out) const;
+    QString LogText(const TRegisterKey& Key) const;
+    // The row's Description, else "Address " and its address.
+    QString RowName(int Row) const;
+    // "Log values to CSV..." (PollLog.h).
+    class TPollLog* Log = nullptr;
+    // How addresses are written (the connection window's Options >
+    // "Addresses"); unset: the designed decimal numbers.
+    std::function<zorp::TAddressNotation()> Notation;
+    // An address in that notation, and the Start Address field read in it
+    // (throws EAppError for a text that names no address).
+    QString AddressText(int64_t Address) const;
+    int StartField(const QString& Text) const;
+    // The notation changed: the field and the Address column follow.
+    void NotationChanged();
+    // The dialog for a row's engineering value.
+    void EditScaling(int Row);
+    const std::map<int, zorp::TScaling>& Scalings() const { return FScaling; }
+    void SetScalings(const std::map<int, zorp::TScaling>& Scaling);
+    // A row's engineering value ("Engineering value..."), or nullptr.
+    const zorp::TScaling* ScalingOf(int Row) const;
+    void SetScaling(int Row, const zorp::TScaling& Scaling);
 
 signals:
     // An answer was rendered into the grid.
@@ -92,4 +127,6 @@ private:
     void ExportCsv();
     TGridFreshness FFresh;
     bool FSyncing = false;
+    std::map<int, zorp::TScaling> FScaling;
+    zorp::TAddressNotation CurrentNotation() const;
 };

@@ -37,7 +37,8 @@ namespace zorptest {
 // on when k is odd. Answers every unit id.
 class GuiTcpSlave : public QObject {
 public:
-    explicit GuiTcpSlave(bool rtuFraming, QObject* parent = nullptr);
+    // Port 0: any free port.
+    explicit GuiTcpSlave(bool rtuFraming, QObject* parent = nullptr, uint16_t port = 0);
     ~GuiTcpSlave() override;
 
     bool ok() const;
@@ -92,11 +93,11 @@ protected:
 // ---- implementation --------------------------------------------------------------
 
 
-inline GuiTcpSlave::GuiTcpSlave(bool rtuFraming, QObject* parent)
+inline GuiTcpSlave::GuiTcpSlave(bool rtuFraming, QObject* parent, uint16_t port)
     : QObject(parent), FRtu(rtuFraming)
 {
     FServer = new QTcpServer(this);
-    FServer->listen(QHostAddress::LocalHost, 0);
+    FServer->listen(QHostAddress::LocalHost, port);
     connect(FServer, &QTcpServer::newConnection, this, &GuiTcpSlave::onNewConnection);
 }
 
