@@ -14,6 +14,7 @@
 //                                relay thread, run late on a busy machine, wrote more at
 //                                once than the tap's pseudo-terminal holds (a real UART
 //                                is never late); each costs its poll's two frames
+//                                and the pairing of its answer
 //   monitor_line_load            share of the time the line was busy
 //   monitor_cpu_per_frame_us     the monitor thread's CPU time per frame
 //   monitor_cpu_ratio_to_read    that, over the reading loop's CPU per frame
@@ -179,9 +180,9 @@ int main(int argc, char** argv)
     line.stop();
 
     const size_t missing = (sent - std::min(sent, found)) + (sent / 2 - std::min(sent / 2, paired));
-    // A poll the line damaged costs a frame not found and an answer not
-    // paired; what is missing beyond that the monitor lost.
-    const size_t lineLost = std::min(missing, 2 * overrunPolls);
+    // A poll the line damaged costs at most its two frames not found and
+    // its answer not paired; what is missing beyond that the monitor lost.
+    const size_t lineLost = std::min(missing, 3 * overrunPolls);
     const size_t lost = missing - lineLost;
     std::fprintf(stderr, "monitor_line: %zu bytes sent, %zu read from the tap, %zu frames found, %zu paired, %zu faults, "
                  "the line %.1f ms late at worst, %zu polls damaged by tap overruns\n", size_t(busyNs / fmt.charNs()),
