@@ -28,6 +28,10 @@ struct BusEvent {
     std::vector<uint8_t> pdu;    // function code and data
     int64_t gapNs = -1;          // silence on the line before it (-1: unknown)
     int64_t turnaroundNs = -1;   // answer: from its request's last bit to its first
+    // The bytes came in one block with those before them (an adapter's
+    // bunch): no silence between them was seen, so a gap or turnaround of
+    // 0 is the host's estimate, not a measurement.
+    bool bunched = false;
     uint64_t requestSeq = 0;     // answer, NoAnswer: the request's seq (0: none paired)
     std::vector<uint8_t> requestPdu; // answer: the paired request's PDU
 

@@ -52,7 +52,7 @@ BusMonitor::BusMonitor(Sink sink) : FSink(std::move(sink))
 
 int BusMonitor::AddLine(BusMode mode, const framing::LineTiming& timing)
 {
-    FLines.push_back(std::make_unique<BusFramer>(mode, timing));
+    FLines.push_back({std::make_unique<BusFramer>(mode, timing), -1, {}});
     return int(FLines.size());
 }
 
@@ -97,7 +97,10 @@ void BusMonitor::OnFrame(BusEvent& e, uint64_t key)
         e.requestSeq = it->second.seq;
         e.requestPdu = std::move(it->second.pdu);
         // Never below 0: bytes handed over late together cannot be told apart in time.
-        if (e.startNs >= 0 && it->second.endNs >= 0) e.turnaroundNs = std::max<int64_t>(0, e.startNs - it->second.endNs);
+        if (e.startNs >= 0 && it->second.endNs >= 0) {
+            e.turnaroundNs = std::max<int64_t>(0, e.startNs - it->second.endNs);
+            if (e.startNs <= it->second.endNs) e.bunched = true;
+        }
         FPending.erase(it);
     }
     Emit(e);
@@ -105,41 +108,117 @@ void BusMonitor::OnFrame(BusEvent& e, uint64_t key)
 
 void BusMonitor::Drain(int channel, int64_t nowNs)
 {
-    BusFramer& f = *FLines[size_t(channel - 1)];
+    Line& line = FLines[size_t(channel - 1)];
     for (;;) {
-        const BusOutput o = f.Next(nowNs);
-        if (o.what == Output::What::Nothing) return;
-        BusEvent e;
+        const BusOutput o = line.framer->Next(nowNs);
+        if (o.what == Output::What::Nothing) break;
+        BusEvent& e = line.ready.emplace_back();
         e.channel = channel;
         e.startNs = o.startNs;
         e.endNs = o.endNs;
         e.frame.assign(o.bytes.begin(), o.bytes.end());
-        if (FLastEnd >= 0 && e.startNs >= 0) e.gapNs = e.startNs - FLastEnd;
-        if (e.endNs >= 0) FLastEnd = std::max(FLastEnd, e.endNs);
         if (o.what == Output::What::Fault) {
             e.kind = BusEvent::Kind::Fault;
             e.fault = o.fault;
             if (!e.frame.empty()) e.unit = e.frame[0];
             if (e.frame.size() > 1) e.function = e.frame[1];
-            Emit(e);
             continue;
         }
         e.kind = o.dir == Direction::Request ? BusEvent::Kind::Request : BusEvent::Kind::Answer;
         e.unit = o.adu.unit;
         e.function = o.adu.pdu.Function();
         e.pdu.assign(o.adu.pdu.Bytes().begin(), o.adu.pdu.Bytes().end());
-        // Four-wire: the slaves' pair learns which answer comes next.
-        if (e.kind == BusEvent::Kind::Request)
-            for (auto& line : FLines)
-                if (line->Mode() == BusMode::Answers) line->ExpectAnswer(e.unit, e.function);
-        OnFrame(e, 0);
     }
+    Release(nowNs);
+}
+
+namespace {
+// Whether a came on the bus before b. Bytes handed over late and together
+// (a USB adapter on each pair of a four-wire bus) get estimated times that
+// are off by as much as an adapter holds bytes back. The master asks again
+// only after the answer: an answer to the request still waiting came
+// before a request that the estimates put up to that much before it; any
+// other answer that overlaps a request answers that request.
+bool Before(const BusEvent& a, const BusEvent& b, const BusEvent* waiting)
+{
+    if (a.startNs < 0 || b.startNs < 0) return false;
+    const bool aAnswer = a.kind == BusEvent::Kind::Answer, bAnswer = b.kind == BusEvent::Kind::Answer;
+    if (aAnswer != bAnswer && a.channel != b.channel) {
+        const BusEvent& ans = aAnswer ? a : b;
+        const BusEvent& req = aAnswer ? b : a;
+        if (req.kind == BusEvent::Kind::Request) {
+            const bool answersWaiting =
+                waiting && waiting->unit == ans.unit && waiting->function == (ans.function & 0x7F);
+            const bool ansFirst = answersWaiting ? ans.startNs < req.endNs + BusFramer::kFragmentNs
+                                                 : ans.endNs <= req.startNs;
+            return aAnswer == ansFirst;
+        }
+    }
+    if (a.endNs <= b.startNs) return true;
+    if (b.endNs <= a.startNs) return false;
+    return a.startNs < b.startNs;
+}
+} // namespace
+
+bool BusMonitor::HeldBack(const BusEvent& e, int64_t nowNs) const
+{
+    // Four-wire: the slaves' pair may still hand over the answer to the
+    // request that waits, which came before this next request; the master's
+    // request waits until that pair has been heard from since it began, or
+    // as long as an adapter may hold bytes back.
+    if (FFlushing || FLines.size() < 2 || e.kind != BusEvent::Kind::Request || e.startNs < 0 || !FPending.count(0)) return false;
+    if (nowNs != kNoTime && nowNs >= e.endNs + BusFramer::kFragmentNs) return false;
+    for (const Line& l : FLines)
+        if (l.framer->Mode() == BusMode::Answers && l.lastArrivalNs < e.startNs) return true;
+    return false;
+}
+
+void BusMonitor::Release(int64_t nowNs)
+{
+    for (;;) {
+        BusEvent waiting;
+        const auto p = FPending.find(0);
+        if (p != FPending.end()) {
+            waiting.unit = p->second.unit;
+            waiting.function = p->second.function;
+        }
+        Line* first = nullptr;
+        for (Line& l : FLines)
+            if (!l.ready.empty() &&
+                (!first || Before(l.ready.front(), first->ready.front(), p != FPending.end() ? &waiting : nullptr)))
+                first = &l;
+        if (!first || HeldBack(first->ready.front(), nowNs)) return;
+        BusEvent e = std::move(first->ready.front());
+        first->ready.pop_front();
+        Report(e);
+    }
+}
+
+void BusMonitor::Report(BusEvent& e)
+{
+    if (FLastEnd >= 0 && e.startNs >= 0) {
+        e.gapNs = e.startNs - FLastEnd;
+        // Bytes are taken to come back to back up to their arrival: a frame
+        // that starts right at (or before) the end of the last came with it.
+        e.bunched = e.gapNs <= 0;
+    }
+    if (e.endNs >= 0) FLastEnd = std::max(FLastEnd, e.endNs);
+    if (e.kind == BusEvent::Kind::Fault) {
+        Emit(e);
+        return;
+    }
+    // Four-wire: the slaves' pair learns which answer comes next.
+    if (e.kind == BusEvent::Kind::Request)
+        for (Line& l : FLines)
+            if (l.framer->Mode() == BusMode::Answers) l.framer->ExpectAnswer(e.unit, e.function);
+    OnFrame(e, 0);
 }
 
 void BusMonitor::FeedLine(int channel, const uint8_t* data, size_t size, int64_t arrivalNs)
 {
     if (channel < 1 || size_t(channel) > FLines.size()) return;
-    BusFramer& f = *FLines[size_t(channel - 1)];
+    BusFramer& f = *FLines[size_t(channel - 1)].framer;
+    if (arrivalNs != kNoTime) FLines[size_t(channel - 1)].lastArrivalNs = arrivalNs;
     // In pieces the framer can hold beside what it holds already, each
     // with the time its last byte came in at (the bytes back to back up to
     // the arrival), every frame taken out between them.
@@ -217,15 +296,20 @@ int64_t BusMonitor::NextWakeNs() const
     auto take = [&at](int64_t t) {
         if (t >= 0 && (at < 0 || t < at)) at = t;
     };
-    for (const auto& line : FLines) take(line->JudgeAtNs());
+    for (const Line& l : FLines) {
+        take(l.framer->JudgeAtNs());
+        if (!l.ready.empty() && l.ready.front().endNs >= 0) take(l.ready.front().endNs + BusFramer::kFragmentNs);
+    }
     for (const auto& [key, p] : FPending) take(p.endNs >= 0 ? p.endNs + FTimeoutNs : -1);
     return at;
 }
 
 void BusMonitor::Finish(int64_t nowNs)
 {
-    // Far enough ahead that every silence is over.
+    // Far enough ahead that every silence is over; nothing is held back.
+    FFlushing = true;
     Poll(nowNs + 2 * BusFramer::kFragmentNs);
+    FFlushing = false;
     std::vector<uint64_t> keys;
     for (const auto& [key, p] : FPending) keys.push_back(key);
     for (uint64_t k : keys) Unanswered(k, nowNs);

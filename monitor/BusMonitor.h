@@ -5,6 +5,7 @@
 // Modbus TCP go in; events come out through the sink, requests paired
 // with their answers (on a serial bus: the answer that follows; over TCP:
 // by connection and transaction identifier).
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -57,7 +58,16 @@ private:
         bool tcp;
         std::vector<uint8_t> pdu;
     };
+    struct Line {
+        std::unique_ptr<framing::BusFramer> framer;
+        int64_t lastArrivalNs = -1;
+        std::deque<BusEvent> ready; // framed, not yet reported
+    };
     void Drain(int channel, int64_t nowNs);
+    // Reports what the lines have framed in line-time order (see the .cpp).
+    void Release(int64_t nowNs);
+    bool HeldBack(const BusEvent& e, int64_t nowNs) const;
+    void Report(BusEvent& e);
     void Emit(BusEvent& e);
     void OnFrame(BusEvent& e, uint64_t key);
     void Unanswered(uint64_t key, int64_t nowNs);
@@ -66,7 +76,8 @@ private:
     int64_t FTimeoutNs = 1000000000;
     int64_t FWallOffset = 0;
     uint64_t FSeq = 0;
-    std::vector<std::unique_ptr<framing::BusFramer>> FLines;
+    std::vector<Line> FLines;
+    bool FFlushing = false; // Finish: every framed event goes out
     int64_t FLastEnd = -1; // the serial bus: the end of the last frame or fault
     std::map<uint64_t, Pending> FPending;
 };

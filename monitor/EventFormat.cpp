@@ -38,6 +38,11 @@ std::string TimeStamp(int64_t wallNs)
     return b;
 }
 
+std::string Silence(int64_t ns, bool bunched)
+{
+    return (bunched && ns != -1 && ns <= 0 ? "~" : "") + Ms(ns);
+}
+
 std::string CsvHeader()
 {
     return "seq,time,channel,kind,unit,function,transaction,request,gap_ms,turnaround_ms,fault,content,bytes\n";
@@ -62,8 +67,8 @@ std::string FormatEvent(const BusEvent& e, Format f)
         if (e.tcp && frameKind) s += "tid " + std::to_string(e.transactionId) + " ";
         s += content;
         if (e.kind == BusEvent::Kind::Fault) s += ": " + HexBytes(e.frame, 32);
-        if (e.gapNs != -1 && e.kind != BusEvent::Kind::NoAnswer) s += " | gap " + Ms(e.gapNs) + " ms";
-        if (e.turnaroundNs >= 0) s += " | turnaround " + Ms(e.turnaroundNs) + " ms";
+        if (e.gapNs != -1 && e.kind != BusEvent::Kind::NoAnswer) s += " | gap " + Silence(e.gapNs, e.bunched) + " ms";
+        if (e.turnaroundNs >= 0) s += " | turnaround " + Silence(e.turnaroundNs, e.bunched) + " ms";
         if (e.kind == BusEvent::Kind::Answer && !e.requestSeq) s += " | unpaired";
         return s + "\n";
     }
@@ -72,7 +77,8 @@ std::string FormatEvent(const BusEvent& e, Format f)
                KindName(e.kind) + ',' + (frameKind ? std::to_string(e.unit) : "") + ',' +
                (frameKind ? std::to_string(e.function) : "") + ',' + (e.tcp ? std::to_string(e.transactionId) : "") +
                ',' + (e.requestSeq ? std::to_string(e.requestSeq) : "") + ',' +
-               (e.kind == BusEvent::Kind::NoAnswer ? "" : Ms(e.gapNs)) + ',' + Ms(e.turnaroundNs) + ',' +
+               (e.kind == BusEvent::Kind::NoAnswer ? "" : Silence(e.gapNs, e.bunched)) + ',' +
+               Silence(e.turnaroundNs, e.bunched) + ',' +
                CsvField(FaultName(e.fault)) + ',' + CsvField(content) + ',' + HexBytes(e.frame, SIZE_MAX) + "\n";
     case Format::Json: {
         std::string s = "{\"seq\":" + std::to_string(e.seq) + ",\"time\":" + JsonString(TimeStamp(e.wallNs)) +
@@ -82,6 +88,7 @@ std::string FormatEvent(const BusEvent& e, Format f)
         if (e.requestSeq) s += ",\"request\":" + std::to_string(e.requestSeq);
         if (e.gapNs != -1 && e.kind != BusEvent::Kind::NoAnswer) s += ",\"gap_ms\":" + Ms(e.gapNs);
         if (e.turnaroundNs >= 0) s += ",\"turnaround_ms\":" + Ms(e.turnaroundNs);
+        if (e.bunched && e.kind != BusEvent::Kind::NoAnswer) s += ",\"bunched\":true";
         if (e.kind == BusEvent::Kind::Fault) s += ",\"fault\":" + JsonString(FaultName(e.fault));
         if (e.IsException()) s += ",\"exception\":" + std::to_string(e.pdu.size() > 1 ? e.pdu[1] : 0);
         s += ",\"content\":" + JsonString(content) + ",\"bytes\":" + JsonString(HexBytes(e.frame, SIZE_MAX));

@@ -50,14 +50,20 @@ bool MonitorSession::OpenProxy(const std::string& listen, const std::string& tar
 
 void MonitorSession::ReadTaps(const std::vector<pollfd>* ready)
 {
-    uint8_t buf[4096];
+    // One read takes all a port holds: the buffer is larger than a
+    // serial driver's (the kernel's tty buffer is 64 KiB at most), so a
+    // monitor that was kept from running catches up in one call per port.
+    if (FReadBuf.empty()) FReadBuf.resize(kReadBuffer);
+    uint8_t* const buf = FReadBuf.data();
+    // One time for all ports: they were ready together.
+    const int64_t now = BusMonitor::NowNs();
     for (size_t i = 0; i < FTaps.size() && !FFailed; ++i) {
         if (ready && !((*ready)[i].revents & (POLLIN | POLLERR | POLLHUP))) continue;
         for (;;) {
-            const ssize_t got = ::read(FTaps[i], buf, sizeof buf);
+            const ssize_t got = ::read(FTaps[i], buf, kReadBuffer);
             if (got > 0) {
-                FMonitor.FeedLine(int(i + 1), buf, size_t(got), BusMonitor::NowNs());
-                if (size_t(got) < sizeof buf) break;
+                FMonitor.FeedLine(int(i + 1), buf, size_t(got), now);
+                if (size_t(got) < kReadBuffer) break;
                 continue;
             }
             if (got < 0 && (errno == EAGAIN || errno == EINTR)) break;

@@ -53,6 +53,8 @@ private:
     std::vector<int> FTaps;
     std::unique_ptr<TcpRelay> FRelay;
     std::vector<std::string> FWhere;
+    static constexpr size_t kReadBuffer = 64 * 1024 + 4096;
+    std::vector<uint8_t> FReadBuf;
     std::vector<pollfd> FFds;
     std::string FError;
     bool FFailed = false;

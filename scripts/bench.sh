@@ -185,14 +185,16 @@ workspace_line_efficiency_9600=$(echo "$wlruns" | median)
 # most over the rounds) and the monitor's CPU per frame (the median), also
 # as a ratio to a loop that only reads the same bytes. Not pinned, as above.
 log "bus monitor on a fully loaded line at 921600 baud"
-mlost="" mcpu="" mratio=""
+mlost="" moverrun="" mcpu="" mratio=""
 for _ in $(seq "$ROUNDS"); do
     out=$("$B/monitor_line" 921600 3 2> >(while read -r l; do log "$l"; done)) || true
     mlost="$mlost $(echo "$out" | awk '/^monitor_frames_lost /{print $2}')"
+    moverrun="$moverrun $(echo "$out" | awk '/^monitor_line_overrun_frames /{print $2}')"
     mcpu="$mcpu $(echo "$out" | awk '/^monitor_cpu_per_frame_us /{print $2}')"
     mratio="$mratio $(echo "$out" | awk '/^monitor_cpu_ratio_to_read /{print $2}')"
 done
 monitor_frames_lost=$(echo "$mlost" | tr ' ' '\n' | grep -v '^$' | sort -g | tail -1)
+monitor_line_overrun_frames=$(echo "$moverrun" | tr ' ' '\n' | grep -v '^$' | sort -g | tail -1)
 monitor_cpu_per_frame_us=$(echo "$mcpu" | median)
 monitor_cpu_ratio_to_read=$(echo "$mratio" | median)
 
@@ -299,6 +301,7 @@ echo "rtu_line_short_gaps $((rtu_line_short_gaps_9600 + rtu_line_short_gaps_1152
 echo "workspace_line_efficiency_9600 ${workspace_line_efficiency_9600:-0}"
 echo "slave_vs_libmodbus $slave_vs_libmodbus"
 echo "monitor_frames_lost ${monitor_frames_lost:-none}"
+echo "monitor_line_overrun_frames ${monitor_line_overrun_frames:-none}"
 echo "monitor_cpu_per_frame_us $monitor_cpu_per_frame_us"
 echo "monitor_cpu_ratio_to_read $monitor_cpu_ratio_to_read"
 echo "slave_many_masters $slave_many_masters"

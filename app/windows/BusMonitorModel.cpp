@@ -10,10 +10,9 @@
 using zorp::monitor::BusEvent;
 
 namespace {
-// -1: unknown; below 0: bytes the host saw overlap, shown as no gap.
-QString Ms(int64_t ns)
+QString Ms(int64_t ns, bool bunched)
 {
-    return ns == -1 ? QString() : QString::number(double(std::max<int64_t>(ns, 0)) / 1e6, 'f', 3);
+    return QString::fromStdString(zorp::monitor::Silence(ns, bunched));
 }
 QString KindText(const BusEvent& e)
 {
@@ -68,8 +67,8 @@ QVariant TBusFrameModel::data(const QModelIndex& index, int role) const
                                 QString::fromStdString(zorp::monitor::FunctionName(e.function)))
                      : QString();
     case colContent: return QString::fromStdString(zorp::monitor::DescribeEvent(e));
-    case colGap: return e.kind == BusEvent::Kind::NoAnswer ? QString() : Ms(e.gapNs);
-    case colTurnaround: return Ms(e.turnaroundNs);
+    case colGap: return e.kind == BusEvent::Kind::NoAnswer ? QString() : Ms(e.gapNs, e.bunched);
+    case colTurnaround: return Ms(e.turnaroundNs, e.bunched);
     default: return {};
     }
 }

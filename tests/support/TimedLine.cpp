@@ -120,6 +120,8 @@ TimedLine::TimedLine(LineFormat format) : FFormat(format)
         FMasterB = FSlaveB = -1;
     if (!OpenRawPty(FMasterT, FSlaveT, FPathT))
         FMasterT = FSlaveT = -1;
+    if (!OpenRawPty(FMasterT2, FSlaveT2, FPathT2))
+        FMasterT2 = FSlaveT2 = -1;
     if (::pipe2(FWake, O_CLOEXEC | O_NONBLOCK) != 0)
         FWake[0] = FWake[1] = -1;
 }
@@ -127,7 +129,7 @@ TimedLine::TimedLine(LineFormat format) : FFormat(format)
 TimedLine::~TimedLine()
 {
     stop();
-    for (int fd : {FMasterA, FSlaveA, FMasterB, FSlaveB, FMasterT, FSlaveT, FWake[0], FWake[1]})
+    for (int fd : {FMasterA, FSlaveA, FMasterB, FSlaveB, FMasterT, FSlaveT, FMasterT2, FSlaveT2, FWake[0], FWake[1]})
         if (fd >= 0) ::close(fd);
 }
 
@@ -173,6 +175,8 @@ void TimedLine::clearRecord()
     FRecord.clear();
     FRequest.clear();
     FWorstLateness = 0;
+    FTapHandedOver = 0;
+    FTapOverruns.clear();
 }
 
 int64_t TimedLine::worstLatenessNs() const
@@ -181,10 +185,13 @@ int64_t TimedLine::worstLatenessNs() const
     return FWorstLateness;
 }
 
-bool TimedLine::quiet() const
+bool TimedLine::quiet(bool tapsToo) const
 {
     std::lock_guard<std::mutex> g(FLock);
-    return FOut.empty();
+    if (tapsToo) return FOut.empty();
+    for (const auto& [due, out] : FOut)
+        if (out.first != FMasterT && out.first != FMasterT2) return false;
+    return true;
 }
 
 namespace {
@@ -231,21 +238,31 @@ std::vector<int64_t> TimedLine::gapsBeforeRequests() const
 void TimedLine::Schedule(int64_t due, int fd, uint8_t b)
 {
     if (fd == FMasterA && FLatencyNs > 0) due = (due + FLatencyNs - 1) / FLatencyNs * FLatencyNs;
-    if (fd == FMasterT && FTapLatencyNs > 0) due = (due + FTapLatencyNs - 1) / FTapLatencyNs * FTapLatencyNs;
+    if ((fd == FMasterT || fd == FMasterT2) && FTapLatencyNs > 0)
+        due = (due + FTapLatencyNs - 1) / FTapLatencyNs * FTapLatencyNs;
     FOut.emplace(due, std::make_pair(fd, b));
 }
 
 void TimedLine::OnLine(const WireByte& w)
 {
     FRecord.push_back(w);
-    if (FTapOn && FMasterT >= 0 && !w.echo) Schedule(w.end, FMasterT, w.value);
+    if (!FTapOn || w.echo) return;
+    const int tap = FFourWire && w.dir == WireByte::ToMaster ? FMasterT2 : FMasterT;
+    if (tap >= 0) Schedule(w.end, tap, w.value);
 }
 
-void TimedLine::enableTap(int64_t latencyNs)
+void TimedLine::enableTap(int64_t latencyNs, bool fourWire)
 {
     std::lock_guard<std::mutex> g(FLock);
     FTapLatencyNs = latencyNs;
     FTapOn = true;
+    FFourWire = fourWire;
+}
+
+std::vector<std::pair<uint64_t, uint64_t>> TimedLine::tapOverruns() const
+{
+    std::lock_guard<std::mutex> g(FLock);
+    return FTapOverruns;
 }
 
 void TimedLine::setLatencyNs(int64_t ns)
@@ -367,6 +384,10 @@ void TimedLine::Deliver(int64_t now)
             if (w > 0) off += size_t(w);
             else if (w < 0 && errno == EINTR) continue;
             else break; // the other side is not reading: the bytes are lost, as on a wire
+        }
+        if (fd == FMasterT || fd == FMasterT2) {
+            if (off < n) FTapOverruns.emplace_back(FTapHandedOver + off, FTapHandedOver + n);
+            FTapHandedOver += n;
         }
     }
 }

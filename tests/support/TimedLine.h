@@ -88,9 +88,19 @@ public:
     // (echo aside) is delivered here too, when its last bit is on the
     // line, for a bus monitor under test.
     std::string tapDevicePath() const { return FPathT; }
+    // Four-wire taps: the master's bytes go to tapDevicePath() only, the
+    // far end's to this one, as the two pairs of a four-wire bus are heard.
+    std::string answerTapDevicePath() const { return FPathT2; }
     // The tap hears the line from now on (it is deaf until then); its
     // adapter hands bytes over in bunches of latencyNs (0: at once).
-    void enableTap(int64_t latencyNs = 0);
+    void enableTap(int64_t latencyNs = 0, bool fourWire = false);
+    // Bytes meant for a tap that its pseudo-terminal did not take (the tap
+    // read too slowly, or the relay thread ran so late that it handed over
+    // more than a pty holds), as ranges [first, end) of the tap bytes
+    // numbered from 0 in the order they were put on the line since the
+    // last clearRecord (made while the line was quiet). A real
+    // UART's driver overruns too, but never because the wire ran late.
+    std::vector<std::pair<uint64_t, uint64_t>> tapOverruns() const;
 
     // Scripted far end (instead of the relay). May be changed while running.
     void setResponder(Responder r);
@@ -111,8 +121,8 @@ public:
     std::vector<WireByte> record() const;
     // Forgets the record and any request half gathered.
     void clearRecord();
-    // Nothing is on its way to either end.
-    bool quiet() const;
+    // Nothing is on its way to either end (nor to a tap, unless tapsToo is false).
+    bool quiet(bool tapsToo = true) const;
     // The most a byte was handed over later than its time since the last
     // clearRecord: a starved relay thread (the machine too busy to run it,
     // even at the real-time priority it asks for) makes silences on the
@@ -140,7 +150,8 @@ private:
     int FMasterA = -1, FSlaveA = -1; // the master under test's pty
     int FMasterB = -1, FSlaveB = -1; // relay mode: the far slave program's pty
     int FMasterT = -1, FSlaveT = -1; // the listening tap's pty
-    std::string FPathA, FPathB, FPathT;
+    int FMasterT2 = -1, FSlaveT2 = -1; // four-wire: the tap of the far end's pair
+    std::string FPathA, FPathB, FPathT, FPathT2;
     int FWake[2] = {-1, -1};
     std::thread FThread;
     std::atomic<bool> FRunning{false};
@@ -151,6 +162,9 @@ private:
     int64_t FLatencyNs = 0;
     int64_t FTapLatencyNs = 0;
     bool FTapOn = false;
+    bool FFourWire = false;
+    uint64_t FTapHandedOver = 0; // tap bytes written or dropped so far
+    std::vector<std::pair<uint64_t, uint64_t>> FTapOverruns;
     std::vector<WireByte> FRecord;
     std::multimap<int64_t, std::pair<int, uint8_t>> FOut; // due time -> (fd, byte)
     int64_t FMasterTxFree = 0; // the master's transmitter is busy until here
