@@ -22,6 +22,7 @@
 #include "ValueWatch.h"
 #include "VexaModbus.h"
 #include "WorkspaceFile.h"
+#include "WorkspaceMenu.h"
 #include "uPoll.h"
 
 using namespace zorptest;
@@ -140,6 +141,11 @@ TEST_F(PollValuesTest, NotationsScalingAndProfilesInPollWindows)
     f->cbFunc->setCurrentIndex(3);
     EXPECT_EQ(f->leStartAddress->text(), "30020") << "a Modicon address names its table";
     EXPECT_EQ(f->Poll->Settings.Start, 20);
+    // The Data panel's start goes into a workspace as the designed number.
+    W->cbFunc->setCurrentIndex(2);
+    W->leStartAddress->setText("40101");
+    ASSERT_FALSE(TWorkspaceMenu::Collect().Links.isEmpty());
+    EXPECT_EQ(TWorkspaceMenu::Collect().Links[0].Panel.Start, 101);
 
     // The workspace keeps each poll window's engineering values.
     f->SetScaling(1, Enum());

@@ -2,7 +2,10 @@
 // CSV logging of decoded Values, flushed twice a second.
 #include "ValueLogger.h"
 #include "Csv.h"
+#include "FormStorage.h"
 
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QTimer>
 
@@ -158,4 +161,21 @@ bool TValueLogger::Fail(const QString& What)
     FFile.close();
     if (OnFailed) OnFailed(message);
     return false;
+}
+
+QString zorp::AskLogFile(QWidget* Parent, QFileDialog*& Dialog, const QString& Last)
+{
+    if (!Dialog) {
+        Dialog = new QFileDialog(Parent);
+        Dialog->setObjectName(QStringLiteral("SDLog"));
+        Dialog->setWindowTitle(QStringLiteral("Log values to CSV"));
+        Dialog->setNameFilter(QStringLiteral("CSV file (*.csv)"));
+        Dialog->setDefaultSuffix(QStringLiteral("csv"));
+        Dialog->setAcceptMode(QFileDialog::AcceptSave);
+        Dialog->setFileMode(QFileDialog::AnyFile);
+    }
+    if (!Last.isEmpty()) Dialog->selectFile(Last);
+    QString name = RunSaveDialog(Dialog);
+    if (!name.isEmpty() && QFileInfo(name).suffix().isEmpty()) name += QStringLiteral(".csv");
+    return name;
 }

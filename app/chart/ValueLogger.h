@@ -20,7 +20,9 @@
 #include <QStringView>
 #include <functional>
 
+class QFileDialog;
 class QTimer;
+class QWidget;
 
 class TValueLogger : public QObject {
 public:
@@ -77,3 +79,11 @@ private:
     qint64 FFlushedRows = 0;
     bool FDirty = false;
 };
+
+namespace zorp {
+// Asks where to log values: the "Log values to CSV" save dialog (made on
+// first use and kept in Dialog, so that it remembers its folder), opened
+// at Last. The chosen name with ".csv" added when it has no suffix, or an
+// empty string when cancelled.
+QString AskLogFile(QWidget* Parent, QFileDialog*& Dialog, const QString& Last);
+} // namespace zorp

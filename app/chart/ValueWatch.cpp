@@ -250,19 +250,8 @@ void TValueWatch::LogCsvClicked()
         StopLogging();
         return;
     }
-    if (!FLogDialog) {
-        FLogDialog = new QFileDialog(FOwner);
-        FLogDialog->setObjectName(QStringLiteral("SDLog"));
-        FLogDialog->setWindowTitle(QStringLiteral("Log values to CSV"));
-        FLogDialog->setNameFilter(QStringLiteral("CSV file (*.csv)"));
-        FLogDialog->setDefaultSuffix(QStringLiteral("csv"));
-        FLogDialog->setAcceptMode(QFileDialog::AcceptSave);
-        FLogDialog->setFileMode(QFileDialog::AnyFile);
-    }
-    if (!LogFile.isEmpty()) FLogDialog->selectFile(LogFile);
-    QString name = zorp::RunSaveDialog(FLogDialog);
+    const QString name = zorp::AskLogFile(FOwner, FLogDialog, LogFile);
     if (name.isEmpty()) return;
-    if (QFileInfo(name).suffix().isEmpty()) name += QStringLiteral(".csv");
     StartLogging(name);
 }
 

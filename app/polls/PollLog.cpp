@@ -74,20 +74,12 @@ void TPollLog::Clicked()
         Stop();
         return;
     }
-    if (!FDialog) {
-        FDialog = new QFileDialog(FWindow);
-        FDialog->setObjectName(QStringLiteral("SDLog"));
-        FDialog->setWindowTitle(QStringLiteral("Log values to CSV"));
-        FDialog->setNameFilter(QStringLiteral("CSV file (*.csv)"));
-        FDialog->setDefaultSuffix(QStringLiteral("csv"));
-        FDialog->setAcceptMode(QFileDialog::AcceptSave);
-        FDialog->setFileMode(QFileDialog::AnyFile);
-    }
-    if (!LogFile.isEmpty()) FDialog->selectFile(LogFile);
     QPointer<TPollLog> self(this);
-    QString name = zorp::RunSaveDialog(FDialog);
-    if (!self || name.isEmpty()) return;
-    if (QFileInfo(name).suffix().isEmpty()) name += QStringLiteral(".csv");
+    QFileDialog* dialog = FDialog;
+    const QString name = zorp::AskLogFile(FWindow, dialog, LogFile);
+    if (!self) return;
+    FDialog = dialog;
+    if (name.isEmpty()) return;
     Start(name);
 }
 

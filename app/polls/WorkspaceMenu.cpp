@@ -98,7 +98,10 @@ TWorkspaceLink collectLink(TfrmModbusMaster* m)
     TWorkspacePoll& panel = l.Panel;
     panel.Unit = number(m->leSlaveID->text(), 1);
     panel.Func = m->cbFunc->currentIndex() >= 0 ? m->cbFunc->currentIndex() + 1 : 3;
-    panel.Start = number(m->leStartAddress->text(), 1);
+    // The workspace keeps the designed 1-based start, whatever notation the
+    // field is shown in.
+    int start = 1;
+    panel.Start = m->TryStartAddressField(m->leStartAddress->text(), start) ? start : 1;
     panel.Length = std::clamp(number(m->leLength->text(), 1), 1, 255);
     panel.IntervalMs = 0;
     panel.RealTime = m->cbRealTime->isChecked();
@@ -131,7 +134,7 @@ void applyLink(const TWorkspaceLink& l, TfrmModbusMaster* m)
     const TWorkspacePoll& panel = l.Panel;
     m->leSlaveID->setText(QString::number(panel.Unit));
     m->cbFunc->setCurrentIndex(panel.Func - 1);
-    m->leStartAddress->setText(QString::number(panel.Start));
+    m->leStartAddress->setText(m->AddressText(panel.Start, panel.Func));
     m->leLength->setText(QString::number(panel.Length));
     m->sgData->SetRowCount(std::max(2, panel.Length + 1));
     for (int r = 1; r < m->sgData->RowCount(); ++r) {
