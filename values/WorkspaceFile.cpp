@@ -2,13 +2,12 @@
 // Reading and writing workspace files (JSON).
 #include "WorkspaceFile.h"
 
-#include <cmath>
-
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <algorithm>
+#include <cmath>
 
 namespace zorp {
 
@@ -66,7 +65,8 @@ public:
         const QJsonValue v = o.value(QLatin1String(key));
         if (v.isUndefined()) return true;
         const double d = v.toDouble(-1e300);
-        if (!v.isDouble() || d != double(qint64(d)) || d < lo || d > hi)
+        // The range first: converting a double beyond it to an integer is undefined.
+        if (!v.isDouble() || !(d >= lo && d <= hi) || d != std::floor(d))
             return Fail(QStringLiteral("%1: \"%2\" must be a whole number from %3 to %4").arg(where).arg(QLatin1String(key)).arg(lo).arg(hi));
         out = int(d);
         return true;
