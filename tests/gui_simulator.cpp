@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QJsonArray>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -76,6 +77,18 @@ TEST(SimulatorWindow, ServesAMasterWithGeneratorsAndHighlightsItsWrites)
     EXPECT_EQ(copy.leUnits->text(), "1,2");
     EXPECT_EQ(copy.Sim().Generators.size(), 1u);
     EXPECT_EQ(copy.saveState()["types"].toObject(), types);
+    // Each log line once: a restore tells what changed, in the window
+    // restored over itself as in a new one; another set-up replaces the
+    // generators running.
+    for (const TfrmSimulator* w : {const_cast<const TfrmSimulator*>(sim), static_cast<const TfrmSimulator*>(&copy)})
+        EXPECT_EQ(w->reLog->toPlainText().count("generator 0=sawtooth"), 1) << w->reLog->toPlainText().toStdString();
+    state.insert(QStringLiteral("generators"), QJsonArray{QStringLiteral("3=counter")});
+    copy.restoreState(state);
+    const QStringList lines = copy.reLog->toPlainText().split('\n');
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_TRUE(lines[lines.size() - 2].endsWith(" generators removed"));
+    EXPECT_TRUE(lines.back().endsWith(" generator 3=counter"));
+    EXPECT_EQ(copy.Sim().Generators.size(), 1u);
     sim->Stop();
 }
 

@@ -490,12 +490,27 @@ void TfrmSimulator::restoreState(const QJsonObject& o)
     const QJsonObject descriptions = o.value(QStringLiteral("descriptions")).toObject();
     for (auto it = descriptions.begin(); it != descriptions.end(); ++it)
         FDescriptions.insert(it.key(), it.value().toString());
-    FSim.Generators.clear();
-    FSim.Faults.clear();
-    for (const QJsonValue& g : o.value(QStringLiteral("generators")).toArray())
-        AddGenerator(g.toString());
-    for (const QJsonValue& f : o.value(QStringLiteral("faults")).toArray())
-        AddFault(f.toString());
+    // Generators and faults as the set-up has them. Those running already
+    // go on and were logged when they came: the log tells only a change.
+    auto restore = [this](auto& running, const QJsonArray& specs, const QString& removed, auto add) {
+        QStringList texts, now;
+        for (const QJsonValue& v : specs)
+            texts << v.toString();
+        for (const auto& each : running)
+            now << each.text;
+        if (texts == now)
+            return;
+        if (!running.empty()) {
+            running.clear();
+            Log(removed);
+        }
+        for (const QString& t : texts)
+            (this->*add)(t);
+    };
+    restore(FSim.Generators, o.value(QStringLiteral("generators")).toArray(), QStringLiteral("generators removed"),
+            &TfrmSimulator::AddGenerator);
+    restore(FSim.Faults, o.value(QStringLiteral("faults")).toArray(), QStringLiteral("faults removed"),
+            &TfrmSimulator::AddFault);
     restoreGeometry(QByteArray::fromBase64(o.value(QStringLiteral("geometry")).toString().toLatin1()));
     RefreshGrid();
 }
