@@ -21,6 +21,7 @@
 #include "PeerValues.h"
 #include "PollWindows.h"
 #include "RadioGroup.h"
+#include "RegisterTools.h"
 #include "StatusBar.h"
 #include "StringGrid.h"
 #include "VexaModbus.h"
@@ -329,6 +330,12 @@ TEST_F(PollWindowsTest, WorkspaceSavedAndTheProgramBuiltAgain)
     second->leSpeed->setText("19200");
     second->leParity->setText("E");
     openPoll(second, 9, 4, 1, 3, 500)->ApplyFields();
+    // Each connection window writes addresses in a notation of its own.
+    const zorp::TAddressNotation modicon{zorp::TAddressBase::Modicon, false}, wireHex{zorp::TAddressBase::Wire, true};
+    RunGuarded([&] {
+        w->RegisterTools->SetNotation(modicon);
+        second->RegisterTools->SetNotation(wireHex);
+    });
     // A simulator window beside them, set up but not listening.
     w->findChild<QAction*>("actNewSimulator")->trigger();
     auto* sim = w->findChild<TfrmSimulator*>();
@@ -350,6 +357,7 @@ TEST_F(PollWindowsTest, WorkspaceSavedAndTheProgramBuiltAgain)
     w.reset();
     createWindow();
     ASSERT_EQ(TWorkspaceMenu::ConnectionWindows().size(), 1);
+    RunGuarded([&] { w->RegisterTools->SetNotation({}); });
     w->findChild<QAction*>("actOpenWorkspace")->trigger();
     TWorkspaceMenu::AskFileHook = nullptr;
     ASSERT_TRUE(boxes.isEmpty()) << boxes.front().Text.toStdString();
@@ -371,6 +379,10 @@ TEST_F(PollWindowsTest, WorkspaceSavedAndTheProgramBuiltAgain)
     EXPECT_EQ(back->sgData->Cells(3, 3), "total, \"kWh\"");
     EXPECT_EQ(back->sgData->Cells(1, 4), "---");
     EXPECT_EQ(back->geometry(), QRect(660, 50, 620, 380));
+    EXPECT_EQ(w->FOptions.Addresses, modicon);
+    EXPECT_EQ(TWorkspaceMenu::ConnectionWindows().last()->FOptions.Addresses, wireHex);
+    EXPECT_EQ(back->leStartAddress->text(), "440001");
+    EXPECT_EQ(back->sgData->Cells(0, 2), "440002");
     EXPECT_EQ(w->sgData->Cells(1, 2), "---");
     EXPECT_EQ(w->sgData->RowCount(), 7);
     delete TWorkspaceMenu::ConnectionWindows().last();

@@ -162,6 +162,16 @@ TEST_F(PollValuesTest, NotationsScalingAndProfilesInPollWindows)
     QString error;
     ASSERT_TRUE(zorp::WorkspaceFromJson(zorp::WorkspaceToJson(ws), back, error)) << error.toStdString();
     EXPECT_EQ(back, ws);
+    // A link's notation: a text of ours, or none (an older file, or a later one's notation).
+    for (const auto& [text, notation] :
+         std::vector<std::pair<QString, std::optional<zorp::TAddressNotation>>>{
+             {"modicon-hex", zorp::TAddressNotation{zorp::TAddressBase::Modicon, true}},
+             {"Wire", zorp::TAddressNotation{zorp::TAddressBase::Wire, false}},
+             {"octal", std::nullopt}}) {
+        const QString json = R"({"format":"zorp-workspace","version":1,"links":[{"addresses":"%1"}]})";
+        ASSERT_TRUE(zorp::WorkspaceFromJson(json.arg(text).toUtf8(), back, error)) << error.toStdString();
+        EXPECT_EQ(back.Links.value(0).Addresses, notation) << text.toStdString();
+    }
     EXPECT_FALSE(zorp::WorkspaceFromJson(
         R"({"format":"zorp-workspace","version":1,"links":[{"polls":[{"rows":[{"row":1,"scaling":{"gain":0}}]}]}]})",
         back, error));

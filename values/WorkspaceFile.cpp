@@ -196,6 +196,7 @@ QByteArray WorkspaceToJson(const TWorkspace& W)
                       {"dataBits", l.DataBits}, {"stopBits", l.StopBits}};
         if (!l.Device.isEmpty()) o["device"] = l.Device;
         if (l.Window.Valid()) o["window"] = rectJson(l.Window);
+        if (l.Addresses) o["addresses"] = NotationKey(*l.Addresses);
         o["panel"] = pollJson(l.Panel);
         QJsonArray polls;
         for (const TWorkspacePoll& p : l.Polls) polls.append(pollJson(p));
@@ -245,17 +246,25 @@ bool WorkspaceFromJson(const QByteArray& Json, TWorkspace& W, QString& Error)
         TWorkspaceLink l;
         QJsonObject panel;
         QJsonArray polls;
+        QString addresses;
         bool ok = r.Str(o, "mode", l.Mode, where, 16) && r.Str(o, "host", l.Host, where, 255) &&
                   r.Int(o, "port", 0, 65535, l.Port, where) && r.Int(o, "com", 0, 999, l.Com, where) &&
                   r.Str(o, "device", l.Device, where, 4096) && r.Int(o, "baud", 1, 100000000, l.Baud, where) &&
                   r.Str(o, "parity", l.Parity, where, 1) && r.Int(o, "dataBits", 5, 8, l.DataBits, where) &&
                   r.Int(o, "stopBits", 1, 2, l.StopBits, where) && r.Rect(o, l.Window, where) &&
+                  r.Str(o, "addresses", addresses, where, 16) &&
                   r.Obj(o, "panel", panel, where) && r.Poll(panel, l.Panel, where + QStringLiteral(", panel")) &&
                   r.Arr(o, "polls", kMaxWorkspacePolls, polls, where);
         if (ok && l.Mode != QLatin1String("tcp") && l.Mode != QLatin1String("rtu-tcp") && l.Mode != QLatin1String("serial"))
             ok = r.Fail(where + QStringLiteral(": \"mode\" must be \"tcp\", \"rtu-tcp\" or \"serial\""));
         if (ok && !QStringLiteral("NEOMS").contains(l.Parity.toUpper()))
             ok = r.Fail(where + QStringLiteral(": \"parity\" must be one of N, E, O, M, S"));
+        if (ok && !addresses.isEmpty()) {
+            // A text this version does not know (a later one's notation)
+            // leaves the window's notation as it is.
+            const TAddressNotation n = NotationFromKey(addresses);
+            if (addresses.trimmed().compare(NotationKey(n), Qt::CaseInsensitive) == 0) l.Addresses = n;
+        }
         for (int k = 0; ok && k < polls.size(); ++k) {
             const QString at = QStringLiteral("%1, polls[%2]").arg(where).arg(k);
             if (!polls[k].isObject()) {

@@ -10,7 +10,7 @@
 //    "links": [{"mode": "tcp"|"rtu-tcp"|"serial", "host": "...", "port": 502,
 //               "com": 1, "device": "", "baud": 9600, "parity": "N",
 //               "dataBits": 8, "stopBits": 1, "window": {...},
-//               "panel": POLL, "polls": [POLL, ...]}]}
+//               "addresses": "plus1", "panel": POLL, "polls": [POLL, ...]}]}
 //   POLL: {"name": "...", "unit": 1, "function": 3, "start": 1, "length": 10,
 //          "interval": 1000, "realTime": false,
 //          "rows": [{"row": 1, "type": "...", "description": "...",
@@ -27,7 +27,9 @@
 #include <QString>
 #include <QStringList>
 #include <map>
+#include <optional>
 
+#include "AddressNotation.h"
 #include "Scaling.h"
 
 namespace zorp {
@@ -67,6 +69,9 @@ struct TWorkspaceLink {
     int DataBits = 8;
     int StopBits = 1;
     TWorkspaceRect Window;
+    // How the window and its poll windows write addresses (the key text of
+    // AddressNotation.h); a file without it leaves the window's notation.
+    std::optional<TAddressNotation> Addresses;
     TWorkspacePoll Panel;
     QList<TWorkspacePoll> Polls;
     bool operator==(const TWorkspaceLink&) const = default;

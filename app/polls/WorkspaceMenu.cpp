@@ -19,6 +19,7 @@
 #include "LabeledEdit.h"
 #include "PollWindows.h"
 #include "RadioGroup.h"
+#include "RegisterTools.h"
 #include "SettingsLock.h"
 #include "SimulatorWindow.h"
 #include "StatusBar.h"
@@ -95,6 +96,7 @@ TWorkspaceLink collectLink(TfrmModbusMaster* m)
     l.DataBits = number(m->leDataBits->text(), 8);
     l.StopBits = number(m->leStopBits->text(), 1);
     l.Window = rectOf(m);
+    l.Addresses = m->FOptions.Addresses;
     TWorkspacePoll& panel = l.Panel;
     panel.Unit = number(m->leSlaveID->text(), 1);
     panel.Func = m->cbFunc->currentIndex() >= 0 ? m->cbFunc->currentIndex() + 1 : 3;
@@ -131,6 +133,9 @@ void applyLink(const TWorkspaceLink& l, TfrmModbusMaster* m)
     m->leDataBits->setText(QString::number(l.DataBits));
     m->leStopBits->setText(QString::number(l.StopBits));
     place(m, l.Window);
+    // The notation first: the Start Address field and the poll windows are
+    // written in it.
+    if (l.Addresses && m->RegisterTools) m->RegisterTools->SetNotation(*l.Addresses);
     const TWorkspacePoll& panel = l.Panel;
     m->leSlaveID->setText(QString::number(panel.Unit));
     m->cbFunc->setCurrentIndex(panel.Func - 1);
