@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <gtest/gtest.h>
+#include <random>
 
 #include "CommLog.h"
 #include "GuiSupport.h"
@@ -112,6 +113,44 @@ TEST(CommLogView, KeepsAtMostItsCapacityOldestLinesFirst)
     EXPECT_EQ(changes, 252);
     log.AppendLine("after", Qt::red);
     EXPECT_EQ(log.LineText(0), "after");
+}
+
+// Lines tagged by whom they are from, under changing filters, against a
+// model: a filter shows the kept lines (the capacity's newest, shown or
+// not) that it lets through, then the new ones it lets through; without a
+// filter the log is what a log never filtered shows.
+TEST(CommLogView, AFilterShowsTheKeptLinesAnew)
+{
+    constexpr int capacity = 7;
+    TCommLog log, plain;
+    log.SetMaxLines(capacity);
+    plain.SetMaxLines(capacity);
+    QStringList all, shown;
+    uint32_t filter = 0;
+    auto passes = [&](const QString& line) { return !filter || line.startsWith("0") || line.startsWith(QString::number(filter)); };
+    auto bounded = [](QStringList l) { return l.mid(std::max<qsizetype>(0, l.size() - capacity)); };
+    std::mt19937 rng(7);
+    for (int step = 0; step < 600; ++step) {
+        if (const uint32_t f = rng() % 4; rng() % 9 == 0 && f != filter) {
+            filter = f;
+            log.SetFilterTag(filter);
+            shown.clear();
+            for (const QString& line : bounded(all))
+                if (passes(line)) shown << line;
+        } else {
+            const uint32_t tag = rng() % 4;
+            const uint8_t bytes[] = {uint8_t(step), uint8_t(step >> 8)};
+            log.SetAppendTag(tag);
+            log.AppendBytes(QLatin1StringView(QByteArray::number(tag) + " "), bytes, 2, Qt::red);
+            plain.AppendBytes(QLatin1StringView(QByteArray::number(tag) + " "), bytes, 2, Qt::red);
+            all << plain.LineText(plain.LineCount() - 1);
+            if (passes(all.back())) shown << all.back();
+        }
+        ASSERT_EQ(log.Text(), bounded(shown).join('\n')) << step;
+        if (!filter) {
+            ASSERT_EQ(log.Text(), plain.Text()) << step;
+        }
+    }
 }
 
 TEST(CommLogView, SelectsAndCopiesWhatTheUserMarks)

@@ -224,9 +224,14 @@ TEST_F(PollValuesTest, LogFilterByPollAndALinkLostUnderAPollWindow)
         RunGuarded([&] { a->btnReadClick(); b->btnReadClick(); });
         return waitUntil([&] { return a->Poll->Responses == n && b->Poll->Responses == n; });
     };
+    const int start = W->REComm->LineCount();
     for (int filter : {2, 0}) {
         SCOPED_TRACE(filter);
         menu->actions()[filter]->trigger();
+        // All polls again: the frames the filter hid are shown too.
+        if (!filter) {
+            EXPECT_EQ(W->REComm->LineCount(), start + 4);
+        }
         const int before = W->REComm->LineCount();
         ASSERT_TRUE(readBoth(filter ? 1 : 2));
         const int added = W->REComm->LineCount() - before;

@@ -61,11 +61,19 @@ void TLinkScheduler::Wire()
     // The link's log gets every frame as before; a poll's own list gets
     // those of its transactions.
     e->OnSendData = [this](QObject* s, const void* b, int32_t n) {
-        if (FOnSendData && (!LogsFrameOf || LogsFrameOf(FPollBusy ? FActive : nullptr))) FOnSendData(s, b, n);
+        if (FOnSendData) {
+            if (FrameBegins) FrameBegins(FPollBusy ? FActive : nullptr);
+            FOnSendData(s, b, n);
+            if (FrameEnds) FrameEnds();
+        }
         if (FPollBusy && FActive && FormatFrame) FActive->AddFrame(FormatFrame(static_cast<const uint8_t*>(b), n), true);
     };
     e->OnReceiveData = [this](QObject* s, const uint8_t* b, int32_t n) {
-        if (FOnReceiveData && (!LogsFrameOf || LogsFrameOf(FPollBusy ? FActive : nullptr))) FOnReceiveData(s, b, n);
+        if (FOnReceiveData) {
+            if (FrameBegins) FrameBegins(FPollBusy ? FActive : nullptr);
+            FOnReceiveData(s, b, n);
+            if (FrameEnds) FrameEnds();
+        }
         if (FPollBusy && FActive && FormatFrame) FActive->AddFrame(FormatFrame(b, n), false);
     };
 

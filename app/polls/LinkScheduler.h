@@ -54,9 +54,10 @@ public:
     // Every frame sent or received while a poll's transaction is in flight
     // is also told to that poll (TPoll::AddFrame) as this makes it a line.
     std::function<QString(const uint8_t* Block, int32_t Size)> FormatFrame;
-    // Whether the window's log takes a frame of Poll's transaction
-    // (nullptr: the window's own); unset: every frame.
-    std::function<bool(const TPoll* Poll)> LogsFrameOf;
+    // Told before the window's log takes a frame: the poll whose
+    // transaction it belongs to (nullptr: the window's own); and after it.
+    std::function<void(const TPoll* Poll)> FrameBegins;
+    std::function<void()> FrameEnds;
     // Number of poll transactions started (tests, benches).
     uint64_t Started() const { return FStarted; }
 

@@ -47,6 +47,9 @@ public:
     QString Title() const;
     // A short name for the log's filter: "Poll 2".
     QString Name;
+    // The tag of its frames in the connection window's log (TCommLog), for
+    // the log's filter; 0: none.
+    uint32_t LogTag = 0;
 
     // Counters, as the window shows them.
     int32_t Polls = 0;

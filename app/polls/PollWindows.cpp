@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "AppErrors.h"
+#include "CommLog.h"
 #include "LabeledEdit.h"
 #include "LinkRecovery.h"
 #include "LinkScheduler.h"
@@ -19,6 +20,11 @@
 #include "VexaModbus.h"
 #include "uMaster.h"
 #include "uPoll.h"
+
+namespace {
+// The log's tag of the Data panel's frames; poll windows' follow it.
+constexpr uint32_t kPanelLogTag = 1;
+} // namespace
 
 TPollWindows::TPollWindows(TfrmModbusMaster* Owner) : QObject(Owner), FOwner(Owner)
 {
@@ -60,6 +66,8 @@ void TPollWindows::FillLogFilter()
 void TPollWindows::SetLogFilter(TPoll* Poll)
 {
     FLogOnly = Poll;
+    // The log shows the lines it holds anew under the filter.
+    FOwner->REComm->SetFilterTag(Poll ? Poll->LogTag : 0);
     FillLogFilter();
 }
 
@@ -68,6 +76,7 @@ TPollWindows::~TPollWindows()
     // The poll windows are the connection window's children and go with
     // it; their polls leave the scheduler first. Each deletion shortens
     // FWindows (its destroyed signal), so the loop walks a copy.
+    FClosing = true;
     const QList<QPointer<TfrmPoll>> windows = FWindows;
     for (const QPointer<TfrmPoll>& w : windows)
         if (w) delete w.data();
@@ -82,7 +91,16 @@ TLinkScheduler* TPollWindows::Scheduler()
         FScheduler->DesignedBusy = [w] { return w->FInFlight != TfrmModbusMaster::TInFlight::None; };
         FScheduler->DesignedTurn = [w] { w->DesignedTurn(); };
         FScheduler->FormatFrame = [](const uint8_t* b, int32_t n) { return TfrmModbusMaster::FormatLogLineNow(b, n); };
-        FScheduler->LogsFrameOf = [this](const TPoll* p) { return !FLogOnly || p == FLogOnly.data(); };
+        // Each frame in the log is tagged with its poll (the Data panel's
+        // with a tag of their own), for the log's filter; other lines are
+        // the link's.
+        QPointer<TCommLog> log = w->REComm;
+        FScheduler->FrameBegins = [log](const TPoll* p) {
+            if (log) log->SetAppendTag(p ? p->LogTag : kPanelLogTag);
+        };
+        FScheduler->FrameEnds = [log] {
+            if (log) log->SetAppendTag(0);
+        };
         w->Scheduler = FScheduler;
     }
     return FScheduler;
@@ -95,6 +113,7 @@ TfrmPoll* TPollWindows::NewPollWindow(const TPollSettings* Settings)
     f->Notation = [w] { return w->FOptions.Addresses; };
     f->Poll->KeepRealTime = [this](int32_t code) { return PollFailed(code); };
     f->Poll->Name = QStringLiteral("Poll %1").arg(++FNumber);
+    f->Poll->LogTag = kPanelLogTag + uint32_t(FNumber);
     TPollSettings s;
     if (Settings) {
         s = *Settings;
@@ -111,8 +130,10 @@ TfrmPoll* TPollWindows::NewPollWindow(const TPollSettings* Settings)
     if (!FChart) FChart = new TPollChart(FOwner);
     FChart->Attach(f);
     FWindows.append(f);
-    connect(f, &QObject::destroyed, this, [this] {
+    connect(f, &QObject::destroyed, this, [this, tag = f->Poll->LogTag] {
         FWindows.removeIf([](const QPointer<TfrmPoll>& p) { return p.isNull(); });
+        // The log was filtered to this poll: it shows every line again.
+        if (!FClosing && FOwner->REComm->FilterTag() == tag) SetLogFilter(nullptr);
     });
     return f;
 }

@@ -25,6 +25,8 @@ public:
     QAction* actNewPoll = nullptr; // File > "New poll window"
     // View > "Log filter": "All polls" (the designed log) or one poll
     // window's frames only (with the link's own lines). Filled as it opens.
+    // A choice shows the lines the log holds anew under it, those hidden
+    // by an earlier choice included.
     QMenu* mnuLogFilter = nullptr;
     void FillLogFilter();
     // The poll whose frames alone the log takes; nullptr: every frame.
@@ -59,4 +61,5 @@ private:
     QList<QPointer<TfrmPoll>> FWindows;
     QPointer<TPoll> FLogOnly;
     int FNumber = 0;
+    bool FClosing = false; // being destroyed: the log may be gone
 };

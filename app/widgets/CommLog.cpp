@@ -64,6 +64,7 @@ TCommLog::~TCommLog()
 
 void TCommLog::Clear()
 {
+    d->Kept.clear();
     for (int i = 0; i < d->Count; ++i)
         d->At(i).Release();
     d->FirstSeq += d->Count;
@@ -82,7 +83,7 @@ void TCommLog::Clear()
 
 void TCommLog::AppendLine(const QString& text, const QColor& color)
 {
-    Impl::Line& l = d->NextSlot();
+    Impl::Line& l = d->AppendSlot();
     l.Text = text;
     FinishAppend(color);
 }
@@ -105,7 +106,7 @@ void TCommLog::AppendBytes(QStringView head, const uint8_t* bytes, int size, con
     // A head longer than a time stamp or beyond Latin-1: kept as a text line.
     if (!bytes || size < 0)
         size = 0;
-    Impl::Line& l = d->NextSlot();
+    Impl::Line& l = d->AppendSlot();
     l.IsBytes = true;
     if (size > 0)
         std::memcpy(l.Bytes.Overwrite(size_t(size)), bytes, size_t(size));
@@ -127,7 +128,7 @@ void TCommLog::AppendNarrow(const uint8_t* head, int headLen, const uint8_t* byt
 {
     if (!bytes || size < 0)
         size = 0;
-    Impl::Line& l = d->NextSlot();
+    Impl::Line& l = d->AppendSlot();
     l.IsBytes = true;
     l.HeadLen = uint8_t(headLen);
     // Copied into the slot's kept storage: no allocation and no clearing of
@@ -142,9 +143,19 @@ void TCommLog::AppendNarrow(const uint8_t* head, int headLen, const uint8_t* byt
 
 void TCommLog::FinishAppend(const QColor& color)
 {
+    if (d->ToKept) {
+        // Hidden by the filter: kept, nothing in view changes.
+        Impl::Line& k = d->Kept.back();
+        k.Color = color.rgb();
+        k.Tag = d->AppendTag;
+        return;
+    }
     Impl::Line& l = d->Ring[static_cast<size_t>((d->Head + d->Count) % d->Capacity)];
     l.Color = color.rgb();
+    l.Tag = d->AppendTag;
     l.Rows = d->RowsOf(l);
+    if (d->FilterTag != 0)
+        d->KeptSlot().CopyOf(l);
     ++d->Count;
     d->TotalRows += l.Rows;
     d->MarkBar(false);
@@ -189,6 +200,8 @@ void TCommLog::SetMaxLines(int n)
     n = std::max(1, n);
     if (n == d->Capacity)
         return;
+    while (d->Kept.size() > static_cast<size_t>(n))
+        d->Kept.pop_front();
     while (d->Count > n)
         d->DropOldest();
     std::vector<Impl::Line> ring(static_cast<size_t>(n));
@@ -429,4 +442,52 @@ void TCommLog::contextMenuEvent(QContextMenuEvent* e)
         QApplication::clipboard()->setText(SelectedText());
     else if (chosen == all)
         SelectAll();
+}
+
+void TCommLog::SetAppendTag(uint32_t tag)
+{
+    d->AppendTag = tag;
+}
+
+uint32_t TCommLog::FilterTag() const
+{
+    return d->FilterTag;
+}
+
+void TCommLog::SetFilterTag(uint32_t tag)
+{
+    if (tag == d->FilterTag)
+        return;
+    // The first filter: every line held now is kept from here on.
+    if (d->FilterTag == 0)
+        for (int i = 0; i < d->Count; ++i)
+            d->KeptSlot().CopyOf(d->At(i));
+    d->FilterTag = tag;
+    // The view anew: the kept lines the filter shows, oldest first.
+    for (int i = 0; i < d->Count; ++i)
+        d->At(i).Release();
+    d->FirstSeq += d->Count;
+    d->Head = 0;
+    d->Count = 0;
+    d->TotalRows = 0;
+    for (const Impl::Line& k : d->Kept) {
+        if (!d->Shows(k.Tag))
+            continue;
+        Impl::Line& l = d->NextSlot();
+        l.CopyOf(k);
+        l.Rows = d->RowsOf(l);
+        ++d->Count;
+        d->TotalRows += l.Rows;
+    }
+    // No filter: the ring holds every line again.
+    if (tag == 0)
+        std::deque<Impl::Line>().swap(d->Kept);
+    d->Anchor = d->Cursor = {};
+    d->Follow = true;
+    d->BarStale = d->BarToEnd = false;
+    d->BarDropped = 0;
+    d->UpdateBar(true);
+    update();
+    if (OnChange)
+        OnChange(this);
 }

@@ -54,6 +54,16 @@ public:
     QString SelectedText() const;
     void SelectAll();
 
+    // Lines may carry a tag saying whom they are from (0: nobody in
+    // particular). SetAppendTag tags the lines appended from then on.
+    // SetFilterTag(t) shows only the lines tagged 0 or t, and from then on
+    // keeps every line, shown or not, within the capacity: another filter,
+    // or none (0: every line, as without filters), shows the kept lines
+    // anew, those appended while they were hidden included.
+    void SetAppendTag(uint32_t tag);
+    void SetFilterTag(uint32_t tag);
+    uint32_t FilterTag() const;
+
     // Any change of the text: an append or a clear.
     std::function<void(QObject* Sender)> OnChange;
 
@@ -75,7 +85,7 @@ protected:
 private:
     // Appends a line of bytes whose head is Latin-1 of at most Impl::HeadMax characters.
     void AppendNarrow(const uint8_t* head, int headLen, const uint8_t* bytes, int size, const QColor& color);
-    // Completes the line just written into the next slot.
+    // Completes the line just written into the slot Impl::AppendSlot gave.
     void FinishAppend(const QColor& color);
     Impl* d;
     QPointer<QWidget> FWatchedWindow; // the window whose paints bring the scroll bar up to date

@@ -12,6 +12,7 @@
 #include <QScrollBar>
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <utility>
 #include <vector>
 
@@ -41,6 +42,7 @@ public:
         int Rows = 1;
         uint8_t HeadLen = 0;
         bool IsBytes = false;
+        uint32_t Tag = 0;             // who the line is from (TCommLog::SetAppendTag)
 
         int DataSize() const { return int(Bytes.size()) - HeadLen; }
         int Length() const { return IsBytes ? HeadLen + 5 * DataSize() : int(Text.size()); }
@@ -87,7 +89,21 @@ public:
             IsBytes = false;
             HeadLen = 0;
         }
+        // Makes this slot a copy of From.
+        void CopyOf(const Line& From)
+        {
+            Release();
+            Text = From.Text;
+            if (From.Bytes.size() > 0)
+                std::memcpy(Bytes.Overwrite(From.Bytes.size()), From.Bytes.data(), From.Bytes.size());
+            Color = From.Color;
+            Rows = From.Rows;
+            HeadLen = From.HeadLen;
+            IsBytes = From.IsBytes;
+            Tag = From.Tag;
+        }
     };
+    static_assert(sizeof(Line) <= 64, "a line stays in 64 bytes");
     struct Pos {
         int64_t Seq = -1; // absolute line number (never reused)
         int Ch = 0;
@@ -96,6 +112,21 @@ public:
     };
 
     explicit Impl(TCommLog* q) : q(q) {}
+
+    // Tags (TCommLog::SetFilterTag). While a filter is on, Kept holds every
+    // line appended (at most Capacity, oldest first) and the ring the lines
+    // it shows; ToKept: the line being written goes to Kept only.
+    uint32_t AppendTag = 0;
+    uint32_t FilterTag = 0;
+    std::deque<Line> Kept;
+    bool ToKept = false;
+    bool Shows(uint32_t tag) const { return FilterTag == 0 || tag == 0 || tag == FilterTag; }
+    Line& KeptSlot()
+    {
+        while (Kept.size() >= static_cast<size_t>(Capacity))
+            Kept.pop_front();
+        return Kept.emplace_back();
+    }
 
     TCommLog* q;
     QScrollBar* Bar = nullptr;
@@ -388,6 +419,14 @@ public:
 #endif
         l.Release();
         return l;
+    }
+
+    // The slot the next line is written into: the ring's next, or a kept
+    // one when the filter hides the line.
+    Line& AppendSlot()
+    {
+        ToKept = !Shows(AppendTag);
+        return ToKept ? KeptSlot() : NextSlot();
     }
 
     // The line index and row within it of visual row v (0 = the first row).
