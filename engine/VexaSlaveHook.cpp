@@ -12,6 +12,10 @@
 
 bool TVexaModbus::AnswersUnit(uint8_t unit)
 {
+    // The own DeviceID whatever the filter says: the hook is asked only once
+    // the line was quiet, and when it leaves the request to the engine (the
+    // filter names only the units the hook itself answers) the engine
+    // answers, which must not come before the quiet.
     if (unit == FDeviceID)
         return true;
     if (!FSlaveHook || !FSlaveHookServes)
