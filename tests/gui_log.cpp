@@ -115,16 +115,14 @@ TEST(CommLogView, KeepsAtMostItsCapacityOldestLinesFirst)
     EXPECT_EQ(log.LineText(0), "after");
 }
 
-// Lines tagged by whom they are from, under changing filters, against a
-// model: a filter shows the kept lines (the capacity's newest, shown or
-// not) that it lets through, then the new ones it lets through; without a
-// filter the log is what a log never filtered shows.
+// Tagged lines under changing filters, against a model: a filter shows the
+// kept lines (the capacity's newest, shown or not) it lets through, then the
+// new ones it lets through; without a filter, what a never filtered log shows.
 TEST(CommLogView, AFilterShowsTheKeptLinesAnew)
 {
     constexpr int capacity = 7;
     TCommLog log, plain;
-    log.SetMaxLines(capacity);
-    plain.SetMaxLines(capacity);
+    for (TCommLog* l : {&log, &plain}) l->SetMaxLines(capacity);
     QStringList all, shown;
     uint32_t filter = 0;
     auto passes = [&](const QString& line) { return !filter || line.startsWith("0") || line.startsWith(QString::number(filter)); };
