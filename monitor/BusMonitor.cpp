@@ -137,8 +137,9 @@ namespace {
 // (a USB adapter on each pair of a four-wire bus) get estimated times that
 // are off by as much as an adapter holds bytes back. The master asks again
 // only after the answer: an answer to the request still waiting came
-// before a request that the estimates put up to that much before it; any
-// other answer that overlaps a request answers that request.
+// before a request that the estimates put up to that much before it. Any
+// other answer comes after a request that asks for it (it answers that
+// request), and after any request that it overlaps.
 bool Before(const BusEvent& a, const BusEvent& b, const BusEvent* waiting)
 {
     if (a.startNs < 0 || b.startNs < 0) return false;
@@ -149,8 +150,9 @@ bool Before(const BusEvent& a, const BusEvent& b, const BusEvent* waiting)
         if (req.kind == BusEvent::Kind::Request) {
             const bool answersWaiting =
                 waiting && waiting->unit == ans.unit && waiting->function == (ans.function & 0x7F);
+            const bool asks = req.unit == ans.unit && req.function == (ans.function & 0x7F);
             const bool ansFirst = answersWaiting ? ans.startNs < req.endNs + BusFramer::kFragmentNs
-                                                 : ans.endNs <= req.startNs;
+                                                 : !asks && ans.endNs <= req.startNs;
             return aAnswer == ansFirst;
         }
     }
@@ -162,14 +164,28 @@ bool Before(const BusEvent& a, const BusEvent& b, const BusEvent* waiting)
 
 bool BusMonitor::HeldBack(const BusEvent& e, int64_t nowNs) const
 {
-    // Four-wire: the slaves' pair may still hand over the answer to the
-    // request that waits, which came before this next request; the master's
-    // request waits until that pair has been heard from since it began, or
-    // as long as an adapter may hold bytes back.
-    if (FFlushing || FLines.size() < 2 || e.kind != BusEvent::Kind::Request || e.startNs < 0 || !FPending.count(0)) return false;
+    if (FFlushing || FLines.size() < 2 || e.startNs < 0) return false;
     if (nowNs != kNoTime && nowNs >= e.endNs + BusFramer::kFragmentNs) return false;
+    if (e.kind == BusEvent::Kind::Request) {
+        // Four-wire: the slaves' pair may still hand over the answer to the
+        // request that waits, which came before this next request; the
+        // master's request waits until that pair has been heard from since
+        // it began, or as long as an adapter may hold bytes back.
+        if (!FPending.count(0)) return false;
+        for (const Line& l : FLines)
+            if (l.framer->Mode() == BusMode::Answers && l.lastArrivalNs < e.startNs) return true;
+        return false;
+    }
+    if (e.kind != BusEvent::Kind::Answer) return false;
+    // An answer that no waiting request asks for may have been read before
+    // its request, which the master's pair (another adapter) still holds:
+    // it waits until that pair has been read past the answer's end (a
+    // block read then holds every byte before it), or as long as an
+    // adapter may hold bytes back.
+    const auto p = FPending.find(0);
+    if (p != FPending.end() && p->second.unit == e.unit && p->second.function == (e.function & 0x7F)) return false;
     for (const Line& l : FLines)
-        if (l.framer->Mode() == BusMode::Answers && l.lastArrivalNs < e.startNs) return true;
+        if (l.framer->Mode() == BusMode::Requests && l.lastArrivalNs < e.endNs) return true;
     return false;
 }
 

@@ -38,7 +38,8 @@ void BusStats::Add(const BusEvent& e)
         if (e.function & 0x80) ++s.exceptions;
         if (e.requestSeq) {
             ++FPaired;
-            if (e.turnaroundNs >= 0) s.responseNs.push_back(e.turnaroundNs);
+            if (e.bunched && e.turnaroundNs <= 0) ++s.unmeasured;
+            else if (e.turnaroundNs >= 0) s.responseNs.push_back(e.turnaroundNs);
         } else {
             ++FUnpaired;
         }
@@ -78,6 +79,13 @@ uint64_t BusStats::Exceptions() const
     return n;
 }
 
+uint64_t BusStats::Unmeasured() const
+{
+    uint64_t n = 0;
+    for (const auto& [k, s] : FPer) n += s.unmeasured;
+    return n;
+}
+
 namespace {
 std::string Ms(int64_t ns)
 {
@@ -106,11 +114,11 @@ std::string BusStats::Report() const
     }
     std::snprintf(line, sizeof line,
                   "frames %llu, paired answers %llu, unpaired answers %llu, bad CRC %llu, noise %llu, bad length %llu, "
-                  "bad header %llu\n",
+                  "bad header %llu, turnarounds not seen (bunched) %llu\n",
                   (unsigned long long)FFrames, (unsigned long long)FPaired, (unsigned long long)FUnpaired,
                   (unsigned long long)Faults(framing::Fault::BadCrc), (unsigned long long)Faults(framing::Fault::Noise),
                   (unsigned long long)Faults(framing::Fault::BadLength),
-                  (unsigned long long)Faults(framing::Fault::BadHeader));
+                  (unsigned long long)Faults(framing::Fault::BadHeader), (unsigned long long)Unmeasured());
     out += line;
     return out;
 }

@@ -17,7 +17,10 @@ struct UnitFunctionStats {
     uint64_t answers = 0;
     uint64_t exceptions = 0;
     uint64_t unanswered = 0;
-    std::vector<int64_t> responseNs; // turnaround of every paired answer
+    std::vector<int64_t> responseNs; // turnaround of every paired answer whose start was seen
+    // Paired answers that came in one block with their request (an
+    // adapter's bunch): their turnaround is no measurement and is left out.
+    uint64_t unmeasured = 0;
 
     // Percentile p (0..100) of the response times, nearest rank; -1: none.
     int64_t Percentile(double p) const;
@@ -36,6 +39,7 @@ public:
     uint64_t Requests() const;
     uint64_t Unanswered() const;
     uint64_t Exceptions() const;
+    uint64_t Unmeasured() const;
 
     // The summary as a table of text lines.
     std::string Report() const;

@@ -218,7 +218,9 @@ INSTANTIATE_TEST_SUITE_P(Lines, MonitorLine,
                                            LineCase{115200, 0, "at115200"},
                                            LineCase{115200, 16000000, "at115200bunched"},
                                            LineCase{9600, 0, "fourWireAt9600", true},
-                                           LineCase{115200, 0, "fourWireAt115200", true}),
+                                           LineCase{115200, 0, "fourWireAt115200", true},
+                                           LineCase{9600, 16000000, "fourWireAt9600bunched", true},
+                                           LineCase{115200, 16000000, "fourWireAt115200bunched", true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -198,9 +198,12 @@ BusOutput BusFramer::Next(int64_t nowNs)
     bool mayComplete = false;
     Readings(FHeld.From(0), complete, mayComplete);
     const size_t nextStart = FHeld.NextStart();
-    // A reading that may still complete waits as long as an adapter may
-    // hold bytes back; bytes complete by every reading only for t3.5.
-    const int64_t judgeAt = SilenceAfter(complete > 0 && !mayComplete);
+    // Bytes that form no frame are judged only as late as an adapter may
+    // hold bytes back, even those complete by every reading: the start of
+    // a frame may have come in one bunch with noise before it (the head
+    // then reads as a frame with a wrong CRC), its rest a bunch later, to
+    // be found behind the noise by content.
+    const int64_t judgeAt = SilenceAfter(false);
     if (judgeAt == kNoTime) {
         // Content alone: a head that no reading can complete is bad at once.
         if (dead && complete) return FaultOf(Fault::BadCrc, complete);
@@ -208,6 +211,8 @@ BusOutput BusFramer::Next(int64_t nowNs)
         return {};
     }
     if (nowNs == kNoTime || nowNs < judgeAt) {
+        // Bytes that keep coming: once a frame starting inside the head would be whole, none does.
+        if (dead && complete && size >= complete + kMaxRtuAdu) return FaultOf(Fault::BadCrc, complete);
         if (dead && !complete && size >= kMaxRtuAdu) return FaultOf(Fault::BadLength, nextStart);
         return {};
     }
@@ -218,11 +223,7 @@ BusOutput BusFramer::Next(int64_t nowNs)
 int64_t BusFramer::JudgeAtNs() const
 {
     if (Held() == 0) return kNoTime;
-    // As Next sees the bytes once the frame handed out is dropped.
-    size_t complete = 0;
-    bool mayComplete = false;
-    Readings(FHeld.From(FHeld.Consumed()), complete, mayComplete);
-    const int64_t at = SilenceAfter(complete > 0 && !mayComplete);
+    const int64_t at = SilenceAfter(false);
     return FWaitUntil != kNoTime && FWaitUntil < at ? FWaitUntil : at;
 }
 
