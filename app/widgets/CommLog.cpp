@@ -71,6 +71,12 @@ void TCommLog::Clear()
     d->Head = 0;
     d->Count = 0;
     d->TotalRows = 0;
+    ShownAnew();
+}
+
+void TCommLog::ShownAnew()
+{
+    // No selection, following the end, the scroll bar as the lines now are.
     d->Anchor = d->Cursor = {};
     d->Follow = true;
     d->BarStale = d->BarToEnd = false;
@@ -482,12 +488,5 @@ void TCommLog::SetFilterTag(uint32_t tag)
     // No filter: the ring holds every line again.
     if (tag == 0)
         std::deque<Impl::Line>().swap(d->Kept);
-    d->Anchor = d->Cursor = {};
-    d->Follow = true;
-    d->BarStale = d->BarToEnd = false;
-    d->BarDropped = 0;
-    d->UpdateBar(true);
-    update();
-    if (OnChange)
-        OnChange(this);
+    ShownAnew();
 }

@@ -87,6 +87,7 @@ private:
     void AppendNarrow(const uint8_t* head, int headLen, const uint8_t* bytes, int size, const QColor& color);
     // Completes the line just written into the slot Impl::AppendSlot gave.
     void FinishAppend(const QColor& color);
+    void ShownAnew();
     Impl* d;
     QPointer<QWidget> FWatchedWindow; // the window whose paints bring the scroll bar up to date
 };
