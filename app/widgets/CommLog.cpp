@@ -65,12 +65,7 @@ TCommLog::~TCommLog()
 void TCommLog::Clear()
 {
     d->Kept.clear();
-    for (int i = 0; i < d->Count; ++i)
-        d->At(i).Release();
-    d->FirstSeq += d->Count;
-    d->Head = 0;
-    d->Count = 0;
-    d->TotalRows = 0;
+    d->EmptyRing();
     ShownAnew();
 }
 
@@ -470,12 +465,7 @@ void TCommLog::SetFilterTag(uint32_t tag)
             d->KeptSlot().CopyOf(d->At(i));
     d->FilterTag = tag;
     // The view anew: the kept lines the filter shows, oldest first.
-    for (int i = 0; i < d->Count; ++i)
-        d->At(i).Release();
-    d->FirstSeq += d->Count;
-    d->Head = 0;
-    d->Count = 0;
-    d->TotalRows = 0;
+    d->EmptyRing();
     for (const Impl::Line& k : d->Kept) {
         if (!d->Shows(k.Tag))
             continue;

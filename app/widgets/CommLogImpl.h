@@ -421,6 +421,17 @@ public:
         return l;
     }
 
+    // The ring emptied: every line released, numbering going on.
+    void EmptyRing()
+    {
+        for (int i = 0; i < Count; ++i)
+            At(i).Release();
+        FirstSeq += Count;
+        Head = 0;
+        Count = 0;
+        TotalRows = 0;
+    }
+
     // The slot the next line is written into: the ring's next, or a kept
     // one when the filter hides the line.
     Line& AppendSlot()
