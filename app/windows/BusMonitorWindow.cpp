@@ -192,6 +192,10 @@ TfrmBusMonitor::TfrmBusMonitor(TfrmModbusMaster* owner) : QWidget(owner, Qt::Win
     twStats = MakeTable({"Unit", "Function", "Requests", "Answers", "Exceptions", "Unanswered", "Min ms", "Median ms",
                          "95% ms", "Max ms"},
                         {50, 240, 80, 80, 80, 80, 80, 80, 80}, tabs);
+    for (int c = 6; c < 10; ++c)
+        twStats->horizontalHeaderItem(c)->setToolTip(
+            QStringLiteral("The slave's response time. An answer that came in one block with its request "
+                           "(no silence between them seen) has none measured and is left out."));
     twValues = MakeTable({"Unit", "Function", "Address", "Data type", "Value", "Raw", "Read at"},
                          {50, 70, 70, 280, 180, 70}, tabs);
     tabs->addTab(tvFrames, QStringLiteral("Frames"));
