@@ -11,7 +11,6 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QSaveFile>
-#include <QTimer>
 #include <algorithm>
 #include <climits>
 
