@@ -10,10 +10,15 @@
 
 #include "IniFile.h"
 #include "LabeledEdit.h"
+#include "PollWindows.h"
 #include "RadioGroup.h"
 #include "SettingsSupport.h"
+#include "SimulatorWindow.h"
 #include "StringGrid.h"
 #include "WindowPlacement.h"
+#include "WorkspaceFile.h"
+#include "WorkspaceMenu.h"
+#include "uPoll.h"
 
 using namespace zorptest;
 
@@ -490,4 +495,92 @@ TEST_F(StoredSettingsTest, FileDialogsRememberTheirFoldersAndThePauseIsNamedInPl
     EXPECT_EQ(o.LogFolder, Dir.filePath("logs"));
     EXPECT_EQ(o.CsvFolder, Dir.filePath("grids"));
     EXPECT_TRUE(Boxes.isEmpty()) << Boxes.join('\n').toStdString();
+}
+
+// Started as the program starts (the title window's own loop included), with
+// "setings.ini", the last grid layout and a workspace that all differ: the
+// stored settings come first, then the workspace, which the window ends up
+// showing whole; the options stay as stored.
+TEST_F(StoredSettingsTest, TheReopenedWorkspaceComesAfterTheStoredSettingsAndWins)
+{
+    zorp::TWorkspaceLink link;
+    link.Mode = "serial";
+    link.Host = "10.9.9.9";
+    link.Parity = "O";
+    link.Window = {30, 40, 790, 520};
+    zorp::TWorkspacePoll& panel = link.Panel;
+    panel.Unit = 9;
+    panel.Func = 1;
+    panel.Start = 300;
+    panel.Length = 4;
+    panel.IntervalMs = 0;
+    panel.Types = QStringList{"", "", "", ""};
+    panel.Descriptions = QStringList{"valve", "", "", "alarm"};
+    // A poll window saved beside a larger screen: far off this one.
+    zorp::TWorkspacePoll poll;
+    poll.Length = 3;
+    poll.Types = QStringList{"", "", ""};
+    poll.Descriptions = QStringList{"", "speed", "flow"};
+    poll.Window = {20000, 20000, 500, 300};
+    link.Polls.append(poll);
+    zorp::TWorkspace ws;
+    ws.Links.append(link);
+    ws.Simulators.append(QJsonObject{{"where", "15998"}});
+    const QString file = Dir.filePath("plant.zws");
+    WriteFile(file, zorp::WorkspaceToJson(ws));
+    WriteFile(IniPath(), QStringLiteral("[TfrmModbusMaster]\r\nPixelsPerInch=%1\r\nNormPos=10,20,800,580\r\n"
+                                        "leIP_Text=10.0.0.1\r\nleSpeed_Text=38400\r\nleParity_Text=E\r\n"
+                                        "rgModbusMode_ItemIndex=2\r\n[Options]\r\nAddresses=wire\r\n"
+                                        "Timeout=1234\r\nReopenWorkspace=1\r\nLastWorkspace=%2\r\n")
+                             .arg(zorp::ScreenPixelsPerInch())
+                             .arg(file)
+                             .toUtf8());
+    WriteFile(Dir.filePath("LastLayout.zvst"), "[Address]\r\nStart=100\r\nLength=2\r\nSlaveID=17\r\n"
+                                               "Func=04: Read Input Registers\r\n[Cells_Description]\r\n1=old\r\n");
+    // The order in which the windows appear.
+    struct ShowOrder : QObject {
+        QStringList shown;
+        bool eventFilter(QObject* o, QEvent* e) override
+        {
+            if (e->type() == QEvent::Show && o->isWidgetType() && static_cast<QWidget*>(o)->isWindow())
+                shown << o->objectName();
+            return false;
+        }
+    } order;
+    qApp->installEventFilter(&order);
+    TfrmSplash::ResetInstance();
+    CreateWindow();
+    ASSERT_TRUE(waitUntil([&] { return W->PollWindows->Windows().size() == 1; }));
+    qApp->removeEventFilter(&order);
+    EXPECT_TRUE(Boxes.isEmpty()) << Boxes.join('\n').toStdString();
+    EXPECT_EQ(order.shown.mid(0, 2), (QStringList{"frmSplash", "frmModbusMaster"}));
+    EXPECT_GT(order.shown.indexOf("frmPoll"), 1);
+    EXPECT_GT(order.shown.indexOf("frmSimulator"), 1);
+
+    EXPECT_EQ(W->leIP->text(), "10.9.9.9");
+    EXPECT_EQ(W->leParity->text(), "O");
+    EXPECT_EQ(W->rgModbusMode->ItemIndex(), 0);
+    EXPECT_EQ(W->geometry(), QRect(30, 40, 790, 520));
+    // The Start Address in the stored notation (wire addresses: 300 is 299).
+    EXPECT_EQ(W->leStartAddress->text(), "299");
+    EXPECT_EQ(W->FOptions.TimeoutMs, 1234);
+    const zorp::TWorkspace now = TWorkspaceMenu::Collect();
+    ASSERT_EQ(now.Links.size(), 1);
+    EXPECT_EQ(now.Links[0].Panel, link.Panel);
+    ASSERT_EQ(now.Links[0].Polls.size(), 1);
+    EXPECT_EQ(now.Links[0].Polls[0].Descriptions, poll.Descriptions);
+    ASSERT_EQ(now.Simulators.size(), 1);
+    EXPECT_EQ(now.Simulators[0].value("where").toString(), "15998");
+    const QRect pollAt = W->PollWindows->Windows().front()->geometry();
+    EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().intersects(pollAt)) << pollAt.x();
+
+    DestroyWindow();
+    EXPECT_EQ(TTesterOptions::Load(IniPath()).Addresses, zorp::NotationFromKey(u"wire"));
+    EXPECT_EQ(zorp::GetPrivateProfileString("Options", "LastWorkspace", "", IniPath()), file);
+    // A window stored maximized stays maximized under the workspace.
+    ASSERT_TRUE(zorp::WritePrivateProfileString("TfrmModbusMaster", "ShowCmd", "3", IniPath()));
+    CreateWindow();
+    ASSERT_TRUE(waitUntil([&] { return W->PollWindows->Windows().size() == 1; }));
+    EXPECT_TRUE(W->windowState() & Qt::WindowMaximized);
+    EXPECT_EQ(W->leIP->text(), "10.9.9.9");
 }

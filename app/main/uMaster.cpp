@@ -440,6 +440,7 @@ void TfrmModbusMaster::showEvent(QShowEvent* e)
     if (!FShownOnce && !e->spontaneous()) {
         FShownOnce = true;
         RunGuarded([this] { StorageRestore(); });
+        emit SettingsRestored();
     }
 }
 

@@ -492,6 +492,10 @@ public:
 signals:
     // Raised after each response has been rendered into the grid.
     void ValuesShown();
+    // Raised once, when the first show has restored the stored window
+    // settings and the last grid layout: what the program restores beyond
+    // them (the last workspace) waits for it, so that they cannot overwrite it.
+    void SettingsRestored();
 
 protected:
     void showEvent(QShowEvent* e) override;

@@ -11,7 +11,8 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QSaveFile>
-#include <QTimer>
+#include <algorithm>
+#include <climits>
 
 #include "AppErrors.h"
 #include "FormStorage.h"
@@ -27,6 +28,7 @@
 #include "uMaster.h"
 #include "VexaModbus.h"
 #include "uPoll.h"
+#include "WindowPlacement.h"
 
 using zorp::TWorkspace;
 using zorp::TWorkspaceLink;
@@ -46,9 +48,17 @@ TWorkspaceRect rectOf(const QWidget* w)
     return TWorkspaceRect{g.x(), g.y(), g.width(), g.height()};
 }
 
+// A window where the workspace had it; one that would be off every screen
+// here (a file from a larger desktop) is brought onto the primary screen.
 void place(QWidget* w, const TWorkspaceRect& r)
 {
-    if (r.Valid()) w->setGeometry(r.X, r.Y, r.Width, r.Height);
+    if (!r.Valid()) return;
+    zorp::TWindowPlacement p = zorp::GetWindowPlacement(w);
+    p.left = r.X;
+    p.top = r.Y;
+    p.right = int(std::clamp<qint64>(qint64(r.X) + r.Width, INT_MIN, INT_MAX));
+    p.bottom = int(std::clamp<qint64>(qint64(r.Y) + r.Height, INT_MIN, INT_MAX));
+    zorp::SetWindowPlacement(w, p);
 }
 
 int number(const QString& text, int def)
@@ -132,7 +142,8 @@ void applyLink(const TWorkspaceLink& l, TfrmModbusMaster* m)
     m->leParity->setText(l.Parity);
     m->leDataBits->setText(QString::number(l.DataBits));
     m->leStopBits->setText(QString::number(l.StopBits));
-    place(m, l.Window);
+    // A window maximized (as stored, or by the user) stays so.
+    if (!(m->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))) place(m, l.Window);
     // The notation first: the Start Address field and the poll windows are
     // written in it.
     if (l.Addresses && m->RegisterTools) m->RegisterTools->SetNotation(*l.Addresses);
@@ -200,12 +211,20 @@ TWorkspaceMenu::TWorkspaceMenu(TfrmModbusMaster* Owner) : QObject(Owner), FOwner
         Owner->sBar->SetPanelText(4, QStringLiteral("Settings not stored"));
         Owner->sBar->SetPanelHint(4, zorp::SettingsNotStoredText());
     }
-    // The first window of the program reopens the last workspace once shown.
-    if (ConnectionWindows().size() <= 1 && Owner->FKeepsSettings && ReopenAtStart() && !LastWorkspace().isEmpty()) {
-        QTimer::singleShot(0, this, [this] {
-            if (QFileInfo::exists(LastWorkspace())) RunGuarded([this] { OpenWorkspace(LastWorkspace()); });
-        });
-    }
+    // The first window of the program reopens the last workspace once it is
+    // built and shown with its stored settings (the title window's loop runs
+    // before them), through the event queue: the workspace comes last and
+    // wins over "setings.ini" and the last grid layout.
+    if (ConnectionWindows().size() <= 1)
+        connect(Owner, &TfrmModbusMaster::SettingsRestored, this, [this] { RunGuarded([this] { ReopenLast(); }); },
+                Qt::QueuedConnection);
+}
+
+void TWorkspaceMenu::ReopenLast()
+{
+    if (!FOwner->FKeepsSettings || !ReopenAtStart()) return;
+    const QString last = LastWorkspace();
+    if (!last.isEmpty() && QFileInfo::exists(last)) OpenWorkspace(last);
 }
 
 QList<TfrmModbusMaster*> TWorkspaceMenu::ConnectionWindows()

@@ -51,6 +51,9 @@ public:
     static inline std::function<QString(bool Save)> AskFileHook;
 
 private:
+    // At start, after the window's stored settings: the last workspace when
+    // the option asks for it and the file is there.
+    void ReopenLast();
     void StoreOption(const QString& Key, const QString& Value);
     QString AskFile(bool Save);
     TfrmModbusMaster* FOwner;
