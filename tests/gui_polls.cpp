@@ -400,6 +400,62 @@ TEST_F(PollWindowsTest, WorkspaceSavedAndTheProgramBuiltAgain)
     EXPECT_EQ(w->PollWindows->Windows().size(), 2);
 }
 
+// Opened without a link, Real time is kept when saved and starts on Connect, unless the user changed the box.
+TEST_F(PollWindowsTest, WorkspaceRealTimeWaitsForTheLink)
+{
+    GuiTcpSlave slave(false);
+    ASSERT_TRUE(slave.ok());
+    zorp::TWorkspaceLink link;
+    link.Port = slave.port();
+    link.Panel.RealTime = true;
+    zorp::TWorkspacePoll poll;
+    poll.Length = 4;
+    poll.IntervalMs = 50;
+    for (bool realTime : {true, false, true}) {
+        poll.RealTime = realTime;
+        link.Polls.append(poll);
+    }
+    const QString file = configDir.filePath("rt.zws");
+    QFile out(file);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(zorp::WorkspaceToJson({{link}, {}})) > 0);
+    out.close();
+    TWorkspaceMenu::AskFileHook = [file](bool) { return file; };
+    // Saved through File > "Save workspace as...": the panel's and each poll's Real time.
+    auto saved = [&] {
+        w->findChild<QAction*>("actSaveWorkspace")->trigger();
+        QFile in(file);
+        zorp::TWorkspace back;
+        QString error;
+        EXPECT_TRUE(in.open(QIODevice::ReadOnly) && zorp::WorkspaceFromJson(in.readAll(), back, error)) << error.toStdString();
+        QList<bool> flags{back.Links.value(0).Panel.RealTime};
+        for (const zorp::TWorkspacePoll& p : back.Links.value(0).Polls) flags.append(p.RealTime);
+        return flags;
+    };
+
+    w->findChild<QAction*>("actOpenWorkspace")->trigger();
+    const QList<TfrmPoll*> polls = w->PollWindows->Windows();
+    ASSERT_EQ(polls.size(), 3);
+    for (TfrmPoll* f : polls) EXPECT_FALSE(f->cbRealTime->isChecked());
+    EXPECT_EQ(polls[0]->cbRealTime->toolTip(), "Real time starts when the link is connected");
+    EXPECT_EQ(saved(), (QList<bool>{true, true, false, true}));
+    // The user turns the third poll's Real time on and off again.
+    polls[2]->cbRealTime->click();
+    polls[2]->cbRealTime->click();
+    EXPECT_EQ(saved(), (QList<bool>{true, true, false, false}));
+
+    w->btnConnect->click();
+    ASSERT_TRUE(waitUntil([&] { return polls[0]->cbRealTime->isChecked() && polls[0]->Poll->Responses >= 3; }));
+    shoot(w.get(), {polls[0], polls[2]}, "workspace-realtime");
+    EXPECT_FALSE(polls[1]->cbRealTime->isChecked() || polls[2]->cbRealTime->isChecked());
+    EXPECT_EQ(polls[2]->Poll->Polls, 0);
+    // The Data panel's box is left as it was; the file keeps its Real time.
+    EXPECT_FALSE(w->cbRealTime->isChecked());
+    EXPECT_EQ(saved(), (QList<bool>{true, true, false, false}));
+    EXPECT_TRUE(polls[0]->cbRealTime->toolTip().isEmpty());
+    TWorkspaceMenu::AskFileHook = nullptr;
+    EXPECT_TRUE(boxes.isEmpty());
+}
+
 TEST_F(PollWindowsTest, ASecondProgramOnTheSameSettingsStoresNothing)
 {
     // Another program holds the settings folder's lock.

@@ -15,6 +15,7 @@
 #include "CommLog.h"
 #include "LabeledEdit.h"
 #include "LinkRecovery.h"
+#include "PollWindows.h"
 #include "RadioGroup.h"
 #include "SerialPortsDialog.h"
 #include "StatusBar.h"
@@ -117,6 +118,8 @@ void TfrmModbusMaster::mdbConnect(QObject*)
     FLinkUp = true;
     FUserDisconnect = false;
     Recovery->Connected();
+    // Poll windows a workspace left waiting for the link start Real time.
+    if (PollWindows) PollWindows->LinkUp();
     btnConnect->setEnabled(false);
     btnDisconnect->setEnabled(true);
     // The log stays enabled: it can be scrolled, selected and copied while

@@ -16,6 +16,7 @@
 #include "LinkScheduler.h"
 #include "PollChart.h"
 #include "RadioGroup.h"
+#include "RealTimeIntent.h"
 #include "StringGrid.h"
 #include "VexaModbus.h"
 #include "uMaster.h"
@@ -180,6 +181,14 @@ bool TPollWindows::PollFailed(int32_t)
 void TPollWindows::ResumeRealTime()
 {
     for (TfrmPoll* f : Windows()) f->Poll->Resume();
+}
+
+void TPollWindows::LinkUp()
+{
+    QTimer::singleShot(0, this, [this] {
+        if (!FOwner->mdb->Connected()) return;
+        for (TfrmPoll* f : Windows()) RunGuarded([f] { zorp::StartRealTimeIntent(f->cbRealTime); });
+    });
 }
 
 void TPollWindows::NotationChanged()

@@ -49,6 +49,10 @@ public:
     bool PollFailed(int32_t Code);
     // The recovery took the link up again: Real-time polls read again.
     void ResumeRealTime();
+    // The link is connected: poll windows whose workspace asked for Real
+    // time while it was not start it now (after the connect report), their
+    // Real time boxes ticked.
+    void LinkUp();
     // Options > "Addresses" changed: the poll windows write addresses anew.
     void NotationChanged();
     // The poll windows' titles follow the link.

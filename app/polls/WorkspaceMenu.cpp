@@ -20,6 +20,7 @@
 #include "LabeledEdit.h"
 #include "PollWindows.h"
 #include "RadioGroup.h"
+#include "RealTimeIntent.h"
 #include "RegisterTools.h"
 #include "SettingsLock.h"
 #include "SimulatorWindow.h"
@@ -116,7 +117,8 @@ TWorkspaceLink collectLink(TfrmModbusMaster* m)
     panel.Start = m->TryStartAddressField(m->leStartAddress->text(), start) ? start : 1;
     panel.Length = std::clamp(number(m->leLength->text(), 1), 1, 255);
     panel.IntervalMs = 0;
-    panel.RealTime = m->cbRealTime->isChecked();
+    // The Data panel's Real time as the workspace had it, until the box changes.
+    panel.RealTime = zorp::RealTimeAsStored(m->cbRealTime);
     for (int r = 1; r < m->sgData->RowCount() && r <= zorp::kMaxWorkspaceRows; ++r) {
         panel.Types.append(m->sgData->Cells(colDataType, r));
         panel.Descriptions.append(m->sgData->Cells(colDescription, r));
@@ -125,7 +127,8 @@ TWorkspaceLink collectLink(TfrmModbusMaster* m)
         TWorkspacePoll p = fromSettings(f->CurrentSettings());
         p.Name = f->Poll->Name;
         p.Scaling = f->Scalings();
-        p.RealTime = f->Poll->RealTime();
+        // A Real time still waiting for the link is kept as Real time.
+        p.RealTime = f->Poll->RealTime() || zorp::HasRealTimeIntent(f->cbRealTime);
         p.Window = rectOf(f);
         l.Polls.append(p);
     }
@@ -152,6 +155,11 @@ void applyLink(const TWorkspaceLink& l, TfrmModbusMaster* m)
     m->cbFunc->setCurrentIndex(panel.Func - 1);
     m->leStartAddress->setText(m->AddressText(panel.Start, panel.Func));
     m->leLength->setText(QString::number(panel.Length));
+    // The tester does not start the Data panel's Real time from a workspace;
+    // the file's wish is kept for the next save (and zorp-poll) until the
+    // user changes the box.
+    zorp::DropRealTimeIntent(m->cbRealTime);
+    if (panel.RealTime && !m->cbRealTime->isChecked()) zorp::KeepRealTimeIntent(m->cbRealTime);
     m->sgData->SetRowCount(std::max(2, panel.Length + 1));
     for (int r = 1; r < m->sgData->RowCount(); ++r) {
         m->sgData->SetCells(colDataType, r, panel.Types.value(r - 1));
@@ -167,8 +175,11 @@ void applyLink(const TWorkspaceLink& l, TfrmModbusMaster* m)
         f->SetScalings(p.Scaling);
         place(f, p.Window);
         f->show();
-        // Real time goes on again when the link is up.
-        if (p.RealTime && m->mdb->Connected()) f->cbRealTime->setChecked(true);
+        // Real time goes on again when the link is up: now, or when it is
+        // connected (TPollWindows::LinkUp), unless the user changes the box first.
+        if (!p.RealTime) continue;
+        if (m->mdb->Connected()) f->cbRealTime->setChecked(true);
+        else zorp::KeepRealTimeIntent(f->cbRealTime, QStringLiteral("Real time starts when the link is connected"));
     }
 }
 

@@ -9,6 +9,9 @@
 // where the windows stand) in a workspace file (WorkspaceFile.h); Options >
 // "Reopen the last workspace at start" ([Options] ReopenWorkspace, off by
 // default) opens the last one saved or opened when the program starts.
+// A poll the workspace has in Real time, opened while the link is down,
+// starts when the link is connected and is saved as in Real time until
+// then (RealTimeIntent.h).
 #include <QList>
 #include <QObject>
 #include <functional>
