@@ -443,14 +443,18 @@ TEST_F(PollWindowsTest, WorkspaceRealTimeWaitsForTheLink)
     polls[2]->cbRealTime->click();
     EXPECT_EQ(saved(), (QList<bool>{true, true, false, false}));
 
+    // The second poll's Real time is ticked while there is no link: it reads once there is one.
+    polls[1]->cbRealTime->click();
     w->btnConnect->click();
-    ASSERT_TRUE(waitUntil([&] { return polls[0]->cbRealTime->isChecked() && polls[0]->Poll->Responses >= 3; }));
+    ASSERT_TRUE(waitUntil([&] {
+        return polls[0]->cbRealTime->isChecked() && polls[0]->Poll->Responses >= 3 && polls[1]->Poll->Responses >= 3;
+    }));
     shoot(w.get(), {polls[0], polls[2]}, "workspace-realtime");
-    EXPECT_FALSE(polls[1]->cbRealTime->isChecked() || polls[2]->cbRealTime->isChecked());
+    EXPECT_FALSE(polls[2]->cbRealTime->isChecked());
     EXPECT_EQ(polls[2]->Poll->Polls, 0);
     // The Data panel's box is left as it was; the file keeps its Real time.
     EXPECT_FALSE(w->cbRealTime->isChecked());
-    EXPECT_EQ(saved(), (QList<bool>{true, true, false, false}));
+    EXPECT_EQ(saved(), (QList<bool>{true, true, true, false}));
     EXPECT_TRUE(polls[0]->cbRealTime->toolTip().isEmpty());
     TWorkspaceMenu::AskFileHook = nullptr;
     EXPECT_TRUE(boxes.isEmpty());

@@ -188,6 +188,9 @@ void TPollWindows::LinkUp()
     QTimer::singleShot(0, this, [this] {
         if (!FOwner->mdb->Connected()) return;
         for (TfrmPoll* f : Windows()) RunGuarded([f] { zorp::StartRealTimeIntent(f->cbRealTime); });
+        // A poll whose Real time is on (ticked while the link was down, or
+        // kept on over a Disconnect) reads again, as its box says.
+        ResumeRealTime();
     });
 }
 
